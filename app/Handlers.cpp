@@ -1,0 +1,14 @@
+// The application's exception display.
+#include "app/Handlers.h"
+
+#include "app/Messages.h"
+
+#include <exception>
+
+void RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), ApplicationTitle, MessageIcon::Error);
+    }
+}

@@ -1,0 +1,74 @@
+// The main window: menu tree, child windows, MainPort's lifetime.
+#include "app/MainForm.h"
+
+#include "app/Handlers.h"
+#include "app/MdiChild.h"
+#include "app/Messages.h"
+#include "app/Options.h"
+#include "app/TextCodec.h"
+#include "serial/Rs232.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QStatusBar>
+
+TMainForm* MainForm = nullptr;
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("MainForm");
+    mdiArea_ = new QMdiArea(this);
+    mdiArea_->setObjectName("MdiArea");
+    setCentralWidget(mdiArea_);
+
+    StatusLine = new QStatusBar(this);
+    StatusLine->setObjectName("StatusLine");
+    setStatusBar(StatusLine);
+
+    ViewMenu = menuBar()->addMenu(QString::fromUtf8("&View"));
+    ViewMenu->setObjectName("ViewMenu");
+    Options1 = ViewMenu->addAction(QString::fromUtf8("&Настройки"));
+    Options1->setObjectName("Options1");
+    mnuConfigurator = menuBar()->addMenu(QString::fromUtf8("Конфигурирование"));
+    mnuConfigurator->setObjectName("mnuConfigurator");
+    mnuConfig = mnuConfigurator->addAction(QString::fromUtf8("Настройка шлюза RS485<->RS232"));
+    mnuConfig->setObjectName("mnuConfig");
+    RS2321 = mnuConfigurator->addAction(QString::fromUtf8("Тест RS232"));
+    RS2321->setObjectName("RS2321");
+    mnuTestPacket = mnuConfigurator->addAction(QString::fromUtf8("Тест пакетов"));
+    mnuTestPacket->setObjectName("mnuTestPacket");
+
+    connect(Options1, &QAction::triggered, this, Guard([this] { Options1Click(); }));
+    connect(mnuConfig, &QAction::triggered, this, Guard([this] { mnuConfigClick(); }));
+    connect(RS2321, &QAction::triggered, this, Guard([this] { RS2321Click(); }));
+    connect(mnuTestPacket, &QAction::triggered, this, Guard([this] { mnuTestPacketClick(); }));
+
+    // FormCreate: open the configured port; a failure is reported once and
+    // the program runs on without a usable port.
+    MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
+    if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    MainForm = this;
+    setWindowTitle(QString::fromUtf8(MainFormCaption));
+}
+
+TMainForm::~TMainForm() {
+    // Child windows go first: none of them may outlive the port they use.
+    for (QMdiSubWindow* child : mdiArea_->subWindowList()) delete child;
+    delete MainPort;
+    MainPort = nullptr;
+    if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // The packet monitor's loop runs inside mnuTestPacketClick; closing the
+    // monitor ends it, so that the handler returns before the application ends.
+    event->accept();
+}
+
+void TMainForm::Options1Click() {}
+
+void TMainForm::mnuConfigClick() {}
+
+void TMainForm::RS2321Click() {}
+
+void TMainForm::mnuTestPacketClick() {}

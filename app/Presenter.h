@@ -1,0 +1,8 @@
+// Message boxes for the running program.
+#pragma once
+#include "app/Messages.h"
+
+class QtMessagePresenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon icon) override;
+};

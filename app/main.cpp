@@ -1,0 +1,31 @@
+// Program entry: settings from OPTIONS.INI beside the executable, then the
+// main window and the message loop.
+#include "app/MainForm.h"
+#include "app/Messages.h"
+#include "app/Options.h"
+#include "app/Presenter.h"
+#include "serial/Paths.h"
+
+#include <QApplication>
+#include <exception>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
+    QtMessagePresenter presenter;
+    SetMessagePresenter(&presenter);
+
+    const std::string dir = ExecutableDir();
+    if (dir.empty()) return 0;
+    LoadOptions(dir + "OPTIONS.INI", AppOptions);
+
+    try {
+        auto* form = new TMainForm;
+        form->showMaximized();
+        app.exec();
+        delete form;
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), ApplicationTitle, MessageIcon::Error);
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+// Finding the executable's directory through /proc/self/exe.
+#include "serial/Paths.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace {
+bool overridden = false;
+std::string overrideDir;
+}
+
+std::string ExecutableDir() {
+    if (overridden) return overrideDir;
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    std::string path(buf, static_cast<size_t>(n));
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
+}
+
+void SetExecutableDir(const std::string& dir) {
+    overridden = true;
+    overrideDir = dir;
+    if (!overrideDir.empty() && overrideDir.back() != '/') overrideDir += '/';
+}

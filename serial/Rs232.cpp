@@ -1,0 +1,226 @@
+// Rs232Port on POSIX: exclusive open, termios2 line settings, poll()-based
+// reads against a total deadline, single-byte writes.
+#include "serial/Rs232.h"
+
+#include "serial/LineSettings.h"
+#include "serial/Paths.h"
+#include "serial/Timing.h"
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+Rs232Port* MainPort = nullptr;
+
+namespace {
+
+long long NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SetModemLines(int fd, bool raise) {
+    // On a pseudo-terminal these fail with ENOTTY; results are ignored.
+    int bits = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+} // namespace
+
+std::string Rs232Port::DevicePathFor(int portNumber) {
+    std::string link = ExecutableDir() + "ports/COM" + std::to_string(portNumber);
+    struct stat st {};
+    if (!ExecutableDir().empty() && lstat(link.c_str(), &st) == 0) return link;
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+Rs232Port::Rs232Port(int portNumber, int baudRate) { Open(DevicePathFor(portNumber), baudRate); }
+
+Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) { Open(devicePath, baudRate); }
+
+bool Rs232Port::Fail(int error) {
+    Ok = false;
+    LastError = error;
+    return false;
+}
+
+void Rs232Port::Open(const std::string& devicePath, int baudRate) {
+    Handle = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (Handle < 0) {
+        Fail(errno);
+        return;
+    }
+    // Exclusive use: TIOCEXCL keeps ordinary users out, the lock keeps out
+    // root too (root bypasses TIOCEXCL).
+    if (flock(Handle, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(Handle);
+        Handle = -1;
+        Fail(error);
+        return;
+    }
+    locked_ = true;
+    ioctl(Handle, TIOCEXCL);
+    Ok = true;
+
+    // A pseudo-terminal can hold bytes from an earlier run.
+    tcflush(Handle, TCIOFLUSH);
+
+    if (int error = ReadLineSettings(Handle); error != 0) {
+        Fail(error);
+        return;
+    }
+    if (int error = ApplyLineSettings(Handle, baudRate); error != 0) {
+        Fail(error);
+        return;
+    }
+    SetTimeouts();
+    SetModemLines(Handle, true);
+    Connected = false;
+    Gated = false;
+}
+
+Rs232Port::~Rs232Port() {
+    if (Handle >= 0) SetModemLines(Handle, false);
+    Pause(Timing().ClosePauseMs);
+    if (Handle >= 0) {
+        // The exclusive flag outlives the close on a pseudo-terminal whose
+        // master stays open; clear it so that the next opener gets in.
+        ioctl(Handle, TIOCNXCL);
+        if (locked_) flock(Handle, LOCK_UN);
+        Ok = close(Handle) == 0;
+        Handle = -1;
+    }
+}
+
+void Rs232Port::SetTimeouts() {
+    if (Handle < 0) {
+        Fail(EBADF);
+        return;
+    }
+    readTimeoutBaseMs_ = Connected ? Timing().ConnectedReadTimeoutBaseMs : Timing().ReadTimeoutBaseMs;
+    Ok = true;
+}
+
+bool Rs232Port::WaitFor(short events, long long deadlineMs) {
+    for (;;) {
+        long long left = deadlineMs - NowMs();
+        if (left < 0) left = 0;
+        struct pollfd pfd {Handle, events, 0};
+        int n = poll(&pfd, 1, static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(errno);
+        if (n == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (pfd.revents & POLLNVAL) return Fail(EBADF);
+        return true; // readable/writable, or an error the next call reports
+    }
+}
+
+void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
+    bytesRead = 0;
+    if (Gated && !Connected) {
+        Fail(EPERM);
+        return;
+    }
+    if (Handle < 0) {
+        Fail(EBADF);
+        return;
+    }
+    Ok = true;
+    if (count <= 0) return;
+    auto* out = static_cast<unsigned char*>(buffer);
+    const long long deadline =
+        NowMs() + static_cast<long long>(Timing().ReadTimeoutPerByteMs) * count + readTimeoutBaseMs_;
+    // Loop until we have the requested number of bytes or the deadline passes.
+    while (bytesRead < static_cast<std::uint32_t>(count)) {
+        ssize_t n = read(Handle, out + bytesRead, static_cast<size_t>(count) - bytesRead);
+        if (n > 0) {
+            bytesRead += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            // The far end has gone away: a device error, never a spin.
+            Fail(EIO);
+            return;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) {
+            Fail(errno);
+            return;
+        }
+        if (!WaitFor(POLLIN, deadline)) {
+            if (errno == ETIMEDOUT) Ok = true; // a time-out is not a failure
+            return;
+        }
+    }
+}
+
+void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
+    bytesWritten = 0;
+    if (Gated && !Connected) {
+        Fail(EPERM);
+        return;
+    }
+    if (count == 0) return;
+    if (Handle < 0) {
+        Fail(EBADF);
+        return;
+    }
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const long long deadline = NowMs() + Timing().WriteTimeoutPerByteMs + readTimeoutBaseMs_;
+        for (;;) {
+            ssize_t n = write(Handle, in + i, 1);
+            if (n == 1) break;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) {
+                Fail(errno);
+                return;
+            }
+            if (!WaitFor(POLLOUT, deadline)) {
+                if (errno == ETIMEDOUT) Fail(ETIMEDOUT);
+                return;
+            }
+        }
+        Ok = true;
+        ++bytesWritten;
+    }
+}
+
+bool Rs232Port::Purge() {
+    Pause(Timing().PurgePauseMs);
+    if (Handle < 0) return false;
+    return tcflush(Handle, TCIOFLUSH) == 0;
+}
+
+int Rs232Port::InQueue() {
+    if (Handle < 0) return 0;
+    int waiting = 0;
+    if (ioctl(Handle, FIONREAD, &waiting) != 0) return 0;
+    return waiting;
+}
+
+int Rs232Port::Pause(int milliseconds) {
+    if (milliseconds <= 0) return 0;
+    struct timespec until {};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += milliseconds / 1000;
+    until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+    return 0;
+}

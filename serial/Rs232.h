@@ -1,0 +1,54 @@
+// Rs232Port: the one serial port through which every byte passes, on POSIX
+// termios. Blocking reads with a total time-out, single-byte writes, a purge,
+// a count of waiting bytes and a pause; results in Ok and LastError.
+#pragma once
+#include <cstdint>
+#include <string>
+
+class Rs232Port {
+public:
+    // Opens COM<portNumber>: ports/COM<n> beside the executable when that
+    // exists, otherwise /dev/ttyS<n-1>. Always yields an object; Ok tells.
+    Rs232Port(int portNumber, int baudRate);
+    // Opens a device by its path (the same steps; tests and tools use it).
+    Rs232Port(const std::string& devicePath, int baudRate);
+    // Drops DTR and RTS, pauses, closes the device.
+    ~Rs232Port();
+
+    Rs232Port(const Rs232Port&) = delete;
+    Rs232Port& operator=(const Rs232Port&) = delete;
+
+    // Recomputes the time-outs (5000 ms base, 60000 ms while Connected).
+    void SetTimeouts();
+    // Reads up to count bytes; returns when all arrived or the total time-out
+    // (10 ms per byte plus the base) ran out. A time-out is not a failure.
+    void ReadBlock(void* buffer, int count, std::uint32_t& bytesRead);
+    // Writes the bytes one at a time; stops at the first failing write.
+    void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten);
+    // Pauses 500 ms, then discards both queues. Returns true on success.
+    bool Purge();
+    // Bytes received and not yet read; 0 when the query fails. Never blocks.
+    int InQueue();
+    // Blocks the calling thread for the given time; returns 0.
+    static int Pause(int milliseconds);
+
+    // Device path that COM<portNumber> maps to.
+    static std::string DevicePathFor(int portNumber);
+
+    int Handle = -1;        // file descriptor, -1 when opening failed
+    bool Ok = false;        // result of the last operation that sets it
+    int LastError = 0;      // errno of the last failed step
+    bool Gated = false;     // with Connected clear: refuse reads and writes
+    bool Connected = false; // lets I/O through; 60000 ms time-out base
+
+private:
+    void Open(const std::string& devicePath, int baudRate);
+    bool Fail(int error);
+    bool WaitFor(short events, long long deadlineMs);
+
+    int readTimeoutBaseMs_ = 0;
+    bool locked_ = false;
+};
+
+// The global port; empty before the main window creates it.
+extern Rs232Port* MainPort;

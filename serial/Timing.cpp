@@ -1,0 +1,10 @@
+// The program's time constants and their test-only override.
+#include "serial/Timing.h"
+
+namespace {
+TimingConstants current;
+}
+
+const TimingConstants& Timing() { return current; }
+
+void SetTimingForTests(const TimingConstants& constants) { current = constants; }

@@ -1,0 +1,19 @@
+// Every duration the program waits for, in one place. Tests may shorten them
+// through SetTimingForTests so that failure paths take milliseconds.
+#pragma once
+
+struct TimingConstants {
+    int ReadTimeoutBaseMs = 5000;       // total read time-out: base ...
+    int ConnectedReadTimeoutBaseMs = 60000; // ... or this while Connected is set
+    int ReadTimeoutPerByteMs = 10;      // ... plus this per wanted byte
+    int WriteTimeoutPerByteMs = 10;     // one single-byte write: this plus the base
+    int PurgePauseMs = 500;             // Purge waits this long before discarding
+    int ClosePauseMs = 10;              // pause between dropping DTR/RTS and closing
+    int FinishWritePauseMs = 2000;      // gateway applies its new settings meanwhile
+};
+
+// The constants in force.
+const TimingConstants& Timing();
+
+// Test-only: replace the constants (pass TimingConstants{} to restore them).
+void SetTimingForTests(const TimingConstants& constants);

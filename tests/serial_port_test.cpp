@@ -1,0 +1,194 @@
+// Rs232Port on a pseudo-terminal pair: opening, exclusivity, reads with the
+// total time-out, writes, InQueue, Purge, the far end going away.
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
+#include "serial/Timing.h"
+#include "serial/LineSettings.h"
+#include "support/Pty.h"
+
+#include <cerrno>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+long long MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TimingConstants fast;
+        fast.ReadTimeoutBaseMs = 200;
+        fast.PurgePauseMs = 50;
+        SetTimingForTests(fast);
+    }
+    void TearDown() override { SetTimingForTests(TimingConstants{}); }
+    PtyPair pty;
+};
+
+TEST_F(SerialPort, ComNumberMapsToLinkBesideExecutableOrTtyS) {
+    TempDir dir;
+    SetExecutableDir(dir.Path());
+    EXPECT_EQ(Rs232Port::DevicePathFor(3), "/dev/ttyS2");
+    dir.LinkCom(3, pty.SlavePath());
+    EXPECT_EQ(Rs232Port::DevicePathFor(3), dir.Path() + "ports/COM3");
+
+    Rs232Port port(3, 115200);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_GE(port.Handle, 0);
+    SetExecutableDir("");
+}
+
+TEST_F(SerialPort, MissingDeviceFailsWithItsErrno) {
+    Rs232Port port(std::string("/nonexistent/ttyX"), 115200);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(port.LastError, ENOENT);
+    EXPECT_EQ(port.Handle, -1);
+    std::uint32_t got = 1;
+    std::uint8_t b;
+    port.ReadBlock(&b, 1, got);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(port.InQueue(), 0);
+}
+
+TEST_F(SerialPort, SecondOpenerIsRefusedUntilTheFirstCloses) {
+    auto* first = new Rs232Port(pty.SlavePath(), 115200);
+    ASSERT_TRUE(first->Ok);
+    Rs232Port second(pty.SlavePath(), 115200);
+    EXPECT_FALSE(second.Ok);
+    EXPECT_EQ(second.LastError, EBUSY);
+    delete first;
+    Rs232Port third(pty.SlavePath(), 115200);
+    EXPECT_TRUE(third.Ok);
+}
+
+TEST_F(SerialPort, SpeedsOffTheStandardTableAreSet) {
+    Rs232Port odd(pty.SlavePath(), 16800);
+    ASSERT_TRUE(odd.Ok);
+    EXPECT_EQ(ReadLineSpeed(odd.Handle), 16800);
+}
+
+TEST_F(SerialPort, BaudRateZeroFailsWithSystemError) {
+    Rs232Port port(pty.SlavePath(), 0);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(port.LastError, EINVAL);
+}
+
+TEST_F(SerialPort, ReadReturnsAsSoonAsTheWantedBytesArrive) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    ASSERT_TRUE(port.Ok);
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        pty.Send({1, 2, 3});
+    });
+    std::uint8_t buf[3] = {};
+    std::uint32_t got = 0;
+    auto t0 = Clock::now();
+    port.ReadBlock(buf, 3, got);
+    auto took = MsSince(t0);
+    peer.join();
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(buf[2], 3);
+    EXPECT_LT(took, 30 + 50);
+}
+
+TEST_F(SerialPort, PartialReadEndsAtTheTotalTimeoutWithOkTrue) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    pty.Send({9, 8, 7, 6});
+    std::uint8_t buf[10] = {};
+    std::uint32_t got = 0;
+    auto t0 = Clock::now();
+    port.ReadBlock(buf, 10, got);
+    auto took = MsSince(t0);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(got, 4u);
+    EXPECT_GE(took, 200 + 100 - 5);
+    EXPECT_LT(took, 200 + 100 + 100);
+}
+
+TEST_F(SerialPort, WritesArriveInOrderAndZeroBytesWritesNothing) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    std::int32_t written = -1;
+    port.WriteBlock("", 0, written);
+    EXPECT_EQ(written, 0);
+    const std::uint8_t data[] = {0xB0, 0x5A, 0x50};
+    port.WriteBlock(data, 3, written);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(written, 3);
+    EXPECT_EQ(Hex(pty.Receive(3, 1000)), "B0 5A 50");
+    EXPECT_EQ(Hex(pty.Receive(-1, 50)), "");
+}
+
+TEST_F(SerialPort, InQueueCountsWaitingBytesAndPurgeDiscardsThem) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    EXPECT_EQ(port.InQueue(), 0);
+    pty.Send({1, 2, 3, 4, 5});
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(port.InQueue(), 5);
+    auto t0 = Clock::now();
+    EXPECT_TRUE(port.Purge());
+    EXPECT_GE(MsSince(t0), 50);
+    EXPECT_EQ(port.InQueue(), 0);
+}
+
+TEST_F(SerialPort, BytesLeftFromAnEarlierRunAreDiscardedAtOpening) {
+    {
+        Rs232Port first(pty.SlavePath(), 115200);
+        pty.Send({0xAA, 0xBB});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Rs232Port port(pty.SlavePath(), 115200);
+    EXPECT_EQ(port.InQueue(), 0);
+}
+
+TEST_F(SerialPort, FarEndGoingAwayIsADeviceErrorNotASpin) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    pty.CloseMaster();
+    std::uint8_t b = 0;
+    std::uint32_t got = 0;
+    auto t0 = Clock::now();
+    port.ReadBlock(&b, 1, got);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(port.LastError, EIO);
+    EXPECT_LT(MsSince(t0), 100);
+    std::int32_t written = 0;
+    port.WriteBlock(&b, 1, written);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(written, 0);
+}
+
+TEST_F(SerialPort, PauseWaitsTheFullTime) {
+    auto t0 = Clock::now();
+    EXPECT_EQ(Rs232Port::Pause(40), 0);
+    EXPECT_GE(MsSince(t0), 40);
+}
+
+TEST_F(SerialPort, DeletingAFailedPortDoesNotFailOrHang) {
+    auto* port = new Rs232Port(99, 115200); // /dev/ttyS98 does not exist here
+    EXPECT_FALSE(port->Ok);
+    delete port;
+}
+
+// One check with the real constants: nothing arriving costs 10 ms + 5000 ms.
+TEST(SerialPortRealTime, SilentLineReadTimesOutAfterAbout5010ms) {
+    SetTimingForTests(TimingConstants{});
+    PtyPair pty;
+    Rs232Port port(pty.SlavePath(), 115200);
+    std::uint8_t b;
+    std::uint32_t got = 7;
+    auto t0 = Clock::now();
+    port.ReadBlock(&b, 1, got);
+    auto took = MsSince(t0);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(took, 5010 - 5);
+    EXPECT_LT(took, 5010 + 150);
+}
+
+} // namespace
