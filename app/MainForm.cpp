@@ -5,12 +5,15 @@
 #include "app/MdiChild.h"
 #include "app/Messages.h"
 #include "app/Options.h"
+#include "app/OptionsDlg.h"
 #include "app/TextCodec.h"
+#include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 
 TMainForm* MainForm = nullptr;
@@ -62,13 +65,24 @@ TMainForm::~TMainForm() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     // The packet monitor's loop runs inside mnuTestPacketClick; closing the
     // monitor ends it, so that the handler returns before the application ends.
+    if (ViewPacket) ViewPacket->close();
     event->accept();
 }
 
-void TMainForm::Options1Click() {}
+void TMainForm::Options1Click() { CreateOrRaise(MdiArea(), OptionsDlg); }
 
 void TMainForm::mnuConfigClick() {}
 
 void TMainForm::RS2321Click() {}
 
-void TMainForm::mnuTestPacketClick() {}
+void TMainForm::mnuTestPacketClick() {
+    if (ViewPacket) {
+        CreateOrRaise(MdiArea(), ViewPacket);
+        return;
+    }
+    QPointer<TViewPacket> window = CreateOrRaise(MdiArea(), ViewPacket);
+    // Returns only when the monitor has been closed; the rest of the program
+    // runs inside its loop meanwhile.
+    window->ReceiveLoop();
+    if (window) window->deleteLater();
+}

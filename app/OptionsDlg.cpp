@@ -1,0 +1,229 @@
+// The settings dialog's window: two pages of controls over the checks in
+// OptionsForm.
+#include "app/OptionsDlg.h"
+
+#include "app/Handlers.h"
+#include "app/Messages.h"
+#include "app/TextCodec.h"
+#include "serial/Rs232.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+TOptionsDlg* OptionsDlg = nullptr;
+
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
+    : QGroupBox(caption, parent), buttons_(new QButtonGroup(this)) {
+    auto* layout = new QVBoxLayout(this);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* button = new QRadioButton(items[i], this);
+        buttons_->addButton(button, i);
+        layout->addWidget(button);
+    }
+}
+
+int TRadioGroup::ItemIndex() const { return buttons_->checkedId(); }
+
+void TRadioGroup::SetItemIndex(int index) {
+    if (QAbstractButton* button = buttons_->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // No item: an exclusive group cannot uncheck its button directly.
+    buttons_->setExclusive(false);
+    for (QAbstractButton* button : buttons_->buttons()) button->setChecked(false);
+    buttons_->setExclusive(true);
+}
+
+QAbstractButton* TRadioGroup::Item(int index) const { return buttons_->button(index); }
+
+namespace {
+
+QLineEdit* NewEdit(const char* name, const char* hint, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    if (hint) edit->setToolTip(QString::fromUtf8(hint));
+    return edit;
+}
+
+QLabel* NewLabel(const char* name, const char* caption, QLineEdit* buddy, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setObjectName(name);
+    label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
+TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
+    setObjectName("OptionsDlg");
+    setWindowTitle(QString::fromUtf8("Настройки"));
+    // Fixed size, with only the system menu and its close button.
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+
+    PageControl1 = new QTabWidget(content);
+    PageControl1->setObjectName("PageControl1");
+    layout->addWidget(PageControl1);
+
+    // Page "Связь": speed and port; the gateway addressing exists but is hidden.
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName("TabSheet1");
+    auto* page1 = new QVBoxLayout(TabSheet1);
+    GroupBox1 = new QGroupBox(QStringLiteral("GroupBox1"), TabSheet1);
+    GroupBox1->setObjectName("GroupBox1");
+    page1->addWidget(GroupBox1);
+    auto* group1 = new QVBoxLayout(GroupBox1);
+
+    RadioGroup1 = new TRadioGroup(QString::fromUtf8("Тип соединения"),
+                                  {QString::fromUtf8("Связь по I2C"), QString::fromUtf8("Связь по ZEP-LAN")},
+                                  GroupBox1);
+    RadioGroup1->setObjectName("RadioGroup1");
+    group1->addWidget(RadioGroup1);
+    RadioGroup1->hide();
+
+    GroupBox2 = new QGroupBox(QStringLiteral("RS 232"), GroupBox1);
+    GroupBox2->setObjectName("GroupBox2");
+    auto* form2 = new QFormLayout(GroupBox2);
+    Edit1 = NewEdit("Edit1", "RS232 Speed must be 19200,38400,57600,115200", GroupBox2);
+    Edit2 = NewEdit("Edit2", "RS232 Port must be from 1 to 4", GroupBox2);
+    Label1 = NewLabel("Label1", "Скорость:", Edit1, GroupBox2);
+    Label2 = NewLabel("Label2", "Порт:", Edit2, GroupBox2);
+    form2->addRow(Label1, Edit1);
+    form2->addRow(Label2, Edit2);
+    group1->addWidget(GroupBox2);
+
+    GroupBox3 = new QGroupBox(QString::fromUtf8("Шлюз I2C/ZEP-LAN"), GroupBox1);
+    GroupBox3->setObjectName("GroupBox3");
+    auto* form3 = new QFormLayout(GroupBox3);
+    Edit3 = NewEdit("Edit3", "I2C address must be from 1 to 127", GroupBox3);
+    Edit4 = NewEdit("Edit4", "ZEP-LAN address must be 0 (broadcasting) or from 1 to 255", GroupBox3);
+    Label3 = NewLabel("Label3", "I2C адрес:", Edit3, GroupBox3);
+    Label4 = NewLabel("Label4", "ZEP-LAN адрес:", Edit4, GroupBox3);
+    form3->addRow(Label3, Edit3);
+    form3->addRow(Label4, Edit4);
+    group1->addWidget(GroupBox3);
+    GroupBox3->hide();
+    group1->addStretch();
+    PageControl1->addTab(TabSheet1, QString::fromUtf8("Связь"));
+
+    // Page "Модем".
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName("TabSheet2");
+    auto* page2 = new QVBoxLayout(TabSheet2);
+    GroupBox4 = new QGroupBox(QStringLiteral("GroupBox4"), TabSheet2);
+    GroupBox4->setObjectName("GroupBox4");
+    page2->addWidget(GroupBox4);
+    auto* group4 = new QVBoxLayout(GroupBox4);
+    Edit5 = NewEdit("Edit5", nullptr, GroupBox4);
+    Edit6 = NewEdit("Edit6", nullptr, GroupBox4);
+    Label5 = NewLabel("Label5", "Строка инициализации:", Edit5, GroupBox4);
+    Label6 = NewLabel("Label6", "Время ожидания соединения, сек:", Edit6, GroupBox4);
+    RadioGroup2 = new TRadioGroup(QString::fromUtf8("Тип набора:"),
+                                  {QString::fromUtf8("Импульс"), QString::fromUtf8("Тон")}, GroupBox4);
+    RadioGroup2->setObjectName("RadioGroup2");
+    group4->addWidget(Label5);
+    group4->addWidget(Edit5);
+    group4->addWidget(RadioGroup2);
+    group4->addWidget(Label6);
+    group4->addWidget(Edit6);
+    group4->addStretch();
+    PageControl1->addTab(TabSheet2, QString::fromUtf8("Модем"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    Button2 = new QPushButton(QString::fromUtf8("Отмена"), content);
+    Button2->setObjectName("Button2");
+    Button1 = new QPushButton(QStringLiteral("OK"), content);
+    Button1->setObjectName("Button1");
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    layout->addLayout(buttons);
+    setWidget(content);
+
+    connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
+    connect(Button2, &QPushButton::clicked, this, Guard([this] { Button2Click(); }));
+
+    Fill(AppOptions);
+    const QSize size = sizeHint().expandedTo(QSize(380, 0));
+    setFixedSize(size);
+}
+
+TOptionsDlg::~TOptionsDlg() {
+    if (OptionsDlg == this) OptionsDlg = nullptr;
+}
+
+void TOptionsDlg::Fill(const TAppOptions& options) {
+    const OptionsFields f = FillOptions(options);
+    PageControl1->setCurrentWidget(TabSheet1);
+    Edit1->setText(QString::fromStdString(f.Edit1));
+    Edit2->setText(QString::fromStdString(f.Edit2));
+    Edit5->setText(FromCp1251(f.Edit5));
+    RadioGroup1->SetItemIndex(f.RadioGroup1);
+    RadioGroup2->SetItemIndex(f.RadioGroup2);
+    Edit3->setText(QString::fromStdString(f.Edit3));
+    Edit4->setText(QString::fromStdString(f.Edit4));
+    Edit6->setText(QString::fromStdString(f.Edit6));
+}
+
+OptionsFields TOptionsDlg::Fields() const {
+    OptionsFields f;
+    f.Edit1 = Edit1->text().toStdString();
+    f.Edit2 = Edit2->text().toStdString();
+    f.Edit3 = Edit3->text().toStdString();
+    f.Edit4 = Edit4->text().toStdString();
+    f.Edit5 = ToCp1251(Edit5->text());
+    f.Edit6 = Edit6->text().toStdString();
+    f.RadioGroup1 = RadioGroup1->ItemIndex();
+    f.RadioGroup2 = RadioGroup2->ItemIndex();
+    return f;
+}
+
+void TOptionsDlg::Button1Click() {
+    // Checked on a copy: a refused entry leaves every setting as it was.
+    TAppOptions accepted = AppOptions;
+    if (auto rejection = CheckOptions(Fields(), accepted)) {
+        ShowMessage(rejection->text, OptionsCaption, MessageIcon::Error);
+        QWidget* page = rejection->page == OptionsPage::TabSheet1 ? TabSheet1 : TabSheet2;
+        PageControl1->setCurrentWidget(page);
+        // An edit in the hidden group cannot take the focus.
+        auto* edit = findChild<QLineEdit*>(QString::fromStdString(rejection->edit));
+        if (edit && edit->isVisibleTo(page)) edit->setFocus();
+        return;
+    }
+    const std::string path = OptionsFilePath();
+    if (path.empty() || !SaveOptions(path, accepted)) {
+        ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
+        return;
+    }
+    AppOptions = accepted;
+
+    // Reopened on every OK, also with number and speed unchanged.
+    delete MainPort;
+    MainPort = nullptr;
+    MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
+    if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    close();
+}
+
+void TOptionsDlg::Button2Click() { close(); }
+
+void TOptionsDlg::FormClose() {
+    if (OptionsDlg == this) OptionsDlg = nullptr;
+}
+
+void TOptionsDlg::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}

@@ -1,0 +1,73 @@
+// TOptionsDlg: the settings dialog. OK checks the entries, writes OPTIONS.INI
+// and reopens MainPort with the new number and speed; Отмена stores nothing.
+#pragma once
+#include "app/OptionsForm.h"
+
+#include <QGroupBox>
+#include <QMdiSubWindow>
+
+class QAbstractButton;
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+// A group box of radio buttons with an item index (-1: none selected).
+class TRadioGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent);
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    QAbstractButton* Item(int index) const;
+
+private:
+    QButtonGroup* buttons_;
+};
+
+class TOptionsDlg : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    explicit TOptionsDlg(QWidget* parent = nullptr);
+    ~TOptionsDlg() override;
+
+    void Button1Click(); // OK
+    void Button2Click(); // Отмена
+    void FormClose();
+
+    // The controls' contents as the checks read them.
+    OptionsFields Fields() const;
+
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    TRadioGroup* RadioGroup1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    TRadioGroup* RadioGroup2 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Fill(const TAppOptions& options);
+};
+
+extern TOptionsDlg* OptionsDlg;

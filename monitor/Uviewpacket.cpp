@@ -1,0 +1,200 @@
+// The packet monitor window and its receive loop.
+#include "monitor/Uviewpacket.h"
+
+#include "app/Handlers.h"
+#include "serial/Rs232.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TViewPacket* ViewPacket = nullptr;
+
+namespace {
+
+QFont MonitorFont() {
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    return font;
+}
+
+} // namespace
+
+TViewPacket::TViewPacket(QWidget* parent) : QMdiSubWindow(parent) {
+    setObjectName("ViewPacket");
+    setWindowTitle(QStringLiteral("ViewPacket"));
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+
+    GroupBox1 = new QGroupBox(content);
+    GroupBox1->setObjectName("GroupBox1");
+    auto* groupLayout = new QVBoxLayout(GroupBox1);
+    RichEdit = new QTextEdit(GroupBox1);
+    RichEdit->setObjectName("RichEdit");
+    RichEdit->setAccessibleName(QStringLiteral("RichEdit"));
+    RichEdit->setFont(MonitorFont());
+    RichEdit->setReadOnly(true);
+    RichEdit->setAcceptRichText(false);
+    RichEdit->setUndoRedoEnabled(false); // an endless log must not grow an undo stack
+    RichEdit->setLineWrapMode(QTextEdit::NoWrap);
+    RichEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    RichEdit->clear();
+    groupLayout->addWidget(RichEdit);
+    layout->addWidget(GroupBox1);
+
+    Button1 = new QPushButton(QString::fromUtf8("Очистить"), content);
+    Button1->setObjectName("Button1");
+    layout->addWidget(Button1, 0, Qt::AlignLeft);
+    setWidget(content);
+    setFixedSize(760, 480);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(TimerIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, Guard([this] { Timer1Timer(); }));
+    connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
+    Timer1->start();
+
+    DefaultColor = RichEdit->palette().color(QPalette::Text);
+    Closing = false;
+}
+
+TViewPacket::~TViewPacket() {
+    Unwatch();
+    if (ViewPacket == this) ViewPacket = nullptr;
+}
+
+void TViewPacket::ReceiveLoop() {
+    if (loop_) return; // one loop per window
+    QEventLoop loop;
+    loop_ = &loop;
+    framer_.Start(TickCount);
+    if (!Closing) Pass(false);
+    if (!Closing) loop.exec();
+    loop_ = nullptr;
+    Unwatch();
+}
+
+// One pass of the receive loop: everything MainPort has waiting, in arrival
+// order, then the check for silence. Runs when the watched descriptor turns
+// readable and on every timer tick.
+void TViewPacket::Pass(bool woken) {
+    if (!loop_ || Closing) return;
+    FollowPort();
+    const int waiting = MainPort ? MainPort->InQueue() : 0;
+    if (waiting > 0) {
+        for (int i = 0; i < waiting; ++i) {
+            Rs232Port* port = MainPort;
+            if (!port) break;
+            std::uint8_t byte = 0;
+            std::uint32_t got = 0;
+            port->ReadBlock(&byte, 1, got);
+            if (got == 1) framer_.Feed(byte); // a byte that did not come is skipped
+        }
+        // Restart the timer so that the next tick comes a full interval later.
+        Timer1->start();
+        framer_.BatchDone(TickCount);
+    } else {
+        framer_.Idle(TickCount);
+        // Woken with nothing to read: the far end hung up or the device
+        // reports an error. Wait for the next tick instead of spinning.
+        if (woken && notifier_) notifier_->setEnabled(false);
+    }
+}
+
+bool TViewPacket::StillWatching(int fd) const {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    return st.st_dev == watchedDev_ && st.st_ino == watchedIno_ && st.st_rdev == watchedRdev_;
+}
+
+// Re-arms the notifier when MainPort has been replaced since the last pass.
+void TViewPacket::FollowPort() {
+    const Rs232Port* port = MainPort;
+    const int fd = port ? port->Handle : -1;
+    if (port == watchedPort_ && fd == watchedHandle_ && (fd < 0 || watchFd_ < 0 || StillWatching(fd))) return;
+    Unwatch();
+    watchedPort_ = port;
+    watchedHandle_ = fd;
+    if (fd < 0) return;
+    watchFd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    struct stat st {};
+    if (watchFd_ < 0 || fstat(watchFd_, &st) != 0) {
+        Unwatch(); // the timer's ticks still drive the passes
+        watchedPort_ = port;
+        watchedHandle_ = fd;
+        return;
+    }
+    watchedDev_ = st.st_dev;
+    watchedIno_ = st.st_ino;
+    watchedRdev_ = st.st_rdev;
+    notifier_ = new QSocketNotifier(watchFd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, Guard([this] { Pass(true); }));
+}
+
+void TViewPacket::Unwatch() {
+    if (notifier_) {
+        // May run inside the notifier's own signal: disable now, free later.
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+        notifier_ = nullptr;
+    }
+    if (watchFd_ >= 0) ::close(watchFd_);
+    watchFd_ = -1;
+    watchedPort_ = nullptr;
+    watchedHandle_ = -1;
+}
+
+void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) {
+    const std::string text = PacketLineText(bytes, length, cls);
+    const PacketColor color = PacketLineColor(cls);
+    QTextCharFormat format;
+    format.setForeground(color.useDefault ? DefaultColor : QColor(color.red, color.green, color.blue));
+
+    QScrollBar* bar = RichEdit->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    QTextCursor cursor(RichEdit->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!RichEdit->document()->isEmpty()) cursor.insertBlock();
+    cursor.insertText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), format);
+    if (atEnd) bar->setValue(bar->maximum());
+}
+
+void TViewPacket::Timer1Timer() {
+    ++TickCount;
+    if (!loop_ || Closing) return;
+    Pass(false);
+    if (notifier_ && !notifier_->isEnabled()) notifier_->setEnabled(true);
+}
+
+void TViewPacket::Button1Click() { RichEdit->clear(); }
+
+void TViewPacket::FormClose() {
+    Closing = true;
+    if (ViewPacket == this) ViewPacket = nullptr;
+    Timer1->stop();
+    // The window itself is freed by whoever called ReceiveLoop, once it returned.
+    if (loop_) loop_->quit();
+}
+
+void TViewPacket::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}

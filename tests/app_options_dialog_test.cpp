@@ -1,0 +1,252 @@
+// The settings dialog's window: its controls, refusals with page and focus,
+// the file it writes, the port it reopens, and Отмена.
+#include "app/MainForm.h"
+#include "app/OptionsDlg.h"
+#include "app/MdiChild.h"
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
+#include "serial/Timing.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QTabWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+QString U(const char* text) { return QString::fromUtf8(text); }
+
+// Device number behind a descriptor or a path: tells which line a port holds.
+dev_t DeviceOf(int fd) {
+    struct stat st {};
+    fstat(fd, &st);
+    return st.st_rdev;
+}
+dev_t DeviceOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_rdev;
+}
+
+class OptionsDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetTimingForTests(TimingConstants{});
+        SetExecutableDir(dir.Path());
+        dir.LinkCom(2, com2.SlavePath());
+        dir.LinkCom(3, com3.SlavePath());
+        AppOptions = TAppOptions{};
+        MainPort = new Rs232Port(2, 115200);
+        ASSERT_TRUE(MainPort->Ok);
+        area.show();
+        TheRecorder().Clear();
+        dlg = CreateOrRaise(&area, OptionsDlg);
+    }
+    void TearDown() override {
+        if (OptionsDlg) OptionsDlg->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete MainPort;
+        MainPort = nullptr;
+        SetExecutableDir("");
+        AppOptions = TAppOptions{};
+        TheRecorder().Clear();
+    }
+    // Deferred deletes run, so a closed dialog is gone.
+    void Settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    TempDir dir;
+    PtyPair com2, com3;
+    QMdiArea area;
+    TOptionsDlg* dlg = nullptr;
+};
+
+TEST_F(OptionsDialog, ControlsCaptionsHintsAndInitialState) {
+    EXPECT_EQ(dlg->windowTitle(), U("Настройки"));
+    EXPECT_EQ(dlg->minimumSize(), dlg->maximumSize());
+    EXPECT_FALSE(dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(dlg->Button1->text(), "OK");
+    EXPECT_EQ(dlg->Button2->text(), U("Отмена"));
+    EXPECT_EQ(dlg->PageControl1->tabText(0), U("Связь"));
+    EXPECT_EQ(dlg->PageControl1->tabText(1), U("Модем"));
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet1);
+    EXPECT_EQ(dlg->GroupBox2->title(), "RS 232");
+    EXPECT_EQ(dlg->GroupBox3->title(), U("Шлюз I2C/ZEP-LAN"));
+    EXPECT_EQ(dlg->RadioGroup1->title(), U("Тип соединения"));
+    EXPECT_EQ(dlg->RadioGroup1->Item(1)->text(), U("Связь по ZEP-LAN"));
+    EXPECT_EQ(dlg->RadioGroup2->title(), U("Тип набора:"));
+    EXPECT_EQ(dlg->RadioGroup2->Item(0)->text(), U("Импульс"));
+    EXPECT_EQ(dlg->RadioGroup2->Item(1)->text(), U("Тон"));
+
+    EXPECT_FALSE(dlg->RadioGroup1->isVisibleTo(dlg->TabSheet1));
+    EXPECT_FALSE(dlg->GroupBox3->isVisibleTo(dlg->TabSheet1));
+    EXPECT_TRUE(dlg->GroupBox2->isVisibleTo(dlg->TabSheet1));
+
+    EXPECT_EQ(dlg->Edit1->toolTip(), "RS232 Speed must be 19200,38400,57600,115200");
+    EXPECT_EQ(dlg->Edit2->toolTip(), "RS232 Port must be from 1 to 4");
+    EXPECT_EQ(dlg->Edit3->toolTip(), "I2C address must be from 1 to 127");
+    EXPECT_EQ(dlg->Edit4->toolTip(), "ZEP-LAN address must be 0 (broadcasting) or from 1 to 255");
+    EXPECT_TRUE(dlg->Edit5->toolTip().isEmpty());
+    EXPECT_EQ(dlg->Label5->buddy(), dlg->Edit5);
+    EXPECT_EQ(dlg->Label6->text(), U("Время ожидания соединения, сек:"));
+    EXPECT_EQ(dlg->Label6->buddy(), dlg->Edit6);
+
+    EXPECT_EQ(dlg->Edit1->text(), "115200");
+    EXPECT_EQ(dlg->Edit2->text(), "2");
+    EXPECT_EQ(dlg->Edit3->text(), "0x0C");
+    EXPECT_EQ(dlg->Edit4->text(), "0x01");
+    EXPECT_EQ(dlg->Edit5->text(), "ATZ");
+    EXPECT_EQ(dlg->Edit6->text(), "60");
+    EXPECT_EQ(dlg->RadioGroup1->ItemIndex(), -1);
+    EXPECT_EQ(dlg->RadioGroup2->ItemIndex(), 0);
+}
+
+TEST_F(OptionsDialog, RefusalShowsTheMessageBringsThePageForwardAndFocusesTheEdit) {
+    const TAppOptions before = AppOptions;
+    Rs232Port* port = MainPort;
+
+    // The speed is refused while the modem page is shown; the port had been
+    // changed before it and must not be stored either.
+    dlg->PageControl1->setCurrentWidget(dlg->TabSheet2);
+    dlg->Edit2->setText("5");
+    dlg->Edit1->setText("1000");
+    dlg->Button1->click();
+    EXPECT_EQ(TheRecorder().messages,
+              (std::vector<RecordedMessage>{{"Speed must be 19200,38400,57600,115200", "OPTIONS", MessageIcon::Error}}));
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet1);
+    EXPECT_EQ(dlg->focusWidget(), dlg->Edit1);
+
+    // A wait time of 201 comes after speed and port: neither is stored.
+    dlg->Edit1->setText("9600");
+    dlg->Edit6->setText("201");
+    dlg->Button1->click();
+    EXPECT_EQ(TheRecorder().messages.back().text, "Время ожидания соединения должно быть от 1 до 200");
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet2);
+    EXPECT_EQ(dlg->focusWidget(), dlg->Edit6);
+    EXPECT_EQ(FormatOptions(AppOptions), FormatOptions(before));
+
+    // An edit in the hidden group gets no focus; its page still comes forward.
+    dlg->Edit6->setText("30");
+    dlg->Edit3->setText("200");
+    dlg->Button1->click();
+    EXPECT_EQ(TheRecorder().messages.back().text, "I2C address must be from 1 to 127");
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet1);
+    EXPECT_NE(dlg->focusWidget(), dlg->Edit3);
+
+    // Too long for line 8 of the file.
+    dlg->Edit3->setText("12");
+    dlg->PageControl1->setCurrentWidget(dlg->TabSheet1);
+    dlg->Edit5->setText(QString(59, QChar(0x0416))); // 59 Cyrillic letters, one byte each in the file
+    dlg->Button1->click();
+    EXPECT_EQ(TheRecorder().messages.back().text, "Строка инициализации должна быть не длиннее 58 символов");
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet2);
+    EXPECT_EQ(dlg->focusWidget(), dlg->Edit5);
+
+    // Conversion error: the application's exception display, nothing stored.
+    dlg->Edit5->setText("ATZ");
+    dlg->Edit4->setText("zz");
+    dlg->Button1->click();
+    EXPECT_EQ(TheRecorder().messages.back(),
+              (RecordedMessage{"'zz' is not a valid integer value", "Конфигуратор", MessageIcon::Error}));
+
+    EXPECT_EQ(TheRecorder().messages.size(), 5u);
+    EXPECT_EQ(FormatOptions(AppOptions), FormatOptions(before));
+    EXPECT_EQ(MainPort, port);
+    EXPECT_EQ(OptionsDlg, dlg);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("OPTIONS.INI")));
+
+    // Отмена after refusals really cancels.
+    dlg->Button2->click();
+    Settle();
+    EXPECT_EQ(OptionsDlg, nullptr);
+    EXPECT_EQ(FormatOptions(AppOptions), FormatOptions(before));
+}
+
+TEST_F(OptionsDialog, OkWritesTheFileBesideTheExecutableAndReopensThePort) {
+    dlg->Edit1->setText("9600");
+    dlg->Edit2->setText("3");
+    dlg->Edit3->setText("$0C");
+    dlg->Edit4->setText("0");
+    dlg->Edit5->setText(U("ATDP Ж"));
+    dlg->Edit6->setText("45");
+    dlg->RadioGroup2->SetItemIndex(1);
+    dlg->Button1->click();
+    Settle();
+
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_EQ(OptionsDlg, nullptr);
+    EXPECT_EQ(dir.Read("OPTIONS.INI"), "3\r\n9600\r\n0\r\n12\r\n0\r\n1\r\n1\r\nATDP \xC6\r\n2\r\n45\r\n");
+    EXPECT_EQ(AppOptions.PortNumber, 3);
+    EXPECT_EQ(AppOptions.ModemInitString, "ATDP \xC6\n");
+
+    // MainPort now holds COM3; COM2 is free again.
+    ASSERT_TRUE(MainPort->Ok);
+    EXPECT_EQ(DeviceOf(MainPort->Handle), DeviceOf(com3.SlavePath()));
+    Rs232Port again(2, 115200);
+    EXPECT_TRUE(again.Ok);
+
+    // A fresh dialog shows the stored settings.
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    EXPECT_EQ(dlg->Edit3->text(), "0x0C");
+    EXPECT_EQ(dlg->Edit5->text(), U("ATDP Ж"));
+    EXPECT_EQ(dlg->RadioGroup2->ItemIndex(), 1);
+}
+
+TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {
+    dlg->Edit1->setText("0");
+    dlg->Button1->click();
+    Settle();
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages[0].caption, "ОШИБКА СИСТЕМЫ");
+    EXPECT_EQ(TheRecorder().messages[0].text, SystemErrorText(EINVAL));
+    EXPECT_EQ(OptionsDlg, nullptr);
+    EXPECT_FALSE(MainPort->Ok);
+    EXPECT_EQ(AppOptions.BaudRate, 0);
+}
+
+TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
+    Rs232Port* port = MainPort;
+    SetExecutableDir(dir.File("missing/"));
+    dlg->Edit2->setText("3");
+    dlg->Button1->click();
+    Settle();
+    EXPECT_EQ(TheRecorder().messages,
+              (std::vector<RecordedMessage>{{"Can't create OPTIONS.INI", "OPTIONS", MessageIcon::Error}}));
+    EXPECT_EQ(AppOptions.PortNumber, 2);
+    EXPECT_EQ(MainPort, port);
+    EXPECT_EQ(OptionsDlg, dlg);
+}
+
+TEST(OptionsMenu, CommandCreatesOneDialogAndBringsItForward) {
+    TempDir dir;
+    PtyPair com2;
+    SetExecutableDir(dir.Path());
+    dir.LinkCom(2, com2.SlavePath());
+    AppOptions = TAppOptions{};
+    TheRecorder().Clear();
+    {
+        TMainForm form;
+        form.Options1->trigger();
+        TOptionsDlg* first = OptionsDlg;
+        ASSERT_NE(first, nullptr);
+        first->Edit1->setText("4800");
+        form.Options1->trigger();
+        EXPECT_EQ(OptionsDlg, first);
+        EXPECT_EQ(form.MdiArea()->subWindowList().size(), 1);
+        first->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        form.Options1->trigger();
+        ASSERT_NE(OptionsDlg, nullptr);
+        EXPECT_EQ(OptionsDlg->Edit1->text(), "115200");
+    }
+    EXPECT_EQ(OptionsDlg, nullptr);
+    SetExecutableDir("");
+}
+
+} // namespace
