@@ -35,6 +35,7 @@ public:
     void FormClose();
 
     bool Looping() const { return loop_ != nullptr; }
+    const PacketFramer& Framer() const { return framer_; }
 
     QGroupBox* GroupBox1 = nullptr;
     QTextEdit* RichEdit = nullptr;

@@ -1,0 +1,308 @@
+// The packet monitor window end to end: its receive loop inside the menu
+// command, packets from a pseudo-terminal shown as coloured lines, silence,
+// "Очистить", the main window closing, and MainPort replaced meanwhile.
+#include "app/MainForm.h"
+#include "app/OptionsDlg.h"
+#include "monitor/Uviewpacket.h"
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFontInfo>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <ctime>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ShownLine {
+    std::string text;
+    QColor color;
+};
+
+std::vector<ShownLine> Shown(const TViewPacket& window) {
+    std::vector<ShownLine> lines;
+    const QTextDocument* doc = window.RichEdit->document();
+    if (doc->isEmpty()) return lines;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        QColor color;
+        if (auto it = block.begin(); !it.atEnd()) color = it.fragment().charFormat().foreground().color();
+        lines.push_back({block.text().toStdString(), color});
+    }
+    return lines;
+}
+
+long long ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+// Collects the warnings of Qt's socket notifiers (one polling a closed
+// descriptor says "Invalid socket").
+std::vector<std::string>* qtWarnings = nullptr;
+void CollectWarnings(QtMsgType, const QMessageLogContext&, const QString& text) {
+    if (qtWarnings && text.contains("QSocketNotifier")) qtWarnings->push_back(text.toStdString());
+}
+
+const QColor DarkGreen(0, 128, 0), Red(255, 0, 0), Blue(0, 0, 255);
+
+class Monitor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetExecutableDir(dir.Path());
+        dir.LinkCom(2, com2.SlavePath());
+        dir.LinkCom(3, com3.SlavePath());
+        dir.LinkCom(7, "/nonexistent/tty");
+        AppOptions = TAppOptions{};
+        TheRecorder().Clear();
+        qtWarnings = &warnings;
+        previousHandler = qInstallMessageHandler(CollectWarnings);
+        form = new TMainForm;
+        form->show();
+        ASSERT_TRUE(MainPort && MainPort->Ok);
+    }
+    void TearDown() override {
+        delete form;
+        qInstallMessageHandler(previousHandler);
+        qtWarnings = nullptr;
+        EXPECT_TRUE(warnings.empty()) << warnings.front();
+        SetExecutableDir("");
+        AppOptions = TAppOptions{};
+    }
+
+    // Runs "Тест пакетов"; `step` is called every 5 ms inside the monitor's
+    // loop until it returns true, then the monitor is closed. Returns when
+    // the menu command has returned.
+    void RunMonitor(const std::function<bool(TViewPacket&)>& step, int limitMs = 10000) {
+        QTimer driver;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (!ViewPacket) return;
+            window = ViewPacket;
+            const bool done = step(*ViewPacket);
+            if (clock.elapsed() > limitMs) ADD_FAILURE() << "monitor script timed out";
+            if ((done || clock.elapsed() > limitMs) && ViewPacket) ViewPacket->close();
+        });
+        driver.start(5);
+        form->mnuTestPacket->trigger();
+        driver.stop();
+    }
+
+    // A sequence of steps, each run until it returns true.
+    static std::function<bool(TViewPacket&)> Steps(std::vector<std::function<bool(TViewPacket&)>> steps) {
+        auto index = std::make_shared<size_t>(0);
+        return [steps = std::move(steps), index](TViewPacket& w) {
+            while (*index < steps.size() && steps[*index](w)) ++*index;
+            return *index == steps.size();
+        };
+    }
+    static std::function<bool(TViewPacket&)> LinesShown(size_t count) {
+        return [count](TViewPacket& w) { return Shown(w).size() >= count; };
+    }
+    static std::function<bool(TViewPacket&)> Send(PtyPair& pty, const std::string& hex) {
+        return [&pty, hex](TViewPacket&) {
+            pty.Send(Bytes(hex));
+            return true;
+        };
+    }
+    std::function<bool(TViewPacket&)> ChoosePort(const char* number) {
+        return [number](TViewPacket&) {
+            MainForm->Options1->trigger();
+            OptionsDlg->Edit2->setText(number);
+            OptionsDlg->Button1->click();
+            return true;
+        };
+    }
+
+    TempDir dir;
+    PtyPair com2, com3;
+    TMainForm* form = nullptr;
+    QPointer<TViewPacket> window;
+    std::vector<std::string> warnings;
+    QtMessageHandler previousHandler = nullptr;
+};
+
+TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
+    QElapsedTimer sinceLastByte;
+    qint64 silenceMs = 0;
+    RunMonitor(Steps({
+        [](TViewPacket& w) {
+            EXPECT_EQ(w.windowTitle(), "ViewPacket");
+            EXPECT_EQ(w.minimumSize(), w.maximumSize());
+            EXPECT_EQ(w.Button1->text(), QString::fromUtf8("Очистить"));
+            EXPECT_TRUE(w.RichEdit->isReadOnly());
+            EXPECT_EQ(w.RichEdit->lineWrapMode(), QTextEdit::NoWrap);
+            EXPECT_TRUE(QFontInfo(w.RichEdit->font()).fixedPitch());
+            return w.Looping();
+        },
+        [&](TViewPacket&) {
+            com2.Send(Bytes("41 42 23 23 01 02 00 00 00 AA 23 23 01 02 00 01 00 AA 23 23 01 02 00 00 00"));
+            sinceLastByte.start();
+            return true;
+        },
+        LinesShown(3),
+        [&](TViewPacket& w) {
+            if (Shown(w).size() < 4) return false;
+            silenceMs = sinceLastByte.elapsed();
+            return true;
+        },
+        Send(com2, "23 23 05 06 03 00"),
+        LinesShown(5),
+        Send(com2, "23 23"),
+        LinesShown(6),
+        // Choosing the command again only brings the monitor forward.
+        [&](TViewPacket& w) {
+            form->mnuTestPacket->trigger();
+            EXPECT_EQ(ViewPacket, &w);
+            EXPECT_EQ(form->MdiArea()->subWindowList().size(), 1);
+            return true;
+        },
+    }));
+
+    ASSERT_TRUE(window);
+    const auto lines = Shown(*window);
+    ASSERT_EQ(lines.size(), 6u);
+    const QColor standard = window->DefaultColor;
+    EXPECT_EQ(lines[0].text, "BAD  : 41 42 ");
+    EXPECT_EQ(lines[0].color, DarkGreen);
+    EXPECT_EQ(lines[1].text, "OK   : 01 02 00 00 00 [AA] ");
+    EXPECT_EQ(lines[1].color, standard);
+    EXPECT_EQ(lines[2].text, "CRC  : 01 02 00 01 00 [AA] ");
+    EXPECT_EQ(lines[2].color, Red);
+    EXPECT_EQ(lines[3].text, "OK_NA: 01 02 00 00 00 ");
+    EXPECT_EQ(lines[3].color, standard);
+    EXPECT_EQ(lines[4].text, "PART : 05 06 03 00 ");
+    EXPECT_EQ(lines[4].color, Blue);
+    EXPECT_EQ(lines[5].text, "PART : ");
+    // More than two 50 ms ticks of silence, and not much more.
+    EXPECT_GE(silenceMs, 100);
+    EXPECT_LT(silenceMs, 600);
+
+    // Closed: the loop has returned, the window goes once the handler returned.
+    EXPECT_EQ(ViewPacket, nullptr);
+    EXPECT_FALSE(window->Looping());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(window);
+}
+
+TEST_F(Monitor, ClearEmptiesTheViewAndKeepsThePacketUnderWay) {
+    RunMonitor(Steps({
+        Send(com2, "41 23 23 01 02 00 00"),
+        [](TViewPacket& w) { return w.Framer().InPacket() && w.Framer().Count() == 4; },
+        [](TViewPacket& w) {
+            EXPECT_EQ(Shown(w).size(), 1u);
+            w.Button1->click();
+            EXPECT_TRUE(Shown(w).empty());
+            return true;
+        },
+        Send(com2, "00 AA"),
+        LinesShown(1),
+    }));
+    ASSERT_TRUE(window);
+    const auto lines = Shown(*window);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text, "OK   : 01 02 00 00 00 [AA] ");
+}
+
+TEST_F(Monitor, ClosingTheMainWindowEndsTheLoopFirst) {
+    bool closedFromInside = false;
+    RunMonitor(Steps({
+        Send(com2, "23 23 01 02 00 00 00 AA"),
+        LinesShown(1),
+        [&](TViewPacket& w) {
+            form->close();
+            closedFromInside = true;
+            // The monitor was closed before the main window went on closing.
+            EXPECT_TRUE(w.Closing);
+            EXPECT_EQ(ViewPacket, nullptr);
+            return true;
+        },
+    }));
+    EXPECT_TRUE(closedFromInside);
+    EXPECT_EQ(ViewPacket, nullptr);
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(window->Looping());
+    // The application ends: the main window's destruction closes the port.
+    delete form;
+    form = nullptr;
+    EXPECT_FALSE(window);
+    EXPECT_EQ(MainPort, nullptr);
+    Rs232Port again(2, 115200);
+    EXPECT_TRUE(again.Ok);
+}
+
+TEST_F(Monitor, FollowsMainPortWhenTheSettingsDialogReplacesIt) {
+    RunMonitor(Steps({
+        Send(com2, "23 23 01 02 00 00 00 A1"),
+        LinesShown(1),
+        // Same number: the port is closed and opened anew.
+        ChoosePort("2"),
+        Send(com2, "23 23 01 02 00 00 00 A2"),
+        LinesShown(2),
+        // Another number: bytes on the old line are no longer read.
+        ChoosePort("3"),
+        Send(com2, "23 23 01 02 00 00 00 B0"),
+        Send(com3, "23 23 01 02 00 00 00 A3"),
+        LinesShown(3),
+        // A port that cannot be opened: the monitor waits without a port.
+        ChoosePort("7"),
+        [](TViewPacket& w) { return w.TickCount >= 4; },
+        ChoosePort("3"),
+        Send(com3, "23 23 01 02 00 00 00 A4"),
+        LinesShown(4),
+    }));
+    ASSERT_TRUE(window);
+    const auto lines = Shown(*window);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].text, "OK   : 01 02 00 00 00 [A1] ");
+    EXPECT_EQ(lines[1].text, "OK   : 01 02 00 00 00 [A2] ");
+    EXPECT_EQ(lines[2].text, "OK   : 01 02 00 00 00 [A3] ");
+    EXPECT_EQ(lines[3].text, "OK   : 01 02 00 00 00 [A4] ");
+    ASSERT_EQ(TheRecorder().messages.size(), 1u) << Describe(TheRecorder().messages);
+    EXPECT_EQ(TheRecorder().messages[0].caption, "ОШИБКА СИСТЕМЫ");
+    EXPECT_EQ(AppOptions.PortNumber, 3);
+}
+
+TEST_F(Monitor, WaitsWithoutSpinningWhenIdleOrWhenTheFarEndHangsUp) {
+    long long idleCpu = 0, hungUpCpu = 0;
+    long long cpuStart = 0;
+    QElapsedTimer clock;
+    RunMonitor(Steps({
+        [&](TViewPacket&) {
+            cpuStart = ProcessCpuMs();
+            clock.start();
+            return true;
+        },
+        [&](TViewPacket&) {
+            if (clock.elapsed() < 500) return false;
+            idleCpu = ProcessCpuMs() - cpuStart;
+            com2.CloseMaster();
+            cpuStart = ProcessCpuMs();
+            clock.restart();
+            return true;
+        },
+        [&](TViewPacket&) {
+            if (clock.elapsed() < 500) return false;
+            hungUpCpu = ProcessCpuMs() - cpuStart;
+            return true;
+        },
+    }));
+    // A spinning loop would use the whole 500 ms.
+    EXPECT_LT(idleCpu, 100);
+    EXPECT_LT(hungUpCpu, 100);
+}
+
+} // namespace
