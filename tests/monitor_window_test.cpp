@@ -6,6 +6,7 @@
 #include "monitor/Uviewpacket.h"
 #include "serial/Paths.h"
 #include "serial/Rs232.h"
+#include "sim/Simulator.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 
@@ -62,9 +63,7 @@ class Monitor : public ::testing::Test {
 protected:
     void SetUp() override {
         SetExecutableDir(dir.Path());
-        dir.LinkCom(2, com2.SlavePath());
-        dir.LinkCom(3, com3.SlavePath());
-        dir.LinkCom(7, "/nonexistent/tty");
+        LinkPorts();
         AppOptions = TAppOptions{};
         TheRecorder().Clear();
         qtWarnings = &warnings;
@@ -80,6 +79,12 @@ protected:
         EXPECT_TRUE(warnings.empty()) << warnings.front();
         SetExecutableDir("");
         AppOptions = TAppOptions{};
+    }
+
+    virtual void LinkPorts() {
+        dir.LinkCom(2, com2.SlavePath());
+        dir.LinkCom(3, com3.SlavePath());
+        dir.LinkCom(7, "/nonexistent/tty");
     }
 
     // Runs "Тест пакетов"; `step` is called every 5 ms inside the monitor's
@@ -303,6 +308,66 @@ TEST_F(Monitor, WaitsWithoutSpinningWhenIdleOrWhenTheFarEndHangsUp) {
     // A spinning loop would use the whole 500 ms.
     EXPECT_LT(idleCpu, 100);
     EXPECT_LT(hungUpCpu, 100);
+}
+
+// The simulated gateway's packet source on COM2.
+class MonitorOnSimulator : public Monitor {
+protected:
+    void LinkPorts() override { simulator.LinkCom(dir.Path(), 2); }
+    sim::Simulator simulator;
+};
+
+// The line the monitor shows for a frame from the source, marker stripped.
+std::string Expected(const char* prefix, std::vector<std::uint8_t> bytes, bool bracketed) {
+    bytes.erase(bytes.begin(), bytes.begin() + 2);
+    std::string text = prefix;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const bool last = bracketed && i + 1 == bytes.size();
+        text += (last ? "[" : "") + Hex({bytes[i]}) + (last ? "] " : " ");
+    }
+    return text;
+}
+
+TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
+    using sim::PacketItem;
+    simulator.Start();
+    sim::PacketStreamOptions stream;
+    stream.IntervalMs = 350; // room for the monitor's silence of three ticks
+    stream.Count = 8;        // ok ok crc ok nofinal ok cut garbage
+    sim::PacketFrame last;
+    last.Data = {0x10, 0x20};
+    RunMonitor(Steps({
+        [&](TViewPacket&) {
+            simulator.StartPacketStream(stream);
+            return true;
+        },
+        [&](TViewPacket& w) { return simulator.PacketItemsSent() == 8 && !w.Framer().InPacket() && Shown(w).size() == 7; },
+        [&](TViewPacket&) {
+            simulator.EmitPacket(last);
+            return true;
+        },
+        LinesShown(9),
+    }));
+    ASSERT_TRUE(window);
+    const auto lines = Shown(*window);
+    const auto item = [](PacketItem kind, int seq) { return sim::PacketStreamBytes(kind, seq); };
+    const QColor standard = window->DefaultColor;
+    const std::vector<std::pair<std::string, QColor>> expected = {
+        {Expected("OK   : ", item(PacketItem::Ok, 0), true), standard},
+        {Expected("OK   : ", item(PacketItem::Ok, 1), true), standard},
+        {Expected("CRC  : ", item(PacketItem::WrongCrc, 2), true), Red},
+        {Expected("OK   : ", item(PacketItem::Ok, 3), true), standard},
+        {Expected("OK_NA: ", item(PacketItem::NoFinal, 4), false), standard},
+        {Expected("OK   : ", item(PacketItem::Ok, 5), true), standard},
+        {Expected("PART : ", item(PacketItem::CutShort, 6), false), Blue},
+        {"BAD  : " + Hex(item(PacketItem::Garbage, 7)) + " ", DarkGreen},
+        {Expected("OK   : ", sim::BuildPacket(last), true), standard},
+    };
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].text, expected[i].first) << "line " << i;
+        EXPECT_EQ(lines[i].color, expected[i].second) << "line " << i;
+    }
 }
 
 } // namespace
