@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,6 +73,10 @@ TViewPacket::TViewPacket(QWidget* parent) : QMdiSubWindow(parent) {
     connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
     Timer1->start();
 
+    showTimer_ = new QTimer(this);
+    showTimer_->setInterval(ShowIntervalMs);
+    connect(showTimer_, &QTimer::timeout, this, Guard([this] { ShowPending(); }));
+
     DefaultColor = RichEdit->palette().color(QPalette::Text);
     Closing = false;
 }
@@ -90,6 +95,7 @@ void TViewPacket::ReceiveLoop() {
     if (!Closing) loop.exec();
     loop_ = nullptr;
     Unwatch();
+    ShowPending();
 }
 
 // One pass of the receive loop: everything MainPort has waiting, in arrival
@@ -165,16 +171,38 @@ void TViewPacket::Unwatch() {
 void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) {
     const std::string text = PacketLineText(bytes, length, cls);
     const PacketColor color = PacketLineColor(cls);
-    QTextCharFormat format;
-    format.setForeground(color.useDefault ? DefaultColor : QColor(color.red, color.green, color.blue));
+    pending_.push_back({QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                        color.useDefault ? DefaultColor : QColor(color.red, color.green, color.blue)});
+    // A line after a quiet spell is shown at once; lines that follow it
+    // closely are shown together when the interval has passed, so that a
+    // dense stream is laid out and painted a few times a second rather than
+    // once per packet.
+    if (!showTimer_->isActive()) {
+        ShowPending();
+        showTimer_->start();
+    }
+}
 
+void TViewPacket::ShowPending() {
+    if (pending_.empty()) {
+        showTimer_->stop();
+        return;
+    }
     QScrollBar* bar = RichEdit->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
-    QTextCursor cursor(RichEdit->document());
+    const bool followEnd = bar->value() >= bar->maximum();
+    QTextDocument* doc = RichEdit->document();
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    if (!RichEdit->document()->isEmpty()) cursor.insertBlock();
-    cursor.insertText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), format);
-    if (atEnd) bar->setValue(bar->maximum());
+    for (const PendingLine& line : pending_) {
+        if (!doc->isEmpty()) cursor.insertBlock();
+        QTextCharFormat format;
+        format.setForeground(line.color);
+        cursor.insertText(line.text, format);
+    }
+    cursor.endEditBlock();
+    pending_.clear();
+    if (followEnd) bar->setValue(bar->maximum());
 }
 
 void TViewPacket::Timer1Timer() {
@@ -184,7 +212,10 @@ void TViewPacket::Timer1Timer() {
     if (notifier_ && !notifier_->isEnabled()) notifier_->setEnabled(true);
 }
 
-void TViewPacket::Button1Click() { RichEdit->clear(); }
+void TViewPacket::Button1Click() {
+    pending_.clear(); // lines already classified count as shown
+    RichEdit->clear();
+}
 
 void TViewPacket::FormClose() {
     Closing = true;

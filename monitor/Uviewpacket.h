@@ -6,6 +6,8 @@
 
 #include <QColor>
 #include <QMdiSubWindow>
+#include <QString>
+#include <vector>
 #include <sys/types.h>
 
 class QEventLoop;
@@ -20,6 +22,8 @@ class TViewPacket : public QMdiSubWindow, public PacketScreen {
     Q_OBJECT
 public:
     static constexpr int TimerIntervalMs = 50;
+    // Lines that follow one another closer than this are shown together.
+    static constexpr int ShowIntervalMs = 40;
 
     explicit TViewPacket(QWidget* parent = nullptr);
     ~TViewPacket() override;
@@ -54,9 +58,18 @@ private:
     void FollowPort();
     void Unwatch();
     bool StillWatching(int fd) const;
+    void ShowPending();
 
     PacketFramer framer_{*this};
     QEventLoop* loop_ = nullptr;
+
+    // Lines classified but not yet laid out in RichEdit (see ClassifyAndShow).
+    struct PendingLine {
+        QString text;
+        QColor color;
+    };
+    std::vector<PendingLine> pending_;
+    QTimer* showTimer_ = nullptr;
 
     // The notifier watches our own duplicate of the port's descriptor, so it
     // never polls a descriptor that the settings dialog has closed meanwhile.

@@ -222,6 +222,17 @@ TEST_F(Monitor, ClearEmptiesTheViewAndKeepsThePacketUnderWay) {
     EXPECT_EQ(lines[0].text, "OK   : 01 02 00 00 00 [AA] ");
 }
 
+TEST_F(Monitor, DenseBurstShowsEveryPacketInOrder) {
+    std::string burst;
+    for (int i = 0; i < 300; ++i) burst += " 23 23 01 02 00 00 00 " + Hex({static_cast<std::uint8_t>(i)});
+    RunMonitor(Steps({Send(com2, burst), LinesShown(300)}));
+    ASSERT_TRUE(window);
+    const auto lines = Shown(*window);
+    ASSERT_EQ(lines.size(), 300u);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(lines[i].text, "OK   : 01 02 00 00 00 [" + Hex({static_cast<std::uint8_t>(i)}) + "] ") << i;
+}
+
 TEST_F(Monitor, ClosingTheMainWindowEndsTheLoopFirst) {
     bool closedFromInside = false;
     RunMonitor(Steps({
