@@ -6,6 +6,7 @@
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TextCodec.h"
+#include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
 
 #include <QCloseEvent>
@@ -69,6 +70,6 @@ void TMainForm::Options1Click() {}
 
 void TMainForm::mnuConfigClick() {}
 
-void TMainForm::RS2321Click() {}
+void TMainForm::RS2321Click() { CreateOrRaise(MdiArea(), ViewRS232); }
 
 void TMainForm::mnuTestPacketClick() {}
