@@ -674,6 +674,8 @@ struct Simulator::Impl {
         if (!ctx) return;
         modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_PROTOCOL);
         modbus_set_indication_timeout(ctx, 0, 50000); // wake up to notice Stop
+        // A frame cut short must not swallow the first byte of the next one.
+        modbus_set_byte_timeout(ctx, 0, 50000);
         if (modbus_connect(ctx) != 0) {
             std::fprintf(stderr, "meter: cannot open %s: %s\n", line.slavePath.c_str(), modbus_strerror(errno));
             modbus_free(ctx);
