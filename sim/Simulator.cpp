@@ -132,6 +132,7 @@ struct Simulator::Impl {
     // Meter state (guarded by m)
     std::vector<std::uint16_t> regs = std::vector<std::uint16_t>(MeterRegisters, 0);
     int meterAddress = 1;
+    int meterAddressInUse = -1; // as set in libmodbus by the meter thread
     int meterDelayMs = 0;
     bool meterSilent = false;
     ArchiveStore day, hour;
@@ -693,7 +694,12 @@ struct Simulator::Impl {
                 std::lock_guard lock(m);
                 slave = meterAddress;
             }
-            modbus_set_slave(ctx, slave);
+            if (slave != meterAddressInUse) {
+                modbus_set_slave(ctx, slave);
+                std::lock_guard lock(m);
+                meterAddressInUse = slave;
+                changed.notify_all();
+            }
             std::memset(req, 0, sizeof req);
             int rc = modbus_receive(ctx, req);
             if (rc < 0) {
@@ -856,6 +862,7 @@ void Simulator::Start() {
     if (s.running) return;
     s.stop = false;
     s.running = true;
+    s.meterAddressInUse = -1;
     s.meterThread = std::thread([&s] { s.MeterLoop(); });
     s.gatewayThread = std::thread([&s] { s.GatewayLoop(); });
 }
@@ -954,8 +961,12 @@ int Simulator::MeterAddress() const {
 }
 
 void Simulator::SetMeterAddress(int address) {
-    std::lock_guard lock(impl_->m);
+    std::unique_lock lock(impl_->m);
     impl_->meterAddress = address;
+    // The meter takes the address between two receives: wait for it, so that
+    // the next request already finds the meter at its new address.
+    if (impl_->running)
+        impl_->changed.wait_for(lock, std::chrono::seconds(2), [&] { return impl_->meterAddressInUse == address; });
 }
 
 Identification Simulator::GetIdentification() const {
