@@ -46,7 +46,7 @@ constexpr int ArchiveDataRegister = 1002;
 // the slave stays open so that the master never sees a hang-up while the
 // other side's program is not (yet) connected.
 struct PtyEnds {
-    int master = -1;
+    std::atomic<int> master{-1}; // closed by the gateway thread, polled by WaitIdle
     int slaveKeep = -1;
     std::string slavePath;
 
@@ -71,8 +71,9 @@ struct PtyEnds {
     }
     void Close() {
         if (slaveKeep >= 0) close(slaveKeep);
-        if (master >= 0) close(master);
-        slaveKeep = master = -1;
+        int fd = master.exchange(-1);
+        if (fd >= 0) close(fd);
+        slaveKeep = -1;
     }
 };
 

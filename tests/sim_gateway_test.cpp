@@ -7,6 +7,7 @@
 #include "support/LineClient.h"
 #include "support/Pty.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -69,6 +70,7 @@ TEST_F(Gateway, GetDataReadsTheSettingsBlockInBothLinkModes) {
     EXPECT_EQ(Open("82"), "DD 01");
     pc.Send("00 01 D8 81 04 00 00");
     EXPECT_EQ(pc.ReceiveHex(6), "00 01 04 10 04 00");
+    EXPECT_TRUE(sim.WaitForExchanges(4, 2000));
     EXPECT_EQ(sim.Exchanges(), 4);
 }
 
@@ -191,6 +193,20 @@ TEST_F(Gateway, ExchangeLeftHalfwayTimesOut) {
     ASSERT_TRUE(quick.WaitIdle(2000));
     client.Send("B0");
     EXPECT_EQ(client.ReceiveHex(1), "DD");
+}
+
+TEST(GatewayPacing, BytesToThePcComeAtTheLineSpeed) {
+    sim::SimOptions options;
+    options.PaceBaud = 1000; // 10 ms a byte
+    sim::Simulator paced(options);
+    paced.Start();
+    LineClient client(paced.PortPath());
+    client.Send("B0 5A 50 02 81 58 00 00 20");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Receive(35, 3000).size(), 35u); // DD 01 00, 32 cells, trailer
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(ms, 300);
+    EXPECT_LT(ms, 2000);
 }
 
 TEST(GatewayLink, LinksAsComPortAndRemovesOnlyItsOwnLink) {
