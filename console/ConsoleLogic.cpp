@@ -29,7 +29,7 @@ void ConsoleLogic::Memo1Line(const std::string& text) {
         screen_.AppendMemo(ConsoleMemo::Memo1, dump);
         dump.clear();
     }
-    screen_.AddMemo1Line(text);
+    screen_.AddMemo1Line(Utf8ToCp1251(text));
 }
 
 void ConsoleLogic::FlushMemos() {

@@ -113,6 +113,7 @@ private:
 
     // Memo output of one tick is gathered here and appended once per memo.
     void Out(ConsoleMemo memo, const std::string& text);
+    // A progress line of the program's own (UTF-8 in the source) in Memo1.
     void Memo1Line(const std::string& text);
     void FlushMemos();
     // Bytes the loop may read in one block: up to the end of an answer whose
