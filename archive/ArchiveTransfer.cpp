@@ -52,16 +52,22 @@ bool WriteAndClose(std::FILE* file, const std::string& bytes) {
 
 } // namespace
 
-void ConsoleLogic::ReadDayArhiv() { ReadArhiv(false); }
+void ConsoleLogic::ReadDayArhiv() {
+    ReadArhiv(false);
+}
 
-void ConsoleLogic::ReadHourArhiv() { ReadArhiv(true); }
+void ConsoleLogic::ReadHourArhiv() {
+    ReadArhiv(true);
+}
 
 void ConsoleLogic::Message(const std::string& text, const std::string& caption) {
     FlushMemos(); // the progress so far shows behind the box
     screen_.ShowMessage(text, caption);
 }
 
-std::uint8_t ConsoleLogic::DeviceAddress() { return static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3)); }
+std::uint8_t ConsoleLogic::DeviceAddress() {
+    return static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3));
+}
 
 void ConsoleLogic::SendRequest(const RequestBlock& block, std::int32_t expectedDataLen) {
     Request = block;
@@ -86,7 +92,9 @@ void ConsoleLogic::SendChunkRequest(std::uint8_t address) {
     SendRequest(block, 2 * registers);
 }
 
-void ConsoleLogic::TakeLength() { ArhivLen = RxBuf[RxAnswerArea] * 256 + RxBuf[RxAnswerArea + 1]; }
+void ConsoleLogic::TakeLength() {
+    ArhivLen = RxBuf[RxAnswerArea] * 256 + RxBuf[RxAnswerArea + 1];
+}
 
 void ConsoleLogic::AppendAnswerText() {
     const char* text = reinterpret_cast<const char*>(RxBuf + RxAnswerArea);
@@ -225,8 +233,9 @@ void ConsoleLogic::ReadArhiv(bool hour) {
                     return;
                 }
                 if (ArhivLen > RxRowAreaSize) {
-                    Message("Строка архива длиной " + std::to_string(ArhivLen) + " байт не помещается в буфер (" +
-                                std::to_string(RxRowAreaSize) + " байт). Чтение архива остановлено.",
+                    Message("Строка архива длиной " + std::to_string(ArhivLen) +
+                                " байт не помещается в буфер (" + std::to_string(RxRowAreaSize) +
+                                " байт). Чтение архива остановлено.",
                             WriteErrorCaption);
                     return;
                 }

@@ -22,10 +22,12 @@ constexpr int TickBytes = 4095;
 // then idle bytes up to TickBytes.
 std::vector<std::uint8_t> TickLoad() {
     std::vector<std::uint8_t> bytes = {0x01, 0x04, 0xFA};
-    for (int i = 0; i < 250; ++i) bytes.push_back(static_cast<std::uint8_t>(0x40 + i % 8));
+    for (int i = 0; i < 250; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(0x40 + i % 8));
     bytes.push_back(0x12);
     bytes.push_back(0x34);
-    for (int i = static_cast<int>(bytes.size()); i < TickBytes; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
+    for (int i = static_cast<int>(bytes.size()); i < TickBytes; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(i));
     return bytes;
 }
 
@@ -41,7 +43,8 @@ void RunTicks(benchmark::State& state, bool withPaint) {
 
     // A memo already holding the given amount of dump, Memo2 its share.
     std::string line;
-    for (int i = 0; i < 16; ++i) line += "A5 ";
+    for (int i = 0; i < 16; ++i)
+        line += "A5 ";
     line += "\r\n";
     std::string block, chars;
     while (static_cast<int>(block.size()) < prefillBytes) {
@@ -75,10 +78,19 @@ void RunTicks(benchmark::State& state, bool withPaint) {
     QApplication::processEvents();
 }
 
-void BM_Tick4095Bytes(benchmark::State& state) { RunTicks(state, false); }
-void BM_Tick4095BytesAndRepaint(benchmark::State& state) { RunTicks(state, true); }
+void BM_Tick4095Bytes(benchmark::State& state) {
+    RunTicks(state, false);
+}
+void BM_Tick4095BytesAndRepaint(benchmark::State& state) {
+    RunTicks(state, true);
+}
 
-BENCHMARK(BM_Tick4095Bytes)->Arg(0)->Arg(2 << 20)->UseManualTime()->Iterations(60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Tick4095Bytes)
+    ->Arg(0)
+    ->Arg(2 << 20)
+    ->UseManualTime()
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Tick4095BytesAndRepaint)
     ->Arg(0)
     ->Arg(2 << 20)

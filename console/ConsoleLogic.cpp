@@ -62,7 +62,8 @@ void ConsoleLogic::ArmReceive(std::int32_t valueAddr) {
 }
 
 void ConsoleLogic::Button1Click() {
-    for (auto& p : pending_) p.clear();
+    for (auto& p : pending_)
+        p.clear();
     screen_.ClearMemos();
     CntByteInLine = 0;
     ValueByteCnt = 0;
@@ -128,7 +129,8 @@ void ConsoleLogic::Timer1Timer() {
         port->ReadBlock(chunk, want, got);
         if (got == 0) break;
         k -= static_cast<int>(got);
-        for (std::uint32_t i = 0; i < got; ++i) ReceiveByte(chunk[i]);
+        for (std::uint32_t i = 0; i < got; ++i)
+            ReceiveByte(chunk[i]);
     }
 }
 
@@ -178,7 +180,8 @@ void ConsoleLogic::DumpByte(std::uint8_t b) {
         hex += HexDigits[b >> 4];
         hex += HexDigits[b & 0x0F];
         hex += ' ';
-        pending_[static_cast<int>(ConsoleMemo::Memo2)] += (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
+        pending_[static_cast<int>(ConsoleMemo::Memo2)] +=
+            (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
     }
     if (++CntByteInLine >= 16) {
         CntByteInLine = 0;

@@ -20,7 +20,8 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
         std::size_t n = 1;
         // Skip one whole UTF-8 character.
         if (skip > 1)
-            while (n < srcLeft && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) ++n;
+            while (n < srcLeft && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80)
+                ++n;
         src += n;
         srcLeft -= n;
         *dst++ = '?';
@@ -33,6 +34,10 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
 
 } // namespace
 
-std::string Cp1251ToUtf8(std::string_view bytes) { return Convert("UTF-8", "CP1251", bytes, 1); }
+std::string Cp1251ToUtf8(std::string_view bytes) {
+    return Convert("UTF-8", "CP1251", bytes, 1);
+}
 
-std::string Utf8ToCp1251(std::string_view text) { return Convert("CP1251", "UTF-8", text, 4); }
+std::string Utf8ToCp1251(std::string_view text) {
+    return Convert("CP1251", "UTF-8", text, 4);
+}

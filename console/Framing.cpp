@@ -4,11 +4,16 @@
 #include <utility>
 
 namespace {
-std::uint8_t Hi(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t Lo(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint8_t Hi(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v >> 8);
+}
+std::uint8_t Lo(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
 } // namespace
 
-RequestBlock MakeRequest(std::uint8_t address, std::uint8_t function, std::uint16_t reg, std::uint16_t second) {
+RequestBlock MakeRequest(std::uint8_t address, std::uint8_t function, std::uint16_t reg,
+                         std::uint16_t second) {
     return {6, address, function, Hi(reg), Lo(reg), Hi(second), Lo(second)};
 }
 
@@ -31,7 +36,8 @@ RequestBlock ArhivChunkRequest(std::uint8_t address, std::int32_t byteOffset, st
     return MakeRequest(address, FnReadInputRegisters, reg, registers);
 }
 
-std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16_t reg, std::string_view data) {
+std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16_t reg,
+                                               std::string_view data) {
     const auto n = static_cast<std::uint8_t>(data.size());
     const auto registers = static_cast<std::uint16_t>(n / 2 + n % 2);
     std::vector<std::uint8_t> block(8u + n);
@@ -43,7 +49,8 @@ std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16
     block[5] = Hi(registers);
     block[6] = Lo(registers);
     block[7] = n;
-    for (unsigned i = 0; i < n; ++i) block[8 + i] = static_cast<std::uint8_t>(data[i]);
+    for (unsigned i = 0; i < n; ++i)
+        block[8 + i] = static_cast<std::uint8_t>(data[i]);
     return block;
 }
 
@@ -62,7 +69,8 @@ int AnswerLength(const std::uint8_t* bytes, int count) {
 
 void ConvertNaoborot(std::uint16_t length, std::uint8_t* buffer) {
     if (length < 2) return;
-    for (unsigned i = 0; i < length / 2u; ++i) std::swap(buffer[i], buffer[length - 1 - i]);
+    for (unsigned i = 0; i < length / 2u; ++i)
+        std::swap(buffer[i], buffer[length - 1 - i]);
 }
 
 std::uint16_t PacketCrc(const std::uint8_t* data, std::int32_t count) {

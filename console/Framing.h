@@ -32,7 +32,8 @@ using RequestBlock = std::array<std::uint8_t, 7>;
 
 // Any request without data: the second field is the register count for the
 // reading functions and the value for function 06, high byte first.
-RequestBlock MakeRequest(std::uint8_t address, std::uint8_t function, std::uint16_t reg, std::uint16_t second);
+RequestBlock MakeRequest(std::uint8_t address, std::uint8_t function, std::uint16_t reg,
+                         std::uint16_t second);
 
 // The identification request: function 04, registers 4..7.
 RequestBlock IdentRequest(std::uint8_t address);
@@ -46,7 +47,8 @@ RequestBlock ArhivChunkRequest(std::uint8_t address, std::int32_t byteOffset, st
 // Function 16 with `data` (at most MaxWriteDataBytes bytes) as its data:
 // L = 7 + n, register count n/2 rounded up, byte count n. The whole block
 // (L + 1 bytes) is returned. Longer data is the caller's to refuse.
-std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16_t reg, std::string_view data);
+std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16_t reg,
+                                               std::string_view data);
 
 // What the byte at `index` of an answer is, given its byte count n (the
 // byte at index 2, taken as the count whatever the function code). The

@@ -69,7 +69,9 @@ void ConsoleLogic::TimerQueryConfTimer() {
     }
 }
 
-void ConsoleLogic::Clear_Config_Dev_Flags_dio() { devFlags_ = {}; }
+void ConsoleLogic::Clear_Config_Dev_Flags_dio() {
+    devFlags_ = {};
+}
 
 void ConsoleLogic::GetTypeOfPresentDevice(std::int16_t version, std::uint16_t config1, std::int32_t config2) {
     Clear_Config_Dev_Flags_dio();

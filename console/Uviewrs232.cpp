@@ -36,8 +36,7 @@ char LocaleDecimalSeparator() {
     return point.size() == 1 ? point[0] : '.';
 }
 
-template <class W>
-W* Named(W* widget, const char* name) {
+template <class W> W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
 }
@@ -52,6 +51,7 @@ QLineEdit* MakeEdit(const char* name, const char* text, QLabel* label) {
     return edit;
 }
 
+// columns 0: the memo takes the width its column gives it.
 QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
     auto* memo = Named(new QPlainTextEdit, name);
     memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -59,11 +59,14 @@ QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The dumps grow until "Очистка": no undo history behind them.
     memo->setUndoRedoEnabled(false);
+    // Wide enough for a whole dump line; as tall as the form lets it be.
     const QFontMetrics fm(memo->font());
     const int frame = 2 * memo->frameWidth() + 2 * static_cast<int>(memo->document()->documentMargin());
-    memo->setFixedSize(fm.horizontalAdvance(QLatin1Char('0')) * columns + frame +
-                           memo->verticalScrollBar()->sizeHint().width() + 4,
-                       fm.lineSpacing() * lines + frame);
+    const int width = fm.horizontalAdvance(QLatin1Char('0')) * columns + frame +
+                      memo->verticalScrollBar()->sizeHint().width() + 4;
+    if (columns > 0) memo->setFixedWidth(width);
+    memo->setMinimumHeight(fm.lineSpacing() * lines + frame);
+    memo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     return memo;
 }
 
@@ -117,12 +120,13 @@ TViewRS232::TViewRS232(QMdiArea* parent)
     ComboBox1 = Named(new QComboBox, "ComboBox1");
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    for (const char* model : DeviceModels) ComboBox1->addItem(QString::fromUtf8(model));
+    for (const char* model : DeviceModels)
+        ComboBox1->addItem(QString::fromUtf8(model));
     ComboBox1->completer()->setCompletionMode(QCompleter::PopupCompletion);
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QString());
     Label5->setBuddy(ComboBox1);
-    Memo3 = MakeMemo("Memo3", 34, 8);
+    Memo3 = MakeMemo("Memo3", 0, 8);
     Button3 = Named(new QPushButton(QString::fromUtf8("Считать суточный архив")), "Button3");
     Button4 = Named(new QPushButton(QString::fromUtf8("Считать часовой архив")), "Button4");
 
@@ -156,10 +160,8 @@ TViewRS232::TViewRS232(QMdiArea* parent)
 
     auto* request = new QGridLayout;
     row = 0;
-    for (auto [label, edit] : {std::pair<QWidget*, QWidget*>{Label1, Edit3},
-                               {Label4, Edit4},
-                               {Label2, Edit1},
-                               {Label3, Edit2}}) {
+    for (auto [label, edit] :
+         {std::pair<QWidget*, QWidget*>{Label1, Edit3}, {Label4, Edit4}, {Label2, Edit1}, {Label3, Edit2}}) {
         request->addWidget(label, row, 0);
         request->addWidget(edit, row, 1);
         ++row;
@@ -171,11 +173,10 @@ TViewRS232::TViewRS232(QMdiArea* parent)
 
     auto* right = new QVBoxLayout;
     right->addLayout(request);
-    right->addWidget(Memo3);
+    right->addWidget(Memo3, 1);
     right->addWidget(Button3);
     right->addWidget(Button4);
     right->addWidget(GroupBox2);
-    right->addStretch(1);
     right->addWidget(Button1);
 
     auto* top = new QHBoxLayout(content);
@@ -236,9 +237,13 @@ std::string TViewRS232::EditText(ConsoleEdit edit) {
     return ToCp1251(Edit4->text());
 }
 
-void TViewRS232::SetEdit5(const std::string& text) { Edit5->setText(FromCp1251(text)); }
+void TViewRS232::SetEdit5(const std::string& text) {
+    Edit5->setText(FromCp1251(text));
+}
 
-void TViewRS232::SetEdit6(const std::string& text) { Edit6->setText(FromCp1251(text)); }
+void TViewRS232::SetEdit6(const std::string& text) {
+    Edit6->setText(FromCp1251(text));
+}
 
 void TViewRS232::AppendMemo(ConsoleMemo memo, const std::string& text) {
     QPlainTextEdit* edit = MemoWidget(memo);
@@ -269,7 +274,9 @@ void TViewRS232::ClearMemos() {
     Memo3->clear();
 }
 
-bool TViewRS232::MemoActive() { return MemoCheckBox->isChecked(); }
+bool TViewRS232::MemoActive() {
+    return MemoCheckBox->isChecked();
+}
 
 void TViewRS232::EnableTimer(ConsoleTimer timer, bool enabled) {
     QTimer* t = timer == ConsoleTimer::Timer1 ? Timer1 : TimerQueryConf;

@@ -2,8 +2,8 @@
 // version and configuration registers.
 #include "console/ValueDecoder.h"
 
-#include "console/ConsoleLogic.h"
 #include "archive/Procedures.h"
+#include "console/ConsoleLogic.h"
 
 #include <bit>
 #include <cstdio>
@@ -79,8 +79,9 @@ void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
         if (ValueAddr == 6) {
             DevConfig2 = static_cast<std::int32_t>(v);
             HaveConfig2 = 1;
-            Out(ConsoleMemo::Memo3, "Adr_Conf2(6): 0x" + HexByte(ValueBytes[0]) + ";0x" + HexByte(ValueBytes[1]) +
-                                        ";0x" + HexByte(ValueBytes[2]) + ";0x" + HexByte(ValueBytes[3]) + "\r\n");
+            Out(ConsoleMemo::Memo3, "Adr_Conf2(6): 0x" + HexByte(ValueBytes[0]) + ";0x" +
+                                        HexByte(ValueBytes[1]) + ";0x" + HexByte(ValueBytes[2]) + ";0x" +
+                                        HexByte(ValueBytes[3]) + "\r\n");
         } else {
             Out(ConsoleMemo::Memo3, ValueLine(ValueAddr, std::bit_cast<float>(v), DecimalSeparator));
         }

@@ -5,8 +5,8 @@
 #include "app/StrToInt.h"
 #include "console/Cp1251.h"
 #include "serial/Paths.h"
-#include "support/Recorder.h"
 #include "support/ConsoleArchives.h"
+#include "support/Recorder.h"
 #include "support/SimConsole.h"
 
 #include <algorithm>
@@ -99,7 +99,8 @@ TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
     };
     const auto lines = Memo1Lines();
     ASSERT_GE(lines.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(lines[i], expected[i]) << i;
     EXPECT_EQ(lines.back(), "архив закончен!!!!!!!!!!!!!!!!!");
 }
 
@@ -203,7 +204,8 @@ TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
     std::filesystem::remove(dir.File("day.txt"));
     EXPECT_TRUE(console.RunTransfer());
     ASSERT_EQ(console.screen.messages.size(), 1u);
-    EXPECT_EQ(console.screen.messages[0].text, "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
     EXPECT_EQ(console.logic.ArhivStep, 7);
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
@@ -232,11 +234,13 @@ TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {
 
 TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
     std::string tooWide;
-    for (int i = 0; i < 301; ++i) tooWide += i ? " Q1" : "Q1";
+    for (int i = 0; i < 301; ++i)
+        tooWide += i ? " Q1" : "Q1";
     simulator.SetArchiveRaw(ArchiveKind::Day, tooWide, {std::vector<std::uint8_t>(4, 0)});
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
-    EXPECT_EQ(console.screen.messages[0].text, "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено.");
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено.");
     EXPECT_EQ(dir.Read("day.txt"), tooWide + "\r\n");
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 0);
 }

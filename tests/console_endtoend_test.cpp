@@ -22,8 +22,7 @@
 
 namespace {
 
-template <class Pred>
-bool WaitUntil(Pred pred, int ms) {
+template <class Pred> bool WaitUntil(Pred pred, int ms) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {
@@ -88,10 +87,12 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
     ASSERT_TRUE(WaitUntil([&] { return window->Logic().ArhivStep == -1; }, 10000));
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
     EXPECT_EQ(window->Label7->text(), "9");
-    EXPECT_EQ(window->Label8->text(), QString::number(static_cast<std::int16_t>(simulator.GetIdentification().Version)));
+    EXPECT_EQ(window->Label8->text(),
+              QString::number(static_cast<std::int16_t>(simulator.GetIdentification().Version)));
     EXPECT_EQ(window->Edit5->text(), "3");
     EXPECT_EQ(window->Edit6->text(), "0");
-    EXPECT_TRUE(window->Memo1->toPlainText().endsWith(QString::fromUtf8("архив закончен!!!!!!!!!!!!!!!!!\n")));
+    EXPECT_TRUE(
+        window->Memo1->toPlainText().endsWith(QString::fromUtf8("архив закончен!!!!!!!!!!!!!!!!!\n")));
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 

@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string HexOf(const RequestBlock& b) { return Hex(std::vector<std::uint8_t>(b.begin(), b.end())); }
+std::string HexOf(const RequestBlock& b) {
+    return Hex(std::vector<std::uint8_t>(b.begin(), b.end()));
+}
 
 // Feeds an answer byte by byte through the rule; returns the 1-based count
 // of bytes after which it is complete, or 0 when it never completes.
@@ -44,7 +46,8 @@ TEST(ConvertNaoborot, ReversesTheGivenRunOnly) {
     EXPECT_EQ(Hex(b), "33 22 11");
     // Runs longer than an 8-bit counter can walk are reversed whole.
     std::vector<std::uint8_t> big(600);
-    for (int i = 0; i < 600; ++i) big[i] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 600; ++i)
+        big[i] = static_cast<std::uint8_t>(i);
     ConvertNaoborot(600, big.data());
     EXPECT_EQ(big[0], static_cast<std::uint8_t>(599));
     EXPECT_EQ(big[599], 0);
@@ -84,9 +87,11 @@ TEST(AnswerRule, CompleteAtIndexNPlus4WhateverTheFunction) {
 }
 
 TEST(AnswerRule, RolesOfTheBytes) {
-    const AnswerByte expected[] = {AnswerByte::Head, AnswerByte::Head,       AnswerByte::Count, AnswerByte::Data,
-                                   AnswerByte::Data, AnswerByte::FirstCheck, AnswerByte::Last};
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(ClassifyAnswerByte(i, 2), expected[i]) << i;
+    const AnswerByte expected[] = {AnswerByte::Head, AnswerByte::Head, AnswerByte::Count,
+                                   AnswerByte::Data, AnswerByte::Data, AnswerByte::FirstCheck,
+                                   AnswerByte::Last};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(ClassifyAnswerByte(i, 2), expected[i]) << i;
     const std::uint8_t head[] = {1, 4, 2};
     EXPECT_EQ(AnswerLength(head, 2), -1);
     EXPECT_EQ(AnswerLength(head, 3), 7);

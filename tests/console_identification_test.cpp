@@ -12,7 +12,12 @@ namespace {
 class Identification : public ::testing::Test {
 protected:
     Identification()
-        : logic(screen, [this](const std::uint8_t* b, std::int32_t n) { sent.push_back(Hex({b, b + n})); }, ',') {}
+        : logic(
+              screen,
+              [this](const std::uint8_t* b, std::int32_t n) {
+                  sent.push_back(Hex({b, b + n}));
+              },
+              ',') {}
 
     int TypeOf(std::uint16_t version, std::uint16_t c1, std::uint32_t c2, int before = 0) {
         logic.TypeNum = before;

@@ -14,8 +14,12 @@ namespace {
 class Console : public ::testing::Test {
 protected:
     Console()
-        : logic(screen, [this](const std::uint8_t* b, std::int32_t n) { sent.push_back(std::vector<std::uint8_t>(b, b + n)); },
-                ',') {}
+        : logic(
+              screen,
+              [this](const std::uint8_t* b, std::int32_t n) {
+                  sent.push_back(std::vector<std::uint8_t>(b, b + n));
+              },
+              ',') {}
 
     // Bytes arrive on the line, then one tick of the receive loop runs.
     void Tick(const std::string& hex) {
@@ -186,7 +190,8 @@ TEST_F(Console, ATickDrainsWhatWaitsWithOneAppendPerMemo) {
     Await(100);
     // 4095 bytes: as many as a pseudo-terminal's queue holds.
     std::string hex = "01 04 FA";
-    for (int i = 0; i < 4095 - 3; ++i) hex += " 41";
+    for (int i = 0; i < 4095 - 3; ++i)
+        hex += " 41";
     screen.ResetCounts();
     Tick(hex);
     EXPECT_EQ(MainPort->InQueue(), 0);

@@ -28,8 +28,7 @@
 
 namespace {
 
-template <class Pred>
-bool WaitUntil(Pred pred, int ms = 3000) {
+template <class Pred> bool WaitUntil(Pred pred, int ms = 3000) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {
@@ -55,8 +54,7 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
     void CreateOrRaiseConsole() { window = CreateOrRaise(&area, ViewRS232); }
-    template <class T>
-    T* Find(const char* name) {
+    template <class T> T* Find(const char* name) {
         T* w = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
@@ -95,9 +93,10 @@ TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
         {"Label14", "не определялось"},
         {"Label15", "не определялось"},
     };
-    for (auto [name, caption] : labels) EXPECT_EQ(Caption(name), QString::fromUtf8(caption)) << name;
+    for (auto [name, caption] : labels)
+        EXPECT_EQ(Caption(name), QString::fromUtf8(caption)) << name;
     const std::pair<const char*, const char*> buddies[] = {
-        {"Label1", "Edit3"}, {"Label4", "Edit4"}, {"Label2", "Edit1"}, {"Label3", "Edit2"},
+        {"Label1", "Edit3"}, {"Label4", "Edit4"}, {"Label2", "Edit1"},    {"Label3", "Edit2"},
         {"Label9", "Edit6"}, {"Label6", "Edit5"}, {"Label5", "ComboBox1"}};
     for (auto [label, edit] : buddies)
         EXPECT_EQ(Find<QLabel>(label)->buddy()->objectName(), QString::fromLatin1(edit)) << label;
@@ -105,7 +104,8 @@ TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
                                                            {"Button2", "Отправить пакет"},
                                                            {"Button3", "Считать суточный архив"},
                                                            {"Button4", "Считать часовой архив"}};
-    for (auto [name, caption] : buttons) EXPECT_EQ(Find<QPushButton>(name)->text(), QString::fromUtf8(caption));
+    for (auto [name, caption] : buttons)
+        EXPECT_EQ(Find<QPushButton>(name)->text(), QString::fromUtf8(caption));
     EXPECT_EQ(Find<QGroupBox>("GroupBox2")->title(), QString::fromUtf8("Параметры прибора"));
     Find<QGroupBox>("GroupBox1");
 

@@ -20,9 +20,9 @@ inline sim::ArchiveData SmallDayArchive() {
     return d;
 }
 inline constexpr const char* SmallDayFile = "DATE HOUR TNORM sTNORM Q1 M1 ERRORCODE\r\n"
-                                 "31-12-2008 23 1,50 1234,00 2,5 100 255 \r\n"
-                                 "01-01-1999  5 0,02 0,00 0,5 1,234568E7 0 \r\n"
-                                 "15-06-2024  0 24,00 1,677722E7 -3 1E-5 7 \r\n";
+                                            "31-12-2008 23 1,50 1234,00 2,5 100 255 \r\n"
+                                            "01-01-1999  5 0,02 0,00 0,5 1,234568E7 0 \r\n"
+                                            "15-06-2024  0 24,00 1,677722E7 -3 1E-5 7 \r\n";
 
 inline sim::ArchiveData SmallHourArchive() {
     sim::ArchiveData d;
@@ -37,5 +37,5 @@ inline sim::ArchiveData SmallHourArchive() {
     return d;
 }
 inline constexpr const char* SmallHourFile = "DATE HOUR TNORM TMIN Q1\r\n"
-                                  "25-01-2024 13 1,00 0,50 1,25 \r\n"
-                                  "25-01-2024 14 0,98 0,00 1000000 \r\n";
+                                             "25-01-2024 13 1,00 0,50 1,25 \r\n"
+                                             "25-01-2024 14 0,98 0,00 1000000 \r\n";

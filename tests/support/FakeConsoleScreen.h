@@ -42,16 +42,20 @@ public:
         ++appends[0];
     }
     void ClearMemos() override {
-        for (auto& m : memo) m.clear();
+        for (auto& m : memo)
+            m.clear();
     }
     bool MemoActive() override { return memoActive; }
-    void EnableTimer(ConsoleTimer t, bool on) override { (t == ConsoleTimer::Timer1 ? timer1 : timerQueryConf) = on; }
+    void EnableTimer(ConsoleTimer t, bool on) override {
+        (t == ConsoleTimer::Timer1 ? timer1 : timerQueryConf) = on;
+    }
     void SetLabel(ConsoleLabel l, const std::string& c) override { labels[l] = c; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back({text, caption});
     }
     void ResetCounts() {
-        for (int& a : appends) a = 0;
+        for (int& a : appends)
+            a = 0;
     }
 };
 

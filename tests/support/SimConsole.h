@@ -44,13 +44,15 @@ public:
     }
     // Until the archive reader has finished, or stopped with nothing asked.
     bool RunTransfer(int timeoutMs = 20000) {
-        return RunUntil([&] { return logic.ArhivStep == -1 || (!logic.WaitAnswer && !screen.timerQueryConf); },
-                        timeoutMs);
+        return RunUntil(
+            [&] { return logic.ArhivStep == -1 || (!logic.WaitAnswer && !screen.timerQueryConf); },
+            timeoutMs);
     }
     // The blocks handed to SendPacket, as hex.
     std::vector<std::string> SentHex() const {
         std::vector<std::string> out;
-        for (const auto& b : sent) out.push_back(Hex(b));
+        for (const auto& b : sent)
+            out.push_back(Hex(b));
         return out;
     }
 
