@@ -188,12 +188,13 @@ TViewRS232::TViewRS232(QMdiArea* parent)
     Timer2 = MakeTimer(this, "Timer2", 1000); // present on the form, never enabled
     TimerQueryConf = MakeTimer(this, "TimerQueryConf", 1000);
 
-    connect(Button1, &QPushButton::clicked, this, Guard([this] { logic_.Button1Click(); }));
-    connect(Button2, &QPushButton::clicked, this, Guard([this] { logic_.Button2Click(); }));
-    connect(Button3, &QPushButton::clicked, this, Guard([this] { logic_.Button3Click(); }));
-    connect(Button4, &QPushButton::clicked, this, Guard([this] { logic_.Button4Click(); }));
-    connect(Timer1, &QTimer::timeout, this, Guard([this] { logic_.Timer1Timer(); }));
-    connect(TimerQueryConf, &QTimer::timeout, this, Guard([this] { logic_.TimerQueryConfTimer(); }));
+    connect(Button1, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button3Click(); }); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button4Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Run([this] { logic_.Timer1Timer(); }); });
+    connect(TimerQueryConf, &QTimer::timeout, this,
+            [this] { Run([this] { logic_.TimerQueryConfTimer(); }); });
 
     Memo1->clear();
     Memo2->clear();
@@ -206,7 +207,25 @@ TViewRS232::~TViewRS232() {
     if (ViewRS232 == this) ViewRS232 = nullptr;
 }
 
+void TViewRS232::Run(const std::function<void()>& handler) {
+    ++handlersRunning_;
+    RunHandler(handler);
+    --handlersRunning_;
+    if (handlersRunning_ == 0 && closePending_) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
 void TViewRS232::closeEvent(QCloseEvent* event) {
+    // A message box inside a handler runs a nested loop in which the window
+    // could be closed and freed under the running handler: the close waits
+    // until the handler has ended.
+    if (handlersRunning_ > 0) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     if (ViewRS232 == this) ViewRS232 = nullptr;
     event->accept();
 }

@@ -6,6 +6,7 @@
 #include "console/ConsoleScreen.h"
 
 #include <QMdiSubWindow>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -79,8 +80,12 @@ protected:
 
 private:
     QPlainTextEdit* MemoWidget(ConsoleMemo memo) const;
+    // Runs an event handler through the application's exception display.
+    void Run(const std::function<void()>& handler);
 
     ConsoleLogic logic_;
+    int handlersRunning_ = 0;
+    bool closePending_ = false;
 };
 
 // The one console window; empty while it does not exist.

@@ -22,6 +22,7 @@
 #include <QLocale>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -192,6 +193,22 @@ TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
 TEST_F(ConsoleWindow, ClosingClearsTheGlobal) {
     window->close();
     QApplication::processEvents();
+    EXPECT_EQ(ViewRS232, nullptr);
+}
+
+TEST_F(ConsoleWindow, ClosingWhileAHandlersMessageIsOpenWaitsForTheHandler) {
+    QPointer<TViewRS232> alive(window);
+    window->Edit3->setText("1x");
+    TheRecorder().onShow = [&](const RecordedMessage&) {
+        // The box's nested loop: the user closes the window, deferred
+        // deletions run.
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_FALSE(alive.isNull());
+    };
+    window->Button2->click();
+    EXPECT_FALSE(alive.isNull());
+    EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
     EXPECT_EQ(ViewRS232, nullptr);
 }
 
