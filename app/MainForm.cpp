@@ -1,11 +1,13 @@
 // The main window: menu tree, child windows, MainPort's lifetime.
 #include "app/MainForm.h"
 
+#include "adapter/Dataio.h"
 #include "app/Handlers.h"
 #include "app/MdiChild.h"
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TextCodec.h"
+#include "gateway/Config.h"
 #include "serial/Rs232.h"
 
 #include <QCloseEvent>
@@ -47,6 +49,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     // the program runs on without a usable port.
     MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
     if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    EnableLinkMessages();
     MainForm = this;
     setWindowTitle(QString::fromUtf8(MainFormCaption));
 }
@@ -67,7 +70,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::Options1Click() {}
 
-void TMainForm::mnuConfigClick() {}
+void TMainForm::mnuConfigClick() { CreateOrRaise(MdiArea(), frmConfig); }
 
 void TMainForm::RS2321Click() {}
 
