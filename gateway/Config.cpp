@@ -119,9 +119,12 @@ TfrmConfig::~TfrmConfig() {
 
 void TfrmConfig::showEvent(QShowEvent* event) {
     QMdiSubWindow::showEvent(event);
-    // The area places a new child where it sees fit; this one belongs at the
+    // The area places a new child where it sees fit; this one starts at the
     // top-left corner.
-    move(0, 0);
+    if (!placed_) {
+        placed_ = true;
+        move(0, 0);
+    }
 }
 
 void TfrmConfig::closeEvent(QCloseEvent* event) {

@@ -66,6 +66,7 @@ protected:
 private:
     GatewaySettings settings_;
     bool focusInitLinePending_ = false;
+    bool placed_ = false;
 };
 
 extern TfrmConfig* frmConfig;
