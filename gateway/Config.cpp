@@ -175,13 +175,13 @@ void TfrmConfig::FocusInitLine() {
 
 void TfrmConfig::BeginWait() {
     setEnabled(false);
+    repaint(); // the disabled look, before the loop stops
     if (!WaitForm) {
         WaitForm = new TDelayForm(this);
         WaitForm->setAttribute(Qt::WA_DeleteOnClose);
-        WaitForm->show();
     }
     // The exchanges block the message loop: paint the wait window now.
-    WaitForm->repaint();
+    WaitForm->ShowPainted();
 }
 
 void TfrmConfig::EndWait() {

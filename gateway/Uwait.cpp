@@ -3,9 +3,11 @@
 #include "gateway/Uwait.h"
 
 #include "app/Handlers.h"
+#include "serial/Timing.h"
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QEventLoop>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTimer>
@@ -70,6 +72,23 @@ bool TDelayForm::ShownModally() const { return testAttribute(Qt::WA_ShowModal); 
 void TDelayForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FormShow();
+}
+
+void TDelayForm::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    painted_ = true;
+    emit Painted();
+}
+
+void TDelayForm::ShowPainted() {
+    show();
+    repaint(); // paints at once where the window is already exposed
+    if (painted_) return;
+    // User input stays queued meanwhile; the owner is disabled anyway.
+    QEventLoop loop;
+    connect(this, &TDelayForm::Painted, &loop, &QEventLoop::quit);
+    QTimer::singleShot(Timing().WaitWindowPaintMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TDelayForm::FormShow() {

@@ -14,6 +14,12 @@ public:
     // A top-level tool window owned by `owner`, centred over its client area.
     explicit TDelayForm(QWidget* owner);
 
+    // Shows the form (not modally) and returns once it has been painted, or
+    // after WaitWindowPaintMs: the exchanges that follow block the message
+    // loop, and a window system maps a new window only through that loop.
+    void ShowPainted();
+    bool WasPainted() const { return painted_; }
+
     void FormShow();
     void DelayTimerTimer();
     void CancelClick();
@@ -23,11 +29,16 @@ public:
     QPushButton* Cancel = nullptr;
     QTimer* DelayTimer = nullptr;
 
+signals:
+    void Painted();
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool ShownModally() const;
+    bool painted_ = false;
 };
 
 // Where a form of the given size stands centred over a client area whose

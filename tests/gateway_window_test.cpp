@@ -208,6 +208,7 @@ TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
         ASSERT_NE(frmConfig->WaitForm, nullptr);
         TDelayForm* wait = frmConfig->WaitForm;
         EXPECT_TRUE(wait->isVisible());
+        EXPECT_TRUE(wait->WasPainted());
         EXPECT_TRUE(wait->isWindow());
         EXPECT_EQ(wait->parentWidget(), frmConfig);
         EXPECT_EQ(wait->windowTitle(), QString::fromUtf8("Задержка"));
