@@ -1,6 +1,6 @@
-// The gateway configuration window and its wait window, headless: controls
-// and their states, placement, the wait window around an exchange, and the
-// bytes a click puts on the line.
+// The gateway configuration window and its wait window, headless, against
+// the simulated gateway: controls and their states, placement, the wait
+// window around an exchange, and the bytes a click puts on the line.
 #include "adapter/Dataio.h"
 #include "app/MdiChild.h"
 #include "app/Options.h"
@@ -8,7 +8,7 @@
 #include "gateway/Uwait.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
-#include "support/ScriptedPeer.h"
+#include "sim/Simulator.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <chrono>
 #include <gtest/gtest.h>
 
 namespace {
@@ -36,39 +37,28 @@ protected:
         LinkMessages = true;
         LinkBusy = false;
         TheRecorder().Clear();
+        gateway.Start();
         area.resize(900, 700);
         area.show();
         CreateOrRaise(&area, frmConfig);
         ASSERT_NE(frmConfig, nullptr);
-        peer.expectTimeoutMs = 3000;
     }
     void TearDown() override {
         TheRecorder().Clear();
         delete frmConfig;
         AppOptions = TAppOptions{};
     }
-    std::string Finish() {
-        std::string t = peer.Finish();
-        EXPECT_EQ(peer.Errors(), "");
-        return t;
+    // What went over the line, once the gateway has handled all of it.
+    std::string Line() {
+        EXPECT_TRUE(gateway.WaitIdle(2000));
+        return gateway.PcTranscript();
     }
     QRadioButton* SpeedItem(int i) { return frmConfig->findChild<QRadioButton*>(QString("SpeedGroupItem%1").arg(i)); }
 
-    PtyPair pty;
-    PtyMainPort port{pty};
-    ScriptedPeer peer{pty};
+    sim::Simulator gateway;
+    PtyMainPort port{gateway.PortPath()};
     QMdiArea area;
 };
-
-void AnswerGet(ScriptedPeer& peer, const std::string& header, const std::string& data) {
-    peer.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect(header).Reply("00");
-    peer.Reply(data + " 00");
-}
-
-void AnswerSet(ScriptedPeer& peer, const std::string& header, const std::string& data) {
-    peer.Expect("B0").Reply("DD").Expect("5A 50 01").Reply("01").Expect(header).Reply("00");
-    peer.Expect(data).Reply("00");
-}
 
 TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
     TfrmConfig* w = frmConfig;
@@ -132,12 +122,9 @@ TEST_F(ConfigWindow, TheMenuCommandBringsTheOneWindowForwardAndQuitFreesIt) {
 }
 
 TEST_F(ConfigWindow, ReadFillsEveryControl) {
-    AnswerGet(peer, "EF 0C 40 00 04", "01 02 03 04");
-    AnswerGet(peer, "81 58 00 00 04", "05 06 67 05");
-    AnswerGet(peer, "81 58 00 04 05", "41 D2 C5 D1 0D"); // "A" and three Cyrillic letters in CP1251
-    peer.Start();
+    // "A" and three Cyrillic letters in CP1251.
+    gateway.SetSettings({.Address = 5, .Switches = 0x06, .SpeedCode = 0x67, .InitLine = "A\xD2\xC5\xD1\r"});
     frmConfig->Read->click();
-    Finish();
     EXPECT_EQ(frmConfig->EditAddress->text(), "5");
     EXPECT_TRUE(frmConfig->CheckBoxModem->isChecked());
     EXPECT_TRUE(frmConfig->CheckBoxPacket->isChecked());
@@ -147,33 +134,61 @@ TEST_F(ConfigWindow, ReadFillsEveryControl) {
     EXPECT_TRUE(frmConfig->isEnabled());
     EXPECT_EQ(frmConfig->WaitForm, nullptr);
     EXPECT_EQ(TheRecorder().messages, Msgs{});
+    EXPECT_TRUE(gateway.WaitForExchanges(3, 2000));
 }
 
-TEST_F(ConfigWindow, WriteSendsTheTypedSettings) {
+TEST_F(ConfigWindow, WriteSendsTheTypedSettingsThenPauses) {
     frmConfig->EditAddress->setText("5");
     frmConfig->CheckBoxModem->setChecked(true);
     frmConfig->CheckBoxPacket->setChecked(true);
     SpeedItem(2)->setChecked(true);
     frmConfig->EditInitLine->setText("ATZ");
     frmConfig->Write->setEnabled(true);
-    AnswerSet(peer, "81 58 00 00 04", "05 06 33 04");
-    AnswerSet(peer, "81 58 00 04 04", "41 54 5A 0D");
-    AnswerSet(peer, "EF 0C 00 02 01", "00");
-    peer.Start();
+    auto start = std::chrono::steady_clock::now();
     frmConfig->Write->click();
-    Finish();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(Line(), "B0 (DD) 5A 50 01 (01) 81 58 00 00 04 (00) 05 06 33 04 (00) "
+                      "B0 (DD) 5A 50 01 (01) 81 58 00 04 04 (00) 41 54 5A 0D (00) "
+                      "B0 (DD) 5A 50 01 (01) EF 0C 00 02 01 (00) 00 (00)");
+    EXPECT_GE(ms.count(), FastTiming().FinishWritePauseMs);
+    EXPECT_EQ(gateway.ApplyCount(), 1);
+    EXPECT_EQ(gateway.AppliedSettings(),
+              (sim::GatewaySettings{.Address = 5, .Switches = 0x06, .SpeedCode = 0x33, .InitLine = "ATZ\r"}));
     EXPECT_EQ(TheRecorder().messages, Msgs{});
+}
+
+TEST_F(ConfigWindow, LongestLineAndEmptyLineComeBackAsWritten) {
+    for (const QString& line : {QString(31, QChar('7')), QString()}) {
+        SCOPED_TRACE(line.size());
+        frmConfig->EditAddress->setText("0"); // the master
+        frmConfig->EditInitLine->setText(line);
+        frmConfig->WriteClick();
+        EXPECT_EQ(gateway.Settings().InitLine, line.toStdString() + "\r");
+        frmConfig->EditInitLine->setText("something else");
+        frmConfig->ReadClick();
+        EXPECT_EQ(frmConfig->EditInitLine->text(), line);
+    }
+    EXPECT_EQ(TheRecorder().messages, Msgs{});
+}
+
+TEST_F(ConfigWindow, ALineLengthOutOfRangeIsNotRead) {
+    for (std::uint8_t length : {0, 33}) {
+        SCOPED_TRACE(length);
+        gateway.SetCells(0x81, 0x58, 3, {length});
+        frmConfig->EditInitLine->setText("kept");
+        frmConfig->ReadClick();
+        EXPECT_EQ(frmConfig->EditInitLine->text(), "kept");
+        EXPECT_TRUE(frmConfig->Write->isEnabled());
+    }
 }
 
 TEST_F(ConfigWindow, TheInitLineGoesOutAsCp1251AndItsBytesAreCounted) {
     frmConfig->EditAddress->setText("1");
     frmConfig->EditInitLine->setText(QString::fromUtf8("ЖДИ"));
-    AnswerSet(peer, "81 58 00 00 04", "01 00 10 04");
-    AnswerSet(peer, "81 58 00 04 04", "C6 C4 C8 0D");
-    AnswerSet(peer, "EF 0C 00 02 01", "00");
-    peer.Start();
     frmConfig->WriteClick();
-    Finish();
+    EXPECT_EQ(gateway.Settings().InitLine, "\xC6\xC4\xC8\r");
+    ASSERT_TRUE(gateway.WaitIdle(2000));
+    gateway.ClearTranscript();
 
     // 32 Cyrillic letters are 32 bytes: too long.
     frmConfig->EditInitLine->setText(QString::fromUtf8("Ж").repeated(32));
@@ -182,7 +197,7 @@ TEST_F(ConfigWindow, TheInitLineGoesOutAsCp1251AndItsBytesAreCounted) {
               (Msgs{{"Номер должен состоять из 31 латинских букв или цифр.", "ОШИБКА ДАННЫХ",
                      MessageIcon::Information}}));
     EXPECT_EQ(frmConfig->focusWidget(), frmConfig->EditInitLine);
-    EXPECT_TRUE(pty.Receive(-1, 50).empty());
+    EXPECT_EQ(Line(), "");
 }
 
 TEST_F(ConfigWindow, ABadAddressSendsNothing) {
@@ -196,7 +211,7 @@ TEST_F(ConfigWindow, ABadAddressSendsNothing) {
                          MessageIcon::Information}}));
         EXPECT_TRUE(frmConfig->isEnabled());
     }
-    EXPECT_TRUE(pty.Receive(-1, 50).empty());
+    EXPECT_EQ(Line(), "");
 }
 
 TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
@@ -222,16 +237,17 @@ TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
     };
     frmConfig->EditAddress->setText("9");
     frmConfig->EditInitLine->setText("kept");
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
-    peer.Start();
+    gateway.AddFault({.step = sim::Step::Ready, .kind = sim::FaultKind::Byte, .value = 0x07, .times = 3});
     frmConfig->Read->click();
-    Finish();
     EXPECT_TRUE(seen);
-    EXPECT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages,
+              (Msgs{{"Линия занята.", "GetData:(5) ОШИБКА СВЯЗИ", MessageIcon::Information}}));
+    EXPECT_EQ(Line(), "B0 (07) B0 (07) B0 (07)");
     // A failed first exchange changes nothing.
     EXPECT_EQ(frmConfig->EditAddress->text(), "9");
     EXPECT_EQ(frmConfig->EditInitLine->text(), "kept");
     EXPECT_TRUE(SpeedItem(0)->isChecked());
+    EXPECT_FALSE(frmConfig->CheckBoxPacket->isChecked());
     EXPECT_FALSE(frmConfig->Write->isEnabled());
     EXPECT_TRUE(frmConfig->isEnabled());
     EXPECT_EQ(frmConfig->WaitForm, nullptr);

@@ -11,11 +11,14 @@ TimingConstants FastTiming() {
     return t;
 }
 
-PtyMainPort::PtyMainPort(PtyPair& pty, const TimingConstants& timing, int baudRate) {
+PtyMainPort::PtyMainPort(PtyPair& pty, const TimingConstants& timing, int baudRate)
+    : PtyMainPort(pty.SlavePath(), timing, baudRate) {}
+
+PtyMainPort::PtyMainPort(const std::string& devicePath, const TimingConstants& timing, int baudRate) {
     // The port takes its time-out base when it opens.
     SetTimingForTests(timing);
     delete MainPort;
-    MainPort = new Rs232Port(pty.SlavePath(), baudRate);
+    MainPort = new Rs232Port(devicePath, baudRate);
 }
 
 PtyMainPort::~PtyMainPort() {
