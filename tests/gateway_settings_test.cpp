@@ -50,7 +50,7 @@ void AnswerSet(ScriptedPeer& peer, const std::string& header, const std::string&
     peer.Expect(data).Reply("00");
 }
 
-class Gateway : public ::testing::Test {
+class SettingsLogic : public ::testing::Test {
 protected:
     void SetUp() override {
         AppOptions = TAppOptions{};
@@ -81,7 +81,7 @@ protected:
 const std::string Service = "EF 0C 40 00 04";
 const std::string Block = "81 58 00 00 04";
 
-TEST_F(Gateway, ReadFillsEveryControlAndEnablesWrite) {
+TEST_F(SettingsLogic, ReadFillsEveryControlAndEnablesWrite) {
     AnswerGet(peer, Service, "11 22 33 44");
     AnswerGet(peer, Block, "05 06 33 04");
     AnswerGet(peer, "81 58 00 04 04", "41 54 5A 0D");
@@ -97,7 +97,7 @@ TEST_F(Gateway, ReadFillsEveryControlAndEnablesWrite) {
     EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "EndWait"}));
 }
 
-TEST_F(Gateway, ReadDecodesSwitchesAndSpeedCodes) {
+TEST_F(SettingsLogic, ReadDecodesSwitchesAndSpeedCodes) {
     // 207 selects "4800"; 0xF9 has neither switch bit; the line is cut at its
     // first zero byte.
     AnswerGet(peer, Service, "00 00 00 00");
@@ -124,7 +124,7 @@ TEST_F(Gateway, ReadDecodesSwitchesAndSpeedCodes) {
     EXPECT_EQ(screen.initLine, "");
 }
 
-TEST_F(Gateway, ALineLengthOutOfRangeIsNotRead) {
+TEST_F(SettingsLogic, ALineLengthOutOfRangeIsNotRead) {
     for (const char* length : {"00", "21"}) {
         SCOPED_TRACE(length);
         ScriptedPeer p(pty);
@@ -143,7 +143,7 @@ TEST_F(Gateway, ALineLengthOutOfRangeIsNotRead) {
     }
 }
 
-TEST_F(Gateway, AFailedFirstExchangeChangesNothing) {
+TEST_F(SettingsLogic, AFailedFirstExchangeChangesNothing) {
     for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
     peer.Start();
     screen.address = "17";
@@ -159,7 +159,7 @@ TEST_F(Gateway, AFailedFirstExchangeChangesNothing) {
     EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "Линия занята.", "EndWait"}));
 }
 
-TEST_F(Gateway, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) {
+TEST_F(SettingsLogic, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) {
     AnswerGet(peer, Service, "00 00 00 00");
     AnswerGet(peer, Block, "07 02 67 04");
     for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
@@ -174,7 +174,7 @@ TEST_F(Gateway, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) {
     EXPECT_FALSE(screen.writeEnabled);
 }
 
-TEST_F(Gateway, WriteSendsBlockLineAndFinishThenPauses) {
+TEST_F(SettingsLogic, WriteSendsBlockLineAndFinishThenPauses) {
     screen.address = "5";
     screen.modem = screen.packet = true;
     screen.speed = 2;
@@ -192,7 +192,7 @@ TEST_F(Gateway, WriteSendsBlockLineAndFinishThenPauses) {
     EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "EndWait"}));
 }
 
-TEST_F(Gateway, WriteLineLengthLimits) {
+TEST_F(SettingsLogic, WriteLineLengthLimits) {
     // 31 bytes: length 32 and a 32-byte line. Empty: length 1 and a lone CR.
     // Address 0 is the master.
     struct Case {
@@ -219,7 +219,7 @@ TEST_F(Gateway, WriteLineLengthLimits) {
     }
 }
 
-TEST_F(Gateway, RejectedInputSendsNothing) {
+TEST_F(SettingsLogic, RejectedInputSendsNothing) {
     const std::string addressText = "Адрес должен быть от 0 для мастера и от 1 до 255 для подчиненных.";
     const std::string lengthText = "Номер должен состоять из 31 латинских букв или цифр.";
     for (const char* address : {"256", "-1", "adr", ""}) {
@@ -241,7 +241,7 @@ TEST_F(Gateway, RejectedInputSendsNothing) {
     EXPECT_TRUE(pty.Receive(-1, 50).empty());
 }
 
-TEST_F(Gateway, AFailedBlockWriteStopsTheSequence) {
+TEST_F(SettingsLogic, AFailedBlockWriteStopsTheSequence) {
     LinkMessages = false;
     screen.address = "1";
     for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");

@@ -2,14 +2,18 @@
 // the simulated gateway: controls and their states, placement, the wait
 // window around an exchange, and the bytes a click puts on the line.
 #include "adapter/Dataio.h"
+#include "app/MainForm.h"
 #include "app/MdiChild.h"
 #include "app/Options.h"
 #include "gateway/Config.h"
 #include "gateway/Uwait.h"
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
 #include "sim/Simulator.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QEvent>
@@ -251,6 +255,38 @@ TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
     EXPECT_FALSE(frmConfig->Write->isEnabled());
     EXPECT_TRUE(frmConfig->isEnabled());
     EXPECT_EQ(frmConfig->WaitForm, nullptr);
+}
+
+// The main window switches the failure messages on at creation, and its menu
+// command opens the one configuration window, which reads from its port.
+TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
+    TheRecorder().Clear();
+    TempDir dir;
+    sim::Simulator gateway;
+    gateway.Start();
+    gateway.LinkCom(dir.Path(), 4);
+    SetExecutableDir(dir.Path());
+    AppOptions = TAppOptions{};
+    AppOptions.PortNumber = 4;
+    AppOptions.LinkMode = 1;
+    LinkMessages = false;
+    {
+        TMainForm form;
+        EXPECT_TRUE(LinkMessages);
+        form.mnuConfig->trigger();
+        ASSERT_NE(frmConfig, nullptr);
+        TfrmConfig* first = frmConfig;
+        form.mnuConfig->trigger();
+        EXPECT_EQ(frmConfig, first);
+        EXPECT_EQ(form.MdiArea()->subWindowList().size(), 1);
+        frmConfig->ReadClick();
+        EXPECT_EQ(frmConfig->EditAddress->text(), "1"); // the simulator's default settings
+        EXPECT_TRUE(frmConfig->Write->isEnabled());
+    }
+    EXPECT_EQ(frmConfig, nullptr);
+    EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
+    SetExecutableDir("");
+    AppOptions = TAppOptions{};
 }
 
 TEST(DelayForm, AModalShowingEndsByItsTimerOrByCancel) {
