@@ -134,35 +134,61 @@ void TfrmConfig::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
-void TfrmConfig::ReadClick() { settings_.ReadClick(); }
+void TfrmConfig::ReadClick() {
+    settings_.ReadClick();
+}
 
-void TfrmConfig::WriteClick() { settings_.WriteClick(); }
+void TfrmConfig::WriteClick() {
+    settings_.WriteClick();
+}
 
-void TfrmConfig::QuitClick() { close(); }
+void TfrmConfig::QuitClick() {
+    close();
+}
 
-std::string TfrmConfig::AddressText() const { return ToCp1251(EditAddress->text()); }
+std::string TfrmConfig::AddressText() const {
+    return ToCp1251(EditAddress->text());
+}
 
-void TfrmConfig::SetAddressText(const std::string& text) { EditAddress->setText(FromCp1251(text)); }
+void TfrmConfig::SetAddressText(const std::string& text) {
+    EditAddress->setText(FromCp1251(text));
+}
 
-std::string TfrmConfig::InitLineText() const { return ToCp1251(EditInitLine->text()); }
+std::string TfrmConfig::InitLineText() const {
+    return ToCp1251(EditInitLine->text());
+}
 
-void TfrmConfig::SetInitLineText(const std::string& text) { EditInitLine->setText(FromCp1251(text)); }
+void TfrmConfig::SetInitLineText(const std::string& text) {
+    EditInitLine->setText(FromCp1251(text));
+}
 
-bool TfrmConfig::ModemChecked() const { return CheckBoxModem->isChecked(); }
+bool TfrmConfig::ModemChecked() const {
+    return CheckBoxModem->isChecked();
+}
 
-void TfrmConfig::SetModemChecked(bool checked) { CheckBoxModem->setChecked(checked); }
+void TfrmConfig::SetModemChecked(bool checked) {
+    CheckBoxModem->setChecked(checked);
+}
 
-bool TfrmConfig::PacketChecked() const { return CheckBoxPacket->isChecked(); }
+bool TfrmConfig::PacketChecked() const {
+    return CheckBoxPacket->isChecked();
+}
 
-void TfrmConfig::SetPacketChecked(bool checked) { CheckBoxPacket->setChecked(checked); }
+void TfrmConfig::SetPacketChecked(bool checked) {
+    CheckBoxPacket->setChecked(checked);
+}
 
-int TfrmConfig::SpeedItem() const { return SpeedButtons->checkedId(); }
+int TfrmConfig::SpeedItem() const {
+    return SpeedButtons->checkedId();
+}
 
 void TfrmConfig::SetSpeedItem(int item) {
     if (QAbstractButton* button = SpeedButtons->button(item)) button->setChecked(true);
 }
 
-void TfrmConfig::EnableWrite() { Write->setEnabled(true); }
+void TfrmConfig::EnableWrite() {
+    Write->setEnabled(true);
+}
 
 void TfrmConfig::FocusInitLine() {
     // A disabled window cannot take the focus: EndWait hands it over.

@@ -60,7 +60,7 @@ bool GatewaySettings::ReadGatewaySettings() {
     const int length = b[3];
     if (length >= 1 && length <= MaxInitLineLength + 1) {
         if (!ReadData(GatewayType, GatewayAddress, 4, length, b)) return false;
-        b[length - 1] = 0; // the carriage return
+        b[length - 1] = 0;                                         // the carriage return
         screen_.SetInitLineText(reinterpret_cast<const char*>(b)); // up to the first zero byte
     }
     screen_.EnableWrite();
@@ -78,7 +78,8 @@ bool GatewaySettings::WriteGatewaySettings() {
     const std::string line = screen_.InitLineText();
     const int length = static_cast<int>(line.size());
     if (length > MaxInitLineLength) {
-        ShowMessage("Номер должен состоять из " + std::to_string(MaxInitLineLength) + " латинских букв или цифр.",
+        ShowMessage("Номер должен состоять из " + std::to_string(MaxInitLineLength) +
+                        " латинских букв или цифр.",
                     DataCaption, MessageIcon::Information);
         screen_.FocusInitLine();
         return false;

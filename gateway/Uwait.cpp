@@ -5,9 +5,9 @@
 #include "app/Handlers.h"
 #include "serial/Timing.h"
 
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
-#include <QEventLoop>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTimer>
@@ -67,7 +67,9 @@ TDelayForm::TDelayForm(QWidget* owner)
     }
 }
 
-bool TDelayForm::ShownModally() const { return testAttribute(Qt::WA_ShowModal); }
+bool TDelayForm::ShownModally() const {
+    return testAttribute(Qt::WA_ShowModal);
+}
 
 void TDelayForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -36,8 +36,7 @@ protected:
     void TearDown() override { AppOptions = TAppOptions{}; }
 
     // Runs the script while `exchange` runs; returns the transcript.
-    template <class F>
-    std::string Run(F exchange) {
+    template <class F> std::string Run(F exchange) {
         peer.Start();
         exchange();
         std::string transcript = peer.Finish();
@@ -54,7 +53,9 @@ protected:
 
 const std::uint8_t Three[3] = {0x11, 0x22, 0x33};
 
-bool SetThree() { return SetData(0x81, 0x58, 4, Three, 3); }
+bool SetThree() {
+    return SetData(0x81, 0x58, 4, Three, 3);
+}
 
 // --- Headers and link modes --------------------------------------------------
 
@@ -74,8 +75,7 @@ TEST_F(Exchange, LinkMode2UsesCommand81AndTheSevenByteHeaderForOtherDevices) {
     peer.Expect("B0").Reply("DD").Expect("5A 50 81").Reply("01").Expect("00 01 D8 81 03 00 04").Reply("00");
     peer.Expect("11 22 33").Reply("00");
     bool ok = false;
-    EXPECT_EQ(Run([&] { ok = SetThree(); }),
-              "B0 (DD) 5A 50 81 (01) 00 01 D8 81 03 00 04 (00) 11 22 33 (00)");
+    EXPECT_EQ(Run([&] { ok = SetThree(); }), "B0 (DD) 5A 50 81 (01) 00 01 D8 81 03 00 04 (00) 11 22 33 (00)");
     EXPECT_TRUE(ok);
 }
 
@@ -193,7 +193,8 @@ TEST_F(Exchange, WrongReadyByteThreeTimesReportsTheLastByteOnce) {
         SCOPED_TRACE(c.ready);
         TheRecorder().Clear();
         ScriptedPeer p(pty);
-        for (int i = 0; i < 3; ++i) p.Expect("B0").Reply(c.ready);
+        for (int i = 0; i < 3; ++i)
+            p.Expect("B0").Reply(c.ready);
         p.Start();
         EXPECT_FALSE(c.get ? GetData(0x81, 0x58, 0, 4, buf) : SetThree());
         std::string r = std::string("(") + c.ready + ")";
@@ -221,7 +222,8 @@ TEST_F(Exchange, ErrorCodeAfterTheHeaderThreeTimesReportsItsText) {
         ScriptedPeer p(pty);
         const char* cmd = c.get ? "5A 50 02" : "5A 50 01";
         const char* header = c.get ? "81 58 00 00 04" : "81 58 00 04 03";
-        for (int i = 0; i < 3; ++i) p.Expect("B0").Reply("DD").Expect(cmd).Reply("01").Expect(header).Reply(c.code);
+        for (int i = 0; i < 3; ++i)
+            p.Expect("B0").Reply("DD").Expect(cmd).Reply("01").Expect(header).Reply(c.code);
         p.Start();
         EXPECT_FALSE(c.get ? GetData(0x81, 0x58, 0, 4, buf) : SetThree());
         p.Finish();
@@ -266,7 +268,8 @@ TEST_F(Exchange, HardFailuresAreRetriedSilentlyAndReportedInTheThirdAttempt) {
             p.Expect("B0");
             if (answers.size() > 0) p.Reply("DD").Expect(c.get ? "5A 50 02" : "5A 50 01");
             if (answers.size() > 1) p.Reply(Hex({answers[1]}));
-            if (answers.size() > 1 && answers[1] == 0x01) p.Expect(c.get ? "81 58 00 00 04" : "81 58 00 04 03");
+            if (answers.size() > 1 && answers[1] == 0x01)
+                p.Expect(c.get ? "81 58 00 00 04" : "81 58 00 04 03");
         }
         p.Start();
         EXPECT_FALSE(c.get ? GetData(0x81, 0x58, 0, 4, buf) : SetThree());
@@ -298,7 +301,8 @@ TEST_F(Exchange, AFarEndThatWentAwayCannotBeWritten) {
 
 TEST_F(Exchange, SilencedMessagesStillFail) {
     LinkMessages = false;
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     bool ok = true;
     Run([&] { ok = GetData(0x81, 0x58, 0, 4, buf); });
     EXPECT_FALSE(ok);
@@ -339,7 +343,8 @@ TEST_F(Exchange, SendPacketSilenceAfterTheBlockIsTakenAtOnce) {
 }
 
 TEST_F(Exchange, SendPacketNonZeroStatusSendsEverythingAgainUpToThreeTimes) {
-    for (int i = 0; i < 3; ++i) peer.Expect("11").Reply("22").Expect("11 22 33").Reply("05");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("11").Reply("22").Expect("11 22 33").Reply("05");
     EXPECT_EQ(Run([&] { EXPECT_FALSE(SendPacketExchange(Three, 3)); }),
               "11 (22) 11 22 33 (05) 11 (22) 11 22 33 (05) 11 (22) 11 22 33 (05)");
     EXPECT_EQ(Shown(), Msgs{});
@@ -348,7 +353,8 @@ TEST_F(Exchange, SendPacketNonZeroStatusSendsEverythingAgainUpToThreeTimes) {
 TEST_F(Exchange, SendPacketReadyFailures) {
     // A wrong ready byte three times ends silently; no ready byte at all is
     // reported once, in the third attempt.
-    for (int i = 0; i < 3; ++i) peer.Expect("11").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("11").Reply("07");
     EXPECT_EQ(Run([&] { SendPacket(Three, 3); }), "11 (07) 11 (07) 11 (07)");
     EXPECT_EQ(Shown(), Msgs{});
 
@@ -384,7 +390,8 @@ TEST(AdapterErrors, CodesWithoutARowHaveNoText) {
 
 TEST_F(Exchange, ReadDataSplitsIntoBlocksOf64AtMappedCells) {
     std::string block64, block2 = "FE FF";
-    for (int i = 0; i < 64; ++i) block64 += (i ? " " : "") + Hex({static_cast<std::uint8_t>(i)});
+    for (int i = 0; i < 64; ++i)
+        block64 += (i ? " " : "") + Hex({static_cast<std::uint8_t>(i)});
     const char* headers[] = {"01 20 80 10 40", "01 20 80 50 40", "01 20 80 90 02"};
     for (int i = 0; i < 3; ++i) {
         peer.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect(headers[i]).Reply("00");
@@ -403,7 +410,8 @@ TEST_F(Exchange, ReadDataSplitsIntoBlocksOf64AtMappedCells) {
 
 TEST_F(Exchange, ReadDataOfWholeBlocksOrNothing) {
     std::string block64;
-    for (int i = 0; i < 64; ++i) block64 += (i ? " " : "") + std::string("5A");
+    for (int i = 0; i < 64; ++i)
+        block64 += (i ? " " : "") + std::string("5A");
     peer.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 40").Reply("00");
     peer.Reply(block64).Reply("00");
     bool ok = false;
@@ -415,10 +423,12 @@ TEST_F(Exchange, ReadDataOfWholeBlocksOrNothing) {
 TEST_F(Exchange, ReadDataStopsAtTheFirstFailingBlock) {
     LinkMessages = false;
     std::string block64;
-    for (int i = 0; i < 64; ++i) block64 += (i ? " " : "") + std::string("00");
+    for (int i = 0; i < 64; ++i)
+        block64 += (i ? " " : "") + std::string("00");
     peer.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 40").Reply("00");
     peer.Reply(block64).Reply("00");
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     bool ok = true;
     Run([&] { ok = ReadData(0x81, 0x58, 0, 200, buf); });
     EXPECT_FALSE(ok);
@@ -464,7 +474,8 @@ TEST_F(Exchange, AnOperationStartedInsideAFailureMessageDeclines) {
         EXPECT_TRUE(LinkBusy);
         nested = ReadData(0x81, 0x58, 0, 4, buf);
     };
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     bool ok = true;
     EXPECT_EQ(Run([&] { ok = ReadData(0x81, 0x58, 0, 4, buf); }), "B0 (07) B0 (07) B0 (07)");
     EXPECT_FALSE(ok);

@@ -144,7 +144,8 @@ TEST_F(SettingsLogic, ALineLengthOutOfRangeIsNotRead) {
 }
 
 TEST_F(SettingsLogic, AFailedFirstExchangeChangesNothing) {
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     peer.Start();
     screen.address = "17";
     screen.initLine = "AT";
@@ -162,7 +163,8 @@ TEST_F(SettingsLogic, AFailedFirstExchangeChangesNothing) {
 TEST_F(SettingsLogic, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) {
     AnswerGet(peer, Service, "00 00 00 00");
     AnswerGet(peer, Block, "07 02 67 04");
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     peer.Start();
     screen.initLine = "old";
     EXPECT_FALSE(settings.ReadGatewaySettings());
@@ -204,7 +206,8 @@ TEST_F(SettingsLogic, WriteLineLengthLimits) {
         ScriptedPeer p(pty);
         p.expectTimeoutMs = 3000;
         std::string lineHex;
-        for (char ch : c.line) lineHex += Hex({static_cast<std::uint8_t>(ch)}) + " ";
+        for (char ch : c.line)
+            lineHex += Hex({static_cast<std::uint8_t>(ch)}) + " ";
         lineHex += "0D";
         AnswerSet(p, "81 58 00 00 04", "00 00 10 " + c.lengthByte);
         AnswerSet(p, "81 58 00 04 " + c.lengthByte, lineHex);
@@ -237,14 +240,16 @@ TEST_F(SettingsLogic, RejectedInputSendsNothing) {
     screen.initLine = std::string(32, 'A');
     settings.WriteClick();
     EXPECT_EQ(TheRecorder().messages, (Msgs{{lengthText, "ОШИБКА ДАННЫХ", MessageIcon::Information}}));
-    EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", lengthText, "focus EditInitLine", "EndWait"}));
+    EXPECT_EQ(screen.log,
+              (std::vector<std::string>{"BeginWait", lengthText, "focus EditInitLine", "EndWait"}));
     EXPECT_TRUE(pty.Receive(-1, 50).empty());
 }
 
 TEST_F(SettingsLogic, AFailedBlockWriteStopsTheSequence) {
     LinkMessages = false;
     screen.address = "1";
-    for (int i = 0; i < 3; ++i) peer.Expect("B0").Reply("07");
+    for (int i = 0; i < 3; ++i)
+        peer.Expect("B0").Reply("07");
     peer.Start();
     EXPECT_FALSE(settings.WriteGatewaySettings());
     EXPECT_EQ(Finish(), "B0 (07) B0 (07) B0 (07)");

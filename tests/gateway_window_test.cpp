@@ -9,20 +9,20 @@
 #include "gateway/Uwait.h"
 #include "serial/Paths.h"
 #include "serial/Rs232.h"
+#include "sim/Simulator.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
-#include "sim/Simulator.h"
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QPointer>
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -57,7 +57,9 @@ protected:
         EXPECT_TRUE(gateway.WaitIdle(2000));
         return gateway.PcTranscript();
     }
-    QRadioButton* SpeedItem(int i) { return frmConfig->findChild<QRadioButton*>(QString("SpeedGroupItem%1").arg(i)); }
+    QRadioButton* SpeedItem(int i) {
+        return frmConfig->findChild<QRadioButton*>(QString("SpeedGroupItem%1").arg(i));
+    }
 
     sim::Simulator gateway;
     PtyMainPort port{gateway.PortPath()};
@@ -77,10 +79,16 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
         const char* name;
         QString caption;
     } named[] = {
-        {"GroupBox4", "RS485"}, {"Label12", "Адрес:"}, {"SpeedGroup", "Скорость"},
-        {"CheckBoxPacket", "Пакетный протокол"}, {"GroupBox5", "Модем"},
-        {"CheckBoxModem", "Включить поддержку модема"}, {"Label1", "Строка инициализации:"},
-        {"Read", "Считать"}, {"Write", "Записать"}, {"Quit", "Выход"},
+        {"GroupBox4", "RS485"},
+        {"Label12", "Адрес:"},
+        {"SpeedGroup", "Скорость"},
+        {"CheckBoxPacket", "Пакетный протокол"},
+        {"GroupBox5", "Модем"},
+        {"CheckBoxModem", "Включить поддержку модема"},
+        {"Label1", "Строка инициализации:"},
+        {"Read", "Считать"},
+        {"Write", "Записать"},
+        {"Quit", "Выход"},
     };
     for (const Named& n : named) {
         SCOPED_TRACE(n.name);
@@ -98,7 +106,8 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
     EXPECT_TRUE(w->EditAddress->text().isEmpty());
     EXPECT_TRUE(w->EditInitLine->text().isEmpty());
     const char* speeds[] = {"57600", "38400", "19200", "9600", "4800"};
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(SpeedItem(i)->text(), speeds[i]);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(SpeedItem(i)->text(), speeds[i]);
     EXPECT_TRUE(SpeedItem(0)->isChecked());
     EXPECT_FALSE(w->CheckBoxPacket->isChecked());
     EXPECT_FALSE(w->CheckBoxModem->isChecked());
@@ -197,9 +206,8 @@ TEST_F(ConfigWindow, TheInitLineGoesOutAsCp1251AndItsBytesAreCounted) {
     // 32 Cyrillic letters are 32 bytes: too long.
     frmConfig->EditInitLine->setText(QString::fromUtf8("Ж").repeated(32));
     frmConfig->WriteClick();
-    EXPECT_EQ(TheRecorder().messages,
-              (Msgs{{"Номер должен состоять из 31 латинских букв или цифр.", "ОШИБКА ДАННЫХ",
-                     MessageIcon::Information}}));
+    EXPECT_EQ(TheRecorder().messages, (Msgs{{"Номер должен состоять из 31 латинских букв или цифр.",
+                                             "ОШИБКА ДАННЫХ", MessageIcon::Information}}));
     EXPECT_EQ(frmConfig->focusWidget(), frmConfig->EditInitLine);
     EXPECT_EQ(Line(), "");
 }
