@@ -317,6 +317,9 @@ TEST_F(Exchange, SilencedMessagesStillFail) {
 // header status, so that the zero-byte data read fails with all of its
 // (zero) bytes counted.
 TEST_F(Exchange, PortFailureWithAllBytesCountedShowsTheSystemError) {
+    TimingConstants patient = FastTiming();
+    patient.ReadTimeoutBaseMs = 3000; // the status read is surely under way when the port is gated
+    PtyMainPort reopened(pty, patient);
     std::thread adapter([&] {
         auto expect = [&](int n) { return pty.Receive(n, 2000).size() == static_cast<size_t>(n); };
         if (!expect(1)) return;
@@ -324,7 +327,7 @@ TEST_F(Exchange, PortFailureWithAllBytesCountedShowsTheSystemError) {
         if (!expect(3)) return;
         pty.Send({0x01});
         if (!expect(5)) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // the program is waiting now
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the program is waiting now
         MainPort->Gated = true;
         pty.Send({0x00});
     });
