@@ -37,6 +37,7 @@ constexpr std::uint8_t ReadyNoSignOn = 0x08;
 constexpr std::uint8_t PacketReady = 0x22;
 constexpr std::uint8_t CommandAccepted = 0x01;
 
+constexpr std::size_t TranscriptLimit = 1u << 20; // entries; the older half goes when it is reached
 constexpr int MeterRegisters = 4096; // 0..4095; reads beyond give exception 02
 constexpr int ArchiveCommandRegister = 1000;
 constexpr int ArchiveLengthRegister = 1001;
@@ -161,6 +162,8 @@ struct Simulator::Impl {
         if (count == 0) return;
         std::lock_guard lock(m);
         std::int64_t t = Micros();
+        if (trace.size() + count > TranscriptLimit) // a command left running for days
+            trace.erase(trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(trace.size() / 2));
         std::size_t first = trace.size();
         for (std::size_t i = 0; i < count; ++i) trace.push_back({t, dir, bytes[i]});
         if (opt.TraceStream) {
