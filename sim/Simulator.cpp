@@ -359,7 +359,7 @@ struct Simulator::Impl {
         return normal;
     }
 
-    // Corrupt / Drop / Short applied to a run of bytes.
+    // Corrupt or Drop applied to a run of bytes.
     static void Mangle(std::vector<std::uint8_t>& bytes, const Fault& f) {
         if (bytes.empty()) return;
         std::size_t at = f.index < 0 || static_cast<std::size_t>(f.index) >= bytes.size()
@@ -572,7 +572,14 @@ struct Simulator::Impl {
     void ForwardAnswer() {
         DrainLine();
         if (answer.empty()) return;
-        if (auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop})) Mangle(answer, *f);
+        auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
+        if (f && f->kind == FaultKind::Close) {
+            CloseLine();
+        } else if (f && f->kind == FaultKind::Short) {
+            answer.resize(std::min<std::size_t>(answer.size(), static_cast<std::size_t>(std::max(f->value, 0))));
+        } else if (f) {
+            Mangle(answer, *f);
+        }
         SendPc(answer);
         answer.clear();
         answerPending = false;
@@ -601,7 +608,8 @@ struct Simulator::Impl {
                         ++itemsSent;
                         if (stream.Count >= 0 && itemsSent >= stream.Count) streaming = false;
                         lock.unlock();
-                        SendPc(PacketStreamBytes(item, seq));
+                        // Nobody reads the line: drop items rather than pile them up.
+                        if (Pending(pc.slaveKeep) < 2048) SendPc(PacketStreamBytes(item, seq));
                         continue;
                     }
                     wait = std::min<int>(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) + 1);
