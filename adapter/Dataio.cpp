@@ -19,7 +19,7 @@ namespace {
 constexpr int Attempts = 3;
 constexpr std::uint8_t OpenByte = 0xB0;
 constexpr std::uint8_t ReadyByte = 0xDD;
-constexpr std::uint8_t ReadyNoSignOn = 0x08; // GetData only: skip the marker
+constexpr std::uint8_t ReadyNoSignOn = 0x08;     // GetData only: skip the marker
 constexpr std::uint8_t SignOn[2] = {0x5A, 0x50}; // "ZP"
 constexpr std::uint8_t CommandAccepted = 0x01;
 constexpr std::uint8_t PacketOpenByte = 0x11;
@@ -127,13 +127,16 @@ int BuildHeader(int linkMode, std::uint8_t deviceType, std::uint8_t deviceAddres
         std::copy(h, h + 5, ExchangeBuf);
         return 5;
     }
-    const std::uint8_t h[7] = {0x00, zepLan, static_cast<std::uint8_t>(deviceAddress | 0x80), deviceType,
-                               countByte, cellHigh, cellLow};
+    const std::uint8_t h[7] = {0x00,       zepLan,    static_cast<std::uint8_t>(deviceAddress | 0x80),
+                               deviceType, countByte, cellHigh,
+                               cellLow};
     std::copy(h, h + 7, ExchangeBuf);
     return 7;
 }
 
-bool ValidLinkMode(int mode) { return mode == 1 || mode == 2; }
+bool ValidLinkMode(int mode) {
+    return mode == 1 || mode == 2;
+}
 
 // How one attempt of the opening and header steps ended.
 enum class Attempt {
@@ -150,8 +153,8 @@ void HardFailure(int attempt, const char* text, MessageIcon icon, const Transfer
     Purge();
 }
 
-Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-                       std::int32_t count) {
+Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
+                       std::int32_t cellAddress, std::int32_t count) {
     ExchangeBuf[0] = OpenByte;
     if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
         HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
@@ -194,8 +197,8 @@ Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
     return ExchangeBuf[0] == 0x00 ? Attempt::Accepted : Attempt::Soft;
 }
 
-Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-                       std::int32_t count) {
+Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
+                       std::int32_t cellAddress, std::int32_t count) {
     ExchangeBuf[0] = OpenByte;
     if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
         HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
@@ -223,7 +226,8 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
     }
     if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded() || ExchangeBuf[0] != CommandAccepted) {
         // The system's text only where the adapter did accept the command.
-        HardFailure(attempt, GetNotAnswering2, MessageIcon::Information, t, ExchangeBuf[0] == CommandAccepted);
+        HardFailure(attempt, GetNotAnswering2, MessageIcon::Information, t,
+                    ExchangeBuf[0] == CommandAccepted);
         return Attempt::Hard;
     }
     const int headerLength = BuildHeader(mode, deviceType, deviceAddress, cellAddress, count);
@@ -244,16 +248,18 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
 
 // Runs up to three attempts. True when the header was accepted; false after
 // the loop has reported (or silently stopped) and purged.
-template <class AttemptFn>
-bool OpenExchange(AttemptFn attemptFn, const char* exhaustedCaption) {
+template <class AttemptFn> bool OpenExchange(AttemptFn attemptFn, const char* exhaustedCaption) {
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
         switch (attemptFn(attempt)) {
-        case Attempt::Accepted: return true;
-        case Attempt::Stop: return false;
+        case Attempt::Accepted:
+            return true;
+        case Attempt::Stop:
+            return false;
         case Attempt::Hard:
             if (attempt == Attempts) return false; // reported and purged already
             break;
-        case Attempt::Soft: break;
+        case Attempt::Soft:
+            break;
         }
     }
     // Attempt 3 ended soft: name the adapter's last answer.
@@ -285,17 +291,28 @@ private:
 
 const char* AdapterErrorText(unsigned code) {
     switch (code) {
-    case 1: return "Ошибка в передаче кода ОК.";
-    case 2: return "Ошибка в приеме адаптером Типа устройства.";
-    case 3: return "Ошибка в приеме адаптером Адреса устройства.";
-    case 4: return "Ошибка в приеме адаптером Старшего адреса ячейки.";
-    case 5: return "Ошибка в приеме адаптером Младшего адреса ячейки.";
-    case 6: return "Ошибка в приеме адаптером Количества байтов в блоке.";
-    case 7: return "Линия занята.";
-    case 8: return "Устройство не ответило.";
-    case 10: return "Ошибка в приеме адаптером Старшего адреса ячейки удаленного устройства.";
-    case 11: return "Ошибка в приеме адаптером Младшего адреса ячейки удаленного устройства.";
-    default: return nullptr;
+    case 1:
+        return "Ошибка в передаче кода ОК.";
+    case 2:
+        return "Ошибка в приеме адаптером Типа устройства.";
+    case 3:
+        return "Ошибка в приеме адаптером Адреса устройства.";
+    case 4:
+        return "Ошибка в приеме адаптером Старшего адреса ячейки.";
+    case 5:
+        return "Ошибка в приеме адаптером Младшего адреса ячейки.";
+    case 6:
+        return "Ошибка в приеме адаптером Количества байтов в блоке.";
+    case 7:
+        return "Линия занята.";
+    case 8:
+        return "Устройство не ответило.";
+    case 10:
+        return "Ошибка в приеме адаптером Старшего адреса ячейки удаленного устройства.";
+    case 11:
+        return "Ошибка в приеме адаптером Младшего адреса ячейки удаленного устройства.";
+    default:
+        return nullptr;
     }
 }
 
@@ -304,7 +321,9 @@ bool SetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
     // A negative count would make the data phase read far past `data`.
     if (count < 0) return false;
     if (!OpenExchange(
-            [&](int attempt) { return SetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count); },
+            [&](int attempt) {
+                return SetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count);
+            },
             SetDataExhaustedCaption))
         return false;
 
@@ -332,11 +351,13 @@ bool SetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
     return false;
 }
 
-bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress, std::int32_t count,
-             std::uint8_t* buffer) {
+bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+             std::int32_t count, std::uint8_t* buffer) {
     if (count < 0) return false;
     if (!OpenExchange(
-            [&](int attempt) { return GetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count); },
+            [&](int attempt) {
+                return GetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count);
+            },
             GetDataExhaustedCaption))
         return false;
 
@@ -412,8 +433,8 @@ bool WriteDataMapped(std::uint8_t deviceType, std::uint8_t deviceAddress, std::i
                    count);
 }
 
-bool WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress, std::int32_t value,
-                std::int32_t count) {
+bool WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                std::int32_t value, std::int32_t count) {
     // The value has four bytes; a longer count would send bytes beyond it.
     if (count < 0 || count > 4) return false;
     const auto v = static_cast<std::uint32_t>(value);
@@ -422,8 +443,8 @@ bool WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_
     return WriteDataMapped(deviceType, deviceAddress, cellAddress, bytes, count);
 }
 
-bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress, std::int32_t count,
-              std::uint8_t* buffer) {
+bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+              std::int32_t count, std::uint8_t* buffer) {
     BusyScope busy;
     if (!busy.Entered()) return false;
     constexpr std::int32_t Block = 64; // bounds the time and buffer of one GetData
@@ -433,7 +454,8 @@ bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t 
     for (std::int32_t i = 0; i < blocks; ++i) {
         if (!GetData(deviceType, deviceAddress, cell + Block * i, Block, buffer + Block * i)) return false;
     }
-    if (rest > 0) return GetData(deviceType, deviceAddress, cell + Block * blocks, rest, buffer + Block * blocks);
+    if (rest > 0)
+        return GetData(deviceType, deviceAddress, cell + Block * blocks, rest, buffer + Block * blocks);
     return true;
 }
 
@@ -443,4 +465,6 @@ void SendPacket(const std::uint8_t* block, std::int32_t count) {
     SendPacketExchange(block, count);
 }
 
-void EnableLinkMessages() { LinkMessages = true; }
+void EnableLinkMessages() {
+    LinkMessages = true;
+}

@@ -1,12 +1,14 @@
 // The main window: menu tree, child windows, MainPort's lifetime.
 #include "app/MainForm.h"
 
+#include "adapter/Dataio.h"
 #include "app/Handlers.h"
 #include "app/MdiChild.h"
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TextCodec.h"
 #include "console/Uviewrs232.h"
+#include "gateway/Config.h"
 #include "serial/Rs232.h"
 
 #include <QCloseEvent>
@@ -48,6 +50,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     // the program runs on without a usable port.
     MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
     if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    EnableLinkMessages();
     MainForm = this;
     setWindowTitle(QString::fromUtf8(MainFormCaption));
 }
@@ -68,7 +71,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::Options1Click() {}
 
-void TMainForm::mnuConfigClick() {}
+void TMainForm::mnuConfigClick() { CreateOrRaise(MdiArea(), frmConfig); }
 
 void TMainForm::RS2321Click() { CreateOrRaise(MdiArea(), ViewRS232); }
 

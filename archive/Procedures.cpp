@@ -95,7 +95,8 @@ DecimalDigits RoundDecimal(double value, int maxSignificant, int lastDecimalPlac
     // The exact digits make half away from zero a look at the next digit alone.
     if (static_cast<std::size_t>(keep) < exact.size() && exact[keep] >= '5') {
         int i = static_cast<int>(digits.size()) - 1;
-        for (; i >= 0 && digits[i] == '9'; --i) digits[i] = '0';
+        for (; i >= 0 && digits[i] == '9'; --i)
+            digits[i] = '0';
         if (i >= 0) {
             ++digits[i];
         } else {
@@ -105,7 +106,8 @@ DecimalDigits RoundDecimal(double value, int maxSignificant, int lastDecimalPlac
             ++exponent;
         }
     }
-    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+    while (!digits.empty() && digits.back() == '0')
+        digits.pop_back();
     if (digits.empty()) {
         r.Negative = false;
         return r;
@@ -200,7 +202,9 @@ std::string BcdHourToText(std::uint8_t byte) {
     return text;
 }
 
-float Float32FromBits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
+float Float32FromBits(std::uint32_t bits) {
+    return std::bit_cast<float>(bits);
+}
 
 std::string ValueToText(std::uint32_t value, int dataType, char decimalSeparator) {
     switch (dataType) {
@@ -210,8 +214,8 @@ std::string ValueToText(std::uint32_t value, int dataType, char decimalSeparator
         return std::to_string(static_cast<std::int16_t>(value & 0xFFFFu));
     case DataInt24: {
         const std::uint32_t low = value & 0xFFFFFFu;
-        const std::int32_t signedValue = (low & 0x800000u) ? static_cast<std::int32_t>(low) - 0x1000000
-                                                           : static_cast<std::int32_t>(low);
+        const std::int32_t signedValue =
+            (low & 0x800000u) ? static_cast<std::int32_t>(low) - 0x1000000 : static_cast<std::int32_t>(low);
         return std::to_string(signedValue);
     }
     case DataInt32:

@@ -25,8 +25,10 @@ struct GeneralFormat {
     int maxPositionalExponent;
     int minExponentDigits;
 };
-inline constexpr GeneralFormat ArchiveGeneral{-3, 7, 1}; // positional for 0.0001 <= |v| < 1e7; "1E-5", "1,234568E7"
-inline constexpr GeneralFormat DecoderGeneral{-4, 7, 2}; // positional for 0.00001 <= |v| < 1e7; "1E-06", "1,234568E07"
+// Positional for 0.0001 <= |v| < 1e7; "1E-5", "1,234568E7".
+inline constexpr GeneralFormat ArchiveGeneral{-3, 7, 1};
+// Positional for 0.00001 <= |v| < 1e7; "1E-06", "1,234568E07".
+inline constexpr GeneralFormat DecoderGeneral{-4, 7, 2};
 
 // General notation with 7 significant digits; zero is "0", INF, -INF, NAN.
 std::string FormatGeneral(double value, char decimalSeparator, const GeneralFormat& format);

@@ -37,9 +37,9 @@ void FormatStrArhivToStrFile(const ShablonDescriptor& descriptor, std::uint8_t* 
             // Most significant byte first on the line; reversed in place to the
             // in-memory order, then read least significant first.
             ConvertNaoborot(4, b);
-            const std::uint32_t bits = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                                       static_cast<std::uint32_t>(b[2]) << 16 |
-                                       static_cast<std::uint32_t>(b[3]) << 24;
+            const std::uint32_t bits =
+                static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
             line += ValueToText(bits, DataFlo32, decimalSeparator);
             break;
         }

@@ -84,20 +84,29 @@ bool AnalizShablonStrArhiva(std::string_view shablon, int mode, ShablonDescripto
 
 int ColumnByteCount(std::int32_t kind) {
     switch (kind) {
-    case ColDate: return 3;
-    case ColHour: return 1;
-    case ColMinutes8: return 1;
-    case ColMinutes16: return 2;
-    case ColFloat32: return 4;
-    case ColCount24: return 3;
-    case ColByte: return 1;
-    default: return 0;
+    case ColDate:
+        return 3;
+    case ColHour:
+        return 1;
+    case ColMinutes8:
+        return 1;
+    case ColMinutes16:
+        return 2;
+    case ColFloat32:
+        return 4;
+    case ColCount24:
+        return 3;
+    case ColByte:
+        return 1;
+    default:
+        return 0;
     }
 }
 
 int DescriptorWidth(const ShablonDescriptor& descriptor) {
     const int count = std::clamp(descriptor.ShablonColumnCount, 0, MaxShablonColumns);
     int width = 0;
-    for (int i = 0; i < count; ++i) width += ColumnByteCount(descriptor.ShablonColumns[i]);
+    for (int i = 0; i < count; ++i)
+        width += ColumnByteCount(descriptor.ShablonColumns[i]);
     return width;
 }

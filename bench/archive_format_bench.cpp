@@ -10,12 +10,14 @@
 
 namespace {
 
-const char* const DayTemplate = "DATE HOUR ERRORCODE MODES TNORM TMIN TMAX TDELTAT TSUHOST TAVARIA TNKP sTNORM "
-                                "Q1 Q2 M1 M2 M3 M4 T1 T2 T3 T4 P1 P2 sQ1 sQ2 sM1 sM2 sM3 sM4\n";
+const char* const DayTemplate =
+    "DATE HOUR ERRORCODE MODES TNORM TMIN TMAX TDELTAT TSUHOST TAVARIA TNKP sTNORM "
+    "Q1 Q2 M1 M2 M3 M4 T1 T2 T3 T4 P1 P2 sQ1 sQ2 sM1 sM2 sM3 sM4\n";
 
 void PutFloat(std::vector<std::uint8_t>& row, float value) {
     const auto bits = std::bit_cast<std::uint32_t>(value);
-    for (int shift = 24; shift >= 0; shift -= 8) row.push_back(static_cast<std::uint8_t>(bits >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        row.push_back(static_cast<std::uint8_t>(bits >> shift));
 }
 
 // One day row: date, hour, two codes, seven 2-byte minute counters, a 3-byte
@@ -54,7 +56,8 @@ BENCHMARK(BM_FormatDayRow);
 
 void BM_FormatGeneral(benchmark::State& state) {
     const double value = 1498.7f;
-    for (auto _ : state) benchmark::DoNotOptimize(FormatGeneral(value, ',', ArchiveGeneral));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FormatGeneral(value, ',', ArchiveGeneral));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FormatGeneral);

@@ -37,6 +37,7 @@ constexpr std::uint8_t ReadyNoSignOn = 0x08;
 constexpr std::uint8_t PacketReady = 0x22;
 constexpr std::uint8_t CommandAccepted = 0x01;
 
+constexpr std::size_t TranscriptLimit = 1u << 20; // entries; the older half goes when it is reached
 constexpr int MeterRegisters = 4096; // 0..4095; reads beyond give exception 02
 constexpr int ArchiveCommandRegister = 1000;
 constexpr int ArchiveLengthRegister = 1001;
@@ -161,6 +162,8 @@ struct Simulator::Impl {
         if (count == 0) return;
         std::lock_guard lock(m);
         std::int64_t t = Micros();
+        if (trace.size() + count > TranscriptLimit) // a command left running for days
+            trace.erase(trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(trace.size() / 2));
         std::size_t first = trace.size();
         for (std::size_t i = 0; i < count; ++i) trace.push_back({t, dir, bytes[i]});
         if (opt.TraceStream) {
@@ -356,7 +359,7 @@ struct Simulator::Impl {
         return normal;
     }
 
-    // Corrupt / Drop / Short applied to a run of bytes.
+    // Corrupt or Drop applied to a run of bytes.
     static void Mangle(std::vector<std::uint8_t>& bytes, const Fault& f) {
         if (bytes.empty()) return;
         std::size_t at = f.index < 0 || static_cast<std::size_t>(f.index) >= bytes.size()
@@ -569,7 +572,14 @@ struct Simulator::Impl {
     void ForwardAnswer() {
         DrainLine();
         if (answer.empty()) return;
-        if (auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop})) Mangle(answer, *f);
+        auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
+        if (f && f->kind == FaultKind::Close) {
+            CloseLine();
+        } else if (f && f->kind == FaultKind::Short) {
+            answer.resize(std::min<std::size_t>(answer.size(), static_cast<std::size_t>(std::max(f->value, 0))));
+        } else if (f) {
+            Mangle(answer, *f);
+        }
         SendPc(answer);
         answer.clear();
         answerPending = false;
@@ -598,7 +608,8 @@ struct Simulator::Impl {
                         ++itemsSent;
                         if (stream.Count >= 0 && itemsSent >= stream.Count) streaming = false;
                         lock.unlock();
-                        SendPc(PacketStreamBytes(item, seq));
+                        // Nobody reads the line: drop items rather than pile them up.
+                        if (Pending(pc.slaveKeep) < 2048) SendPc(PacketStreamBytes(item, seq));
                         continue;
                     }
                     wait = std::min<int>(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) + 1);

@@ -71,9 +71,12 @@ Faults (repeatable)
   --fault STEP:KIND[=VALUE][:times=N][:after=N][:index=I][:trail01]
       STEP  ready, command, header, data, final, packet-ready, packet-status,
             meter-request, meter-answer
-      KIND  none (no answer), byte=B (send B instead), short=N (data: only N
-            bytes; trail01 adds 0x01), exception=C (meter), corrupt[=MASK],
-            drop, delay=MS, close (close the line)
+      KIND  none (no answer; meter-answer: a silent meter), byte=B (send B
+            instead: wrong ready byte, 0x08, error code, final status),
+            short=N (data: only N bytes, trail01 adds 0x01; meter-answer:
+            only its first N bytes), exception=C (meter-answer),
+            corrupt[=MASK] (XOR, default 0xFF), drop, delay=MS,
+            close (close the PC line)
       times: passes struck (-1 = all; default 1); after: passes spared first
             (default 0); index: byte position for corrupt/drop (default last)
       Examples: --fault ready:byte=0x07:times=3  --fault header:byte=7

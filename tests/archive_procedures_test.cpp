@@ -9,9 +9,15 @@
 
 namespace {
 
-std::string Archive(double v) { return FormatGeneral(v, ',', ArchiveGeneral); }
-std::string Decoder(double v) { return FormatGeneral(v, ',', DecoderGeneral); }
-std::string Fixed(double v) { return FormatFixed2(v, ','); }
+std::string Archive(double v) {
+    return FormatGeneral(v, ',', ArchiveGeneral);
+}
+std::string Decoder(double v) {
+    return FormatGeneral(v, ',', DecoderGeneral);
+}
+std::string Fixed(double v) {
+    return FormatFixed2(v, ',');
+}
 
 TEST(NumberTexts, GeneralArchiveNotation) {
     EXPECT_EQ(Archive(2.5), "2,5");

@@ -12,7 +12,8 @@ namespace {
 
 ShablonDescriptor Descriptor(std::initializer_list<std::int32_t> kinds) {
     ShablonDescriptor d;
-    for (auto k : kinds) d.ShablonColumns[d.ShablonColumnCount++] = k;
+    for (auto k : kinds)
+        d.ShablonColumns[d.ShablonColumnCount++] = k;
     return d;
 }
 
@@ -104,10 +105,12 @@ TEST(RowFormat, NeverReadsPastTheRowArea) {
     // Exactly the row area on the heap, so that a read past it is caught by
     // the address sanitizer build.
     auto area = std::make_unique<std::uint8_t[]>(RowAreaSize);
-    for (int i = 0; i < RowAreaSize; ++i) area[i] = 0x3F; // 0x3F3F3F3F = 0,7470588
+    for (int i = 0; i < RowAreaSize; ++i)
+        area[i] = 0x3F; // 0x3F3F3F3F = 0,7470588
     ShablonDescriptor d;
     d.ShablonColumns[0] = ColDate; // 3 bytes, then floats: the 200th ends at byte 803
-    for (int i = 1; i < MaxShablonColumns; ++i) d.ShablonColumns[i] = ColFloat32;
+    for (int i = 1; i < MaxShablonColumns; ++i)
+        d.ShablonColumns[i] = ColFloat32;
     d.ShablonColumnCount = MaxShablonColumns;
     ASSERT_EQ(DescriptorWidth(d), 3 + 299 * 4);
 
@@ -115,7 +118,8 @@ TEST(RowFormat, NeverReadsPastTheRowArea) {
         std::string line;
         FormatStrArhivToStrFile(d, area.get(), rowLength, ',', line);
         std::string expected = "3?-3?-203? ";
-        for (int i = 1; i < MaxShablonColumns; ++i) expected += i < 200 ? "0,7470588 " : "? ";
+        for (int i = 1; i < MaxShablonColumns; ++i)
+            expected += i < 200 ? "0,7470588 " : "? ";
         EXPECT_EQ(line, expected) << rowLength;
     }
     // A count past the table formats no more than the table's columns.
@@ -128,8 +132,9 @@ TEST(RowFormat, NeverReadsPastTheRowArea) {
 TEST(RowFormat, ParsedTemplateEndToEnd) {
     ShablonDescriptor d;
     ASSERT_TRUE(AnalizShablonStrArhiva("DATE HOUR TNORM Q1 M1 ERRORCODE\n", 1, d));
-    EXPECT_EQ(Format(d, {0x31, 0x12, 0x08, 0x23, 0x5A, 0x00, 0x41, 0x20, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00, 0x02}),
-              "31-12-2008 23 1,50 10 0,5 2 ");
+    EXPECT_EQ(
+        Format(d, {0x31, 0x12, 0x08, 0x23, 0x5A, 0x00, 0x41, 0x20, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00, 0x02}),
+        "31-12-2008 23 1,50 10 0,5 2 ");
     ASSERT_TRUE(AnalizShablonStrArhiva("DATE HOUR TNORM Q1 M1 ERRORCODE\n", 0, d));
     EXPECT_EQ(Format(d, {0x31, 0x12, 0x08, 0x23, 0x5A, 0x41, 0x20, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00, 0x02}),
               "31-12-2008 23 1,50 10 0,5 2 ");

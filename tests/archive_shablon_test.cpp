@@ -52,25 +52,13 @@ TEST(ShablonParse, KeywordsMatchWholeAndCaseSensitively) {
 
 TEST(ShablonParse, EveryKeywordInBothArchives) {
     const std::vector<std::pair<std::string, std::int32_t>> fixed = {
-        {"DATE", 1}, {"HOUR", 2}, {"TIME", 2}, {"ERRORCODE", 7}, {"ERRORCODE2", 7}, {"ERRORCODE3", 7},
-        {"MODES", 7}, {"sTNORM", 6}, {"sTNORM2", 6}, {"sTNORM3", 6}};
-    const std::vector<std::string> durations = {"TNORM",    "TNORM2",   "TNORM3",  "TMIN",    "TMIN2",   "TMIN3",
-                                                "TMAX",     "TMAX2",    "TMAX3",   "TDELTAT", "TDELTAT2", "TDELTAT3",
-                                                "TSUHOST",  "TAVARIA",  "TAVARIA2", "TNKP"};
-    std::vector<std::string> floats;
-    for (std::string family : {"Q", "sQ"})
-        for (std::string n : {"1", "2", "3", "11", "21", "31", "12", "22", "32"}) floats.push_back(family + n);
-    for (std::string family : {"M", "sM"})
-        for (std::string n : {"1", "2", "3", "4", "5", "6", "11", "21", "31", "41", "51", "61", "12", "22", "32",
-                              "42", "52", "62"})
-            floats.push_back(family + n);
-    for (int n = 1; n <= 7; ++n) floats.push_back("T" + std::to_string(n));
-    for (int n = 1; n <= 6; ++n) floats.push_back("P" + std::to_string(n));
-    for (std::string family : {"uM", "pM"})
-        for (int n = 1; n <= 3; ++n) floats.push_back(family + std::to_string(n));
-    ASSERT_EQ(fixed.size() + durations.size() + floats.size(), 99u);
-
-    // A keyword with one more character is no keyword (no prefix matching).
+        {"DATE", 1},       {"HOUR", 2},  {"TIME", 2},   {"ERRORCODE", 7}, {"ERRORCODE2", 7},
+        {"ERRORCODE3", 7}, {"MODES", 7}, {"sTNORM", 6}, {"sTNORM2", 6},   {"sTNORM3", 6}};
+    const std::vector<std::string> durations = {
+        "TNORM", "TNORM2",  "TNORM3",   "TMIN",     "TMIN2",   "TMIN3",   "TMAX",     "TMAX2",
+        "TMAX3", "TDELTAT", "TDELTAT2", "TDELTAT3", "TSUHOST", "TAVARIA", "TAVARIA2", "TNKP"};
+    // The float keywords give kind 5 like any unknown token, so only these 26
+    // can be told apart. A keyword with one more character is no keyword.
     for (int mode : {0, 1}) {
         for (const auto& [word, kind] : fixed) {
             EXPECT_EQ(Kinds(word + "\n", mode), (K{kind})) << word;
@@ -80,7 +68,6 @@ TEST(ShablonParse, EveryKeywordInBothArchives) {
             EXPECT_EQ(Kinds(word + "\n", mode), (K{mode == 1 ? 4 : 3})) << word;
             EXPECT_EQ(Kinds(word + "x\n", mode), (K{5})) << word;
         }
-        for (const auto& word : floats) EXPECT_EQ(Kinds(word + "\n", mode), (K{5})) << word;
     }
 }
 
@@ -96,7 +83,8 @@ TEST(ShablonParse, ReparsingRestartsTheDescriptor) {
 
 TEST(ShablonParse, ThreeHundredColumnsFitAndOneMoreIsRefused) {
     std::string full;
-    for (int i = 0; i < 299; ++i) full += "Q1 ";
+    for (int i = 0; i < 299; ++i)
+        full += "Q1 ";
     full += "DATE\n";
     ShablonDescriptor d;
     ASSERT_TRUE(AnalizShablonStrArhiva(full, 1, d));
@@ -125,7 +113,8 @@ TEST(ShablonWidth, ByteCountsAndOutOfRangeDescriptors) {
     EXPECT_EQ(DescriptorWidth(d), 0);
     d.ShablonColumnCount = -5;
     EXPECT_EQ(DescriptorWidth(d), 0);
-    for (auto& c : d.ShablonColumns) c = ColByte;
+    for (auto& c : d.ShablonColumns)
+        c = ColByte;
     d.ShablonColumnCount = 100000; // a count past the table reads no further than the table
     EXPECT_EQ(DescriptorWidth(d), MaxShablonColumns);
 }

@@ -84,12 +84,14 @@ TEST(SimArchive, TemplateOfAnyLengthWithoutTrailingSeparator) {
     EXPECT_EQ(std::set<int>(kinds.begin(), kinds.end()), std::set<int>{5});
 }
 
-TEST(SimArchive, GeneratedArchiveFillsEveryColumn) {
-    auto data = sim::GeneratedArchive("DATE TNORM sTNORM MODES Q1", ArchiveKind::Hour, 3);
-    auto rows = sim::ArchiveRowBytes(data, ArchiveKind::Hour);
+TEST(SimArchive, GeneratedArchiveFillsEveryColumnOfAnyTemplate) {
+    std::string t = sim::TemplateOfLength(300) + " DATE TNORM sTNORM MODES";
+    auto data = sim::GeneratedArchive(t, ArchiveKind::Day, 3);
+    auto rows = sim::ArchiveRowBytes(data, ArchiveKind::Day);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(Hex(rows[0]), "25 01 24 07 B0 04 00 03 40 C8 00 00");
-    EXPECT_EQ(Hex(rows[2]), "25 01 24 0D B2 04 00 05 40 E8 00 00");
+    for (const auto& row : rows) EXPECT_EQ(static_cast<int>(row.size()), sim::TemplateRowWidth(t, ArchiveKind::Day));
+    EXPECT_NE(rows[0], rows[1]);
+    EXPECT_EQ(Hex({rows[2].end() - 9, rows[2].end() - 6}), "03 01 24"); // the date column of the third day
 }
 
 } // namespace

@@ -217,6 +217,10 @@ TEST_F(Faults, MeterAnswerMangledOnTheWayBack) {
     f.index = -1;
     sim.AddFault(f);
     EXPECT_EQ(ReadVersion(), "22 00 01 04 02 12 03 F5");
+    f.kind = FaultKind::Short;
+    f.value = 3;
+    sim.AddFault(f);
+    EXPECT_EQ(ReadVersion(), "22 00 01 04 02");
     EXPECT_EQ(ReadVersion(), VersionAnswer);
 }
 
