@@ -1,12 +1,15 @@
 // The main window: menu tree, child windows, MainPort's lifetime.
 #include "app/MainForm.h"
 
+#include "adapter/Dataio.h"
 #include "app/Handlers.h"
 #include "app/MdiChild.h"
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/OptionsDlg.h"
 #include "app/TextCodec.h"
+#include "console/Uviewrs232.h"
+#include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 
@@ -50,6 +53,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     // the program runs on without a usable port.
     MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
     if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    EnableLinkMessages();
     MainForm = this;
     setWindowTitle(QString::fromUtf8(MainFormCaption));
 }
@@ -71,9 +75,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::Options1Click() { CreateOrRaise(MdiArea(), OptionsDlg); }
 
-void TMainForm::mnuConfigClick() {}
+void TMainForm::mnuConfigClick() { CreateOrRaise(MdiArea(), frmConfig); }
 
-void TMainForm::RS2321Click() {}
+void TMainForm::RS2321Click() { CreateOrRaise(MdiArea(), ViewRS232); }
 
 void TMainForm::mnuTestPacketClick() {
     if (ViewPacket) {

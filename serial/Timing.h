@@ -10,6 +10,7 @@ struct TimingConstants {
     int PurgePauseMs = 500;             // Purge waits this long before discarding
     int ClosePauseMs = 10;              // pause between dropping DTR/RTS and closing
     int FinishWritePauseMs = 2000;      // gateway applies its new settings meanwhile
+    int WaitWindowPaintMs = 500;        // longest wait for a new wait window's first paint
 };
 
 // The constants in force.

@@ -28,7 +28,8 @@ enum class FaultKind {
                // status other than 0. A value other than the normal byte ends the
                // exchange (0x08 at Ready: the gateway goes on without the sign-on).
     Short,     // Data: only `value` of the asked bytes are sent, then 0x01 when
-               // `trailing01` is set; no trailing byte follows
+               // `trailing01` is set; no trailing byte follows.
+               // MeterAnswer: only the first `value` bytes of the answer pass
     Exception, // MeterAnswer: the meter answers with exception code `value`
     Corrupt,   // the byte at `index` of what the step sends is XORed with `value`
                // (0 means 0xFF); Data, MeterRequest and MeterAnswer

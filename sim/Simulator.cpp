@@ -37,6 +37,7 @@ constexpr std::uint8_t ReadyNoSignOn = 0x08;
 constexpr std::uint8_t PacketReady = 0x22;
 constexpr std::uint8_t CommandAccepted = 0x01;
 
+constexpr std::size_t TranscriptLimit = 1u << 20; // entries; the older half goes when it is reached
 constexpr int MeterRegisters = 4096; // 0..4095; reads beyond give exception 02
 constexpr int ArchiveCommandRegister = 1000;
 constexpr int ArchiveLengthRegister = 1001;
@@ -46,7 +47,7 @@ constexpr int ArchiveDataRegister = 1002;
 // the slave stays open so that the master never sees a hang-up while the
 // other side's program is not (yet) connected.
 struct PtyEnds {
-    int master = -1;
+    std::atomic<int> master{-1}; // closed by the gateway thread, polled by WaitIdle
     int slaveKeep = -1;
     std::string slavePath;
 
@@ -71,8 +72,9 @@ struct PtyEnds {
     }
     void Close() {
         if (slaveKeep >= 0) close(slaveKeep);
-        if (master >= 0) close(master);
-        slaveKeep = master = -1;
+        int fd = master.exchange(-1);
+        if (fd >= 0) close(fd);
+        slaveKeep = -1;
     }
 };
 
@@ -132,6 +134,7 @@ struct Simulator::Impl {
     // Meter state (guarded by m)
     std::vector<std::uint16_t> regs = std::vector<std::uint16_t>(MeterRegisters, 0);
     int meterAddress = 1;
+    int meterAddressInUse = -1; // as set in libmodbus by the meter thread
     int meterDelayMs = 0;
     bool meterSilent = false;
     ArchiveStore day, hour;
@@ -159,6 +162,8 @@ struct Simulator::Impl {
         if (count == 0) return;
         std::lock_guard lock(m);
         std::int64_t t = Micros();
+        if (trace.size() + count > TranscriptLimit) // a command left running for days
+            trace.erase(trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(trace.size() / 2));
         std::size_t first = trace.size();
         for (std::size_t i = 0; i < count; ++i) trace.push_back({t, dir, bytes[i]});
         if (opt.TraceStream) {
@@ -354,7 +359,7 @@ struct Simulator::Impl {
         return normal;
     }
 
-    // Corrupt / Drop / Short applied to a run of bytes.
+    // Corrupt or Drop applied to a run of bytes.
     static void Mangle(std::vector<std::uint8_t>& bytes, const Fault& f) {
         if (bytes.empty()) return;
         std::size_t at = f.index < 0 || static_cast<std::size_t>(f.index) >= bytes.size()
@@ -567,7 +572,14 @@ struct Simulator::Impl {
     void ForwardAnswer() {
         DrainLine();
         if (answer.empty()) return;
-        if (auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop})) Mangle(answer, *f);
+        auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
+        if (f && f->kind == FaultKind::Close) {
+            CloseLine();
+        } else if (f && f->kind == FaultKind::Short) {
+            answer.resize(std::min<std::size_t>(answer.size(), static_cast<std::size_t>(std::max(f->value, 0))));
+        } else if (f) {
+            Mangle(answer, *f);
+        }
         SendPc(answer);
         answer.clear();
         answerPending = false;
@@ -596,7 +608,8 @@ struct Simulator::Impl {
                         ++itemsSent;
                         if (stream.Count >= 0 && itemsSent >= stream.Count) streaming = false;
                         lock.unlock();
-                        SendPc(PacketStreamBytes(item, seq));
+                        // Nobody reads the line: drop items rather than pile them up.
+                        if (Pending(pc.slaveKeep) < 2048) SendPc(PacketStreamBytes(item, seq));
                         continue;
                     }
                     wait = std::min<int>(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) + 1);
@@ -674,6 +687,8 @@ struct Simulator::Impl {
         if (!ctx) return;
         modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_PROTOCOL);
         modbus_set_indication_timeout(ctx, 0, 50000); // wake up to notice Stop
+        // A frame cut short must not swallow the first byte of the next one.
+        modbus_set_byte_timeout(ctx, 0, 50000);
         if (modbus_connect(ctx) != 0) {
             std::fprintf(stderr, "meter: cannot open %s: %s\n", line.slavePath.c_str(), modbus_strerror(errno));
             modbus_free(ctx);
@@ -691,7 +706,12 @@ struct Simulator::Impl {
                 std::lock_guard lock(m);
                 slave = meterAddress;
             }
-            modbus_set_slave(ctx, slave);
+            if (slave != meterAddressInUse) {
+                modbus_set_slave(ctx, slave);
+                std::lock_guard lock(m);
+                meterAddressInUse = slave;
+                changed.notify_all();
+            }
             std::memset(req, 0, sizeof req);
             int rc = modbus_receive(ctx, req);
             if (rc < 0) {
@@ -854,6 +874,7 @@ void Simulator::Start() {
     if (s.running) return;
     s.stop = false;
     s.running = true;
+    s.meterAddressInUse = -1;
     s.meterThread = std::thread([&s] { s.MeterLoop(); });
     s.gatewayThread = std::thread([&s] { s.GatewayLoop(); });
 }
@@ -952,8 +973,12 @@ int Simulator::MeterAddress() const {
 }
 
 void Simulator::SetMeterAddress(int address) {
-    std::lock_guard lock(impl_->m);
+    std::unique_lock lock(impl_->m);
     impl_->meterAddress = address;
+    // The meter takes the address between two receives: wait for it, so that
+    // the next request already finds the meter at its new address.
+    if (impl_->running)
+        impl_->changed.wait_for(lock, std::chrono::seconds(2), [&] { return impl_->meterAddressInUse == address; });
 }
 
 Identification Simulator::GetIdentification() const {

@@ -59,3 +59,8 @@ std::vector<std::uint8_t> LineClient::Receive(int count, int timeoutMs) {
 }
 
 std::string LineClient::ReceiveHex(int count, int timeoutMs) { return Hex(Receive(count, timeoutMs)); }
+
+bool LineClient::HungUp() const {
+    struct pollfd p {fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}

@@ -21,6 +21,9 @@ public:
     // Receive as "DD 01" hex.
     std::string ReceiveHex(int count, int timeoutMs = 2000);
 
+    // True once the far end has closed the line.
+    bool HungUp() const;
+
 private:
     int fd_ = -1;
 };

@@ -1,0 +1,112 @@
+// Device identification: the request for the version and configuration
+// registers, the polling until the receive loop has captured them, the device
+// type decision and the start of the chosen archive reader.
+#include "console/ConsoleLogic.h"
+
+#include <string>
+
+namespace {
+void ResetForArchive(ConsoleLogic& l, std::int32_t hour) {
+    l.ArhivRowCount = 0;
+    l.ArhivStep = 0;
+    l.ArhivStepReady = 1;
+    l.HourArhiv = hour;
+    l.ManualRequest = 0;
+}
+} // namespace
+
+void ConsoleLogic::Button3Click() {
+    screen_.SetEdit5("");
+    ResetForArchive(*this, 0);
+    TypeNum = 0;
+    QueryTypeDevice();
+}
+
+void ConsoleLogic::Button4Click() {
+    screen_.SetEdit5("");
+    ResetForArchive(*this, 1);
+    TypeNum = 0;
+    QueryTypeDevice();
+}
+
+void ConsoleLogic::QueryTypeDevice() {
+    // DevVersion keeps its old value; only the flags say what is fresh.
+    DevConfig1 = 0;
+    DevConfig2 = 0;
+    HaveVersion = 0;
+    HaveConfig2 = 0;
+    HaveConfig1 = 0;
+    QueryConfigByteFromDevice();
+    screen_.EnableTimer(ConsoleTimer::TimerQueryConf, true);
+}
+
+void ConsoleLogic::QueryConfigByteFromDevice() {
+    ManualRequest = 1;
+    Request = IdentRequest(static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3)));
+    ExpectedDataLen = 2 * IdentRegisterCount;
+    Send(Request.data(), static_cast<std::int32_t>(Request.size()));
+    CntByteInLine = 0;
+    ArmReceive(IdentRegister);
+}
+
+void ConsoleLogic::TimerQueryConfTimer() {
+    // No repeat and no limit: a silent device leaves the polling running.
+    if (HaveConfig1 == 0 || HaveConfig2 == 0 || HaveVersion == 0) return;
+    TickScope scope(*this);
+    screen_.EnableTimer(ConsoleTimer::TimerQueryConf, false);
+    screen_.SetLabel(ConsoleLabel::Label8, std::to_string(DevVersion));
+    screen_.SetLabel(ConsoleLabel::Label14, std::to_string(DevConfig1));
+    screen_.SetLabel(ConsoleLabel::Label15, std::to_string(DevConfig2));
+    GetTypeOfPresentDevice(DevVersion, static_cast<std::uint16_t>(DevConfig1), DevConfig2);
+    screen_.SetLabel(ConsoleLabel::Label7, std::to_string(TypeNum));
+    if (HourArhiv == 1) {
+        ResetForArchive(*this, 1);
+        screen_.SetEdit5("");
+        ReadHourArhiv();
+    } else {
+        ResetForArchive(*this, 0);
+        ReadDayArhiv();
+    }
+}
+
+void ConsoleLogic::Clear_Config_Dev_Flags_dio() {
+    devFlags_ = {};
+}
+
+void ConsoleLogic::GetTypeOfPresentDevice(std::int16_t version, std::uint16_t config1, std::int32_t config2) {
+    Clear_Config_Dev_Flags_dio();
+    const auto c2 = static_cast<std::uint32_t>(config2);
+    const auto versionHigh = static_cast<std::uint8_t>(static_cast<std::uint16_t>(version) >> 8);
+    if (config1 & 0x0008) {
+        devFlags_.Config1Bit3 = true;
+        if (!(config1 & 0x0400)) {
+            TypeNum = 0;
+            return;
+        }
+        devFlags_.Config1Bit10 = true;
+        if (c2 & 0x01) {
+            TypeNum = 8;
+        } else if (c2 & 0x02) {
+            const std::uint32_t masked = c2 & 0xDF;
+            if (versionHigh == 0x61)
+                TypeNum = 7;
+            else if (masked == 0x02)
+                TypeNum = 4;
+            else if (masked == 0x0A || masked == 0x1A)
+                TypeNum = 10;
+            // any other pattern leaves TypeNum as it was
+        } else if (c2 & 0x04) {
+            TypeNum = 9;
+        } else {
+            TypeNum = 0;
+        }
+    } else if (config1 & 0x0100) {
+        devFlags_.Config1Bit8 = true;
+        TypeNum = 0;
+    } else if (config1 & 0x0200) {
+        devFlags_.Config1Bit9 = true;
+        TypeNum = 6;
+    } else {
+        TypeNum = 5;
+    }
+}

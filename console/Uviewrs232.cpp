@@ -1,0 +1,329 @@
+// The Modbus console window: controls, their initial state, and the screen
+// operations its logic uses.
+#include "console/Uviewrs232.h"
+
+#include "adapter/Dataio.h"
+#include "app/Handlers.h"
+#include "app/Messages.h"
+#include "app/TextCodec.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCompleter>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
+
+TViewRS232* ViewRS232 = nullptr;
+
+namespace {
+
+char LocaleDecimalSeparator() {
+    const std::string point = ToCp1251(QLocale().decimalPoint());
+    return point.size() == 1 ? point[0] : '.';
+}
+
+template <class W> W* Named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* MakeLabel(const char* name, const char* caption) {
+    return Named(new QLabel(QString::fromUtf8(caption)), name);
+}
+
+QLineEdit* MakeEdit(const char* name, const char* text, QLabel* label) {
+    auto* edit = Named(new QLineEdit(QString::fromUtf8(text)), name);
+    if (label) label->setBuddy(edit);
+    return edit;
+}
+
+// columns 0: the memo takes the width its column gives it.
+QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
+    auto* memo = Named(new QPlainTextEdit, name);
+    memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The dumps grow until "Очистка": no undo history behind them.
+    memo->setUndoRedoEnabled(false);
+    // Wide enough for a whole dump line; as tall as the form lets it be.
+    const QFontMetrics fm(memo->font());
+    const int frame = 2 * memo->frameWidth() + 2 * static_cast<int>(memo->document()->documentMargin());
+    const int width = fm.horizontalAdvance(QLatin1Char('0')) * columns + frame +
+                      memo->verticalScrollBar()->sizeHint().width() + 4;
+    if (columns > 0) memo->setFixedWidth(width);
+    memo->setMinimumHeight(fm.lineSpacing() * lines + frame);
+    memo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return memo;
+}
+
+QTimer* MakeTimer(QObject* owner, const char* name, int interval) {
+    auto* timer = Named(new QTimer(owner), name);
+    timer->setInterval(interval);
+    return timer;
+}
+
+// Eight model designations offered for reference; the program never reads them.
+const char* const DeviceModels[] = {"Модель А-10", "Модель А-20", "Модель Б-11", "Модель Б-21",
+                                    "Модель В-12", "Модель В-22", "Модель Г-13", "Модель Г-23"};
+
+} // namespace
+
+TViewRS232::TViewRS232(QMdiArea* parent)
+    : QMdiSubWindow(parent), logic_(*this, SendPacket, LocaleDecimalSeparator()) {
+    setObjectName("ViewRS232");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("ViewRS232");
+    // A single fixed border: no maximise button, no resizing.
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    auto* content = new QWidget;
+    content->setObjectName("ViewRS232Content");
+
+    // Left: the two dumps and the switch that silences every memo.
+    GroupBox1 = Named(new QGroupBox, "GroupBox1");
+    Memo1 = MakeMemo("Memo1", 48, 26);
+    Memo2 = MakeMemo("Memo2", 16, 26);
+    MemoCheckBox = Named(new QCheckBox(QString::fromUtf8("Активность Memo")), "MemoCheckBox");
+    MemoCheckBox->setChecked(true);
+    auto* dumps = new QGridLayout(GroupBox1);
+    dumps->addWidget(Memo1, 0, 0);
+    dumps->addWidget(Memo2, 0, 1);
+    dumps->addWidget(MemoCheckBox, 1, 0, 1, 2);
+
+    // Right: the request, the decoded values and the archive commands.
+    Label1 = MakeLabel("Label1", "Адрес устройства");
+    Edit3 = MakeEdit("Edit3", "1", Label1);
+    Label4 = MakeLabel("Label4", "Фунуция");
+    Edit4 = MakeEdit("Edit4", "4", Label4);
+    Label2 = MakeLabel("Label2", "Начальный логический алрес");
+    Edit1 = MakeEdit("Edit1", "0", Label2);
+    Label3 = MakeLabel("Label3", "Количество регистров(1рег=2байта)");
+    Edit2 = MakeEdit("Edit2", "4", Label3);
+    Label16 = MakeLabel("Label16", "(для пакета 16 набор символов)");
+    Button2 = Named(new QPushButton(QString::fromUtf8("Отправить пакет")), "Button2");
+    Label5 = MakeLabel("Label5", "Тип устройства");
+    ComboBox1 = Named(new QComboBox, "ComboBox1");
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* model : DeviceModels)
+        ComboBox1->addItem(QString::fromUtf8(model));
+    ComboBox1->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(QString());
+    Label5->setBuddy(ComboBox1);
+    Memo3 = MakeMemo("Memo3", 0, 8);
+    Button3 = Named(new QPushButton(QString::fromUtf8("Считать суточный архив")), "Button3");
+    Button4 = Named(new QPushButton(QString::fromUtf8("Считать часовой архив")), "Button4");
+
+    GroupBox2 = Named(new QGroupBox(QString::fromUtf8("Параметры прибора")), "GroupBox2");
+    const char* undetermined = "не определялось";
+    Label10 = MakeLabel("Label10", "Тип (TYPE_NUM) = ");
+    Label7 = MakeLabel("Label7", undetermined);
+    Label11 = MakeLabel("Label11", "Версия:");
+    Label8 = MakeLabel("Label8", undetermined);
+    Label12 = MakeLabel("Label12", "Конфиг. 1:");
+    Label14 = MakeLabel("Label14", undetermined);
+    Label13 = MakeLabel("Label13", "Конфиг. 2:");
+    Label15 = MakeLabel("Label15", undetermined);
+    Label9 = MakeLabel("Label9", "Длинна строки");
+    Edit6 = MakeEdit("Edit6", "", Label9);
+    Label6 = MakeLabel("Label6", "Номер строки");
+    Edit5 = MakeEdit("Edit5", "", Label6);
+    auto* params = new QGridLayout(GroupBox2);
+    int row = 0;
+    for (auto [caption, value] : {std::pair<QWidget*, QWidget*>{Label10, Label7},
+                                  {Label11, Label8},
+                                  {Label12, Label14},
+                                  {Label13, Label15},
+                                  {Label9, Edit6},
+                                  {Label6, Edit5}}) {
+        params->addWidget(caption, row, 0);
+        params->addWidget(value, row, 1);
+        ++row;
+    }
+    Button1 = Named(new QPushButton(QString::fromUtf8("Очистка")), "Button1");
+
+    auto* request = new QGridLayout;
+    row = 0;
+    for (auto [label, edit] :
+         {std::pair<QWidget*, QWidget*>{Label1, Edit3}, {Label4, Edit4}, {Label2, Edit1}, {Label3, Edit2}}) {
+        request->addWidget(label, row, 0);
+        request->addWidget(edit, row, 1);
+        ++row;
+    }
+    request->addWidget(Label16, row++, 0, 1, 2);
+    request->addWidget(Button2, row++, 0, 1, 2);
+    request->addWidget(Label5, row, 0);
+    request->addWidget(ComboBox1, row++, 1);
+
+    auto* right = new QVBoxLayout;
+    right->addLayout(request);
+    right->addWidget(Memo3, 1);
+    right->addWidget(Button3);
+    right->addWidget(Button4);
+    right->addWidget(GroupBox2);
+    right->addWidget(Button1);
+
+    auto* top = new QHBoxLayout(content);
+    top->addWidget(GroupBox1);
+    top->addLayout(right);
+    setWidget(content);
+
+    Timer1 = MakeTimer(this, "Timer1", 100);
+    Timer2 = MakeTimer(this, "Timer2", 1000); // present on the form, never enabled
+    TimerQueryConf = MakeTimer(this, "TimerQueryConf", 1000);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button3Click(); }); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button4Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Run([this] { logic_.Timer1Timer(); }); });
+    connect(TimerQueryConf, &QTimer::timeout, this,
+            [this] { Run([this] { logic_.TimerQueryConfTimer(); }); });
+
+    Memo1->clear();
+    Memo2->clear();
+    adjustSize();
+    setFixedSize(size());
+    Timer1->start();
+}
+
+TViewRS232::~TViewRS232() {
+    if (ViewRS232 == this) ViewRS232 = nullptr;
+}
+
+void TViewRS232::Run(const std::function<void()>& handler) {
+    ++handlersRunning_;
+    RunHandler(handler);
+    --handlersRunning_;
+    if (handlersRunning_ == 0 && closePending_) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TViewRS232::closeEvent(QCloseEvent* event) {
+    // A message box inside a handler runs a nested loop in which the window
+    // could be closed and freed under the running handler: the close waits
+    // until the handler has ended.
+    if (handlersRunning_ > 0) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    if (ViewRS232 == this) ViewRS232 = nullptr;
+    event->accept();
+}
+
+QPlainTextEdit* TViewRS232::MemoWidget(ConsoleMemo memo) const {
+    switch (memo) {
+    case ConsoleMemo::Memo1:
+        return Memo1;
+    case ConsoleMemo::Memo2:
+        return Memo2;
+    case ConsoleMemo::Memo3:
+        break;
+    }
+    return Memo3;
+}
+
+std::string TViewRS232::EditText(ConsoleEdit edit) {
+    switch (edit) {
+    case ConsoleEdit::Edit1:
+        return ToCp1251(Edit1->text());
+    case ConsoleEdit::Edit2:
+        return ToCp1251(Edit2->text());
+    case ConsoleEdit::Edit3:
+        return ToCp1251(Edit3->text());
+    case ConsoleEdit::Edit4:
+        break;
+    }
+    return ToCp1251(Edit4->text());
+}
+
+void TViewRS232::SetEdit5(const std::string& text) {
+    Edit5->setText(FromCp1251(text));
+}
+
+void TViewRS232::SetEdit6(const std::string& text) {
+    Edit6->setText(FromCp1251(text));
+}
+
+void TViewRS232::AppendMemo(ConsoleMemo memo, const std::string& text) {
+    QPlainTextEdit* edit = MemoWidget(memo);
+    QScrollBar* bar = edit->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    // One insertion at the end: only the new blocks are laid out, however
+    // much the memo already holds.
+    QTextCursor cursor(edit->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(FromCp1251(text));
+    if (following) bar->setValue(bar->maximum());
+}
+
+void TViewRS232::AddMemo1Line(const std::string& text) {
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    QString line = FromCp1251(text) + QLatin1Char('\n');
+    if (!cursor.atBlockStart()) line.prepend(QLatin1Char('\n'));
+    cursor.insertText(line);
+    if (following) bar->setValue(bar->maximum());
+}
+
+void TViewRS232::ClearMemos() {
+    Memo1->clear();
+    Memo2->clear();
+    Memo3->clear();
+}
+
+bool TViewRS232::MemoActive() {
+    return MemoCheckBox->isChecked();
+}
+
+void TViewRS232::EnableTimer(ConsoleTimer timer, bool enabled) {
+    QTimer* t = timer == ConsoleTimer::Timer1 ? Timer1 : TimerQueryConf;
+    // Enabling a running timer keeps its phase, as the toolkit's timers do.
+    if (!enabled)
+        t->stop();
+    else if (!t->isActive())
+        t->start();
+}
+
+void TViewRS232::SetLabel(ConsoleLabel label, const std::string& caption) {
+    QLabel* target = Label15;
+    switch (label) {
+    case ConsoleLabel::Label7:
+        target = Label7;
+        break;
+    case ConsoleLabel::Label8:
+        target = Label8;
+        break;
+    case ConsoleLabel::Label14:
+        target = Label14;
+        break;
+    case ConsoleLabel::Label15:
+        break;
+    }
+    target->setText(FromCp1251(caption));
+}
+
+void TViewRS232::ShowMessage(const std::string& text, const std::string& caption) {
+    ::ShowMessage(text, caption, MessageIcon::Information);
+}

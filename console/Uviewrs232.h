@@ -1,0 +1,92 @@
+// TViewRS232: the Modbus console window. It owns the controls and forwards
+// its events to ConsoleLogic, which asks for screen work through
+// ConsoleScreen.
+#pragma once
+#include "console/ConsoleLogic.h"
+#include "console/ConsoleScreen.h"
+
+#include <QMdiSubWindow>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMdiArea;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+class TViewRS232 : public QMdiSubWindow, public ConsoleScreen {
+    Q_OBJECT
+public:
+    explicit TViewRS232(QMdiArea* parent); // FormCreate
+    ~TViewRS232() override;
+
+    ConsoleLogic& Logic() { return logic_; }
+
+    // ConsoleScreen
+    std::string EditText(ConsoleEdit edit) override;
+    void SetEdit5(const std::string& text) override;
+    void SetEdit6(const std::string& text) override;
+    void AppendMemo(ConsoleMemo memo, const std::string& text) override;
+    void AddMemo1Line(const std::string& text) override;
+    void ClearMemos() override;
+    bool MemoActive() override;
+    void EnableTimer(ConsoleTimer timer, bool enabled) override;
+    void SetLabel(ConsoleLabel label, const std::string& caption) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QCheckBox* MemoCheckBox = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label16 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QPlainTextEdit* Memo3 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label13 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* TimerQueryConf = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // FormClose
+
+private:
+    QPlainTextEdit* MemoWidget(ConsoleMemo memo) const;
+    // Runs an event handler through the application's exception display.
+    void Run(const std::function<void()>& handler);
+
+    ConsoleLogic logic_;
+    int handlersRunning_ = 0;
+    bool closePending_ = false;
+};
+
+// The one console window; empty while it does not exist.
+extern TViewRS232* ViewRS232;

@@ -1,0 +1,111 @@
+// Reading and writing the gateway's settings cells.
+#include "gateway/GatewaySettings.h"
+
+#include "adapter/Dataio.h"
+#include "app/Messages.h"
+#include "app/StrToInt.h"
+#include "serial/Rs232.h"
+#include "serial/Timing.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const DataCaption = "ОШИБКА ДАННЫХ";
+
+// Pairs BeginWait with EndWait on every way out.
+class WaitScope {
+public:
+    explicit WaitScope(ConfigScreen& screen) : screen_(screen) { screen_.BeginWait(); }
+    ~WaitScope() { screen_.EndWait(); }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+private:
+    ConfigScreen& screen_;
+};
+
+} // namespace
+
+int SpeedItemOfCode(std::uint8_t code) {
+    for (int i = 0; i < SpeedCount; ++i)
+        if (SpeedCodes[i] == code) return i;
+    return -1;
+}
+
+void GatewaySettings::ReadClick() {
+    WaitScope wait(screen_);
+    ReadGatewaySettings();
+}
+
+void GatewaySettings::WriteClick() {
+    WaitScope wait(screen_);
+    WriteGatewaySettings();
+}
+
+bool GatewaySettings::ReadGatewaySettings() {
+    // The service cells are not used, but the gateway must answer for them.
+    std::uint8_t service[4] = {};
+    if (!ReadData(ServiceType, ServiceAddress, 0x4000, 4, service)) return false;
+
+    std::uint8_t b[MaxInitLineLength + 2] = {};
+    if (!ReadData(GatewayType, GatewayAddress, 0, 4, b)) return false;
+    screen_.SetAddressText(std::to_string(b[0]));
+    screen_.SetModemChecked((b[1] & ModemSwitch) != 0);
+    screen_.SetPacketChecked((b[1] & PacketSwitch) != 0);
+    if (int item = SpeedItemOfCode(b[2]); item >= 0) screen_.SetSpeedItem(item);
+
+    // Cell 3 holds the line's length including its carriage return; a length
+    // out of range leaves the line as it is shown.
+    const int length = b[3];
+    if (length >= 1 && length <= MaxInitLineLength + 1) {
+        if (!ReadData(GatewayType, GatewayAddress, 4, length, b)) return false;
+        b[length - 1] = 0;                                         // the carriage return
+        screen_.SetInitLineText(reinterpret_cast<const char*>(b)); // up to the first zero byte
+    }
+    screen_.EnableWrite();
+    return true;
+}
+
+bool GatewaySettings::WriteGatewaySettings() {
+    int address = -1;
+    if (!TryStrToInt(screen_.AddressText(), address)) address = -1;
+    if (address < 0 || address > 255) {
+        ShowMessage("Адрес должен быть от 0 для мастера и от 1 до 255 для подчиненных.", DataCaption,
+                    MessageIcon::Information);
+        return false;
+    }
+    const std::string line = screen_.InitLineText();
+    const int length = static_cast<int>(line.size());
+    if (length > MaxInitLineLength) {
+        ShowMessage("Номер должен состоять из " + std::to_string(MaxInitLineLength) +
+                        " латинских букв или цифр.",
+                    DataCaption, MessageIcon::Information);
+        screen_.FocusInitLine();
+        return false;
+    }
+
+    int item = screen_.SpeedItem();
+    if (item < 0 || item >= SpeedCount) item = 0; // a radio group always has a selection
+    const std::uint8_t block[4] = {
+        static_cast<std::uint8_t>(address),
+        static_cast<std::uint8_t>((screen_.ModemChecked() ? ModemSwitch : 0) |
+                                  (screen_.PacketChecked() ? PacketSwitch : 0)),
+        SpeedCodes[item],
+        static_cast<std::uint8_t>(length + 1),
+    };
+    if (!WriteData(GatewayType, GatewayAddress, 0, block, 4)) return false;
+
+    std::uint8_t bytes[MaxInitLineLength + 1];
+    std::memcpy(bytes, line.data(), line.size());
+    bytes[length] = 0x0D;
+    if (!WriteData(GatewayType, GatewayAddress, 4, bytes, length + 1)) return false;
+    FinishWrite();
+    return true;
+}
+
+bool GatewaySettings::FinishWrite() {
+    if (!WriteValue(ServiceType, ServiceAddress, 2, 0, 1)) return false;
+    Rs232Port::Pause(Timing().FinishWritePauseMs);
+    return true;
+}

@@ -1,0 +1,71 @@
+// The gateway's own settings: reading them into the configuration window,
+// checking what the user typed, and writing them back through the adapter.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Gateway settings cells (device type 0x81, address 0x58).
+inline constexpr std::uint8_t GatewayType = 0x81;
+inline constexpr std::uint8_t GatewayAddress = 0x58;
+// Service cells of the gateway (device type 0xEF, address 0x0C).
+inline constexpr std::uint8_t ServiceType = 0xEF;
+inline constexpr std::uint8_t ServiceAddress = 0x0C;
+
+// Switches cell bits.
+inline constexpr std::uint8_t ModemSwitch = 0x02;
+inline constexpr std::uint8_t PacketSwitch = 0x04;
+
+// Longest modem initialisation line in bytes, without its carriage return.
+inline constexpr int MaxInitLineLength = 31;
+
+// SpeedGroup items and their speed codes (1000000 / speed - 1).
+inline constexpr int SpeedCount = 5;
+inline constexpr const char* SpeedCaptions[SpeedCount] = {"57600", "38400", "19200", "9600", "4800"};
+inline constexpr std::uint8_t SpeedCodes[SpeedCount] = {16, 25, 51, 103, 207};
+
+// The item whose code this is, or -1.
+int SpeedItemOfCode(std::uint8_t code);
+
+// The screen operations the logic needs; the configuration window implements
+// them. Texts of the edits are CP1251 bytes.
+class ConfigScreen {
+public:
+    virtual ~ConfigScreen() = default;
+    virtual std::string AddressText() const = 0;
+    virtual void SetAddressText(const std::string& text) = 0;
+    virtual std::string InitLineText() const = 0;
+    virtual void SetInitLineText(const std::string& text) = 0;
+    virtual bool ModemChecked() const = 0;
+    virtual void SetModemChecked(bool checked) = 0;
+    virtual bool PacketChecked() const = 0;
+    virtual void SetPacketChecked(bool checked) = 0;
+    virtual int SpeedItem() const = 0;
+    virtual void SetSpeedItem(int item) = 0;
+    virtual void EnableWrite() = 0;
+    virtual void FocusInitLine() = 0;
+    // Disable the window and show the wait window, painted; and back.
+    virtual void BeginWait() = 0;
+    virtual void EndWait() = 0;
+};
+
+class GatewaySettings {
+public:
+    explicit GatewaySettings(ConfigScreen& screen) : screen_(screen) {}
+
+    // BeginWait, ReadGatewaySettings, EndWait.
+    void ReadClick();
+    // BeginWait, WriteGatewaySettings, EndWait.
+    void WriteClick();
+
+    // Fills the controls from the gateway; enables Write when every step got
+    // through. The adapter operations report their own failures.
+    bool ReadGatewaySettings();
+    // Checks the input (a rejected input sends nothing), then writes the
+    // settings block, the initialisation line, and FinishWrite.
+    bool WriteGatewaySettings();
+    // Tells the gateway to apply its new settings and gives it time to.
+    bool FinishWrite();
+
+private:
+    ConfigScreen& screen_;
+};

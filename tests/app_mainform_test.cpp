@@ -1,0 +1,95 @@
+// The main window headless: caption, menu tree, the port opened at creation
+// and closed at destruction, one system error for a port that cannot open.
+#include "app/MainForm.h"
+#include "app/Options.h"
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TheRecorder().Clear();
+        SetExecutableDir(dir.Path());
+        AppOptions = TAppOptions{};
+        AppOptions.PortNumber = 5;
+    }
+    void TearDown() override {
+        TheRecorder().Clear();
+        SetExecutableDir("");
+        AppOptions = TAppOptions{};
+    }
+    TempDir dir;
+};
+
+QString Text(const char* s) { return QString::fromUtf8(s); }
+
+TEST_F(MainWindow, CaptionMenusAndEmptyStatusLine) {
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    TMainForm form;
+    EXPECT_EQ(form.windowTitle(), Text("Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2"));
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+
+    ASSERT_EQ(form.menuBar()->actions().size(), 2);
+    EXPECT_EQ(form.menuBar()->actions()[0]->text(), Text("&View"));
+    EXPECT_EQ(form.menuBar()->actions()[1]->text(), Text("Конфигурирование"));
+    EXPECT_EQ(form.ViewMenu->objectName(), "ViewMenu");
+    EXPECT_EQ(form.mnuConfigurator->objectName(), "mnuConfigurator");
+
+    auto* options = form.findChild<QAction*>("Options1");
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(options->text(), Text("&Настройки"));
+    EXPECT_EQ(form.ViewMenu->actions(), QList<QAction*>{options});
+
+    QStringList captions;
+    for (QAction* a : form.mnuConfigurator->actions()) captions << a->objectName() + "=" + a->text();
+    EXPECT_EQ(captions, (QStringList{Text("mnuConfig=Настройка шлюза RS485<->RS232"), Text("RS2321=Тест RS232"),
+                                     Text("mnuTestPacket=Тест пакетов")}));
+
+    ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
+    EXPECT_TRUE(form.StatusLine->currentMessage().isEmpty());
+}
+
+TEST_F(MainWindow, OpensTheConfiguredPortAndClosesItWhenDestroyed) {
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    AppOptions.BaudRate = 57600;
+    auto* form = new TMainForm;
+    ASSERT_NE(MainPort, nullptr);
+    EXPECT_TRUE(MainPort->Ok);
+    EXPECT_EQ(MainForm, form);
+    Rs232Port meanwhile(pty.SlavePath(), 9600);
+    EXPECT_FALSE(meanwhile.Ok); // held exclusively by MainPort
+    delete form;
+    EXPECT_EQ(MainPort, nullptr);
+    EXPECT_EQ(MainForm, nullptr);
+    Rs232Port after(pty.SlavePath(), 9600);
+    EXPECT_TRUE(after.Ok);
+}
+
+TEST_F(MainWindow, PortThatCannotOpenIsReportedOnceBeforeTheWindowShows) {
+    dir.LinkCom(5, "/nonexistent/device");
+    bool visibleAtMessage = true;
+    TheRecorder().onShow = [&](const RecordedMessage&) { visibleAtMessage = MainForm && MainForm->isVisible(); };
+    TMainForm form;
+    ASSERT_EQ(TheRecorder().messages.size(), 1u) << Describe(TheRecorder().messages);
+    EXPECT_EQ(TheRecorder().messages[0],
+              (RecordedMessage{SystemErrorText(ENOENT), "ОШИБКА СИСТЕМЫ", MessageIcon::Information}));
+    EXPECT_FALSE(visibleAtMessage);
+    ASSERT_NE(MainPort, nullptr);
+    EXPECT_FALSE(MainPort->Ok); // stays in place, unusable, until the settings replace it
+    EXPECT_EQ(form.windowTitle(), Text("Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2"));
+}
+
+} // namespace

@@ -1,0 +1,261 @@
+// The archive transfer against the simulated meter: requests and chunking,
+// Memo1 and edit updates, the files day.txt and hour.txt byte for byte, the
+// end of the archive, and the stops for files and rows that cannot be
+// handled.
+#include "app/StrToInt.h"
+#include "console/Cp1251.h"
+#include "serial/Paths.h"
+#include "support/ConsoleArchives.h"
+#include "support/Recorder.h"
+#include "support/SimConsole.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using sim::ArchiveKind;
+
+sim::SimOptions FastSim() {
+    sim::SimOptions o;
+    o.AnswerGapMs = 3;
+    return o;
+}
+
+class Archive : public ::testing::Test {
+protected:
+    Archive() : simulator(FastSim()) {
+        simulator.Start();
+        SetExecutableDir(dir.Path());
+        TheRecorder().Clear();
+    }
+    ~Archive() override { SetExecutableDir(""); }
+
+    // The identification and then the transfer, as the buttons start them.
+    void ReadArchive(bool hour) {
+        if (hour)
+            console.logic.Button4Click();
+        else
+            console.logic.Button3Click();
+        EXPECT_TRUE(console.RunTransfer());
+    }
+    std::vector<std::string> Memo1Lines() const {
+        std::vector<std::string> lines;
+        const std::string& m = console.screen.memo[0];
+        std::size_t at = 0;
+        while (at < m.size()) {
+            std::size_t end = m.find("\r\n", at);
+            if (end == std::string::npos) end = m.size();
+            // Progress lines only: the dump lines are hexadecimal pairs.
+            std::string line = Cp1251ToUtf8(m.substr(at, end - at));
+            if (!line.empty() && static_cast<unsigned char>(line[0]) >= 0x80) lines.push_back(line);
+            at = end + 2;
+        }
+        return lines;
+    }
+    int CountSent(const std::string& hex) const {
+        auto s = console.SentHex();
+        return static_cast<int>(std::count(s.begin(), s.end(), hex));
+    }
+
+    TempDir dir;
+    sim::Simulator simulator;
+    SimConsole console{simulator};
+};
+
+TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    ReadArchive(false);
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    EXPECT_EQ(console.logic.ArhivStep, -1);
+    EXPECT_EQ(console.logic.ArhivRowCount, 3);
+    EXPECT_EQ(console.screen.edit5, "3");
+    EXPECT_EQ(console.screen.edit6, "0");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_TRUE(console.screen.messages.empty());
+
+    // The identification, then one request per answer.
+    const auto sent = console.SentHex();
+    ASSERT_GE(sent.size(), 6u);
+    EXPECT_EQ(sent[0], "06 01 04 00 04 00 04");
+    EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
+    EXPECT_EQ(sent[2], "06 01 04 03 E9 00 01");
+    EXPECT_EQ(sent[3], "06 01 04 03 EA 00 13"); // 38 template bytes in 19 registers
+    EXPECT_EQ(sent[4], "06 01 06 03 E8 00 02");
+    EXPECT_EQ(sent[5], "06 01 04 03 E9 00 01");
+    EXPECT_EQ(sent[6], "06 01 04 03 EA 00 09"); // 17-byte rows in 9 registers
+    EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 4);
+    EXPECT_EQ(sent.back(), "06 01 04 03 E9 00 01"); // no finish command after the end
+
+    const std::vector<std::string> expected = {
+        "Инициализация",
+        "считать 04 длину шаблона",
+        "считать 04 шаблон",
+        "Запрос 06 очередной строки из архива",
+        "считать 04 длину строки",
+        "считать 04  строку",
+        "Запрос 06 очередной строки из архива",
+    };
+    const auto lines = Memo1Lines();
+    ASSERT_GE(lines.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(lines[i], expected[i]) << i;
+    EXPECT_EQ(lines.back(), "архив закончен!!!!!!!!!!!!!!!!!");
+}
+
+TEST_F(Archive, HourArchiveGoesToHourTxtWithItsOwnMemoLines) {
+    simulator.SetArchive(ArchiveKind::Hour, SmallHourArchive());
+    console.screen.edits[0] = "100";
+    ReadArchive(true);
+    EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
+    EXPECT_EQ(console.SentHex()[1], "06 01 06 03 E8 00 05");
+    EXPECT_EQ(CountSent("06 01 06 03 E8 00 06"), 3);
+    const auto lines = Memo1Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "считать 04  строку");
+    EXPECT_EQ(lines[1], "считать 04  строку");
+    EXPECT_EQ(lines[2], "архив закончен!!!!!!!!!!!!!!!!!");
+    // The value decode of each answer starts at Edit1's register.
+    EXPECT_EQ(console.logic.ValueAddr, 100);
+}
+
+TEST_F(Archive, LongTemplateIsReadInChunksAdvancingByBytes) {
+    sim::ArchiveData data = sim::GeneratedArchive(sim::TemplateOfLength(300), ArchiveKind::Day, 1);
+    simulator.SetArchive(ArchiveKind::Day, data);
+    ReadArchive(false);
+    const auto sent = console.SentHex();
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(sent[3], "06 01 04 03 EA 00 7D"); // 125 registers from 1002
+    EXPECT_EQ(sent[4], "06 01 04 04 E4 00 19"); // 25 registers from 1252
+    const std::string file = dir.Read("day.txt");
+    EXPECT_EQ(file.substr(0, file.find("\r\n")), data.Template);
+    EXPECT_EQ(console.logic.ArhivRowCount, 1);
+}
+
+TEST_F(Archive, OddLengthsAskForTheLastByteInAWholeRegister) {
+    // A 7-byte template as 4 registers; a 15-byte row as 8, of which the
+    // formatter uses 15.
+    simulator.SetArchiveRaw(ArchiveKind::Day, "DATE Q1",
+                            {Bytes("31 12 08 41 20 00 00 23 45 67 89 AB CD EF 01")});
+    ReadArchive(false);
+    const auto sent = console.SentHex();
+    EXPECT_EQ(sent[3], "06 01 04 03 EA 00 04");
+    EXPECT_EQ(sent[6], "06 01 04 03 EA 00 08");
+    EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
+    EXPECT_EQ(console.screen.edit5, "1");
+}
+
+TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
+    sim::ArchiveData empty = SmallDayArchive();
+    empty.Records.clear();
+    simulator.SetArchive(ArchiveKind::Day, empty);
+    console.screen.edit5 = "stale";
+    ReadArchive(false);
+    EXPECT_EQ(dir.Read("day.txt"), "DATE HOUR TNORM sTNORM Q1 M1 ERRORCODE\r\n");
+    EXPECT_EQ(console.screen.edit6, "0");
+    EXPECT_EQ(console.screen.edit5, "");
+    EXPECT_EQ(Memo1Lines().back(), "архив закончен!!!!!!!!!!!!!!!!!");
+    EXPECT_EQ(console.logic.ArhivStep, -1);
+
+    // Finished: a further call sends nothing.
+    const std::size_t before = console.sent.size();
+    console.logic.ArhivStepReady = 1;
+    console.logic.ReadDayArhiv();
+    console.logic.ReadHourArhiv();
+    EXPECT_EQ(console.sent.size(), before);
+}
+
+TEST_F(Archive, MemoSwitchedOffTheTransferRunsTheSame) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    console.screen.memoActive = false;
+    ReadArchive(false);
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    EXPECT_EQ(console.screen.memo[0] + console.screen.memo[1] + console.screen.memo[2], "");
+}
+
+TEST_F(Archive, ASecondTransferReplacesTheFile) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    dir.Write("day.txt", "old contents\r\n");
+    ReadArchive(false);
+    ReadArchive(false);
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+}
+
+TEST_F(Archive, AFileThatCannotBeCreatedStopsTheTransfer) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    SetExecutableDir(dir.Path() + "missing/");
+    ReadArchive(false);
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Невозможно создать Файл с именем " + dir.Path() + "missing/day.txt !");
+    EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
+    EXPECT_EQ(console.SentHex().back(), "06 01 04 03 EA 00 13"); // nothing after the template
+    EXPECT_EQ(simulator.LastArchiveCommand(), 1);
+    EXPECT_EQ(console.logic.ArhivStep, 4);
+    EXPECT_EQ(console.logic.ArhivStepReady, 1);
+}
+
+TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    console.logic.Button3Click();
+    ASSERT_TRUE(console.RunUntil([&] { return console.logic.ArhivStep >= 4; }));
+    std::filesystem::remove(dir.File("day.txt"));
+    EXPECT_TRUE(console.RunTransfer());
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
+    EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
+    EXPECT_EQ(console.logic.ArhivStep, 7);
+    EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
+    EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
+}
+
+TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {
+    simulator.SetArchiveRaw(ArchiveKind::Day, "DATE Q1",
+                            {Bytes("31 12 08 41 20 00 00"), std::vector<std::uint8_t>(801, 0x41)});
+    ReadArchive(false);
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Строка архива длиной 801 байт не помещается в буфер (800 байт). Чтение архива остановлено.");
+    EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
+    EXPECT_EQ(console.SentHex().back(), "06 01 04 03 E9 00 01");
+    EXPECT_EQ(console.screen.edit6, "801");
+
+    // 800 bytes fit.
+    console.screen.messages.clear();
+    simulator.SetArchiveRaw(ArchiveKind::Day, "DATE Q1", {std::vector<std::uint8_t>(800, 0x41)});
+    ReadArchive(false);
+    EXPECT_TRUE(console.screen.messages.empty());
+    EXPECT_EQ(console.logic.ArhivRowCount, 1);
+    EXPECT_EQ(console.logic.ArhivStep, -1);
+}
+
+TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
+    std::string tooWide;
+    for (int i = 0; i < 301; ++i)
+        tooWide += i ? " Q1" : "Q1";
+    simulator.SetArchiveRaw(ArchiveKind::Day, tooWide, {std::vector<std::uint8_t>(4, 0)});
+    ReadArchive(false);
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено.");
+    EXPECT_EQ(dir.Read("day.txt"), tooWide + "\r\n");
+    EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 0);
+}
+
+TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    console.logic.Button3Click();
+    ASSERT_TRUE(console.RunUntil([&] { return console.logic.ArhivStep >= 4; }));
+    console.screen.edits[2] = "z";
+    EXPECT_THROW(console.RunTransfer(), EConvertError);
+    EXPECT_EQ(console.logic.ArhivStepReady, 0);
+    const std::size_t before = console.sent.size();
+    console.screen.edits[2] = "1";
+    console.RunUntil([] { return false; }, 300);
+    EXPECT_EQ(console.sent.size(), before);
+}
+
+} // namespace

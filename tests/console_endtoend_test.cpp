@@ -1,0 +1,110 @@
+// The console window against the simulated gateway and meter, headless,
+// through its real controls and timers: a request typed by hand and its
+// decoded values; both archive buttons down to the files they write.
+#include "app/MdiChild.h"
+#include "console/Uviewrs232.h"
+#include "serial/Paths.h"
+#include "serial/Rs232.h"
+#include "sim/Simulator.h"
+#include "support/ConsoleArchives.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+template <class Pred> bool WaitUntil(Pred pred, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+sim::SimOptions FastSim() {
+    sim::SimOptions o;
+    o.AnswerGapMs = 3;
+    return o;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    EndToEnd() : simulator(FastSim()) {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        TheRecorder().Clear();
+        simulator.Start();
+        SetExecutableDir(dir.Path());
+        previous = MainPort;
+        MainPort = new Rs232Port(simulator.PortPath(), 115200);
+        area.resize(1200, 900);
+        window = CreateOrRaise(&area, ViewRS232);
+    }
+    ~EndToEnd() override {
+        window->close();
+        QApplication::processEvents();
+        delete MainPort;
+        MainPort = previous;
+        SetExecutableDir("");
+        QLocale::setDefault(QLocale::c());
+    }
+
+    TempDir dir;
+    sim::Simulator simulator;
+    Rs232Port* previous = nullptr;
+    QMdiArea area;
+    TViewRS232* window = nullptr;
+};
+
+TEST_F(EndToEnd, ReadingRegistersFromOneHundredShowsTheMetersValues) {
+    simulator.SetFloat(100, 12.5f);
+    simulator.SetFloat(102, -0.0625f);
+    window->Edit1->setText("100");
+    window->Edit2->setText("4");
+    window->Button2->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window->Logic().WaitAnswer; }, 3000));
+    EXPECT_EQ(window->Memo3->toPlainText(), "G1  (100): 12,5\nG2  (102): -0,0625\n");
+    // The dump: address, function, 8 data bytes, two check bytes on one line.
+    EXPECT_TRUE(window->Memo1->toPlainText().startsWith("01 04 08 41 48 00 00 BD 80 00 00 "));
+    EXPECT_EQ(window->Memo1->toPlainText().size(), 13 * 3 + 1);
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
+    simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
+    simulator.SetDeviceType(9);
+    window->Button3->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->Logic().ArhivStep == -1; }, 10000));
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    EXPECT_EQ(window->Label7->text(), "9");
+    EXPECT_EQ(window->Label8->text(),
+              QString::number(static_cast<std::int16_t>(simulator.GetIdentification().Version)));
+    EXPECT_EQ(window->Edit5->text(), "3");
+    EXPECT_EQ(window->Edit6->text(), "0");
+    EXPECT_TRUE(
+        window->Memo1->toPlainText().endsWith(QString::fromUtf8("архив закончен!!!!!!!!!!!!!!!!!\n")));
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(EndToEnd, HourArchiveButtonWritesHourTxt) {
+    simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
+    window->Button4->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->Logic().ArhivStep == -1; }, 10000));
+    EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
+    EXPECT_EQ(window->Label7->text(), "4");
+    EXPECT_EQ(window->Label14->text(), "1032");
+    EXPECT_EQ(window->Edit5->text(), "2");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+// Device identification: the device type decision, the request and the
+// polling, the labels, and the start of the chosen archive reader.
+#include "app/StrToInt.h"
+#include "console/ConsoleLogic.h"
+#include "console/Cp1251.h"
+#include "support/FakeConsoleScreen.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Identification : public ::testing::Test {
+protected:
+    Identification()
+        : logic(
+              screen,
+              [this](const std::uint8_t* b, std::int32_t n) {
+                  sent.push_back(Hex({b, b + n}));
+              },
+              ',') {}
+
+    int TypeOf(std::uint16_t version, std::uint16_t c1, std::uint32_t c2, int before = 0) {
+        logic.TypeNum = before;
+        logic.GetTypeOfPresentDevice(static_cast<std::int16_t>(version), c1, static_cast<std::int32_t>(c2));
+        return logic.TypeNum;
+    }
+    void Answer(const std::string& hex) {
+        port.Deliver(Bytes(hex));
+        logic.Timer1Timer();
+    }
+
+    PtyMainPort port;
+    FakeConsoleScreen screen;
+    std::vector<std::string> sent;
+    ConsoleLogic logic;
+};
+
+TEST_F(Identification, DeviceTypeDecisionTable) {
+    // c1 bit 3 and bit 10 set: configuration 2 decides.
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x01), 8);
+    EXPECT_EQ(TypeOf(0x6105, 0x0408, 0x03), 8); // bit 0 wins over the version
+    EXPECT_EQ(TypeOf(0x6105, 0x0408, 0x02), 7);
+    EXPECT_EQ(TypeOf(0x61FF, 0x0408, 0x7A), 7); // any bit-1 pattern with version 0x61xx
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x02), 4);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x22), 4); // bit 5 is ignored
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x00A10002), 4);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x0A), 10);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x2A), 10);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x1A), 10);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x06, 0), 0); // none of the three: unchanged
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x06, 9), 9);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x04), 9);
+    EXPECT_EQ(TypeOf(0x1200, 0x0408, 0x08, 7), 0);
+    // c1 bit 3 set, bit 10 clear.
+    EXPECT_EQ(TypeOf(0x1200, 0x0008, 0x01, 7), 0);
+    // c1 bit 3 clear: bits 8 and 9 decide.
+    EXPECT_EQ(TypeOf(0x1200, 0x0108, 0x01, 7), 0); // bit 3 set again: see above
+    EXPECT_EQ(TypeOf(0x1200, 0x0100, 0x01, 7), 0);
+    EXPECT_EQ(TypeOf(0x1200, 0x0300, 0x01, 7), 0);
+    EXPECT_EQ(TypeOf(0x1200, 0x0200, 0x01), 6);
+    EXPECT_EQ(TypeOf(0x1200, 0x0000, 0x01), 5);
+    EXPECT_EQ(TypeOf(0x1200, 0xF4F7, 0x01), 5); // bits 3, 8, 9 clear
+}
+
+TEST_F(Identification, ButtonSendsTheRequestAndStartsPolling) {
+    screen.edit5 = "12";
+    screen.edits[2] = "17";
+    logic.Button3Click();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], "06 11 04 00 04 00 04");
+    EXPECT_TRUE(screen.timerQueryConf);
+    EXPECT_EQ(screen.edit5, "");
+    EXPECT_EQ(logic.ManualRequest, 1);
+    EXPECT_EQ(logic.HourArhiv, 0);
+    EXPECT_EQ(logic.ValueAddr, 4);
+    EXPECT_EQ(logic.ExpectedDataLen, 8);
+    EXPECT_TRUE(logic.WaitAnswer);
+
+    // Nothing captured yet: the poll leaves the timer running, sends nothing.
+    logic.TimerQueryConfTimer();
+    EXPECT_TRUE(screen.timerQueryConf);
+    EXPECT_EQ(sent.size(), 1u);
+
+    // Pressed again before an answer: the request goes again.
+    logic.Button4Click();
+    EXPECT_EQ(sent.size(), 2u);
+    EXPECT_EQ(logic.HourArhiv, 1);
+}
+
+TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
+    logic.DevVersion = 77;
+    logic.Button3Click();
+    Answer("01 04 08 80 01 04 08 00 00 00 0A C1 C2");
+    logic.TimerQueryConfTimer();
+    EXPECT_FALSE(screen.timerQueryConf);
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label8], "-32767");
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label14], "1032");
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label15], "10");
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label7], "10");
+    EXPECT_EQ(logic.TypeNum, 10);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
+    EXPECT_EQ(logic.ManualRequest, 0);
+    EXPECT_EQ(logic.ArhivStep, 1);
+    EXPECT_EQ(screen.memo[0].substr(screen.memo[0].size() - 15), Utf8ToCp1251("Инициализация\r\n"));
+}
+
+TEST_F(Identification, HourReaderStartsWithItsOwnCommand) {
+    logic.Button4Click();
+    Answer("01 04 08 12 03 00 00 FF FF FF FF C1 C2");
+    screen.edit5 = "x";
+    logic.TimerQueryConfTimer();
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label7], "5");
+    EXPECT_EQ(screen.labels[ConsoleLabel::Label15], "-1");
+    EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 05");
+    EXPECT_EQ(screen.edit5, "");
+}
+
+TEST_F(Identification, AConsoleRequestForTheSameRegistersSatisfiesThePolling) {
+    logic.Button3Click();
+    screen.edits[0] = "4";
+    logic.Button2Click(); // function 04, count 4, from register 4
+    Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
+    logic.TimerQueryConfTimer();
+    EXPECT_EQ(logic.TypeNum, 4);
+    EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 01");
+}
+
+TEST_F(Identification, ANonNumericAddressSendsNothingAndStartsNoPolling) {
+    screen.edits[2] = "one";
+    EXPECT_THROW(logic.Button3Click(), EConvertError);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_FALSE(screen.timerQueryConf);
+    EXPECT_EQ(logic.ManualRequest, 1);
+}
+
+} // namespace

@@ -1,0 +1,238 @@
+// The console window headless, through its real controls: its initial
+// state, a request and its answer through the gateway's handshake on a
+// pseudo-terminal, the conversion error, the menu command that opens it.
+#include "app/MainForm.h"
+#include "app/MdiChild.h"
+#include "app/Options.h"
+#include "console/Uviewrs232.h"
+#include "serial/Paths.h"
+#include "serial/Timing.h"
+#include "support/FakeConsoleScreen.h"
+#include "support/Recorder.h"
+#include "support/ScriptedPeer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+template <class Pred> bool WaitUntil(Pred pred, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+class ConsoleWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A comma as the decimal separator, from the locale as in the program.
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        TheRecorder().Clear();
+        area.resize(1200, 900);
+        CreateOrRaiseConsole();
+    }
+    void TearDown() override {
+        if (ViewRS232) ViewRS232->close();
+        QApplication::processEvents();
+        TheRecorder().Clear();
+        QLocale::setDefault(QLocale::c());
+    }
+    void CreateOrRaiseConsole() { window = CreateOrRaise(&area, ViewRS232); }
+    template <class T> T* Find(const char* name) {
+        T* w = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString Text(const char* edit) { return Find<QLineEdit>(edit)->text(); }
+    QString Caption(const char* label) { return Find<QLabel>(label)->text(); }
+
+    QMdiArea area;
+    TViewRS232* window = nullptr;
+};
+
+TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
+    EXPECT_EQ(window->windowTitle(), "ViewRS232");
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(Text("Edit3"), "1");
+    EXPECT_EQ(Text("Edit4"), "4");
+    EXPECT_EQ(Text("Edit1"), "0");
+    EXPECT_EQ(Text("Edit2"), "4");
+    EXPECT_EQ(Text("Edit5"), "");
+    EXPECT_EQ(Text("Edit6"), "");
+    const std::pair<const char*, const char*> labels[] = {
+        {"Label1", "Адрес устройства"},
+        {"Label4", "Фунуция"},
+        {"Label2", "Начальный логический алрес"},
+        {"Label3", "Количество регистров(1рег=2байта)"},
+        {"Label16", "(для пакета 16 набор символов)"},
+        {"Label5", "Тип устройства"},
+        {"Label10", "Тип (TYPE_NUM) = "},
+        {"Label11", "Версия:"},
+        {"Label12", "Конфиг. 1:"},
+        {"Label13", "Конфиг. 2:"},
+        {"Label9", "Длинна строки"},
+        {"Label6", "Номер строки"},
+        {"Label7", "не определялось"},
+        {"Label8", "не определялось"},
+        {"Label14", "не определялось"},
+        {"Label15", "не определялось"},
+    };
+    for (auto [name, caption] : labels)
+        EXPECT_EQ(Caption(name), QString::fromUtf8(caption)) << name;
+    const std::pair<const char*, const char*> buddies[] = {
+        {"Label1", "Edit3"}, {"Label4", "Edit4"}, {"Label2", "Edit1"},    {"Label3", "Edit2"},
+        {"Label9", "Edit6"}, {"Label6", "Edit5"}, {"Label5", "ComboBox1"}};
+    for (auto [label, edit] : buddies)
+        EXPECT_EQ(Find<QLabel>(label)->buddy()->objectName(), QString::fromLatin1(edit)) << label;
+    const std::pair<const char*, const char*> buttons[] = {{"Button1", "Очистка"},
+                                                           {"Button2", "Отправить пакет"},
+                                                           {"Button3", "Считать суточный архив"},
+                                                           {"Button4", "Считать часовой архив"}};
+    for (auto [name, caption] : buttons)
+        EXPECT_EQ(Find<QPushButton>(name)->text(), QString::fromUtf8(caption));
+    EXPECT_EQ(Find<QGroupBox>("GroupBox2")->title(), QString::fromUtf8("Параметры прибора"));
+    Find<QGroupBox>("GroupBox1");
+
+    auto* check = Find<QCheckBox>("MemoCheckBox");
+    EXPECT_EQ(check->text(), QString::fromUtf8("Активность Memo"));
+    EXPECT_TRUE(check->isChecked());
+    for (const char* memo : {"Memo1", "Memo2", "Memo3"}) {
+        auto* m = Find<QPlainTextEdit>(memo);
+        EXPECT_TRUE(m->toPlainText().isEmpty());
+        EXPECT_TRUE(QFontInfo(m->font()).fixedPitch()) << memo;
+        EXPECT_EQ(m->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    }
+    auto* combo = Find<QComboBox>("ComboBox1");
+    EXPECT_TRUE(combo->isEditable());
+    EXPECT_EQ(combo->count(), 8);
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(combo->currentText(), "");
+
+    auto* timer1 = Find<QTimer>("Timer1");
+    EXPECT_TRUE(timer1->isActive());
+    EXPECT_EQ(timer1->interval(), 100);
+    EXPECT_FALSE(Find<QTimer>("Timer2")->isActive());
+    auto* query = Find<QTimer>("TimerQueryConf");
+    EXPECT_FALSE(query->isActive());
+    EXPECT_EQ(query->interval(), 1000);
+}
+
+TEST_F(ConsoleWindow, MemosTakeTheLogicsTextOnTheirOwnLines) {
+    window->AppendMemo(ConsoleMemo::Memo1, "01 02 \r\n03 ");
+    window->AddMemo1Line("\xC8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xFF"); // "Инициализация"
+    window->AppendMemo(ConsoleMemo::Memo1, "04 ");
+    window->AddMemo1Line("x");
+    window->AppendMemo(ConsoleMemo::Memo2, "A\xC0.");
+    EXPECT_EQ(window->Memo1->toPlainText(), QString::fromUtf8("01 02 \n03 \nИнициализация\n04 \nx\n"));
+    EXPECT_EQ(window->Memo2->toPlainText(), QString::fromUtf8("AА."));
+    window->ClearMemos();
+    EXPECT_EQ(window->Memo1->toPlainText(), "");
+}
+
+TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
+    TimingConstants fast;
+    fast.ReadTimeoutBaseMs = 300;
+    SetTimingForTests(fast);
+    PtyMainPort port;
+    ScriptedPeer gateway(port.pty);
+    gateway.Expect("11").Reply("22").Expect("06 01 04 00 64 00 04").Reply("00");
+    gateway.Wait(20).Reply("01 04 08 41 20 00 00 40 48 00 00 5E 3A");
+    gateway.Start();
+
+    window->Edit1->setText("100");
+    window->Button2->click();
+    EXPECT_TRUE(WaitUntil([&] { return !window->Logic().WaitAnswer; }));
+    EXPECT_EQ(gateway.Finish(), "11 (22) 06 01 04 00 64 00 04 (00 01 04 08 41 20 00 00 40 48 00 00 5E 3A)");
+    EXPECT_EQ(window->Memo1->toPlainText(), "01 04 08 41 20 00 00 40 48 00 00 5E 3A \n");
+    EXPECT_EQ(window->Memo2->toPlainText(), QString::fromUtf8("...A ..@H..^:\n"));
+    EXPECT_EQ(window->Memo3->toPlainText(), "G1  (100): 10\nG2  (102): 3,125\n");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    SetTimingForTests(TimingConstants{});
+}
+
+TEST_F(ConsoleWindow, ANonNumericEditIsReportedAndNothingIsSent) {
+    PtyMainPort port;
+    window->Edit3->setText("1x");
+    window->Button2->click();
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages[0].text, "'1x' is not a valid integer value");
+    EXPECT_EQ(TheRecorder().messages[0].caption, "Конфигуратор");
+    EXPECT_EQ(Hex(port.pty.Receive(-1, 50)), "");
+    EXPECT_TRUE(window->Timer1->isActive());
+}
+
+TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
+    PtyMainPort port;
+    window->MemoCheckBox->setChecked(false);
+    port.pty.Send(Bytes("41 42 43"));
+    EXPECT_TRUE(WaitUntil([&] { return window->Logic().CntByteInLine == 3; }));
+    EXPECT_EQ(window->Memo1->toPlainText(), "");
+    window->MemoCheckBox->setChecked(true);
+    port.pty.Send(Bytes("44"));
+    EXPECT_TRUE(WaitUntil([&] { return window->Logic().CntByteInLine == 4; }));
+    EXPECT_EQ(window->Memo1->toPlainText(), "44 ");
+}
+
+TEST_F(ConsoleWindow, ClosingClearsTheGlobal) {
+    window->close();
+    QApplication::processEvents();
+    EXPECT_EQ(ViewRS232, nullptr);
+}
+
+TEST_F(ConsoleWindow, ClosingWhileAHandlersMessageIsOpenWaitsForTheHandler) {
+    QPointer<TViewRS232> alive(window);
+    window->Edit3->setText("1x");
+    TheRecorder().onShow = [&](const RecordedMessage&) {
+        // The box's nested loop: the user closes the window, deferred
+        // deletions run.
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_FALSE(alive.isNull());
+    };
+    window->Button2->click();
+    EXPECT_FALSE(alive.isNull());
+    EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+    EXPECT_EQ(ViewRS232, nullptr);
+}
+
+TEST(ConsoleMenu, TheMenuCommandCreatesTheConsoleOnceAndRaisesItAfter) {
+    TempDir dir;
+    PtyPair pty;
+    SetExecutableDir(dir.Path());
+    dir.LinkCom(3, pty.SlavePath());
+    const TAppOptions saved = AppOptions;
+    AppOptions.PortNumber = 3;
+    {
+        TMainForm form;
+        form.RS2321->trigger();
+        ASSERT_NE(ViewRS232, nullptr);
+        TViewRS232* first = ViewRS232;
+        EXPECT_EQ(form.MdiArea()->subWindowList().size(), 1);
+        form.RS2321->trigger();
+        EXPECT_EQ(ViewRS232, first);
+        EXPECT_EQ(form.MdiArea()->subWindowList().size(), 1);
+        EXPECT_EQ(form.MdiArea()->activeSubWindow(), first);
+    }
+    EXPECT_EQ(ViewRS232, nullptr);
+    AppOptions = saved;
+    SetExecutableDir("");
+}
+
+} // namespace

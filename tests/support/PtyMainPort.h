@@ -1,0 +1,22 @@
+// MainPort opened on the slave side of a pseudo-terminal, with time-outs
+// shortened so that failure paths run in milliseconds; restored on
+// destruction.
+#pragma once
+#include "serial/Timing.h"
+#include "support/Pty.h"
+
+#include <string>
+
+// Read time-out base 100 ms, purge pause 1 ms, FinishWrite pause 100 ms.
+TimingConstants FastTiming();
+
+class PtyMainPort {
+public:
+    explicit PtyMainPort(PtyPair& pty, const TimingConstants& timing = FastTiming(), int baudRate = 115200);
+    // On any device path, e.g. the simulator's port.
+    explicit PtyMainPort(const std::string& devicePath, const TimingConstants& timing = FastTiming(),
+                         int baudRate = 115200);
+    ~PtyMainPort();
+    PtyMainPort(const PtyMainPort&) = delete;
+    PtyMainPort& operator=(const PtyMainPort&) = delete;
+};

@@ -1,0 +1,71 @@
+// The console's logic against the simulated gateway and meter: MainPort on
+// the simulator's line, the real SendPacket (every block also recorded), a
+// fake screen, and a driver that runs the receive loop and the
+// identification timer as their timers would, without waiting for them.
+#pragma once
+#include "adapter/Dataio.h"
+#include "console/ConsoleLogic.h"
+#include "serial/Rs232.h"
+#include "sim/Simulator.h"
+#include "support/FakeConsoleScreen.h"
+#include "support/Pty.h"
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+class SimConsole {
+public:
+    explicit SimConsole(sim::Simulator& simulator) : sim(simulator) {
+        previous_ = MainPort;
+        MainPort = new Rs232Port(sim.PortPath(), 115200);
+    }
+    ~SimConsole() {
+        delete MainPort;
+        MainPort = previous_;
+    }
+    SimConsole(const SimConsole&) = delete;
+    SimConsole& operator=(const SimConsole&) = delete;
+
+    // Runs ticks while bytes wait and the identification timer while it is
+    // enabled, until `done` holds; false after timeoutMs.
+    bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (MainPort->InQueue() > 0)
+                logic.Timer1Timer();
+            else if (screen.timerQueryConf)
+                logic.TimerQueryConfTimer();
+            if (MainPort->InQueue() == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        return true;
+    }
+    // Until the archive reader has finished, or stopped with nothing asked.
+    bool RunTransfer(int timeoutMs = 20000) {
+        return RunUntil(
+            [&] { return logic.ArhivStep == -1 || (!logic.WaitAnswer && !screen.timerQueryConf); },
+            timeoutMs);
+    }
+    // The blocks handed to SendPacket, as hex.
+    std::vector<std::string> SentHex() const {
+        std::vector<std::string> out;
+        for (const auto& b : sent)
+            out.push_back(Hex(b));
+        return out;
+    }
+
+    sim::Simulator& sim;
+    FakeConsoleScreen screen;
+    std::vector<std::vector<std::uint8_t>> sent;
+    ConsoleLogic logic{screen,
+                       [this](const std::uint8_t* block, std::int32_t count) {
+                           sent.emplace_back(block, block + count);
+                           SendPacket(block, count);
+                       },
+                       ','};
+
+private:
+    Rs232Port* previous_ = nullptr;
+};
