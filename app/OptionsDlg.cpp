@@ -30,7 +30,9 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
     }
 }
 
-int TRadioGroup::ItemIndex() const { return buttons_->checkedId(); }
+int TRadioGroup::ItemIndex() const {
+    return buttons_->checkedId();
+}
 
 void TRadioGroup::SetItemIndex(int index) {
     if (QAbstractButton* button = buttons_->button(index)) {
@@ -39,11 +41,14 @@ void TRadioGroup::SetItemIndex(int index) {
     }
     // No item: an exclusive group cannot uncheck its button directly.
     buttons_->setExclusive(false);
-    for (QAbstractButton* button : buttons_->buttons()) button->setChecked(false);
+    for (QAbstractButton* button : buttons_->buttons())
+        button->setChecked(false);
     buttons_->setExclusive(true);
 }
 
-QAbstractButton* TRadioGroup::Item(int index) const { return buttons_->button(index); }
+QAbstractButton* TRadioGroup::Item(int index) const {
+    return buttons_->button(index);
+}
 
 namespace {
 
@@ -67,7 +72,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     setObjectName("OptionsDlg");
     setWindowTitle(QString::fromUtf8("Настройки"));
     // Fixed size, with only the system menu and its close button.
-    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* content = new QWidget;
@@ -217,7 +223,9 @@ void TOptionsDlg::Button1Click() {
     close();
 }
 
-void TOptionsDlg::Button2Click() { close(); }
+void TOptionsDlg::Button2Click() {
+    close();
+}
 
 void TOptionsDlg::FormClose() {
     if (OptionsDlg == this) OptionsDlg = nullptr;

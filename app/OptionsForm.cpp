@@ -14,7 +14,9 @@ std::string HexAddress(int value) {
     return text;
 }
 
-OptionsRejection Reject(std::string text, OptionsPage page, const char* edit) { return {std::move(text), page, edit}; }
+OptionsRejection Reject(std::string text, OptionsPage page, const char* edit) {
+    return {std::move(text), page, edit};
+}
 
 } // namespace
 

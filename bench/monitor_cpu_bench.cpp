@@ -71,7 +71,8 @@ private:
         while (!stop_) {
             due += slice_;
             std::this_thread::sleep_until(due);
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             long long owed = static_cast<long long>(elapsed * bytesPerSecond_) - sent_;
             while (static_cast<long long>(pending.size()) < owed) {
                 auto bytes = sim::PacketStreamBytes(pattern[sequence % 4], sequence);
@@ -147,10 +148,14 @@ void RunMonitor(benchmark::State& state, bool stream) {
     }
 }
 
-void BM_MonitorIdle(benchmark::State& state) { RunMonitor(state, false); }
+void BM_MonitorIdle(benchmark::State& state) {
+    RunMonitor(state, false);
+}
 BENCHMARK(BM_MonitorIdle)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_MonitorStream115200(benchmark::State& state) { RunMonitor(state, true); }
+void BM_MonitorStream115200(benchmark::State& state) {
+    RunMonitor(state, true);
+}
 BENCHMARK(BM_MonitorStream115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The framer alone on a stream of packets: bytes per second.
@@ -171,7 +176,8 @@ void BM_FramerBytes(benchmark::State& state) {
     PacketFramer framer(screen);
     framer.Start(0);
     for (auto _ : state)
-        for (std::uint8_t b : stream) framer.Feed(b);
+        for (std::uint8_t b : stream)
+            framer.Feed(b);
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(stream.size()));
 }
 BENCHMARK(BM_FramerBytes);

@@ -68,7 +68,9 @@ void PacketFramer::FeedInPacket(std::uint8_t byte) {
     }
 }
 
-void PacketFramer::BatchDone(int tick) { referenceTick_ = tick; }
+void PacketFramer::BatchDone(int tick) {
+    referenceTick_ = tick;
+}
 
 void PacketFramer::Idle(int tick) {
     if (inPacket_ && tick - referenceTick_ > SilenceTicks) EndBySilence();
@@ -88,12 +90,18 @@ void PacketFramer::EndBySilence() {
 
 const char* PacketPrefix(PacketClass cls) {
     switch (cls) {
-    case PacketClass::OK: return "OK   : ";
-    case PacketClass::CRC: return "CRC  : ";
-    case PacketClass::PART: return "PART : ";
-    case PacketClass::BAD: return "BAD  : ";
-    case PacketClass::OK_NA: return "OK_NA: ";
-    case PacketClass::CRCNA: return "CRCNA: ";
+    case PacketClass::OK:
+        return "OK   : ";
+    case PacketClass::CRC:
+        return "CRC  : ";
+    case PacketClass::PART:
+        return "PART : ";
+    case PacketClass::BAD:
+        return "BAD  : ";
+    case PacketClass::OK_NA:
+        return "OK_NA: ";
+    case PacketClass::CRCNA:
+        return "CRCNA: ";
     }
     return "";
 }
@@ -123,11 +131,15 @@ std::string PacketLineText(const std::uint8_t* bytes, int length, PacketClass cl
 PacketColor PacketLineColor(PacketClass cls) {
     switch (cls) {
     case PacketClass::CRC:
-    case PacketClass::CRCNA: return {false, 255, 0, 0};
-    case PacketClass::PART: return {false, 0, 0, 255};
-    case PacketClass::BAD: return {false, 0, 128, 0};
+    case PacketClass::CRCNA:
+        return {false, 255, 0, 0};
+    case PacketClass::PART:
+        return {false, 0, 0, 255};
+    case PacketClass::BAD:
+        return {false, 0, 128, 0};
     case PacketClass::OK:
-    case PacketClass::OK_NA: break;
+    case PacketClass::OK_NA:
+        break;
     }
     return {true, 0, 0, 0};
 }

@@ -7,8 +7,8 @@
 #include <QColor>
 #include <QMdiSubWindow>
 #include <QString>
-#include <vector>
 #include <sys/types.h>
+#include <vector>
 
 class QEventLoop;
 class QGroupBox;

@@ -1,8 +1,8 @@
 // The settings dialog's window: its controls, refusals with page and focus,
 // the file it writes, the port it reopens, and Отмена.
 #include "app/MainForm.h"
-#include "app/OptionsDlg.h"
 #include "app/MdiChild.h"
+#include "app/OptionsDlg.h"
 #include "serial/Paths.h"
 #include "serial/Rs232.h"
 #include "serial/Timing.h"
@@ -21,7 +21,9 @@
 
 namespace {
 
-QString U(const char* text) { return QString::fromUtf8(text); }
+QString U(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 // Device number behind a descriptor or a path: tells which line a port holds.
 dev_t DeviceOf(int fd) {
@@ -117,8 +119,8 @@ TEST_F(OptionsDialog, RefusalShowsTheMessageBringsThePageForwardAndFocusesTheEdi
     dlg->Edit2->setText("5");
     dlg->Edit1->setText("1000");
     dlg->Button1->click();
-    EXPECT_EQ(TheRecorder().messages,
-              (std::vector<RecordedMessage>{{"Speed must be 19200,38400,57600,115200", "OPTIONS", MessageIcon::Error}}));
+    EXPECT_EQ(TheRecorder().messages, (std::vector<RecordedMessage>{{"Speed must be 19200,38400,57600,115200",
+                                                                     "OPTIONS", MessageIcon::Error}}));
     EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet1);
     EXPECT_EQ(dlg->focusWidget(), dlg->Edit1);
 

@@ -25,10 +25,12 @@ class Framer : public ::testing::Test {
 protected:
     void SetUp() override { framer.Start(0); }
     void Feed(const std::string& hex) {
-        for (auto b : Bytes(hex)) framer.Feed(b);
+        for (auto b : Bytes(hex))
+            framer.Feed(b);
     }
     void Feed(const std::vector<std::uint8_t>& bytes) {
-        for (auto b : bytes) framer.Feed(b);
+        for (auto b : bytes)
+            framer.Feed(b);
     }
     Lines lines;
     PacketFramer framer{lines};
@@ -72,8 +74,17 @@ TEST_F(Framer, EmptyPacketIsCompleteAfterSixBytesAndChecksItsCrc) {
 TEST_F(Framer, CrcIsLowByteFirstOverTheDataOnly) {
     const std::vector<std::uint8_t> data{0x10, 0x20, 0x30};
     const std::uint16_t crc = PacketCrc(data.data(), 3);
-    std::vector<std::uint8_t> packet{0x23, 0x23, 0x05, 0x06, 0x03, static_cast<std::uint8_t>(crc & 0xFF),
-                                     static_cast<std::uint8_t>(crc >> 8), 0x10, 0x20, 0x30, 0x7E};
+    std::vector<std::uint8_t> packet{0x23,
+                                     0x23,
+                                     0x05,
+                                     0x06,
+                                     0x03,
+                                     static_cast<std::uint8_t>(crc & 0xFF),
+                                     static_cast<std::uint8_t>(crc >> 8),
+                                     0x10,
+                                     0x20,
+                                     0x30,
+                                     0x7E};
     Feed(packet);
     // Swapped CRC bytes: the same packet fails.
     std::swap(packet[5], packet[6]);
@@ -118,11 +129,13 @@ TEST_F(Framer, SilenceWhileHuntingKeepsTheBytesForTheNextMarker) {
 
 TEST_F(Framer, UnframedRunLongerThanTheBufferIsShownAndRestarted) {
     std::vector<std::uint8_t> run(141);
-    for (size_t i = 0; i < run.size(); ++i) run[i] = static_cast<std::uint8_t>(i);
+    for (size_t i = 0; i < run.size(); ++i)
+        run[i] = static_cast<std::uint8_t>(i);
     Feed(run);
     ASSERT_EQ(lines.text.size(), 1u);
     EXPECT_EQ(lines.classes[0], PacketClass::BAD);
-    EXPECT_EQ(lines.text[0], "BAD  : " + Hex(std::vector<std::uint8_t>(run.begin(), run.begin() + 140)) + " ");
+    EXPECT_EQ(lines.text[0],
+              "BAD  : " + Hex(std::vector<std::uint8_t>(run.begin(), run.begin() + 140)) + " ");
     Feed("23 23");
     EXPECT_EQ(lines.text.back(), "BAD  : 8C ");
 }

@@ -12,8 +12,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFontInfo>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPointer>
@@ -110,7 +110,8 @@ protected:
     static std::function<bool(TViewPacket&)> Steps(std::vector<std::function<bool(TViewPacket&)>> steps) {
         auto index = std::make_shared<size_t>(0);
         return [steps = std::move(steps), index](TViewPacket& w) {
-            while (*index < steps.size() && steps[*index](w)) ++*index;
+            while (*index < steps.size() && steps[*index](w))
+                ++*index;
             return *index == steps.size();
         };
     }
@@ -224,7 +225,8 @@ TEST_F(Monitor, ClearEmptiesTheViewAndKeepsThePacketUnderWay) {
 
 TEST_F(Monitor, DenseBurstShowsEveryPacketInOrder) {
     std::string burst;
-    for (int i = 0; i < 300; ++i) burst += " 23 23 01 02 00 00 00 " + Hex({static_cast<std::uint8_t>(i)});
+    for (int i = 0; i < 300; ++i)
+        burst += " 23 23 01 02 00 00 00 " + Hex({static_cast<std::uint8_t>(i)});
     RunMonitor(Steps({Send(com2, burst), LinesShown(300)}));
     ASSERT_TRUE(window);
     const auto lines = Shown(*window);
@@ -352,7 +354,9 @@ TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
             simulator.StartPacketStream(stream);
             return true;
         },
-        [&](TViewPacket& w) { return simulator.PacketItemsSent() == 8 && !w.Framer().InPacket() && Shown(w).size() == 7; },
+        [&](TViewPacket& w) {
+            return simulator.PacketItemsSent() == 8 && !w.Framer().InPacket() && Shown(w).size() == 7;
+        },
         [&](TViewPacket&) {
             simulator.EmitPacket(last);
             return true;
