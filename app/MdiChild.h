@@ -10,7 +10,8 @@ template <class T>
 T* CreateOrRaise(QMdiArea* area, T*& global) {
     if (!global) {
         T* window = new T(area);
-        area->addSubWindow(window);
+        // A sub-window made with the area as its parent is already added.
+        if (!area->subWindowList().contains(window)) area->addSubWindow(window);
         global = window;
     }
     global->show();

@@ -1,16 +1,16 @@
-// CP1251 conversions through Qt's ICU-backed codecs.
+// The screen side of the CP1251 conversions: the same conversion the core
+// uses (app/Cp1251.h), so a byte never reads differently in a window and in
+// a file or a message.
 #include "app/TextCodec.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "app/Cp1251.h"
 
 QString FromCp1251(std::string_view bytes) {
-    QStringDecoder decoder("windows-1251");
-    return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    const std::string utf8 = Cp1251ToUtf8(bytes);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 std::string ToCp1251(const QString& text) {
-    QStringEncoder encoder("windows-1251", QStringConverter::Flag::Default);
-    QByteArray bytes = encoder.encode(text);
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    const QByteArray utf8 = text.toUtf8();
+    return Utf8ToCp1251(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
 }

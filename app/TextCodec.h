@@ -1,5 +1,4 @@
-// The one pair of conversions between the program's CP1251 bytes and the
-// screen's Unicode text.
+// CP1251 bytes to and from the screen's QString, on top of app/Cp1251.h.
 #pragma once
 #include <QString>
 #include <string>

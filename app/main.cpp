@@ -1,5 +1,6 @@
 // Program entry: settings from OPTIONS.INI beside the executable, then the
 // main window and the message loop.
+#include "app/AppIcon.h"
 #include "app/MainForm.h"
 #include "app/Messages.h"
 #include "app/Options.h"
@@ -12,6 +13,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
+    QApplication::setWindowIcon(MakeAppIcon());
     QtMessagePresenter presenter;
     SetMessagePresenter(&presenter);
 

@@ -119,7 +119,11 @@ bool ConsoleLogic::WriteTemplateFile(bool hour) {
         return false;
     }
     ShablonText += '\n';
-    WriteAndClose(file, TextModeBytes(ShablonText));
+    if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
+        // A full disk or an I/O error: never go on as if the line were there.
+        Message("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        return false;
+    }
     if (!AnalizShablonStrArhiva(ShablonText, kind.ParseMode, Shablon)) {
         Message("Шаблон архива содержит больше " + std::to_string(MaxShablonColumns) +
                     " столбцов. Чтение архива остановлено.",
@@ -141,7 +145,10 @@ bool ConsoleLogic::AppendRowLine(bool hour) {
         return false;
     }
     ShablonText += '\n';
-    WriteAndClose(file, TextModeBytes(ShablonText));
+    if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
+        Message("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        return false;
+    }
     return true;
 }
 

@@ -2,7 +2,7 @@
 #include "console/ConsoleLogic.h"
 
 #include "app/StrToInt.h"
-#include "console/Cp1251.h"
+#include "app/Cp1251.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // end of the archive, and the stops for files and rows that cannot be
 // handled.
 #include "app/StrToInt.h"
-#include "console/Cp1251.h"
+#include "app/Cp1251.h"
 #include "serial/Paths.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
@@ -210,6 +210,17 @@ TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
     EXPECT_EQ(console.logic.ArhivStep, 7);
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
     EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
+}
+
+TEST_F(Archive, AFailedWriteIsReportedAndTheTransferStops) {
+    // A file on a full device opens but cannot take the line.
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    std::filesystem::create_symlink("/dev/full", dir.File("day.txt"));
+    ReadArchive(false);
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text, "Ошибка записи в Файл с именем " + dir.Path() + "day.txt !");
+    EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
+    EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 0); // no row asked for
 }
 
 TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {

@@ -2,7 +2,7 @@
 // polling, the labels, and the start of the chosen archive reader.
 #include "app/StrToInt.h"
 #include "console/ConsoleLogic.h"
-#include "console/Cp1251.h"
+#include "app/Cp1251.h"
 #include "support/FakeConsoleScreen.h"
 
 #include <gtest/gtest.h>

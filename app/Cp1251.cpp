@@ -1,5 +1,5 @@
 // CP1251 and UTF-8 through the C library's iconv.
-#include "console/Cp1251.h"
+#include "app/Cp1251.h"
 
 #include <iconv.h>
 

@@ -1,6 +1,7 @@
-// Conversions between CP1251 and UTF-8 in the core (the windows convert
-// through Qt; the core has no Qt): the program's own texts are UTF-8 in the
-// source, screen texts cross to the window as CP1251 bytes.
+// The program's one CP1251 <-> UTF-8 conversion, through the C library's
+// iconv. Bytes on the line and in files are CP1251; the program's own texts
+// are UTF-8 in the source. The windows' QString conversions (app/TextCodec.h)
+// are built on these.
 #pragma once
 #include <string>
 #include <string_view>
