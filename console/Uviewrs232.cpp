@@ -2,6 +2,8 @@
 // operations its logic uses.
 #include "console/Uviewrs232.h"
 
+#include "serial/Timing.h"
+
 #include "adapter/Dataio.h"
 #include "app/Handlers.h"
 #include "app/Messages.h"
@@ -184,9 +186,9 @@ TViewRS232::TViewRS232(QMdiArea* parent)
     top->addLayout(right);
     setWidget(content);
 
-    Timer1 = MakeTimer(this, "Timer1", 100);
+    Timer1 = MakeTimer(this, "Timer1", Timing().ConsoleTickMs);
     Timer2 = MakeTimer(this, "Timer2", 1000); // present on the form, never enabled
-    TimerQueryConf = MakeTimer(this, "TimerQueryConf", 1000);
+    TimerQueryConf = MakeTimer(this, "TimerQueryConf", Timing().IdentificationPollMs);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button2Click(); }); });

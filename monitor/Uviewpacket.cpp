@@ -1,6 +1,8 @@
 // The packet monitor window and its receive loop.
 #include "monitor/Uviewpacket.h"
 
+#include "serial/Timing.h"
+
 #include "app/Handlers.h"
 #include "serial/Rs232.h"
 
@@ -68,13 +70,13 @@ TViewPacket::TViewPacket(QWidget* parent) : QMdiSubWindow(parent) {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(TimerIntervalMs);
+    Timer1->setInterval(Timing().MonitorTickMs);
     connect(Timer1, &QTimer::timeout, this, Guard([this] { Timer1Timer(); }));
     connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
     Timer1->start();
 
     showTimer_ = new QTimer(this);
-    showTimer_->setInterval(ShowIntervalMs);
+    showTimer_->setInterval(Timing().MonitorShowBatchMs);
     connect(showTimer_, &QTimer::timeout, this, Guard([this] { ShowPending(); }));
 
     DefaultColor = RichEdit->palette().color(QPalette::Text);

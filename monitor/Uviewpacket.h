@@ -21,10 +21,6 @@ class Rs232Port;
 class TViewPacket : public QMdiSubWindow, public PacketScreen {
     Q_OBJECT
 public:
-    static constexpr int TimerIntervalMs = 50;
-    // Lines that follow one another closer than this are shown together.
-    static constexpr int ShowIntervalMs = 40;
-
     explicit TViewPacket(QWidget* parent = nullptr);
     ~TViewPacket() override;
 

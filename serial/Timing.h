@@ -11,6 +11,10 @@ struct TimingConstants {
     int ClosePauseMs = 10;              // pause between dropping DTR/RTS and closing
     int FinishWritePauseMs = 2000;      // gateway applies its new settings meanwhile
     int WaitWindowPaintMs = 500;        // longest wait for a new wait window's first paint
+    int ConsoleTickMs = 100;            // the console's receive loop (Timer1)
+    int IdentificationPollMs = 1000;    // the console's identification polling (TimerQueryConf)
+    int MonitorTickMs = 50;             // the packet monitor's tick; silence is counted in ticks
+    int MonitorShowBatchMs = 40;        // packet lines closer together than this are drawn as one batch
 };
 
 // The constants in force.
