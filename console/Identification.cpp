@@ -52,6 +52,10 @@ void ConsoleLogic::QueryConfigByteFromDevice() {
 void ConsoleLogic::TimerQueryConfTimer() {
     // No repeat and no limit: a silent device leaves the polling running.
     if (HaveConfig1 == 0 || HaveConfig2 == 0 || HaveVersion == 0) return;
+    // The values are captured before the answer's two check bytes arrive. A
+    // reader started now would count those bytes into its own first answer
+    // and lose step with the device, so the answer is let finish first.
+    if (WaitAnswer) return;
     TickScope scope(*this);
     screen_.EnableTimer(ConsoleTimer::TimerQueryConf, false);
     screen_.SetLabel(ConsoleLabel::Label8, std::to_string(DevVersion));

@@ -56,6 +56,8 @@ QLineEdit* MakeEdit(const char* name, const char* text, QLabel* label) {
 // columns 0: the memo takes the width its column gives it.
 QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
     auto* memo = Named(new QPlainTextEdit, name);
+    // No label names a memo, so a screen reader is given its own name.
+    memo->setAccessibleName(QString::fromLatin1(name));
     memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

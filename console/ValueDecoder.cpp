@@ -20,6 +20,13 @@ std::string Aligned(const char* name, std::int32_t address, std::int32_t base) {
     return name + std::to_string(k) + (k < 10 ? "  " : " ");
 }
 
+// The next register address. The start register is typed by the user and may
+// sit at the top of the integer range: the address wraps instead of
+// overflowing.
+std::int32_t Advance(std::int32_t address, std::uint32_t step) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(address) + step);
+}
+
 } // namespace
 
 std::string ValueLabel(std::int32_t a) {
@@ -71,7 +78,7 @@ void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
         Out(ConsoleMemo::Memo3, std::string(label) + "(" + std::to_string(ValueAddr) + "): 0x" +
                                     HexByte(ValueBytes[0]) + ";0x" + HexByte(ValueBytes[1]) + "\r\n");
         ValueByteCnt = 0;
-        ValueAddr += 1;
+        ValueAddr = Advance(ValueAddr, 1);
     } else if (ValueByteCnt >= 4) {
         const std::uint32_t v = static_cast<std::uint32_t>(ValueBytes[0]) << 24 |
                                 static_cast<std::uint32_t>(ValueBytes[1]) << 16 |
@@ -86,6 +93,6 @@ void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
             Out(ConsoleMemo::Memo3, ValueLine(ValueAddr, std::bit_cast<float>(v), DecimalSeparator));
         }
         ValueByteCnt = 0;
-        ValueAddr += 2;
+        ValueAddr = Advance(ValueAddr, 2);
     }
 }

@@ -126,6 +126,28 @@ TEST_F(Identification, AConsoleRequestForTheSameRegistersSatisfiesThePolling) {
     EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 01");
 }
 
+TEST_F(Identification, TheReaderWaitsForTheRestOfTheAnswerThatGaveTheValues) {
+    logic.Button3Click();
+    // Every value is captured; the two check bytes are still on their way.
+    Answer("01 04 08 12 03 04 08 00 00 00 02");
+    EXPECT_EQ(logic.HaveVersion + logic.HaveConfig1 + logic.HaveConfig2, 3);
+    logic.TimerQueryConfTimer();
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(screen.timerQueryConf);
+    EXPECT_EQ(screen.labels.count(ConsoleLabel::Label7), 0u);
+
+    Answer("C1 C2");
+    logic.TimerQueryConfTimer();
+    EXPECT_FALSE(screen.timerQueryConf);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
+    // The echo is framed as the reader's answer, and the next step follows.
+    Answer("01 06 03 E8 00 01 C1 C2");
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[2], "06 01 04 03 E9 00 01");
+    EXPECT_EQ(logic.AnswerPos, 0);
+}
+
 TEST_F(Identification, ANonNumericAddressSendsNothingAndStartsNoPolling) {
     screen.edits[2] = "one";
     EXPECT_THROW(logic.Button3Click(), EConvertError);

@@ -285,6 +285,13 @@ TEST_F(Console, FloatLinesFromOneHundredAndOneHundredOne) {
     EXPECT_EQ(Memo(2), "Adr_10001 (1000): 1,234568E07\r\n10011 (1002): 1E-06\r\n");
 }
 
+TEST_F(Console, AStartRegisterAtTheTopOfTheRangeWrapsAround) {
+    Await(2147483647);
+    Tick("01 04 08 41 20 00 00 40 48 00 00 C1 C2");
+    EXPECT_EQ(Memo(2), "10011073741323 (2147483647): 10\r\n--  (-2147483647): 3,125\r\n");
+    EXPECT_EQ(logic.ValueAddr, -2147483645);
+}
+
 TEST_F(Console, ShortAnswersDecodeWhatTheirBytesMake) {
     // Six data bytes: one line; two bytes and the first check byte wait.
     Await(100);

@@ -118,6 +118,7 @@ TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
         EXPECT_TRUE(m->toPlainText().isEmpty());
         EXPECT_TRUE(QFontInfo(m->font()).fixedPitch()) << memo;
         EXPECT_EQ(m->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        EXPECT_EQ(m->accessibleName(), QString::fromLatin1(memo));
     }
     auto* combo = Find<QComboBox>("ComboBox1");
     EXPECT_TRUE(combo->isEditable());
