@@ -38,7 +38,7 @@ void RunTicks(benchmark::State& state, bool withPaint) {
     area.show();
     TViewRS232* window = CreateOrRaise(&area, ViewRS232);
     window->Timer1->stop(); // the benchmark runs the ticks itself
-    PtyMainPort port;
+    ConsolePort port;
     ConsoleLogic& logic = window->Logic();
 
     // A memo already holding the given amount of dump, Memo2 its share.

@@ -62,11 +62,6 @@ AnswerByte ClassifyAnswerByte(std::int32_t index, std::int32_t byteCount) {
     return AnswerByte::FirstCheck;
 }
 
-int AnswerLength(const std::uint8_t* bytes, int count) {
-    if (count < 3) return -1;
-    return bytes[2] + 5;
-}
-
 void ConvertNaoborot(std::uint16_t length, std::uint8_t* buffer) {
     if (length < 2) return;
     for (unsigned i = 0; i < length / 2u; ++i)

@@ -63,10 +63,6 @@ enum class AnswerByte {
 };
 AnswerByte ClassifyAnswerByte(std::int32_t index, std::int32_t byteCount);
 
-// Total length of an answer from its first `count` bytes: n + 5, or -1 when
-// fewer than three bytes are known.
-int AnswerLength(const std::uint8_t* bytes, int count);
-
 // Reverses the first `length` bytes of `buffer` in place (0 and 1: no change).
 void ConvertNaoborot(std::uint16_t length, std::uint8_t* buffer);
 

@@ -92,9 +92,6 @@ TEST(AnswerRule, RolesOfTheBytes) {
                                    AnswerByte::Last};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(ClassifyAnswerByte(i, 2), expected[i]) << i;
-    const std::uint8_t head[] = {1, 4, 2};
-    EXPECT_EQ(AnswerLength(head, 2), -1);
-    EXPECT_EQ(AnswerLength(head, 3), 7);
 }
 
 } // namespace

@@ -29,7 +29,7 @@ protected:
         logic.Timer1Timer();
     }
 
-    PtyMainPort port;
+    ConsolePort port;
     FakeConsoleScreen screen;
     std::vector<std::string> sent;
     ConsoleLogic logic;

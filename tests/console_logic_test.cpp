@@ -34,7 +34,7 @@ protected:
     }
     std::string Memo(int i) const { return screen.memo[i]; }
 
-    PtyMainPort port;
+    ConsolePort port;
     FakeConsoleScreen screen;
     std::vector<std::vector<std::uint8_t>> sent;
     ConsoleLogic logic;

@@ -151,7 +151,7 @@ TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
     TimingConstants fast;
     fast.ReadTimeoutBaseMs = 300;
     SetTimingForTests(fast);
-    PtyMainPort port;
+    ConsolePort port;
     ScriptedPeer gateway(port.pty);
     gateway.Expect("11").Reply("22").Expect("06 01 04 00 64 00 04").Reply("00");
     gateway.Wait(20).Reply("01 04 08 41 20 00 00 40 48 00 00 5E 3A");
@@ -169,7 +169,7 @@ TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
 }
 
 TEST_F(ConsoleWindow, ANonNumericEditIsReportedAndNothingIsSent) {
-    PtyMainPort port;
+    ConsolePort port;
     window->Edit3->setText("1x");
     window->Button2->click();
     ASSERT_EQ(TheRecorder().messages.size(), 1u);
@@ -180,7 +180,7 @@ TEST_F(ConsoleWindow, ANonNumericEditIsReportedAndNothingIsSent) {
 }
 
 TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
-    PtyMainPort port;
+    ConsolePort port;
     window->MemoCheckBox->setChecked(false);
     port.pty.Send(Bytes("41 42 43"));
     EXPECT_TRUE(WaitUntil([&] { return window->Logic().CntByteInLine == 3; }));

@@ -61,18 +61,18 @@ public:
 
 // MainPort on the slave side of a pseudo-terminal for the test's lifetime;
 // the test plays the line on the master side.
-class PtyMainPort {
+class ConsolePort {
 public:
-    PtyMainPort() {
+    ConsolePort() {
         previous_ = MainPort;
         MainPort = new Rs232Port(pty.SlavePath(), 115200);
     }
-    ~PtyMainPort() {
+    ~ConsolePort() {
         delete MainPort;
         MainPort = previous_;
     }
-    PtyMainPort(const PtyMainPort&) = delete;
-    PtyMainPort& operator=(const PtyMainPort&) = delete;
+    ConsolePort(const ConsolePort&) = delete;
+    ConsolePort& operator=(const ConsolePort&) = delete;
 
     // Sends bytes towards the program and waits until the port has them all.
     void Deliver(const std::vector<std::uint8_t>& bytes) {
