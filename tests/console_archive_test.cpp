@@ -10,6 +10,7 @@
 #include "support/SimConsole.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -208,6 +209,7 @@ TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
               "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
     EXPECT_EQ(console.logic.ArhivStep, 7);
+    EXPECT_EQ(console.logic.ArhivStepReady, 0);
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
     EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
 }
@@ -267,6 +269,95 @@ TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {
     console.screen.edits[2] = "1";
     console.RunUntil([] { return false; }, 300);
     EXPECT_EQ(console.sent.size(), before);
+}
+
+// The readers driven step by step: each answer's data is put where the receive
+// loop leaves it and the reader is called as the loop would call it.
+class ArchiveSteps : public ::testing::Test {
+protected:
+    ArchiveSteps() {
+        SetExecutableDir(dir.Path());
+        logic.ArhivStep = 0;
+        logic.ArhivStepReady = 1;
+        screen.edits[0] = "33";
+    }
+    ~ArchiveSteps() override { SetExecutableDir(""); }
+
+    void Step(bool hour) { hour ? logic.ReadHourArhiv() : logic.ReadDayArhiv(); }
+    void Answer(const std::vector<std::uint8_t>& data, bool hour) {
+        std::memcpy(logic.RxBuf, data.data(), data.size());
+        logic.RxBuf[data.size()] = 0;
+        logic.ArhivStepReady = 1;
+        logic.AnswerReady = true;
+        Step(hour);
+    }
+    std::string Last() const { return sent.empty() ? "" : Hex(sent.back()); }
+
+    TempDir dir;
+    FakeConsoleScreen screen;
+    std::vector<std::vector<std::uint8_t>> sent;
+    ConsoleLogic logic{screen, [this](const std::uint8_t* b, std::int32_t n) { sent.emplace_back(b, b + n); },
+                       ','};
+};
+
+TEST_F(ArchiveSteps, OnlyTheDayReaderTakesTheDecodeStartFromEdit1WhenItStarts) {
+    for (bool hour : {false, true}) {
+        logic.ArhivStep = 0;
+        logic.ArhivStepReady = 1;
+        logic.ValueAddr = 4; // left by the identification request
+        Step(hour);
+        EXPECT_EQ(Last(), hour ? "06 01 06 03 E8 00 05" : "06 01 06 03 E8 00 01");
+        EXPECT_EQ(logic.ValueAddr, hour ? 4 : 33) << hour;
+        EXPECT_EQ(logic.ExpectedDataLen, 8);
+        EXPECT_TRUE(logic.WaitAnswer);
+        Answer(Bytes("03 E8"), hour);
+        EXPECT_EQ(Last(), "06 01 04 03 E9 00 01");
+        EXPECT_EQ(logic.ValueAddr, 33) << hour;
+    }
+}
+
+TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
+    const std::string shablon = sim::TemplateOfLength(250);
+    ASSERT_EQ(shablon.size(), 250u);
+    Step(false);
+    Answer(Bytes("03 E8"), false);
+    Answer(Bytes("00 FA"), false);
+    EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
+    EXPECT_EQ(logic.ArhivStep, 3);
+    Answer({shablon.begin(), shablon.end()}, false);
+    EXPECT_EQ(Last(), "06 01 06 03 E8 00 02"); // straight on to the first row
+    EXPECT_EQ(dir.Read("day.txt"), shablon + "\r\n");
+
+    // A 250-byte row likewise.
+    Answer(Bytes("03 E8"), false);
+    Answer(Bytes("00 FA"), false);
+    EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
+    EXPECT_EQ(logic.ArhivStep, 7);
+    Answer(std::vector<std::uint8_t>(250, 0x00), false);
+    EXPECT_EQ(Last(), "06 01 06 03 E8 00 02");
+    EXPECT_EQ(logic.RowLen, 250);
+    EXPECT_EQ(logic.ArhivRowCount, 1);
+}
+
+TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
+    Step(true);
+    Answer(Bytes("03 E8"), true);
+    Answer(Bytes("00 00"), true);
+    EXPECT_EQ(Last(), "06 01 04 03 EA 00 00");
+    EXPECT_EQ(logic.ExpectedDataLen, 0);
+    Answer({'D', 'A', 'T', 'E'}, true);
+    EXPECT_EQ(dir.Read("hour.txt"), "DATE\r\n");
+    EXPECT_EQ(Last(), "06 01 06 03 E8 00 06");
+
+    // The end leaves the reader ready, and a call then sends nothing.
+    Answer(Bytes("03 E8"), true);
+    Answer(Bytes("00 00"), true);
+    EXPECT_EQ(logic.ArhivStep, -1);
+    EXPECT_EQ(logic.ArhivStepReady, 1);
+    const std::size_t before = sent.size();
+    Step(true);
+    EXPECT_EQ(sent.size(), before);
+    EXPECT_EQ(screen.edit6, "0");
 }
 
 } // namespace
