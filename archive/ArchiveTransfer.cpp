@@ -102,9 +102,14 @@ void ConsoleLogic::AppendAnswerText() {
 }
 
 void ConsoleLogic::CopyChunkToRow() {
+    // The chunk's place in the row: its request moved ArhivOffset past it.
+    // After an answer that brought fewer bytes than asked the row has a gap;
+    // nothing after it is placed, so the formatter marks the missing columns
+    // instead of showing bytes of an earlier answer as this row's values.
+    if (RowLen != ArhivOffset - ExpectedDataLen) return;
     // The row length was checked against the row area; the bound holds even
     // for answers that differ from what was asked.
-    const std::int32_t count = std::min(ExpectedDataLen, RxRowAreaSize - RowLen);
+    const std::int32_t count = std::min({ExpectedDataLen, AnswerDataLen, RxRowAreaSize - RowLen});
     if (count <= 0) return;
     std::memcpy(RxBuf + RxRowArea + RowLen, RxBuf + RxAnswerArea, static_cast<size_t>(count));
     RowLen += count;

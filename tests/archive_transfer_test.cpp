@@ -287,6 +287,7 @@ protected:
     void Answer(const std::vector<std::uint8_t>& data, bool hour) {
         std::memcpy(logic.RxBuf, data.data(), data.size());
         logic.RxBuf[data.size()] = 0;
+        logic.AnswerDataLen = static_cast<std::int32_t>(data.size());
         logic.ArhivStepReady = 1;
         logic.AnswerReady = true;
         Step(hour);
@@ -314,6 +315,23 @@ TEST_F(ArchiveSteps, OnlyTheDayReaderTakesTheDecodeStartFromEdit1WhenItStarts) {
         EXPECT_EQ(Last(), "06 01 04 03 E9 00 01");
         EXPECT_EQ(logic.ValueAddr, 33) << hour;
     }
+}
+
+TEST_F(ArchiveSteps, AnAnswerShorterThanAskedNeverShowsOlderBytesAsValues) {
+    Step(false);                             // start command
+    Answer(Bytes("03 E8"), false);           // its echo: ask the template length
+    Answer(Bytes("00 07"), false);           // 7 bytes: 4 registers
+    Answer({'D', 'A', 'T', 'E', ' ', 'Q', '1', 0}, false);
+    Answer(Bytes("03 E8"), false);           // next row's echo
+    Answer(Bytes("00 07"), false);
+    Answer(Bytes("31 12 08 41 20 00 00 00"), false);
+    Answer(Bytes("03 E8"), false);
+    Answer(Bytes("00 07"), false);
+    Answer(Bytes("01 01 09"), false);        // 3 of the 8 bytes asked for
+    Answer(Bytes("03 E8"), false);
+    Answer(Bytes("00 00"), false);           // end of the archive
+    EXPECT_EQ(logic.ArhivStep, -1);
+    EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n01-01-2009 ? \r\n");
 }
 
 TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
