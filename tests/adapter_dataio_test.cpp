@@ -244,6 +244,58 @@ TEST_F(Exchange, SoftFailuresInTwoAttemptsAreSilentWhenTheThirdSucceeds) {
     EXPECT_EQ(Shown(), Msgs{});
 }
 
+// --- Purges ----------------------------------------------------------------------
+
+// A purge discards what the adapter has already sent. Each script queues a
+// stray byte right behind the answer that ends a step: where the port must
+// not be purged the program finds that byte still waiting; where it must be,
+// the byte is gone and the adapter answers afresh.
+TEST_F(Exchange, PurgesDiscardWaitingBytesOnlyWhereTheyShould) {
+    auto run = [&](ScriptedPeer& p, auto exchange) {
+        p.expectTimeoutMs = 3000;
+        p.Start();
+        const bool ok = exchange();
+        const std::string transcript = p.Finish();
+        EXPECT_EQ(p.Errors(), "");
+        return std::pair{ok, transcript};
+    };
+    {
+        SCOPED_TRACE("SetData: an error code after the header is retried at once");
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD").Expect("5A 50 01").Reply("01").Expect("81 58 00 04 03").Reply("07 DD");
+        p.Expect("B0 5A 50 01").Reply("01").Expect("81 58 00 04 03").Reply("00");
+        p.Expect("11 22 33").Reply("00 AA");
+        EXPECT_TRUE(run(p, SetThree).first);
+        EXPECT_EQ(MainPort->InQueue(), 1); // nor is a success followed by a purge
+        MainPort->Purge();
+    }
+    {
+        SCOPED_TRACE("GetData: an error code after the header is purged");
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 04").Reply("07 DD");
+        p.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 04").Reply("00");
+        p.Reply("01 02 03 04 00");
+        EXPECT_TRUE(run(p, [&] { return GetData(0x81, 0x58, 0, 4, buf); }).first);
+    }
+    {
+        SCOPED_TRACE("SendPacket: a non-zero status is retried at once");
+        ScriptedPeer p(pty);
+        p.Expect("11").Reply("22").Expect("11 22 33").Reply("05 22").Expect("11 11 22 33").Reply("00");
+        EXPECT_TRUE(run(p, [] { return SendPacketExchange(Three, 3); }).first);
+    }
+    {
+        SCOPED_TRACE("an unknown link mode stops without a purge");
+        AppOptions.LinkMode = 3;
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD AA").Expect("5A 50");
+        const auto [ok, transcript] = run(p, SetThree);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(transcript, "B0 (DD AA) 5A 50");
+        EXPECT_EQ(MainPort->InQueue(), 1);
+    }
+    EXPECT_EQ(Shown(), Msgs{});
+}
+
 // --- Attempts: hard failures ---------------------------------------------------
 
 TEST_F(Exchange, HardFailuresAreRetriedSilentlyAndReportedInTheThirdAttempt) {
