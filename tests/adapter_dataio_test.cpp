@@ -389,6 +389,54 @@ TEST_F(Exchange, PortFailureWithAllBytesCountedShowsTheSystemError) {
     EXPECT_EQ(Shown(), (Msgs{{SystemErrorText(EPERM), "ОШИБКА СИСТЕМЫ", Info}}));
 }
 
+// Two soft failures, then in attempt 3 the port starts refusing I/O while the
+// program waits for an answer: the write after that answer fails, and only
+// its step's own message is shown (no "(5)" report).
+TEST_F(Exchange, AWriteRefusedInTheThirdAttemptIsReportedByItsStep) {
+    TimingConstants patient = FastTiming();
+    patient.ReadTimeoutBaseMs = 3000; // the answer's read is surely under way when the port is gated
+    PtyMainPort reopened(pty, patient);
+    struct Case {
+        bool get;
+        std::vector<std::string> answers; // attempt 3: the program's bytes, each followed by an answer
+        RecordedMessage shown;
+    } cases[] = {
+        {false, {"B0", "DD"}, {"SetData:(1) Адаптер не принимает.", Link, Stop}},       // the marker
+        {true, {"B0", "08"}, {"GetData:(1) Адаптер не принимает.", Link, Stop}},        // the command
+        {false, {"B0", "DD", "5A 50 01", "01"}, {"SetData:(3) Адаптер не принимает.", Link, Info}}, // header
+        {true, {"B0", "DD", "5A 50 02", "01"}, {"GetData:(3) Адаптер не принимает.", Link, Info}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown.text);
+        TheRecorder().Clear();
+        MainPort->Gated = false;
+        std::string errors;
+        std::thread adapter([&] {
+            auto expect = [&](const std::string& hex) {
+                const std::string got = Hex(pty.Receive(static_cast<int>(Bytes(hex).size()), 2000));
+                if (got != hex) errors += "expected " + hex + ", got " + got + "\n";
+            };
+            for (int i = 0; i < 2; ++i) {
+                expect("B0");
+                pty.Send({0x07});
+            }
+            for (size_t i = 0; i + 1 < c.answers.size(); i += 2) {
+                expect(c.answers[i]);
+                if (i + 2 == c.answers.size()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the program is waiting now
+                    MainPort->Gated = true;
+                }
+                pty.Send(Bytes(c.answers[i + 1]));
+            }
+        });
+        EXPECT_FALSE(c.get ? GetData(0x81, 0x58, 0, 4, buf) : SetThree());
+        adapter.join();
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(Shown(), Msgs{c.shown});
+    }
+    MainPort->Gated = false;
+}
+
 // --- SendPacket -------------------------------------------------------------------
 
 TEST_F(Exchange, SendPacketSilenceAfterTheBlockIsTakenAtOnce) {
@@ -499,6 +547,7 @@ TEST_F(Exchange, WriteValueSendsTheLowBytesFirstAtTheMappedCell) {
     Run([&] { ok = WriteValue(0x01, 0x20, 2, 0x5678'1234, 2) && WriteValue(0xEF, 0x0C, 2, 0, 1); });
     EXPECT_TRUE(ok);
     EXPECT_FALSE(WriteValue(0xEF, 0x0C, 2, 0, 5)); // more bytes than a value holds: refused, nothing sent
+    EXPECT_TRUE(pty.Receive(-1, 50).empty());
 }
 
 TEST_F(Exchange, WriteDataKeepsTheCellAddress) {
