@@ -23,9 +23,11 @@ TfrmConfig* frmConfig = nullptr;
 TfrmConfig::TfrmConfig(QMdiArea* area) : QMdiSubWindow(area), settings_(*this) {
     setObjectName("frmConfig");
     setAttribute(Qt::WA_DeleteOnClose);
-    // A fixed border with a system menu and no minimise or maximise box.
+    // A fixed border with a system menu and no minimise or maximise box. The
+    // fixed-size hint keeps the area from offering resize cursors at the
+    // edges and a Size command in the system menu.
     setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QString::fromUtf8("Окончательная настройка"));
 
     auto* content = new QWidget;

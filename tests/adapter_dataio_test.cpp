@@ -244,6 +244,58 @@ TEST_F(Exchange, SoftFailuresInTwoAttemptsAreSilentWhenTheThirdSucceeds) {
     EXPECT_EQ(Shown(), Msgs{});
 }
 
+// --- Purges ----------------------------------------------------------------------
+
+// A purge discards what the adapter has already sent. Each script queues a
+// stray byte right behind the answer that ends a step: where the port must
+// not be purged the program finds that byte still waiting; where it must be,
+// the byte is gone and the adapter answers afresh.
+TEST_F(Exchange, PurgesDiscardWaitingBytesOnlyWhereTheyShould) {
+    auto run = [&](ScriptedPeer& p, auto exchange) {
+        p.expectTimeoutMs = 3000;
+        p.Start();
+        const bool ok = exchange();
+        const std::string transcript = p.Finish();
+        EXPECT_EQ(p.Errors(), "");
+        return std::pair{ok, transcript};
+    };
+    {
+        SCOPED_TRACE("SetData: an error code after the header is retried at once");
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD").Expect("5A 50 01").Reply("01").Expect("81 58 00 04 03").Reply("07 DD");
+        p.Expect("B0 5A 50 01").Reply("01").Expect("81 58 00 04 03").Reply("00");
+        p.Expect("11 22 33").Reply("00 AA");
+        EXPECT_TRUE(run(p, SetThree).first);
+        EXPECT_EQ(MainPort->InQueue(), 1); // nor is a success followed by a purge
+        MainPort->Purge();
+    }
+    {
+        SCOPED_TRACE("GetData: an error code after the header is purged");
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 04").Reply("07 DD");
+        p.Expect("B0").Reply("DD").Expect("5A 50 02").Reply("01").Expect("81 58 00 00 04").Reply("00");
+        p.Reply("01 02 03 04 00");
+        EXPECT_TRUE(run(p, [&] { return GetData(0x81, 0x58, 0, 4, buf); }).first);
+    }
+    {
+        SCOPED_TRACE("SendPacket: a non-zero status is retried at once");
+        ScriptedPeer p(pty);
+        p.Expect("11").Reply("22").Expect("11 22 33").Reply("05 22").Expect("11 11 22 33").Reply("00");
+        EXPECT_TRUE(run(p, [] { return SendPacketExchange(Three, 3); }).first);
+    }
+    {
+        SCOPED_TRACE("an unknown link mode stops without a purge");
+        AppOptions.LinkMode = 3;
+        ScriptedPeer p(pty);
+        p.Expect("B0").Reply("DD AA").Expect("5A 50");
+        const auto [ok, transcript] = run(p, SetThree);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(transcript, "B0 (DD AA) 5A 50");
+        EXPECT_EQ(MainPort->InQueue(), 1);
+    }
+    EXPECT_EQ(Shown(), Msgs{});
+}
+
 // --- Attempts: hard failures ---------------------------------------------------
 
 TEST_F(Exchange, HardFailuresAreRetriedSilentlyAndReportedInTheThirdAttempt) {
@@ -335,6 +387,56 @@ TEST_F(Exchange, PortFailureWithAllBytesCountedShowsTheSystemError) {
     adapter.join();
     EXPECT_FALSE(ok);
     EXPECT_EQ(Shown(), (Msgs{{SystemErrorText(EPERM), "ОШИБКА СИСТЕМЫ", Info}}));
+}
+
+// Two soft failures, then in attempt 3 the port starts refusing I/O while the
+// program waits for an answer: the write after that answer fails, and only
+// its step's own message is shown (no "(5)" report).
+TEST_F(Exchange, AWriteRefusedInTheThirdAttemptIsReportedByItsStep) {
+    TimingConstants patient = FastTiming();
+    patient.ReadTimeoutBaseMs = 3000; // the answer's read is surely under way when the port is gated
+    PtyMainPort reopened(pty, patient);
+    struct Case {
+        bool get;
+        std::vector<std::string> answers; // attempt 3: the program's bytes, each followed by an answer
+        RecordedMessage shown;
+    } cases[] = {
+        {false, {"B0", "DD"}, {"SetData:(1) Адаптер не принимает.", Link, Stop}},       // the marker
+        {true, {"B0", "08"}, {"GetData:(1) Адаптер не принимает.", Link, Stop}},        // the command
+        {false, {"B0", "DD", "5A 50 01", "01"}, {"SetData:(3) Адаптер не принимает.", Link, Info}}, // header
+        {true, {"B0", "DD", "5A 50 02", "01"}, {"GetData:(3) Адаптер не принимает.", Link, Info}},
+        {false, {"B0", "DD", "5A 50 01", "01", "81 58 00 04 03", "00"}, // the data
+         {"SetData:(6) Адаптер не принимает.", Link, Stop}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown.text);
+        TheRecorder().Clear();
+        MainPort->Gated = false;
+        std::string errors;
+        std::thread adapter([&] {
+            auto expect = [&](const std::string& hex) {
+                const std::string got = Hex(pty.Receive(static_cast<int>(Bytes(hex).size()), 2000));
+                if (got != hex) errors += "expected " + hex + ", got " + got + "\n";
+            };
+            for (int i = 0; i < 2; ++i) {
+                expect("B0");
+                pty.Send({0x07});
+            }
+            for (size_t i = 0; i + 1 < c.answers.size(); i += 2) {
+                expect(c.answers[i]);
+                if (i + 2 == c.answers.size()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the program is waiting now
+                    MainPort->Gated = true;
+                }
+                pty.Send(Bytes(c.answers[i + 1]));
+            }
+        });
+        EXPECT_FALSE(c.get ? GetData(0x81, 0x58, 0, 4, buf) : SetThree());
+        adapter.join();
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(Shown(), Msgs{c.shown});
+    }
+    MainPort->Gated = false;
 }
 
 // --- SendPacket -------------------------------------------------------------------
@@ -447,6 +549,7 @@ TEST_F(Exchange, WriteValueSendsTheLowBytesFirstAtTheMappedCell) {
     Run([&] { ok = WriteValue(0x01, 0x20, 2, 0x5678'1234, 2) && WriteValue(0xEF, 0x0C, 2, 0, 1); });
     EXPECT_TRUE(ok);
     EXPECT_FALSE(WriteValue(0xEF, 0x0C, 2, 0, 5)); // more bytes than a value holds: refused, nothing sent
+    EXPECT_TRUE(pty.Receive(-1, 50).empty());
 }
 
 TEST_F(Exchange, WriteDataKeepsTheCellAddress) {

@@ -22,6 +22,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -74,6 +76,15 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w->windowFlags() & Qt::WindowSystemMenuHint);
+    // A fixed border: no resize cursor at an edge, no Size command.
+    const QPointF edge(w->width() - 2, w->height() / 2);
+    QMouseEvent hover(QEvent::MouseMove, edge, w->mapToGlobal(edge), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &hover);
+    EXPECT_NE(w->cursor().shape(), Qt::SizeHorCursor);
+    int sizeCommands = 0;
+    for (QAction* a : w->systemMenu()->actions())
+        sizeCommands += a->text() == "&Size" && a->isVisible();
+    EXPECT_EQ(sizeCommands, 0);
 
     struct Named {
         const char* name;
