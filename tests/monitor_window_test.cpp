@@ -262,6 +262,23 @@ TEST_F(Monitor, ClosingTheMainWindowEndsTheLoopFirst) {
     EXPECT_TRUE(again.Ok);
 }
 
+TEST_F(Monitor, WindowDestroyedWhileItsLoopRunsEndsTheLoop) {
+    bool destroyed = false;
+    RunMonitor(Steps({
+        Send(com2, "23 23 01 02 00 00 00 AA"),
+        LinesShown(1),
+        [&](TViewPacket& w) {
+            delete &w;
+            destroyed = true;
+            return true;
+        },
+    }));
+    // The menu command has returned without touching the freed window.
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(window);
+    EXPECT_EQ(ViewPacket, nullptr);
+}
+
 TEST_F(Monitor, FollowsMainPortWhenTheSettingsDialogReplacesIt) {
     RunMonitor(Steps({
         Send(com2, "23 23 01 02 00 00 00 A1"),
