@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSocketNotifier>
@@ -84,6 +85,9 @@ TViewPacket::TViewPacket(QWidget* parent) : QMdiSubWindow(parent) {
 }
 
 TViewPacket::~TViewPacket() {
+    // Destroyed while its loop runs (not through close): end the loop, which
+    // then returns without touching the window.
+    if (loop_) loop_->quit();
     Unwatch();
     if (ViewPacket == this) ViewPacket = nullptr;
 }
@@ -92,9 +96,11 @@ void TViewPacket::ReceiveLoop() {
     if (loop_) return; // one loop per window
     QEventLoop loop;
     loop_ = &loop;
+    const QPointer<TViewPacket> self(this);
     framer_.Start(TickCount);
     if (!Closing) Pass(false);
     if (!Closing) loop.exec();
+    if (!self) return;
     loop_ = nullptr;
     Unwatch();
     ShowPending();

@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 namespace {
@@ -198,6 +199,21 @@ TEST_F(OptionsDialog, OkWritesTheFileBesideTheExecutableAndReopensThePort) {
     EXPECT_EQ(dlg->Edit3->text(), "0x0C");
     EXPECT_EQ(dlg->Edit5->text(), U("ATDP Ж"));
     EXPECT_EQ(dlg->RadioGroup2->ItemIndex(), 1);
+}
+
+TEST_F(OptionsDialog, OkReopensThePortAlsoWhenNothingChanged) {
+    // A byte waiting on the line: a freshly opened port starts empty.
+    com2.Send({0x55});
+    pollfd pfd{MainPort->Handle, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 2000), 1);
+    ASSERT_EQ(MainPort->InQueue(), 1);
+    dlg->Button1->click();
+    Settle();
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_EQ(OptionsDlg, nullptr);
+    ASSERT_TRUE(MainPort->Ok);
+    EXPECT_EQ(DeviceOf(MainPort->Handle), DeviceOf(com2.SlavePath()));
+    EXPECT_EQ(MainPort->InQueue(), 0);
 }
 
 TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {

@@ -154,6 +154,9 @@ TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
             EXPECT_TRUE(QFontInfo(w.RichEdit->font()).fixedPitch());
             return w.Looping();
         },
+        // Send just before a tick is due: only a timer restarted by the batch
+        // makes the silence last three full ticks from here.
+        [](TViewPacket& w) { return w.Timer1->remainingTime() <= 10; },
         [&](TViewPacket&) {
             com2.Send(Bytes("41 42 23 23 01 02 00 00 00 AA 23 23 01 02 00 01 00 AA 23 23 01 02 00 00 00"));
             sinceLastByte.start();
@@ -193,8 +196,9 @@ TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
     EXPECT_EQ(lines[4].text, "PART : 05 06 03 00 ");
     EXPECT_EQ(lines[4].color, Blue);
     EXPECT_EQ(lines[5].text, "PART : ");
-    // More than two 50 ms ticks of silence, and not much more.
-    EXPECT_GE(silenceMs, 100);
+    // Three whole 50 ms ticks after the batch (a timer left running would end
+    // it after little more than two), and not much more.
+    EXPECT_GE(silenceMs, 140);
     EXPECT_LT(silenceMs, 1000);
 
     // Closed: the loop has returned, the window goes once the handler returned.
@@ -260,6 +264,23 @@ TEST_F(Monitor, ClosingTheMainWindowEndsTheLoopFirst) {
     EXPECT_EQ(MainPort, nullptr);
     Rs232Port again(2, 115200);
     EXPECT_TRUE(again.Ok);
+}
+
+TEST_F(Monitor, WindowDestroyedWhileItsLoopRunsEndsTheLoop) {
+    bool destroyed = false;
+    RunMonitor(Steps({
+        Send(com2, "23 23 01 02 00 00 00 AA"),
+        LinesShown(1),
+        [&](TViewPacket& w) {
+            delete &w;
+            destroyed = true;
+            return true;
+        },
+    }));
+    // The menu command has returned without touching the freed window.
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(window);
+    EXPECT_EQ(ViewPacket, nullptr);
 }
 
 TEST_F(Monitor, FollowsMainPortWhenTheSettingsDialogReplacesIt) {
