@@ -133,13 +133,25 @@ std::string FormatOptions(const TAppOptions& o) {
 
 bool SaveOptions(const std::string& path, const TAppOptions& o) {
     const std::string bytes = FormatOptions(o);
+    auto writeAll = [&bytes](std::FILE* f) {
+        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        ok = (std::fflush(f) == 0) && ok;
+        return (std::fclose(f) == 0) && ok;
+    };
     const std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (std::FILE* f = std::fopen(temp.c_str(), "wb")) {
+        bool ok = writeAll(f);
+        if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+        if (!ok) unlink(temp.c_str());
+        return ok;
+    }
+    // A folder that takes no new file but holds a writable OPTIONS.INI: write
+    // the file in place, as a plain overwrite would.
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
     if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    if (ftruncate(fileno(f), 0) != 0) {
+        std::fclose(f);
+        return false;
+    }
+    return writeAll(f);
 }

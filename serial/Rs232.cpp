@@ -73,11 +73,15 @@ void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     // A pseudo-terminal can hold bytes from an earlier run.
     tcflush(Handle, TCIOFLUSH);
 
-    if (int error = ReadLineSettings(Handle); error != 0) {
-        Fail(error);
-        return;
-    }
-    if (int error = ApplyLineSettings(Handle, baudRate); error != 0) {
+    // A device that refuses its settings is closed again: a port whose
+    // opening failed is unusable, and it must not keep others out.
+    int error = ReadLineSettings(Handle);
+    if (error == 0) error = ApplyLineSettings(Handle, baudRate);
+    if (error != 0) {
+        ioctl(Handle, TIOCNXCL);
+        close(Handle);
+        Handle = -1;
+        locked_ = false;
         Fail(error);
         return;
     }

@@ -2,7 +2,11 @@
 #include "app/Options.h"
 #include "support/Pty.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -159,6 +163,31 @@ TEST(OptionsFile, SaveReplacesAnOlderFileWhole) {
     dir.Write("OPTIONS.INI", std::string(500, 'x'));
     ASSERT_TRUE(SaveOptions(dir.File("OPTIONS.INI"), TAppOptions{}));
     EXPECT_EQ(dir.Read("OPTIONS.INI"), FormatOptions(TAppOptions{}));
+}
+
+// Sets or clears the immutable flag of a directory: no new entry can be made
+// in it, even by root, while its files stay writable.
+bool SetImmutable(const std::string& dir, bool on) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return ok;
+}
+
+TEST(OptionsFile, AFolderThatTakesNoNewFileStillGetsItsFileRewritten) {
+    TempDir dir;
+    dir.Write("OPTIONS.INI", std::string(300, 'x'));
+    if (!SetImmutable(dir.Path(), true)) GTEST_SKIP() << "the file system has no immutable flag";
+    TAppOptions o;
+    o.PortNumber = 9;
+    const bool saved = SaveOptions(dir.File("OPTIONS.INI"), o);
+    SetImmutable(dir.Path(), false);
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(dir.Read("OPTIONS.INI"), FormatOptions(o));
 }
 
 } // namespace

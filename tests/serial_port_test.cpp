@@ -73,10 +73,20 @@ TEST_F(SerialPort, SpeedsOffTheStandardTableAreSet) {
     EXPECT_EQ(ReadLineSpeed(odd.Handle), 16800);
 }
 
-TEST_F(SerialPort, BaudRateZeroFailsWithSystemError) {
+TEST_F(SerialPort, RefusedSettingsLeaveAnUnusablePortThatHoldsNothing) {
     Rs232Port port(pty.SlavePath(), 0);
     EXPECT_FALSE(port.Ok);
     EXPECT_EQ(port.LastError, EINVAL);
+    EXPECT_EQ(port.Handle, -1);
+    pty.Send({1, 2});
+    EXPECT_EQ(port.InQueue(), 0);
+    std::uint8_t b = 0;
+    std::uint32_t got = 9;
+    port.ReadBlock(&b, 1, got);
+    EXPECT_FALSE(port.Ok);
+    EXPECT_EQ(got, 0u);
+    Rs232Port other(pty.SlavePath(), 9600); // the failed port keeps nobody out
+    EXPECT_TRUE(other.Ok);
 }
 
 TEST_F(SerialPort, ReadReturnsAsSoonAsTheWantedBytesArrive) {
