@@ -1,6 +1,9 @@
 // The main window headless: caption, menu tree, the port opened at creation
 // and closed at destruction, one system error for a port that cannot open.
 #include "app/MainForm.h"
+#include "app/OptionsDlg.h"
+#include "console/Uviewrs232.h"
+#include "gateway/Config.h"
 #include "app/Options.h"
 #include "serial/Paths.h"
 #include "serial/Rs232.h"
@@ -8,6 +11,12 @@
 #include "support/Recorder.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -90,6 +99,44 @@ TEST_F(MainWindow, PortThatCannotOpenIsReportedOnceBeforeTheWindowShows) {
     ASSERT_NE(MainPort, nullptr);
     EXPECT_FALSE(MainPort->Ok); // stays in place, unusable, until the settings replace it
     EXPECT_EQ(form.windowTitle(), Text("Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2"));
+}
+
+// Each child command makes one window, brings it forward while it exists,
+// and makes a fresh one after it was closed.
+template <class T>
+void CheckCreateOrRaise(TMainForm& form, QAction* command, T*& global, const char* editName) {
+    ASSERT_EQ(global, nullptr);
+    command->trigger();
+    QPointer<T> first = global;
+    ASSERT_TRUE(first);
+    auto* edit = first->template findChild<QLineEdit*>(editName);
+    ASSERT_NE(edit, nullptr);
+    edit->setText("changed");
+    command->trigger();
+    EXPECT_EQ(global, first.data());
+    EXPECT_EQ(form.MdiArea()->activeSubWindow(), first.data());
+    EXPECT_EQ(form.MdiArea()->subWindowList().count(first.data()), 1);
+
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(global, nullptr);
+    EXPECT_TRUE(first.isNull());
+    command->trigger();
+    ASSERT_NE(global, nullptr);
+    EXPECT_NE(global->template findChild<QLineEdit*>(editName)->text(), "changed");
+    global->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_F(MainWindow, ChildCommandsCreateOnceRaiseAfterAndStartFreshWhenClosed) {
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    TMainForm form;
+    form.show();
+    CheckCreateOrRaise(form, form.Options1, OptionsDlg, "Edit1");
+    CheckCreateOrRaise(form, form.mnuConfig, frmConfig, "EditAddress");
+    CheckCreateOrRaise(form, form.RS2321, ViewRS232, "Edit3");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 
 } // namespace
