@@ -7,7 +7,6 @@
 void RunHandler(const std::function<void()>& handler);
 
 // Wraps a handler for connect(): Guard([this] { ReadClick(); }).
-template <class F>
-auto Guard(F handler) {
+template <class F> auto Guard(F handler) {
     return [handler]() { RunHandler(handler); };
 }

@@ -60,7 +60,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
 TMainForm::~TMainForm() {
     // Child windows go first: none of them may outlive the port they use.
-    for (QMdiSubWindow* child : mdiArea_->subWindowList()) delete child;
+    for (QMdiSubWindow* child : mdiArea_->subWindowList())
+        delete child;
     delete MainPort;
     MainPort = nullptr;
     if (MainForm == this) MainForm = nullptr;
@@ -73,11 +74,17 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TMainForm::Options1Click() { CreateOrRaise(MdiArea(), OptionsDlg); }
+void TMainForm::Options1Click() {
+    CreateOrRaise(MdiArea(), OptionsDlg);
+}
 
-void TMainForm::mnuConfigClick() { CreateOrRaise(MdiArea(), frmConfig); }
+void TMainForm::mnuConfigClick() {
+    CreateOrRaise(MdiArea(), frmConfig);
+}
 
-void TMainForm::RS2321Click() { CreateOrRaise(MdiArea(), ViewRS232); }
+void TMainForm::RS2321Click() {
+    CreateOrRaise(MdiArea(), ViewRS232);
+}
 
 void TMainForm::mnuTestPacketClick() {
     if (ViewPacket) {

@@ -6,8 +6,7 @@
 #include <QMdiSubWindow>
 
 // T is a QMdiSubWindow whose close event clears `global` and frees the window.
-template <class T>
-T* CreateOrRaise(QMdiArea* area, T*& global) {
+template <class T> T* CreateOrRaise(QMdiArea* area, T*& global) {
     if (!global) {
         T* window = new T(area);
         // A sub-window made with the area as its parent is already added.

@@ -7,9 +7,13 @@ namespace {
 MessagePresenter* presenter = nullptr;
 }
 
-void SetMessagePresenter(MessagePresenter* p) { presenter = p; }
+void SetMessagePresenter(MessagePresenter* p) {
+    presenter = p;
+}
 
-MessagePresenter* CurrentMessagePresenter() { return presenter; }
+MessagePresenter* CurrentMessagePresenter() {
+    return presenter;
+}
 
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
     if (presenter) presenter->Show(text, caption, icon);
@@ -23,4 +27,6 @@ std::string SystemErrorText(int code) {
     return text;
 }
 
-void ShowSystemError(int code) { ShowMessage(SystemErrorText(code), "ОШИБКА СИСТЕМЫ", MessageIcon::Information); }
+void ShowSystemError(int code) {
+    ShowMessage(SystemErrorText(code), "ОШИБКА СИСТЕМЫ", MessageIcon::Information);
+}

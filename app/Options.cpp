@@ -34,7 +34,8 @@ bool ReadLine(std::FILE* f, int limit, std::string& line, bool& cut) {
         if (static_cast<int>(line.size()) + 1 == limit && c != '\n') {
             // No room left for anything but the line end: skip the rest.
             cut = true;
-            while (c != EOF && c != '\n') c = std::fgetc(f);
+            while (c != EOF && c != '\n')
+                c = std::fgetc(f);
             break;
         }
         line.push_back(static_cast<char>(c));
@@ -46,7 +47,8 @@ bool ReadLine(std::FILE* f, int limit, std::string& line, bool& cut) {
 // atoi: leading white space, optional sign, digits up to the first non-digit.
 long long AtoiLike(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+        ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     long long v = 0;
@@ -73,7 +75,7 @@ bool LoadOptions(const std::string& path, TAppOptions& o) {
         bool multipleOf2400;
     };
     const NumberLine before[] = {
-        {&o.PortNumber, 1, 99, false}, {&o.BaudRate, 0, 0, true},   {&o.LinkMode, 1, 2, false},
+        {&o.PortNumber, 1, 99, false},  {&o.BaudRate, 0, 0, true},         {&o.LinkMode, 1, 2, false},
         {&o.I2cAddress, 1, 127, false}, {&o.ZepLanAddress, 0, 255, false}, {&o.Reserved6, 1, 2, false},
         {&o.Reserved7, 1, 3, false},
     };

@@ -4,16 +4,16 @@
 #include <string>
 
 struct TAppOptions {
-    int PortNumber = 2;          // COMn, 1..99
-    int BaudRate = 115200;       // any whole multiple of 2400
-    int LinkMode = 0;            // 1 = I2C, 2 = ZEP-LAN, 0 = no choice made
-    int I2cAddress = 12;         // 1..127
-    int ZepLanAddress = 1;       // 0..255, 0 = broadcasting
-    int Reserved6 = 1;           // 1..2, only loaded and saved
-    int Reserved7 = 1;           // 1..3, only loaded and saved
+    int PortNumber = 2;                    // COMn, 1..99
+    int BaudRate = 115200;                 // any whole multiple of 2400
+    int LinkMode = 0;                      // 1 = I2C, 2 = ZEP-LAN, 0 = no choice made
+    int I2cAddress = 12;                   // 1..127
+    int ZepLanAddress = 1;                 // 0..255, 0 = broadcasting
+    int Reserved6 = 1;                     // 1..2, only loaded and saved
+    int Reserved7 = 1;                     // 1..3, only loaded and saved
     std::string ModemInitString = "ATZ\n"; // CP1251, carries its own "\n"
-    int DialMode = 1;            // 1 = pulse, 2 = tone
-    int ConnectWaitSeconds = 60; // 1..200
+    int DialMode = 1;                      // 1 = pulse, 2 = tone
+    int ConnectWaitSeconds = 60;           // 1..200
 };
 
 extern TAppOptions AppOptions;

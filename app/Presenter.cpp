@@ -11,9 +11,15 @@ void QtMessagePresenter::Show(const std::string& text, const std::string& captio
     box.setWindowTitle(FromUtf8(caption));
     box.setText(FromUtf8(text));
     switch (icon) {
-    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MessageIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

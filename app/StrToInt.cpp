@@ -5,7 +5,8 @@
 
 bool TryStrToInt(const std::string& text, int& value) {
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     if (i == text.size()) return false;
 
     auto hexDigit = [](char c) -> int {

@@ -8,4 +8,6 @@ QString FromCp1251(std::string_view bytes);
 std::string ToCp1251(const QString& text);
 
 // UTF-8 (the source's and the messages' encoding) to QString.
-inline QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+inline QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}

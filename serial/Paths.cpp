@@ -7,7 +7,7 @@
 namespace {
 bool overridden = false;
 std::string overrideDir;
-}
+} // namespace
 
 std::string ExecutableDir() {
     if (overridden) return overrideDir;

@@ -41,9 +41,13 @@ std::string Rs232Port::DevicePathFor(int portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-Rs232Port::Rs232Port(int portNumber, int baudRate) { Open(DevicePathFor(portNumber), baudRate); }
+Rs232Port::Rs232Port(int portNumber, int baudRate) {
+    Open(DevicePathFor(portNumber), baudRate);
+}
 
-Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) { Open(devicePath, baudRate); }
+Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) {
+    Open(devicePath, baudRate);
+}
 
 bool Rs232Port::Fail(int error) {
     Ok = false;
@@ -117,7 +121,9 @@ bool Rs232Port::WaitFor(short events, long long deadlineMs) {
     for (;;) {
         long long left = deadlineMs - NowMs();
         if (left < 0) left = 0;
-        struct pollfd pfd {Handle, events, 0};
+        struct pollfd pfd {
+            Handle, events, 0
+        };
         int n = poll(&pfd, 1, static_cast<int>(left));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Fail(errno);

@@ -5,6 +5,10 @@ namespace {
 TimingConstants current;
 }
 
-const TimingConstants& Timing() { return current; }
+const TimingConstants& Timing() {
+    return current;
+}
 
-void SetTimingForTests(const TimingConstants& constants) { current = constants; }
+void SetTimingForTests(const TimingConstants& constants) {
+    current = constants;
+}

@@ -3,18 +3,18 @@
 #pragma once
 
 struct TimingConstants {
-    int ReadTimeoutBaseMs = 5000;       // total read time-out: base ...
+    int ReadTimeoutBaseMs = 5000;           // total read time-out: base ...
     int ConnectedReadTimeoutBaseMs = 60000; // ... or this while Connected is set
-    int ReadTimeoutPerByteMs = 10;      // ... plus this per wanted byte
-    int WriteTimeoutPerByteMs = 10;     // one single-byte write: this plus the base
-    int PurgePauseMs = 500;             // Purge waits this long before discarding
-    int ClosePauseMs = 10;              // pause between dropping DTR/RTS and closing
-    int FinishWritePauseMs = 2000;      // gateway applies its new settings meanwhile
-    int WaitWindowPaintMs = 500;        // longest wait for a new wait window's first paint
-    int ConsoleTickMs = 100;            // the console's receive loop (Timer1)
-    int IdentificationPollMs = 1000;    // the console's identification polling (TimerQueryConf)
-    int MonitorTickMs = 50;             // the packet monitor's tick; silence is counted in ticks
-    int MonitorShowBatchMs = 40;        // packet lines closer together than this are drawn as one batch
+    int ReadTimeoutPerByteMs = 10;          // ... plus this per wanted byte
+    int WriteTimeoutPerByteMs = 10;         // one single-byte write: this plus the base
+    int PurgePauseMs = 500;                 // Purge waits this long before discarding
+    int ClosePauseMs = 10;                  // pause between dropping DTR/RTS and closing
+    int FinishWritePauseMs = 2000;          // gateway applies its new settings meanwhile
+    int WaitWindowPaintMs = 500;            // longest wait for a new wait window's first paint
+    int ConsoleTickMs = 100;                // the console's receive loop (Timer1)
+    int IdentificationPollMs = 1000;        // the console's identification polling (TimerQueryConf)
+    int MonitorTickMs = 50;                 // the packet monitor's tick; silence is counted in ticks
+    int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
 };
 
 // The constants in force.

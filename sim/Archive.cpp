@@ -8,21 +8,20 @@
 namespace sim {
 namespace {
 
-const char* const DurationKeywords[] = {"TNORM",   "TNORM2",   "TNORM3",   "TMIN",    "TMIN2",   "TMIN3",
-                                        "TMAX",    "TMAX2",    "TMAX3",    "TDELTAT", "TDELTAT2", "TDELTAT3",
-                                        "TSUHOST", "TAVARIA",  "TAVARIA2", "TNKP"};
+const char* const DurationKeywords[] = {"TNORM",   "TNORM2",  "TNORM3",   "TMIN",    "TMIN2",    "TMIN3",
+                                        "TMAX",    "TMAX2",   "TMAX3",    "TDELTAT", "TDELTAT2", "TDELTAT3",
+                                        "TSUHOST", "TAVARIA", "TAVARIA2", "TNKP"};
 const char* const ByteKeywords[] = {"ERRORCODE", "ERRORCODE2", "ERRORCODE3", "MODES"};
 const char* const Count24Keywords[] = {"sTNORM", "sTNORM2", "sTNORM3"};
 const char* const FloatKeywords[] = {
-    "Q1",   "Q2",   "Q3",   "Q11",  "Q21",  "Q31",  "Q12",  "Q22",  "Q32",  "M1",   "M2",   "M3",   "M4",
-    "M5",   "M6",   "M11",  "M21",  "M31",  "M41",  "M51",  "M61",  "M12",  "M22",  "M32",  "M42",  "M52",
-    "M62",  "T1",   "T2",   "T3",   "T4",   "T5",   "T6",   "T7",   "P1",   "P2",   "P3",   "P4",   "P5",
-    "P6",   "uM1",  "uM2",  "uM3",  "pM1",  "pM2",  "pM3",  "sQ1",  "sQ2",  "sQ3",  "sQ11", "sQ21", "sQ31",
-    "sQ12", "sQ22", "sQ32", "sM1",  "sM2",  "sM3",  "sM4",  "sM5",  "sM6",  "sM11", "sM21", "sM31", "sM41",
+    "Q1",   "Q2",   "Q3",   "Q11",  "Q21",  "Q31",  "Q12",  "Q22", "Q32", "M1",   "M2",   "M3",   "M4",
+    "M5",   "M6",   "M11",  "M21",  "M31",  "M41",  "M51",  "M61", "M12", "M22",  "M32",  "M42",  "M52",
+    "M62",  "T1",   "T2",   "T3",   "T4",   "T5",   "T6",   "T7",  "P1",  "P2",   "P3",   "P4",   "P5",
+    "P6",   "uM1",  "uM2",  "uM3",  "pM1",  "pM2",  "pM3",  "sQ1", "sQ2", "sQ3",  "sQ11", "sQ21", "sQ31",
+    "sQ12", "sQ22", "sQ32", "sM1",  "sM2",  "sM3",  "sM4",  "sM5", "sM6", "sM11", "sM21", "sM31", "sM41",
     "sM51", "sM61", "sM12", "sM22", "sM32", "sM42", "sM52", "sM62"};
 
-template <std::size_t N>
-bool In(const char* const (&table)[N], const std::string& word) {
+template <std::size_t N> bool In(const char* const (&table)[N], const std::string& word) {
     for (const char* k : table)
         if (word == k) return true;
     return false;
@@ -53,7 +52,9 @@ std::uint32_t Counter(double value, std::uint32_t max) {
     return r >= max ? max : static_cast<std::uint32_t>(r);
 }
 
-bool IsLeap(int year) { return year % 4 == 0; } // years 2000..2099
+bool IsLeap(int year) {
+    return year % 4 == 0;
+} // years 2000..2099
 
 int DaysIn(int month, int year) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -77,7 +78,8 @@ ArchiveRecord Dated(ArchiveKind kind, int i) {
     r.Month = 1;
     r.Year = 24;
     int days = kind == ArchiveKind::Day ? i : i / 24;
-    for (int d = 0; d < days; ++d) NextDay(r);
+    for (int d = 0; d < days; ++d)
+        NextDay(r);
     r.Hour = kind == ArchiveKind::Day ? 0 : i % 24;
     return r;
 }
@@ -86,15 +88,21 @@ ArchiveRecord Dated(ArchiveKind kind, int i) {
 
 const char* const DefaultDayTemplate =
     "DATE TIME TNORM TMIN TMAX TDELTAT TSUHOST TAVARIA sTNORM Q1 M1 M2 T1 T2 P1 P2 ERRORCODE MODES";
-const char* const DefaultHourTemplate = "DATE HOUR TNORM TMIN TMAX TDELTAT TAVARIA Q1 M1 M2 T1 T2 P1 P2 ERRORCODE";
+const char* const DefaultHourTemplate =
+    "DATE HOUR TNORM TMIN TMAX TDELTAT TAVARIA Q1 M1 M2 T1 T2 P1 P2 ERRORCODE";
 
 int ColumnWidth(int kind) {
     switch (kind) {
-    case KindDate: return 3;
-    case KindMinutes16: return 2;
-    case KindFloat: return 4;
-    case KindCount24: return 3;
-    default: return 1;
+    case KindDate:
+        return 3;
+    case KindMinutes16:
+        return 2;
+    case KindFloat:
+        return 4;
+    case KindCount24:
+        return 3;
+    default:
+        return 1;
     }
 }
 
@@ -109,13 +117,15 @@ int KeywordKind(const std::string& keyword, ArchiveKind archive) {
 
 std::vector<int> TemplateColumnKinds(const std::string& templateText, ArchiveKind archive) {
     std::vector<int> kinds;
-    for (const auto& t : Tokens(templateText)) kinds.push_back(KeywordKind(t, archive));
+    for (const auto& t : Tokens(templateText))
+        kinds.push_back(KeywordKind(t, archive));
     return kinds;
 }
 
 int TemplateRowWidth(const std::string& templateText, ArchiveKind archive) {
     int width = 0;
-    for (int k : TemplateColumnKinds(templateText, archive)) width += ColumnWidth(k);
+    for (int k : TemplateColumnKinds(templateText, archive))
+        width += ColumnWidth(k);
     return width;
 }
 
@@ -131,9 +141,13 @@ std::vector<std::uint8_t> EncodeArchiveRow(const std::string& templateText, Arch
             row.push_back(Bcd(record.Month));
             row.push_back(Bcd(record.Year % 100));
             break;
-        case KindHour: row.push_back(Bcd(record.Hour)); break;
+        case KindHour:
+            row.push_back(Bcd(record.Hour));
+            break;
         case KindMinutes8:
-        case KindByte: row.push_back(static_cast<std::uint8_t>(Counter(value, 0xFF))); break;
+        case KindByte:
+            row.push_back(static_cast<std::uint8_t>(Counter(value, 0xFF)));
+            break;
         case KindMinutes16: {
             std::uint32_t v = Counter(value, 0xFFFF);
             row.push_back(static_cast<std::uint8_t>(v & 0xFF));
@@ -151,7 +165,8 @@ std::vector<std::uint8_t> EncodeArchiveRow(const std::string& templateText, Arch
             float f = static_cast<float>(value);
             std::uint32_t bits;
             std::memcpy(&bits, &f, sizeof bits);
-            for (int shift = 24; shift >= 0; shift -= 8) row.push_back(static_cast<std::uint8_t>(bits >> shift));
+            for (int shift = 24; shift >= 0; shift -= 8)
+                row.push_back(static_cast<std::uint8_t>(bits >> shift));
             break;
         }
         }
@@ -162,7 +177,8 @@ std::vector<std::uint8_t> EncodeArchiveRow(const std::string& templateText, Arch
 std::vector<std::vector<std::uint8_t>> ArchiveRowBytes(const ArchiveData& data, ArchiveKind archive) {
     std::vector<std::vector<std::uint8_t>> rows;
     rows.reserve(data.Records.size());
-    for (const auto& r : data.Records) rows.push_back(EncodeArchiveRow(data.Template, archive, r));
+    for (const auto& r : data.Records)
+        rows.push_back(EncodeArchiveRow(data.Template, archive, r));
     return rows;
 }
 
@@ -242,8 +258,10 @@ std::string TemplateOfLength(int bytes) {
         out += ' ';
         --left;
     }
-    if (left >= 2 && left < static_cast<int>(std::size(Tails))) out += Tails[left];
-    else out += std::string(static_cast<std::size_t>(std::max(left, 0)), 'X');
+    if (left >= 2 && left < static_cast<int>(std::size(Tails)))
+        out += Tails[left];
+    else
+        out += std::string(static_cast<std::size_t>(std::max(left, 0)), 'X');
     return out;
 }
 
@@ -258,12 +276,23 @@ ArchiveData GeneratedArchive(const std::string& templateText, ArchiveKind archiv
             int col = static_cast<int>(c);
             double v = 0;
             switch (KeywordKind(tokens[c], archive)) {
-            case KindMinutes16: v = (col * 7 + i * 3) % 1441; break;
-            case KindMinutes8: v = (col * 7 + i * 3) % 61; break;
-            case KindCount24: v = 1000 + col * 100 + i; break;
-            case KindByte: v = (col + i) % 256; break;
-            case KindFloat: v = (col + 1) * 1.25 + i * 0.5; break;
-            default: break;
+            case KindMinutes16:
+                v = (col * 7 + i * 3) % 1441;
+                break;
+            case KindMinutes8:
+                v = (col * 7 + i * 3) % 61;
+                break;
+            case KindCount24:
+                v = 1000 + col * 100 + i;
+                break;
+            case KindByte:
+                v = (col + i) % 256;
+                break;
+            case KindFloat:
+                v = (col + 1) * 1.25 + i * 0.5;
+                break;
+            default:
+                break;
             }
             r.Values[tokens[c]] = v;
         }

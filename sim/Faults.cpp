@@ -30,9 +30,9 @@ struct KindNameEntry {
     const char* name;
 };
 const KindNameEntry KindNames[] = {
-    {FaultKind::NoAnswer, "none"},   {FaultKind::Byte, "byte"},       {FaultKind::Short, "short"},
+    {FaultKind::NoAnswer, "none"},       {FaultKind::Byte, "byte"},       {FaultKind::Short, "short"},
     {FaultKind::Exception, "exception"}, {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},
-    {FaultKind::Delay, "delay"},     {FaultKind::Close, "close"},
+    {FaultKind::Delay, "delay"},         {FaultKind::Close, "close"},
 };
 
 bool ParseNumber(const std::string& text, int& value) {

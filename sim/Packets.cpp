@@ -10,7 +10,8 @@ std::uint16_t ArcCrc(const std::uint8_t* data, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         crc ^= data[i];
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u) : static_cast<std::uint16_t>(crc >> 1);
+            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u)
+                             : static_cast<std::uint16_t>(crc >> 1);
     }
     return crc;
 }
@@ -21,10 +22,12 @@ std::vector<std::uint8_t> BuildPacket(const PacketFrame& frame) {
     if (frame.Flaw == PacketFlaw::WrongCrc) crc = static_cast<std::uint16_t>(crc + 1);
     std::vector<std::uint8_t> out;
     out.reserve(n + 8);
-    for (std::uint8_t b : {std::uint8_t(0x23), std::uint8_t(0x23), frame.Byte0, frame.Byte1, static_cast<std::uint8_t>(n),
-                           static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)})
+    for (std::uint8_t b :
+         {std::uint8_t(0x23), std::uint8_t(0x23), frame.Byte0, frame.Byte1, static_cast<std::uint8_t>(n),
+          static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)})
         out.push_back(b);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(frame.Data[i]);
+    for (std::size_t i = 0; i < n; ++i)
+        out.push_back(frame.Data[i]);
     out.push_back(frame.Final);
     if (frame.Flaw == PacketFlaw::NoFinal) out.pop_back();
     // Marker, the 5 header bytes and half the data; without data, cut within the header.
@@ -85,7 +88,8 @@ std::vector<std::uint8_t> PacketStreamBytes(PacketItem item, int sequence) {
     // A sequence number and a few readings; 0 to 11 data bytes.
     std::size_t n = static_cast<std::size_t>(sequence % 12);
     if (item == PacketItem::CutShort && n < 2) n = 2; // a cut within the data
-    for (std::size_t i = 0; i < n; ++i) f.Data.push_back(static_cast<std::uint8_t>(i == 0 ? seq : seq * 7 + i * 13));
+    for (std::size_t i = 0; i < n; ++i)
+        f.Data.push_back(static_cast<std::uint8_t>(i == 0 ? seq : seq * 7 + i * 13));
     f.Final = 0x0D;
     f.Flaw = item == PacketItem::WrongCrc   ? PacketFlaw::WrongCrc
              : item == PacketItem::CutShort ? PacketFlaw::CutShort

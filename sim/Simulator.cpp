@@ -38,7 +38,7 @@ constexpr std::uint8_t PacketReady = 0x22;
 constexpr std::uint8_t CommandAccepted = 0x01;
 
 constexpr std::size_t TranscriptLimit = 1u << 20; // entries; the older half goes when it is reached
-constexpr int MeterRegisters = 4096; // 0..4095; reads beyond give exception 02
+constexpr int MeterRegisters = 4096;              // 0..4095; reads beyond give exception 02
 constexpr int ArchiveCommandRegister = 1000;
 constexpr int ArchiveLengthRegister = 1001;
 constexpr int ArchiveDataRegister = 1002;
@@ -65,7 +65,8 @@ struct PtyEnds {
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         // Raw from the start: an echoing slave would send the PC's bytes back.
         slaveKeep = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (slaveKeep < 0) throw std::runtime_error(std::string("cannot open ") + name + ": " + std::strerror(errno));
+        if (slaveKeep < 0)
+            throw std::runtime_error(std::string("cannot open ") + name + ": " + std::strerror(errno));
         tcgetattr(slaveKeep, &tio);
         cfmakeraw(&tio);
         tcsetattr(slaveKeep, TCSANOW, &tio);
@@ -165,7 +166,8 @@ struct Simulator::Impl {
         if (trace.size() + count > TranscriptLimit) // a command left running for days
             trace.erase(trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(trace.size() / 2));
         std::size_t first = trace.size();
-        for (std::size_t i = 0; i < count; ++i) trace.push_back({t, dir, bytes[i]});
+        for (std::size_t i = 0; i < count; ++i)
+            trace.push_back({t, dir, bytes[i]});
         if (opt.TraceStream) {
             std::vector<TraceEntry> run(trace.begin() + static_cast<std::ptrdiff_t>(first), trace.end());
             std::fputs(FormatTrace(run).c_str(), opt.TraceStream);
@@ -177,7 +179,8 @@ struct Simulator::Impl {
     void SleepMs(int ms) {
         auto until = Clock::now() + std::chrono::milliseconds(ms);
         while (!stop && Clock::now() < until)
-            std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(10), until - Clock::now()));
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(std::chrono::milliseconds(10), until - Clock::now()));
     }
 
     std::optional<Fault> Pass(Step step, const std::vector<FaultKind>& kinds = {}) {
@@ -217,7 +220,8 @@ struct Simulator::Impl {
         return out;
     }
 
-    void WriteCells(std::uint8_t type, std::uint8_t address, int cell, const std::vector<std::uint8_t>& bytes) {
+    void WriteCells(std::uint8_t type, std::uint8_t address, int cell,
+                    const std::vector<std::uint8_t>& bytes) {
         CellDevice* d = FindDevice(type, address);
         if (!d) return;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -241,7 +245,8 @@ struct Simulator::Impl {
         std::string text = s.InitLine.substr(0, 60);
         WriteCells(SettingsDeviceType, SettingsDeviceAddress, 0,
                    {s.Address, s.Switches, s.SpeedCode, static_cast<std::uint8_t>(text.size())});
-        WriteCells(SettingsDeviceType, SettingsDeviceAddress, 4, std::vector<std::uint8_t>(text.begin(), text.end()));
+        WriteCells(SettingsDeviceType, SettingsDeviceAddress, 4,
+                   std::vector<std::uint8_t>(text.begin(), text.end()));
     }
 
     void SetIdentLocked(const Identification& id) {
@@ -271,7 +276,8 @@ struct Simulator::Impl {
             std::size_t n = std::min(step, bytes.size() - done);
             if (!WriteAll(pc.master, bytes.data() + done, n)) return;
             done += n;
-            if (opt.PaceBaud > 0) std::this_thread::sleep_for(std::chrono::microseconds(10'000'000 / opt.PaceBaud));
+            if (opt.PaceBaud > 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(10'000'000 / opt.PaceBaud));
         }
     }
 
@@ -285,7 +291,9 @@ struct Simulator::Impl {
             } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
                 // Nobody reads the other side: give up after a while rather than hang.
                 if (stop || Clock::now() > deadline) return false;
-                struct pollfd p {fd, POLLOUT, 0};
+                struct pollfd p {
+                    fd, POLLOUT, 0
+                };
                 poll(&p, 1, 10);
             } else {
                 return false;
@@ -319,9 +327,12 @@ struct Simulator::Impl {
                 return b;
             }
             if (stop || pc.master < 0) return std::nullopt;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) return std::nullopt;
-            struct pollfd p {pc.master, POLLIN, 0};
+            struct pollfd p {
+                pc.master, POLLIN, 0
+            };
             poll(&p, 1, static_cast<int>(std::min<long long>(left, 20)));
             if (!DrainPc()) return std::nullopt;
         }
@@ -343,17 +354,26 @@ struct Simulator::Impl {
             return normal;
         }
         switch (f->kind) {
-        case FaultKind::NoAnswer: return std::nullopt;
-        case FaultKind::Close: CloseLine(); return std::nullopt;
-        case FaultKind::Delay: SleepMs(f->value); break;
+        case FaultKind::NoAnswer:
+            return std::nullopt;
+        case FaultKind::Close:
+            CloseLine();
+            return std::nullopt;
+        case FaultKind::Delay:
+            SleepMs(f->value);
+            break;
         case FaultKind::Byte: {
             auto b = static_cast<std::uint8_t>(f->value);
             SendPc({b});
             return b;
         }
-        case FaultKind::Corrupt: SendPc({static_cast<std::uint8_t>(normal ^ (f->value ? f->value : 0xFF))}); return normal;
-        case FaultKind::Drop: return normal;
-        default: break;
+        case FaultKind::Corrupt:
+            SendPc({static_cast<std::uint8_t>(normal ^ (f->value ? f->value : 0xFF))});
+            return normal;
+        case FaultKind::Drop:
+            return normal;
+        default:
+            break;
         }
         SendPc({normal});
         return normal;
@@ -414,10 +434,14 @@ struct Simulator::Impl {
                 count = h[4];
                 cell = h[5] << 8 | h[6];
                 dev = FindDevice(type, address);
-                if (!ourZepLan) code = 3;
-                else if (!(h[2] & 0x80) || !FindDeviceByAddress(address)) code = 4;
-                else if (!dev) code = 5;
-                else if (count == 0) code = 6;
+                if (!ourZepLan)
+                    code = 3;
+                else if (!(h[2] & 0x80) || !FindDeviceByAddress(address))
+                    code = 4;
+                else if (!dev)
+                    code = 5;
+                else if (count == 0)
+                    code = 6;
                 if (!code) code = CellCode(*dev, cell, count, 10, 11);
             } else {
                 type = h[0];
@@ -426,12 +450,16 @@ struct Simulator::Impl {
                 if (zepLanMode) {
                     // The device on the gateway's own I2C bus: found by its type.
                     dev = FindDeviceByType(type);
-                    if (!dev) code = 2;
-                    else if (!ourZepLan) code = 3;
+                    if (!dev)
+                        code = 2;
+                    else if (!ourZepLan)
+                        code = 3;
                 } else {
                     dev = FindDevice(type, h[1]);
-                    if (!FindDeviceByType(type)) code = 2;
-                    else if (!dev) code = 3;
+                    if (!FindDeviceByType(type))
+                        code = 2;
+                    else if (!dev)
+                        code = 3;
                 }
                 address = dev ? dev->address : h[1];
                 if (!code) code = CellCode(*dev, cell, count, 4, 5);
@@ -468,15 +496,22 @@ struct Simulator::Impl {
             bool trailer = true;
             if (f) {
                 switch (f->kind) {
-                case FaultKind::NoAnswer: return;
-                case FaultKind::Close: return CloseLine();
-                case FaultKind::Delay: SleepMs(f->value); break;
+                case FaultKind::NoAnswer:
+                    return;
+                case FaultKind::Close:
+                    return CloseLine();
+                case FaultKind::Delay:
+                    SleepMs(f->value);
+                    break;
                 case FaultKind::Short:
-                    data.resize(std::min<std::size_t>(data.size(), static_cast<std::size_t>(std::max(f->value, 0))));
+                    data.resize(
+                        std::min<std::size_t>(data.size(), static_cast<std::size_t>(std::max(f->value, 0))));
                     if (f->trailing01) data.push_back(0x01);
                     trailer = false;
                     break;
-                default: Mangle(data, *f); break;
+                default:
+                    Mangle(data, *f);
+                    break;
                 }
             }
             SendPc(data);
@@ -486,7 +521,8 @@ struct Simulator::Impl {
 
     // Error code for a cell range of a device: the cell's high byte, its low
     // byte, or the count.
-    static std::uint8_t CellCode(CellDevice& d, int cell, int count, std::uint8_t highCode, std::uint8_t lowCode) {
+    static std::uint8_t CellCode(CellDevice& d, int cell, int count, std::uint8_t highCode,
+                                 std::uint8_t lowCode) {
         CellRange* r = FindRange(d, cell);
         if (!r) {
             bool highKnown = false;
@@ -572,11 +608,13 @@ struct Simulator::Impl {
     void ForwardAnswer() {
         DrainLine();
         if (answer.empty()) return;
-        auto f = Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
+        auto f = Pass(Step::MeterAnswer,
+                      {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
         if (f && f->kind == FaultKind::Close) {
             CloseLine();
         } else if (f && f->kind == FaultKind::Short) {
-            answer.resize(std::min<std::size_t>(answer.size(), static_cast<std::size_t>(std::max(f->value, 0))));
+            answer.resize(
+                std::min<std::size_t>(answer.size(), static_cast<std::size_t>(std::max(f->value, 0))));
         } else if (f) {
             Mangle(answer, *f);
         }
@@ -596,13 +634,17 @@ struct Simulator::Impl {
                     ForwardAnswer();
                     continue;
                 }
-                wait = std::min<int>(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(gapEnd - now).count()) + 1);
+                wait = std::min<int>(
+                    wait, static_cast<int>(
+                              std::chrono::duration_cast<std::chrono::milliseconds>(gapEnd - now).count()) +
+                              1);
             }
             {
                 std::unique_lock lock(m);
                 if (streaming) {
                     if (now >= streamDue) {
-                        auto item = stream.Pattern[static_cast<std::size_t>(streamSeq) % stream.Pattern.size()];
+                        auto item =
+                            stream.Pattern[static_cast<std::size_t>(streamSeq) % stream.Pattern.size()];
                         int seq = streamSeq++;
                         streamDue = now + std::chrono::milliseconds(stream.IntervalMs);
                         ++itemsSent;
@@ -612,7 +654,11 @@ struct Simulator::Impl {
                         if (Pending(pc.slaveKeep) < 2048) SendPc(PacketStreamBytes(item, seq));
                         continue;
                     }
-                    wait = std::min<int>(wait, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) + 1);
+                    wait = std::min<int>(
+                        wait,
+                        static_cast<int>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) +
+                            1);
                 }
             }
             if (pcIn.empty()) {
@@ -624,11 +670,13 @@ struct Simulator::Impl {
             }
             std::uint8_t b = pcIn.front();
             pcIn.pop_front();
-            if (Clock::now() < busyUntil) continue; // applying settings: deaf for a moment
+            if (Clock::now() < busyUntil) continue;          // applying settings: deaf for a moment
             if (b != OpenCells && b != OpenPacket) continue; // waits for an opening byte
             inExchange = true;
-            if (b == OpenCells) CellExchange();
-            else PacketExchange();
+            if (b == OpenCells)
+                CellExchange();
+            else
+                PacketExchange();
             {
                 std::lock_guard lock(m);
                 ++exchanges;
@@ -639,7 +687,9 @@ struct Simulator::Impl {
     }
 
     // --- meter thread --------------------------------------------------------------
-    static bool Supported(int function) { return function == 3 || function == 4 || function == 6 || function == 16; }
+    static bool Supported(int function) {
+        return function == 3 || function == 4 || function == 6 || function == 16;
+    }
 
     static bool ValidCommand(int value) {
         return value == 1 || value == 2 || value == 4 || value == 5 || value == 6 || value == 8;
@@ -658,8 +708,10 @@ struct Simulator::Impl {
             if (current != kind) s.cursor = -1;
             current = kind;
             if (s.cursor < static_cast<int>(s.rows.size())) ++s.cursor;
-            if (s.cursor < static_cast<int>(s.rows.size())) window = s.rows[static_cast<std::size_t>(s.cursor)];
-            else window.clear();
+            if (s.cursor < static_cast<int>(s.rows.size()))
+                window = s.rows[static_cast<std::size_t>(s.cursor)];
+            else
+                window.clear();
         } else {
             s.cursor = -1;
             window.clear();
@@ -672,9 +724,11 @@ struct Simulator::Impl {
         int dataStart = std::max(start, ArchiveDataRegister);
         for (int r = start; r < start + count && r < MeterRegisters; ++r) {
             if (r == ArchiveLengthRegister) {
-                regs[static_cast<std::size_t>(r)] = static_cast<std::uint16_t>(std::min<std::size_t>(window.size(), 0xFFFF));
+                regs[static_cast<std::size_t>(r)] =
+                    static_cast<std::uint16_t>(std::min<std::size_t>(window.size(), 0xFFFF));
             } else if (r >= ArchiveDataRegister) {
-                std::size_t at = static_cast<std::size_t>((dataStart - ArchiveDataRegister) + 2 * (r - dataStart));
+                std::size_t at =
+                    static_cast<std::size_t>((dataStart - ArchiveDataRegister) + 2 * (r - dataStart));
                 std::uint8_t hi = at < window.size() ? window[at] : 0;
                 std::uint8_t lo = at + 1 < window.size() ? window[at + 1] : 0;
                 regs[static_cast<std::size_t>(r)] = static_cast<std::uint16_t>(hi << 8 | lo);
@@ -690,7 +744,8 @@ struct Simulator::Impl {
         // A frame cut short must not swallow the first byte of the next one.
         modbus_set_byte_timeout(ctx, 0, 50000);
         if (modbus_connect(ctx) != 0) {
-            std::fprintf(stderr, "meter: cannot open %s: %s\n", line.slavePath.c_str(), modbus_strerror(errno));
+            std::fprintf(stderr, "meter: cannot open %s: %s\n", line.slavePath.c_str(),
+                         modbus_strerror(errno));
             modbus_free(ctx);
             return;
         }
@@ -755,7 +810,8 @@ struct Simulator::Impl {
                 if (function == 3 || function == 4) FillArchiveWindow(address, value);
                 int command = 0;
                 if (function == 6 && address == ArchiveCommandRegister) command = value;
-                if (function == 16 && address <= ArchiveCommandRegister && ArchiveCommandRegister < address + value &&
+                if (function == 16 && address <= ArchiveCommandRegister &&
+                    ArchiveCommandRegister < address + value &&
                     length >= 7 + 2 * (ArchiveCommandRegister - address) + 2) {
                     int at = 7 + 2 * (ArchiveCommandRegister - address);
                     command = req[at] << 8 | req[at + 1];
@@ -772,15 +828,24 @@ struct Simulator::Impl {
 
 Identification IdentificationForType(int typeNum) {
     switch (typeNum) {
-    case 0: return {0x1203, 0x0108, 0x00000000};
-    case 4: return {0x1203, 0x0408, 0x00A10002};
-    case 5: return {0x1101, 0x0000, 0x00000000};
-    case 6: return {0x1101, 0x0200, 0x00000000};
-    case 7: return {0x6105, 0x0408, 0x00A10002};
-    case 8: return {0x1203, 0x0408, 0x00A10001};
-    case 9: return {0x1203, 0x0408, 0x00A10004};
-    case 10: return {0x1203, 0x0408, 0x00A1000A};
-    default: throw std::invalid_argument("no identification gives device type " + std::to_string(typeNum));
+    case 0:
+        return {0x1203, 0x0108, 0x00000000};
+    case 4:
+        return {0x1203, 0x0408, 0x00A10002};
+    case 5:
+        return {0x1101, 0x0000, 0x00000000};
+    case 6:
+        return {0x1101, 0x0200, 0x00000000};
+    case 7:
+        return {0x6105, 0x0408, 0x00A10002};
+    case 8:
+        return {0x1203, 0x0408, 0x00A10001};
+    case 9:
+        return {0x1203, 0x0408, 0x00A10004};
+    case 10:
+        return {0x1203, 0x0408, 0x00A1000A};
+    default:
+        throw std::invalid_argument("no identification gives device type " + std::to_string(typeNum));
     }
 }
 
@@ -833,7 +898,8 @@ std::map<int, float> DefaultFloatRegisters() {
     }
     r[430] = 8760.0f; // Tr: running time, h
     const float tn[] = {8712.5f, 40.25f, 7.25f, 0.0f};
-    for (int i = 0; i < 4; ++i) r[432 + 2 * i] = tn[i]; // Tn: state times, h
+    for (int i = 0; i < 4; ++i)
+        r[432 + 2 * i] = tn[i]; // Tn: state times, h
     return r;
 }
 
@@ -854,7 +920,8 @@ Simulator::Simulator(const SimOptions& options) : impl_(std::make_unique<Impl>()
     s.meterAddress = options.MeterAddress;
     s.meterDelayMs = options.MeterDelayMs;
     s.SetIdentLocked(options.Ident);
-    for (auto [reg, value] : DefaultFloatRegisters()) s.SetFloatLocked(reg, value);
+    for (auto [reg, value] : DefaultFloatRegisters())
+        s.SetFloatLocked(reg, value);
     for (ArchiveKind k : {ArchiveKind::Day, ArchiveKind::Hour}) {
         ArchiveData d = k == ArchiveKind::Day ? DefaultDayArchive() : DefaultHourArchive();
         s.Store(k).templateText = d.Template;
@@ -888,16 +955,21 @@ void Simulator::Stop() {
     s.running = false;
 }
 
-bool Simulator::Running() const { return impl_->running; }
+bool Simulator::Running() const {
+    return impl_->running;
+}
 
-const std::string& Simulator::PortPath() const { return impl_->pc.slavePath; }
+const std::string& Simulator::PortPath() const {
+    return impl_->pc.slavePath;
+}
 
 std::string Simulator::Link(const std::string& linkPath) {
     namespace fs = std::filesystem;
     Impl& s = *impl_;
     struct stat st {};
     if (lstat(linkPath.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(linkPath + " exists and is not a link; left alone");
+        if (!S_ISLNK(st.st_mode))
+            throw std::runtime_error(linkPath + " exists and is not a link; left alone");
         std::error_code ec;
         std::string target = fs::read_symlink(linkPath, ec).string();
         bool ours = target == s.pc.slavePath;
@@ -928,7 +1000,8 @@ void Simulator::Unlink() {
     Impl& s = *impl_;
     if (s.linkPath.empty()) return;
     std::error_code ec;
-    if (std::filesystem::read_symlink(s.linkPath, ec).string() == s.pc.slavePath) std::filesystem::remove(s.linkPath, ec);
+    if (std::filesystem::read_symlink(s.linkPath, ec).string() == s.pc.slavePath)
+        std::filesystem::remove(s.linkPath, ec);
     s.linkPath.clear();
 }
 
@@ -942,12 +1015,14 @@ void Simulator::SetSettings(const GatewaySettings& settings) {
     impl_->SetSettingsLocked(settings);
 }
 
-std::vector<std::uint8_t> Simulator::Cells(std::uint8_t type, std::uint8_t address, int cell, int count) const {
+std::vector<std::uint8_t> Simulator::Cells(std::uint8_t type, std::uint8_t address, int cell,
+                                           int count) const {
     std::lock_guard lock(impl_->m);
     return impl_->ReadCells(type, address, cell, count);
 }
 
-void Simulator::SetCells(std::uint8_t type, std::uint8_t address, int cell, const std::vector<std::uint8_t>& bytes) {
+void Simulator::SetCells(std::uint8_t type, std::uint8_t address, int cell,
+                         const std::vector<std::uint8_t>& bytes) {
     std::lock_guard lock(impl_->m);
     impl_->WriteCells(type, address, cell, bytes);
 }
@@ -978,7 +1053,8 @@ void Simulator::SetMeterAddress(int address) {
     // The meter takes the address between two receives: wait for it, so that
     // the next request already finds the meter at its new address.
     if (impl_->running)
-        impl_->changed.wait_for(lock, std::chrono::seconds(2), [&] { return impl_->meterAddressInUse == address; });
+        impl_->changed.wait_for(lock, std::chrono::seconds(2),
+                                [&] { return impl_->meterAddressInUse == address; });
 }
 
 Identification Simulator::GetIdentification() const {
@@ -992,7 +1068,9 @@ void Simulator::SetIdentification(const Identification& id) {
     impl_->SetIdentLocked(id);
 }
 
-void Simulator::SetDeviceType(int typeNum) { SetIdentification(IdentificationForType(typeNum)); }
+void Simulator::SetDeviceType(int typeNum) {
+    SetIdentification(IdentificationForType(typeNum));
+}
 
 float Simulator::Float(int reg) const {
     std::lock_guard lock(impl_->m);
@@ -1072,9 +1150,13 @@ int Simulator::PendingFaults() const {
     return static_cast<int>(impl_->faults.Size());
 }
 
-void Simulator::EmitBytes(const std::vector<std::uint8_t>& bytes) { impl_->SendPc(bytes); }
+void Simulator::EmitBytes(const std::vector<std::uint8_t>& bytes) {
+    impl_->SendPc(bytes);
+}
 
-void Simulator::EmitPacket(const PacketFrame& frame) { impl_->SendPc(BuildPacket(frame)); }
+void Simulator::EmitPacket(const PacketFrame& frame) {
+    impl_->SendPc(BuildPacket(frame));
+}
 
 void Simulator::StartPacketStream(const PacketStreamOptions& options) {
     std::lock_guard lock(impl_->m);
@@ -1101,9 +1183,13 @@ std::vector<TraceEntry> Simulator::Transcript() const {
     return impl_->trace;
 }
 
-std::string Simulator::PcTranscript() const { return FormatPcLine(Transcript()); }
+std::string Simulator::PcTranscript() const {
+    return FormatPcLine(Transcript());
+}
 
-std::string Simulator::MeterTranscript() const { return FormatMeterLine(Transcript()); }
+std::string Simulator::MeterTranscript() const {
+    return FormatMeterLine(Transcript());
+}
 
 void Simulator::ClearTranscript() {
     std::lock_guard lock(impl_->m);
@@ -1151,7 +1237,8 @@ bool Simulator::WaitForBytes(Direction dir, std::size_t count, int timeoutMs) co
     std::unique_lock lock(impl_->m);
     return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         return static_cast<std::size_t>(std::count_if(impl_->trace.begin(), impl_->trace.end(),
-                                                      [&](const TraceEntry& e) { return e.Dir == dir; })) >= count;
+                                                      [&](const TraceEntry& e) { return e.Dir == dir; })) >=
+               count;
     });
 }
 

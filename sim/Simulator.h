@@ -38,7 +38,7 @@ inline constexpr std::uint8_t ControlDeviceAddress = 0x0C;
 struct GatewaySettings {
     std::uint8_t Address = 1;
     std::uint8_t Switches = 0x04;
-    std::uint8_t SpeedCode = 0x10; // 57600
+    std::uint8_t SpeedCode = 0x10;  // 57600
     std::string InitLine = "ATZ\r"; // cell 3 holds its length
     bool operator==(const GatewaySettings&) const = default;
 };
@@ -77,7 +77,7 @@ struct SimOptions {
 
     // Meter
     int MeterAddress = 1;
-    int MeterDelayMs = 0;         // the meter waits this long before each answer
+    int MeterDelayMs = 0; // the meter waits this long before each answer
     Identification Ident;
 
     // Each recorded run of bytes is also printed here as FormatTrace lines.

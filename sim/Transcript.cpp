@@ -34,10 +34,14 @@ std::string FormatLine(const std::vector<TraceEntry>& entries, Direction near, D
 
 const char* DirectionName(Direction dir) {
     switch (dir) {
-    case Direction::FromPc: return "PC>GW ";
-    case Direction::ToPc: return "GW>PC ";
-    case Direction::ToMeter: return "GW>MTR";
-    case Direction::FromMeter: return "MTR>GW";
+    case Direction::FromPc:
+        return "PC>GW ";
+    case Direction::ToPc:
+        return "GW>PC ";
+    case Direction::ToMeter:
+        return "GW>MTR";
+    case Direction::FromMeter:
+        return "MTR>GW";
     }
     return "?";
 }

@@ -12,7 +12,8 @@
 
 namespace {
 
-const char* const Usage = R"(Usage: gateway-sim [options]
+const char* const Usage =
+    R"(Usage: gateway-sim [options]
 Simulated RS-232/RS-485 gateway with a Modbus RTU meter behind it, on a
 pseudo-terminal. Runs until interrupted (SIGINT, SIGTERM).
 
@@ -53,9 +54,13 @@ Meter
   --day-rows N            rows of the day archive. Default: 31
   --hour-rows N           rows of the hour archive. Default: 168
   --day-template TEXT     day archive template (values are generated).
-                          Default: )" "DATE TIME TNORM TMIN TMAX TDELTAT TSUHOST TAVARIA sTNORM Q1 M1 M2 T1 T2 P1 P2 ERRORCODE MODES" R"(
+                          Default: )"
+    "DATE TIME TNORM TMIN TMAX TDELTAT TSUHOST TAVARIA sTNORM Q1 M1 M2 T1 T2 P1 P2 ERRORCODE MODES"
+    R"(
   --hour-template TEXT    hour archive template (values are generated).
-                          Default: )" "DATE HOUR TNORM TMIN TMAX TDELTAT TAVARIA Q1 M1 M2 T1 T2 P1 P2 ERRORCODE" R"(
+                          Default: )"
+    "DATE HOUR TNORM TMIN TMAX TDELTAT TAVARIA Q1 M1 M2 T1 T2 P1 P2 ERRORCODE"
+    R"(
   --long-template BYTES   day archive template of exactly BYTES bytes of float
                           keywords (several chunks). Default: off
 
@@ -119,22 +124,38 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
             return 0;
-        } else if (a == "--link") link = value();
-        else if (a == "--trace") trace = true;
-        else if (a == "--pace") opt.PaceBaud = Number(a, value());
-        else if (a == "--pace-rs485") opt.PaceRs485 = true;
-        else if (a == "--zeplan") opt.ZepLanAddress = Number(a, value());
-        else if (a == "--address") opt.Settings.Address = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--switches") opt.Settings.Switches = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--speed-code") opt.Settings.SpeedCode = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--init-line") opt.Settings.InitLine = std::string(value()) + "\r";
-        else if (a == "--exchange-timeout") opt.ExchangeTimeoutMs = Number(a, value());
-        else if (a == "--answer-gap") opt.AnswerGapMs = Number(a, value());
-        else if (a == "--apply-busy") opt.ApplyBusyMs = Number(a, value());
-        else if (a == "--meter-address") opt.MeterAddress = Number(a, value());
-        else if (a == "--meter-delay") opt.MeterDelayMs = Number(a, value());
-        else if (a == "--meter-silent") silent = true;
-        else if (a == "--device-type") deviceType = Number(a, value());
+        } else if (a == "--link")
+            link = value();
+        else if (a == "--trace")
+            trace = true;
+        else if (a == "--pace")
+            opt.PaceBaud = Number(a, value());
+        else if (a == "--pace-rs485")
+            opt.PaceRs485 = true;
+        else if (a == "--zeplan")
+            opt.ZepLanAddress = Number(a, value());
+        else if (a == "--address")
+            opt.Settings.Address = static_cast<std::uint8_t>(Number(a, value()));
+        else if (a == "--switches")
+            opt.Settings.Switches = static_cast<std::uint8_t>(Number(a, value()));
+        else if (a == "--speed-code")
+            opt.Settings.SpeedCode = static_cast<std::uint8_t>(Number(a, value()));
+        else if (a == "--init-line")
+            opt.Settings.InitLine = std::string(value()) + "\r";
+        else if (a == "--exchange-timeout")
+            opt.ExchangeTimeoutMs = Number(a, value());
+        else if (a == "--answer-gap")
+            opt.AnswerGapMs = Number(a, value());
+        else if (a == "--apply-busy")
+            opt.ApplyBusyMs = Number(a, value());
+        else if (a == "--meter-address")
+            opt.MeterAddress = Number(a, value());
+        else if (a == "--meter-delay")
+            opt.MeterDelayMs = Number(a, value());
+        else if (a == "--meter-silent")
+            silent = true;
+        else if (a == "--device-type")
+            deviceType = Number(a, value());
         else if (a == "--ident") {
             std::string text = value();
             auto c1 = text.find(','), c2 = text.find(',', c1 == std::string::npos ? c1 : c1 + 1);
@@ -143,14 +164,22 @@ int main(int argc, char** argv) {
             ident.Config1 = static_cast<std::uint16_t>(Number(a, text.substr(c1 + 1, c2 - c1 - 1).c_str()));
             ident.Config2 = static_cast<std::uint32_t>(std::strtoul(text.substr(c2 + 1).c_str(), nullptr, 0));
             haveIdent = true;
-        } else if (a == "--day-rows") dayRows = Number(a, value());
-        else if (a == "--hour-rows") hourRows = Number(a, value());
-        else if (a == "--day-template") dayTemplate = value();
-        else if (a == "--hour-template") hourTemplate = value();
-        else if (a == "--long-template") longTemplate = Number(a, value());
-        else if (a == "--packets") packets = true;
-        else if (a == "--packet-interval") stream.IntervalMs = Number(a, value());
-        else if (a == "--packet-count") stream.Count = Number(a, value());
+        } else if (a == "--day-rows")
+            dayRows = Number(a, value());
+        else if (a == "--hour-rows")
+            hourRows = Number(a, value());
+        else if (a == "--day-template")
+            dayTemplate = value();
+        else if (a == "--hour-template")
+            hourTemplate = value();
+        else if (a == "--long-template")
+            longTemplate = Number(a, value());
+        else if (a == "--packets")
+            packets = true;
+        else if (a == "--packet-interval")
+            stream.IntervalMs = Number(a, value());
+        else if (a == "--packet-count")
+            stream.Count = Number(a, value());
         else if (a == "--packet-pattern") {
             if (!sim::ParsePacketPattern(value(), stream.Pattern)) Die("bad --packet-pattern");
         } else if (a == "--fault") {
@@ -177,13 +206,16 @@ int main(int argc, char** argv) {
         if (deviceType >= 0) s.SetDeviceType(deviceType);
         if (silent) s.SetMeterSilent(true);
         if (longTemplate > 0) dayTemplate = sim::TemplateOfLength(longTemplate);
-        s.SetArchive(sim::ArchiveKind::Day, dayTemplate.empty()
-                                                ? sim::DefaultDayArchive(dayRows)
-                                                : sim::GeneratedArchive(dayTemplate, sim::ArchiveKind::Day, dayRows));
+        s.SetArchive(sim::ArchiveKind::Day,
+                     dayTemplate.empty()
+                         ? sim::DefaultDayArchive(dayRows)
+                         : sim::GeneratedArchive(dayTemplate, sim::ArchiveKind::Day, dayRows));
         s.SetArchive(sim::ArchiveKind::Hour,
-                     hourTemplate.empty() ? sim::DefaultHourArchive(hourRows)
-                                          : sim::GeneratedArchive(hourTemplate, sim::ArchiveKind::Hour, hourRows));
-        for (const auto& f : faults) s.AddFault(f);
+                     hourTemplate.empty()
+                         ? sim::DefaultHourArchive(hourRows)
+                         : sim::GeneratedArchive(hourTemplate, sim::ArchiveKind::Hour, hourRows));
+        for (const auto& f : faults)
+            s.AddFault(f);
         if (!link.empty()) s.Link(link);
         s.Start();
         if (packets) s.StartPacketStream(stream);

@@ -401,11 +401,12 @@ TEST_F(Exchange, AWriteRefusedInTheThirdAttemptIsReportedByItsStep) {
         std::vector<std::string> answers; // attempt 3: the program's bytes, each followed by an answer
         RecordedMessage shown;
     } cases[] = {
-        {false, {"B0", "DD"}, {"SetData:(1) Адаптер не принимает.", Link, Stop}},       // the marker
-        {true, {"B0", "08"}, {"GetData:(1) Адаптер не принимает.", Link, Stop}},        // the command
+        {false, {"B0", "DD"}, {"SetData:(1) Адаптер не принимает.", Link, Stop}}, // the marker
+        {true, {"B0", "08"}, {"GetData:(1) Адаптер не принимает.", Link, Stop}},  // the command
         {false, {"B0", "DD", "5A 50 01", "01"}, {"SetData:(3) Адаптер не принимает.", Link, Info}}, // header
         {true, {"B0", "DD", "5A 50 02", "01"}, {"GetData:(3) Адаптер не принимает.", Link, Info}},
-        {false, {"B0", "DD", "5A 50 01", "01", "81 58 00 04 03", "00"}, // the data
+        {false,
+         {"B0", "DD", "5A 50 01", "01", "81 58 00 04 03", "00"}, // the data
          {"SetData:(6) Адаптер не принимает.", Link, Stop}},
     };
     for (const Case& c : cases) {

@@ -24,7 +24,8 @@ TEST(Cp1251, RussianLettersAndTheScreenAgree) {
 }
 
 TEST(Cp1251, CharactersOutsideTheCodePageBecomeQuestionMarks) {
-    EXPECT_EQ(Utf8ToCp1251("a€b"), "a\x88" "b"); // the euro sign exists in CP1251
+    EXPECT_EQ(Utf8ToCp1251("a€b"), "a\x88"
+                                   "b"); // the euro sign exists in CP1251
     EXPECT_EQ(Utf8ToCp1251("a中b"), "a?b");
     EXPECT_EQ(ToCp1251(QString::fromUtf8("😀!")), "?!");
 }

@@ -1,10 +1,10 @@
 // The main window headless: caption, menu tree, the port opened at creation
 // and closed at destruction, one system error for a port that cannot open.
 #include "app/MainForm.h"
+#include "app/Options.h"
 #include "app/OptionsDlg.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
-#include "app/Options.h"
 #include "serial/Paths.h"
 #include "serial/Rs232.h"
 #include "support/Pty.h"
@@ -16,9 +16,9 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QPointer>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -41,7 +41,9 @@ protected:
     TempDir dir;
 };
 
-QString Text(const char* s) { return QString::fromUtf8(s); }
+QString Text(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 TEST_F(MainWindow, CaptionMenusAndEmptyStatusLine) {
     PtyPair pty;
@@ -62,9 +64,10 @@ TEST_F(MainWindow, CaptionMenusAndEmptyStatusLine) {
     EXPECT_EQ(form.ViewMenu->actions(), QList<QAction*>{options});
 
     QStringList captions;
-    for (QAction* a : form.mnuConfigurator->actions()) captions << a->objectName() + "=" + a->text();
-    EXPECT_EQ(captions, (QStringList{Text("mnuConfig=Настройка шлюза RS485<->RS232"), Text("RS2321=Тест RS232"),
-                                     Text("mnuTestPacket=Тест пакетов")}));
+    for (QAction* a : form.mnuConfigurator->actions())
+        captions << a->objectName() + "=" + a->text();
+    EXPECT_EQ(captions, (QStringList{Text("mnuConfig=Настройка шлюза RS485<->RS232"),
+                                     Text("RS2321=Тест RS232"), Text("mnuTestPacket=Тест пакетов")}));
 
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
     EXPECT_TRUE(form.StatusLine->currentMessage().isEmpty());
@@ -90,7 +93,9 @@ TEST_F(MainWindow, OpensTheConfiguredPortAndClosesItWhenDestroyed) {
 TEST_F(MainWindow, PortThatCannotOpenIsReportedOnceBeforeTheWindowShows) {
     dir.LinkCom(5, "/nonexistent/device");
     bool visibleAtMessage = true;
-    TheRecorder().onShow = [&](const RecordedMessage&) { visibleAtMessage = MainForm && MainForm->isVisible(); };
+    TheRecorder().onShow = [&](const RecordedMessage&) {
+        visibleAtMessage = MainForm && MainForm->isVisible();
+    };
     TMainForm form;
     ASSERT_EQ(TheRecorder().messages.size(), 1u) << Describe(TheRecorder().messages);
     EXPECT_EQ(TheRecorder().messages[0],

@@ -145,7 +145,8 @@ TEST(OptionsFile, OverlongLinesAreCutAndEveryLaterValueComesFromItsOwnLine) {
 
 TEST(OptionsFile, BinaryGarbageNeverCrashesAndKeepsDefaults) {
     std::string junk;
-    for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) & 0xFF);
+    for (int i = 0; i < 5000; ++i)
+        junk += static_cast<char>((i * 7919) & 0xFF);
     auto o = Load(junk);
     EXPECT_GE(o.PortNumber, 1);
     EXPECT_LE(o.PortNumber, 99);

@@ -1,6 +1,6 @@
 // StrToInt: the whole text must be one integer.
-#include "app/StrToInt.h"
 #include "app/Messages.h"
+#include "app/StrToInt.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -21,8 +21,8 @@ TEST(StrToInt, AcceptsDecimalAndTheThreeHexPrefixes) {
 }
 
 TEST(StrToInt, AnythingElseIsAConversionErrorNamingTheText) {
-    for (const char* bad : {"", "   ", "abc", "12abc", "1 2", "12 ", "-", "0x", "$", "$G", "1.5", "2147483648",
-                            "-2147483649", "0x100000000", "99999999999999999999"}) {
+    for (const char* bad : {"", "   ", "abc", "12abc", "1 2", "12 ", "-", "0x", "$", "$G", "1.5",
+                            "2147483648", "-2147483649", "0x100000000", "99999999999999999999"}) {
         try {
             StrToInt(bad);
             ADD_FAILURE() << "accepted '" << bad << "'";

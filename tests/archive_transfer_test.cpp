@@ -2,8 +2,8 @@
 // Memo1 and edit updates, the files day.txt and hour.txt byte for byte, the
 // end of the archive, and the stops for files and rows that cannot be
 // handled.
-#include "app/StrToInt.h"
 #include "app/Cp1251.h"
+#include "app/StrToInt.h"
 #include "serial/Paths.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
@@ -318,18 +318,18 @@ TEST_F(ArchiveSteps, OnlyTheDayReaderTakesTheDecodeStartFromEdit1WhenItStarts) {
 }
 
 TEST_F(ArchiveSteps, AnAnswerShorterThanAskedNeverShowsOlderBytesAsValues) {
-    Step(false);                             // start command
-    Answer(Bytes("03 E8"), false);           // its echo: ask the template length
-    Answer(Bytes("00 07"), false);           // 7 bytes: 4 registers
+    Step(false);                   // start command
+    Answer(Bytes("03 E8"), false); // its echo: ask the template length
+    Answer(Bytes("00 07"), false); // 7 bytes: 4 registers
     Answer({'D', 'A', 'T', 'E', ' ', 'Q', '1', 0}, false);
-    Answer(Bytes("03 E8"), false);           // next row's echo
+    Answer(Bytes("03 E8"), false); // next row's echo
     Answer(Bytes("00 07"), false);
     Answer(Bytes("31 12 08 41 20 00 00 00"), false);
     Answer(Bytes("03 E8"), false);
     Answer(Bytes("00 07"), false);
-    Answer(Bytes("01 01 09"), false);        // 3 of the 8 bytes asked for
+    Answer(Bytes("01 01 09"), false); // 3 of the 8 bytes asked for
     Answer(Bytes("03 E8"), false);
-    Answer(Bytes("00 00"), false);           // end of the archive
+    Answer(Bytes("00 00"), false); // end of the archive
     EXPECT_EQ(logic.ArhivStep, -1);
     EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n01-01-2009 ? \r\n");
 }

@@ -1,8 +1,8 @@
 // Device identification: the device type decision, the request and the
 // polling, the labels, and the start of the chosen archive reader.
+#include "app/Cp1251.h"
 #include "app/StrToInt.h"
 #include "console/ConsoleLogic.h"
-#include "app/Cp1251.h"
 #include "support/FakeConsoleScreen.h"
 
 #include <gtest/gtest.h>

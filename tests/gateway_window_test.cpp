@@ -78,7 +78,8 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
     EXPECT_TRUE(w->windowFlags() & Qt::WindowSystemMenuHint);
     // A fixed border: no resize cursor at an edge, no Size command.
     const QPointF edge(w->width() - 2, w->height() / 2);
-    QMouseEvent hover(QEvent::MouseMove, edge, w->mapToGlobal(edge), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent hover(QEvent::MouseMove, edge, w->mapToGlobal(edge), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
     QCoreApplication::sendEvent(w, &hover);
     EXPECT_NE(w->cursor().shape(), Qt::SizeHorCursor);
     int sizeCommands = 0;

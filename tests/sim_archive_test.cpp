@@ -18,7 +18,8 @@ TEST(SimArchive, RowEncodingKeepsEachColumnsByteOrder) {
     r.Hour = 23;
     r.Values = {{"TNORM", 90}, {"Q1", 10.0}, {"ERRORCODE", 255}, {"sTNORM", 65535}};
     const std::string t = "DATE HOUR TNORM Q1 ERRORCODE sTNORM";
-    EXPECT_EQ(Hex(sim::EncodeArchiveRow(t, ArchiveKind::Day, r)), "31 12 08 23 5A 00 41 20 00 00 FF FF FF 00");
+    EXPECT_EQ(Hex(sim::EncodeArchiveRow(t, ArchiveKind::Day, r)),
+              "31 12 08 23 5A 00 41 20 00 00 FF FF FF 00");
     // The hour archive keeps its minute counters in one byte.
     EXPECT_EQ(Hex(sim::EncodeArchiveRow(t, ArchiveKind::Hour, r)), "31 12 08 23 5A 41 20 00 00 FF FF FF 00");
     // Counters are rounded and held within their width; missing values are 0.
@@ -29,8 +30,10 @@ TEST(SimArchive, RowEncodingKeepsEachColumnsByteOrder) {
 
 TEST(SimArchive, TemplatesSplitTheWayTheReaderSplitsThem) {
     using V = std::vector<int>;
-    EXPECT_EQ(sim::TemplateColumnKinds("DATE HOUR TNORM Q1 M1 ERRORCODE", ArchiveKind::Day), (V{1, 2, 4, 5, 5, 7}));
-    EXPECT_EQ(sim::TemplateColumnKinds("DATE HOUR TNORM Q1 M1 ERRORCODE", ArchiveKind::Hour), (V{1, 2, 3, 5, 5, 7}));
+    EXPECT_EQ(sim::TemplateColumnKinds("DATE HOUR TNORM Q1 M1 ERRORCODE", ArchiveKind::Day),
+              (V{1, 2, 4, 5, 5, 7}));
+    EXPECT_EQ(sim::TemplateColumnKinds("DATE HOUR TNORM Q1 M1 ERRORCODE", ArchiveKind::Hour),
+              (V{1, 2, 3, 5, 5, 7}));
     EXPECT_EQ(sim::TemplateRowWidth("DATE HOUR TNORM Q1 M1 ERRORCODE", ArchiveKind::Day), 15);
     EXPECT_EQ(sim::TemplateColumnKinds("DATE  HOUR", ArchiveKind::Day), (V{1, 5, 2}));
     EXPECT_EQ(sim::TemplateColumnKinds("date TNORM4 TNORM2", ArchiveKind::Day), (V{5, 5, 4}));
@@ -53,8 +56,10 @@ TEST(SimArchive, DefaultArchivesCoverEveryColumnKind) {
 
     auto dayRows = sim::ArchiveRowBytes(day, ArchiveKind::Day);
     auto hourRows = sim::ArchiveRowBytes(hour, ArchiveKind::Hour);
-    for (const auto& row : dayRows) EXPECT_EQ(row.size(), 49u);
-    for (const auto& row : hourRows) EXPECT_EQ(row.size(), 38u);
+    for (const auto& row : dayRows)
+        EXPECT_EQ(row.size(), 49u);
+    for (const auto& row : hourRows)
+        EXPECT_EQ(row.size(), 38u);
     // A month of days, a week of hours: BCD dates and hours.
     EXPECT_EQ(Hex({dayRows[0].begin(), dayRows[0].begin() + 4}), "01 01 24 00");
     EXPECT_EQ(Hex({dayRows[30].begin(), dayRows[30].begin() + 4}), "31 01 24 00");
@@ -66,7 +71,8 @@ TEST(SimArchive, DefaultArchivesCoverEveryColumnKind) {
     // Every day's duration counters add up to the day.
     for (const auto& r : day.Records) {
         double sum = 0;
-        for (const char* k : {"TNORM", "TMIN", "TMAX", "TDELTAT", "TSUHOST", "TAVARIA"}) sum += r.Values.at(k);
+        for (const char* k : {"TNORM", "TMIN", "TMAX", "TDELTAT", "TSUHOST", "TAVARIA"})
+            sum += r.Values.at(k);
         EXPECT_EQ(sum, 1440);
     }
 }
@@ -89,7 +95,8 @@ TEST(SimArchive, GeneratedArchiveFillsEveryColumnOfAnyTemplate) {
     auto data = sim::GeneratedArchive(t, ArchiveKind::Day, 3);
     auto rows = sim::ArchiveRowBytes(data, ArchiveKind::Day);
     ASSERT_EQ(rows.size(), 3u);
-    for (const auto& row : rows) EXPECT_EQ(static_cast<int>(row.size()), sim::TemplateRowWidth(t, ArchiveKind::Day));
+    for (const auto& row : rows)
+        EXPECT_EQ(static_cast<int>(row.size()), sim::TemplateRowWidth(t, ArchiveKind::Day));
     EXPECT_NE(rows[0], rows[1]);
     EXPECT_EQ(Hex({rows[2].end() - 9, rows[2].end() - 6}), "03 01 24"); // the date column of the third day
 }

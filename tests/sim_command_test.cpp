@@ -17,7 +17,8 @@ namespace {
 
 // The command is built beside the configurator, one folder above the tests.
 std::string CommandPath() {
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "gateway-sim").string();
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "gateway-sim")
+        .string();
 }
 
 std::string RunCommand(const std::string& args) {
@@ -26,7 +27,8 @@ std::string RunCommand(const std::string& args) {
     if (!p) return out;
     std::array<char, 4096> buf;
     std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
     pclose(p);
     return out;
 }
@@ -34,11 +36,12 @@ std::string RunCommand(const std::string& args) {
 TEST(SimCommand, HelpListsEveryOptionWithItsDefault) {
     std::string help = RunCommand("--help");
     for (const char* option :
-         {"--link", "--trace", "--pace ", "--pace-rs485", "--zeplan", "--address", "--switches", "--speed-code",
-          "--init-line", "--exchange-timeout", "--answer-gap", "--apply-busy", "--meter-address", "--meter-delay",
-          "--meter-silent", "--device-type", "--ident", "--day-rows", "--hour-rows", "--day-template",
-          "--hour-template", "--long-template", "--packets", "--packet-interval", "--packet-pattern",
-          "--packet-count", "--fault", "--help"})
+         {"--link",          "--trace",         "--pace ",         "--pace-rs485",      "--zeplan",
+          "--address",       "--switches",      "--speed-code",    "--init-line",       "--exchange-timeout",
+          "--answer-gap",    "--apply-busy",    "--meter-address", "--meter-delay",     "--meter-silent",
+          "--device-type",   "--ident",         "--day-rows",      "--hour-rows",       "--day-template",
+          "--hour-template", "--long-template", "--packets",       "--packet-interval", "--packet-pattern",
+          "--packet-count",  "--fault",         "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_EQ(RunCommand("--bogus"), "gateway-sim: unknown option --bogus (see --help)\n");
     EXPECT_EQ(RunCommand("--fault nowhere:none"), "gateway-sim: --fault: unknown step 'nowhere'\n");
@@ -51,7 +54,8 @@ TEST(SimCommand, LinksRunsAndCleansUpOnTerm) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        execl(CommandPath().c_str(), "gateway-sim", "--link", link.c_str(), "--address", "9", static_cast<char*>(nullptr));
+        execl(CommandPath().c_str(), "gateway-sim", "--link", link.c_str(), "--address", "9",
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

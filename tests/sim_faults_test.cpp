@@ -75,7 +75,8 @@ const char* const VersionAnswer = "22 00 01 04 02 12 03 F5 91";
 
 TEST_F(Faults, ReadyByteFaultsStrikeTheChosenPassesOnly) {
     Arm(Step::Ready, FaultKind::Byte, 0x07, 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(GetSettings(), "07");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(GetSettings(), "07");
     EXPECT_EQ(GetSettings(), GoodSettings);
     EXPECT_EQ(sim.PendingFaults(), 0);
 
@@ -103,7 +104,8 @@ TEST_F(Faults, CommandAndHeaderFaults) {
     Arm(Step::Command, FaultKind::NoAnswer);
     EXPECT_EQ(GetSettings(), "DD ");
     Arm(Step::Header, FaultKind::Byte, 7, 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(GetSettings(), "DD 01 07");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(GetSettings(), "DD 01 07");
     Arm(Step::Header, FaultKind::Byte, 9);
     EXPECT_EQ(SetAddress("05"), "09");
     EXPECT_EQ(sim.Settings().Address, 1);
@@ -166,7 +168,8 @@ TEST_F(Faults, DelayHoldsTheAnswerBack) {
     auto start = std::chrono::steady_clock::now();
     pc.Send("B0");
     EXPECT_EQ(pc.ReceiveHex(1), "DD");
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
     EXPECT_GE(ms, 240);
     EXPECT_LT(ms, 1000);
 }
@@ -242,7 +245,8 @@ TEST_F(Faults, MeterAnswerDelay) {
     pc.Receive(1);
     pc.Send("06 01 04 00 04 00 01");
     EXPECT_EQ(pc.ReceiveHex(8), "00 01 04 02 12 03 F5 91");
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
     EXPECT_GE(ms, 200);
     EXPECT_LT(ms, 1500);
 }

@@ -176,8 +176,9 @@ TEST_F(Gateway, GarbageAndBrokenExchangesNeverWedgeIt) {
     EXPECT_EQ(pc.ReceiveHex(1), "22");
     pc.Send("01 01");
     EXPECT_EQ(pc.ReceiveHex(1), "06");
-    EXPECT_EQ(Idle(), "12 34 5A 50 01 00 DD B0 (DD) 5A 50 02 (01) 81 58 00 02 01 (00 10 00) B0 (DD) B0 (DD) 5A 50 07 "
-                      "11 (22) 01 01 (06)");
+    EXPECT_EQ(Idle(),
+              "12 34 5A 50 01 00 DD B0 (DD) 5A 50 02 (01) 81 58 00 02 01 (00 10 00) B0 (DD) B0 (DD) 5A 50 07 "
+              "11 (22) 01 01 (06)");
 }
 
 TEST_F(Gateway, ExchangeLeftHalfwayTimesOut) {
@@ -204,7 +205,8 @@ TEST(GatewayPacing, BytesToThePcComeAtTheLineSpeed) {
     client.Send("B0 5A 50 02 81 58 00 00 20");
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(client.Receive(35, 3000).size(), 35u); // DD 01 00, 32 cells, trailer
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                  .count();
     EXPECT_GE(ms, 300);
     EXPECT_LT(ms, 2000);
 }

@@ -28,7 +28,8 @@ protected:
         EXPECT_EQ(static_cast<int>(answer.size()), answerLength) << hex;
         if (answer.size() >= 3) {
             std::uint16_t crc = sim::ModbusCrc(answer.data(), answer.size() - 2);
-            EXPECT_EQ(answer[answer.size() - 2] | answer[answer.size() - 1] << 8, crc) << "check bytes of " << Hex(answer);
+            EXPECT_EQ(answer[answer.size() - 2] | answer[answer.size() - 1] << 8, crc)
+                << "check bytes of " << Hex(answer);
         }
         return answer;
     }
@@ -91,7 +92,8 @@ TEST_F(Meter, IdentificationRegistersGiveEveryDeviceType) {
     for (int type : {0, 4, 5, 6, 7, 8, 9, 10}) {
         sim.SetDeviceType(type);
         auto d = Read(4, 4);
-        sim::Identification id{static_cast<std::uint16_t>(d[0] << 8 | d[1]), static_cast<std::uint16_t>(d[2] << 8 | d[3]),
+        sim::Identification id{static_cast<std::uint16_t>(d[0] << 8 | d[1]),
+                               static_cast<std::uint16_t>(d[2] << 8 | d[3]),
                                static_cast<std::uint32_t>(d[4]) << 24 | d[5] << 16 | d[6] << 8 | d[7]};
         EXPECT_EQ(sim::TypeNumberOf(id, 99), type);
     }
@@ -198,7 +200,8 @@ TEST_F(Meter, LongTemplateComesInChunksByByteOffset) {
 
 TEST_F(Meter, RawRowsAreServedAsGiven) {
     std::vector<std::uint8_t> big(900);
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i);
     sim.SetArchiveRaw(sim::ArchiveKind::Hour, "Q1", {{0x01, 0x02, 0x03}, big});
     Command(5);
     Command(6);

@@ -40,7 +40,8 @@ TEST(SimPackets, StreamItemsAreWhatTheyClaim) {
                           sim::PacketItem::NoFinal, sim::PacketItem::Garbage}) {
             auto b = sim::PacketStreamBytes(item, seq);
             if (item == sim::PacketItem::Garbage) {
-                for (std::size_t i = 1; i < b.size(); ++i) ASSERT_FALSE(b[i - 1] == 0x23 && b[i] == 0x23);
+                for (std::size_t i = 1; i < b.size(); ++i)
+                    ASSERT_FALSE(b[i - 1] == 0x23 && b[i] == 0x23);
                 continue;
             }
             ASSERT_GE(b.size(), 5u);
@@ -56,8 +57,12 @@ TEST(SimPackets, StreamItemsAreWhatTheyClaim) {
                 ASSERT_EQ(b.size(), whole);
                 EXPECT_NE(stored, sim::ArcCrc(b.data() + 7, n));
                 break;
-            case sim::PacketItem::NoFinal: EXPECT_EQ(b.size(), whole - 1); break;
-            default: EXPECT_LT(b.size(), whole - 1); break; // cut within the data
+            case sim::PacketItem::NoFinal:
+                EXPECT_EQ(b.size(), whole - 1);
+                break;
+            default:
+                EXPECT_LT(b.size(), whole - 1);
+                break; // cut within the data
             }
         }
     }

@@ -28,7 +28,9 @@ PtyPair::PtyPair() {
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
+PtyPair::~PtyPair() {
+    CloseMaster();
+}
 
 void PtyPair::CloseMaster() {
     if (master_ >= 0) close(master_);
@@ -42,7 +44,9 @@ void PtyPair::Send(const std::vector<std::uint8_t>& bytes) {
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            struct pollfd p {master_, POLLOUT, 0};
+            struct pollfd p {
+                master_, POLLOUT, 0
+            };
             poll(&p, 1, 100);
         } else {
             throw std::runtime_error("pty write failed");
@@ -54,14 +58,22 @@ std::vector<std::uint8_t> PtyPair::Receive(int count, int timeoutMs) {
     std::vector<std::uint8_t> out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (count < 0 || static_cast<int>(out.size()) < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) break;
-        struct pollfd p {master_, POLLIN, 0};
+        struct pollfd p {
+            master_, POLLIN, 0
+        };
         if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
         std::uint8_t buf[4096];
-        ssize_t n = read(master_, buf, count < 0 ? sizeof buf : std::min<size_t>(sizeof buf, static_cast<size_t>(count) - out.size()));
-        if (n > 0) out.insert(out.end(), buf, buf + n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+        ssize_t n = read(master_, buf,
+                         count < 0 ? sizeof buf
+                                   : std::min<size_t>(sizeof buf, static_cast<size_t>(count) - out.size()));
+        if (n > 0)
+            out.insert(out.end(), buf, buf + n);
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
     }
     return out;
 }
@@ -112,6 +124,7 @@ std::vector<std::uint8_t> Bytes(const std::string& hex) {
     std::vector<std::uint8_t> out;
     std::istringstream in(hex);
     std::string tok;
-    while (in >> tok) out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
+    while (in >> tok)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
     return out;
 }

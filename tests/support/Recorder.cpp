@@ -14,7 +14,8 @@ MessageRecorder& TheRecorder() {
 
 std::string Describe(const std::vector<RecordedMessage>& messages) {
     std::string out;
-    for (const auto& m : messages) out += m.caption + " | " + m.text + "\n";
+    for (const auto& m : messages)
+        out += m.caption + " | " + m.text + "\n";
     return out;
 }
 

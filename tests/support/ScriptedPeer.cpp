@@ -28,7 +28,9 @@ ScriptedPeer& ScriptedPeer::Wait(int milliseconds) {
     return *this;
 }
 
-void ScriptedPeer::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedPeer::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
 
 bool ScriptedPeer::ReadByte(std::uint8_t& b, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -36,9 +38,13 @@ bool ScriptedPeer::ReadByte(std::uint8_t& b, int timeoutMs) {
         ssize_t n = read(pty_.Master(), &b, 1);
         if (n == 1) return true;
         if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) return false;
-        struct pollfd p {pty_.Master(), POLLIN, 0};
+        struct pollfd p {
+            pty_.Master(), POLLIN, 0
+        };
         poll(&p, 1, static_cast<int>(std::min<long long>(left, 20)));
         // POLLHUP with no slave open: sleep through it instead of spinning.
         if (p.revents & POLLHUP) usleep(2000);
@@ -48,7 +54,8 @@ bool ScriptedPeer::ReadByte(std::uint8_t& b, int timeoutMs) {
 
 void ScriptedPeer::Record(bool fromPeer, const std::vector<std::uint8_t>& bytes) {
     std::lock_guard lock(mutex_);
-    for (auto b : bytes) transcript_.push_back({fromPeer, b});
+    for (auto b : bytes)
+        transcript_.push_back({fromPeer, b});
 }
 
 void ScriptedPeer::Run() {
@@ -92,7 +99,8 @@ void ScriptedPeer::Run() {
 }
 
 std::string ScriptedPeer::Finish(int settleMs) {
-    while (thread_.joinable() && !scriptDone_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (thread_.joinable() && !scriptDone_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
     stop_ = true;
     if (thread_.joinable()) thread_.join();
