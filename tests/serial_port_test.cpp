@@ -201,4 +201,21 @@ TEST(SerialPortRealTime, SilentLineReadTimesOutAfterAbout5010ms) {
     EXPECT_LT(took, 5010 + 150);
 }
 
+TEST(SerialPortRealTime, PartialReadOfTenBytesEndsAfterAbout5100ms) {
+    SetTimingForTests(TimingConstants{});
+    PtyPair pty;
+    Rs232Port port(pty.SlavePath(), 115200);
+    pty.Send({1, 2, 3, 4});
+    std::uint8_t buf[10] = {};
+    std::uint32_t got = 0;
+    auto t0 = Clock::now();
+    port.ReadBlock(buf, 10, got);
+    auto took = MsSince(t0);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(buf[3], 4);
+    EXPECT_GE(took, 5100 - 5);
+    EXPECT_LT(took, 5100 + 150);
+}
+
 } // namespace
