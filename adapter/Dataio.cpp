@@ -153,66 +153,62 @@ void HardFailure(int attempt, const char* text, MessageIcon icon, const Transfer
     Purge();
 }
 
+// A write step of the attempt loop; false after a hard failure.
+bool WriteStep(int attempt, const std::uint8_t* bytes, std::uint32_t count, const char* text,
+               MessageIcon icon, bool systemVariant) {
+    Transfer t = Write(bytes, count);
+    if (t.Succeeded()) return true;
+    HardFailure(attempt, text, icon, t, systemVariant);
+    return false;
+}
+
+// A one-byte read step into ExchangeBuf[0]; false after a hard failure.
+bool ReadStep(int attempt, const char* text, MessageIcon icon, bool systemVariant) {
+    Transfer t = Read(ExchangeBuf, 1);
+    if (t.Succeeded()) return true;
+    HardFailure(attempt, text, icon, t, systemVariant);
+    return false;
+}
+
+// The opening byte and the adapter's ready byte (left in ExchangeBuf[0]):
+// the same steps and texts in all three exchanges.
+bool OpenExchange(int attempt, std::uint8_t openByte) {
+    ExchangeBuf[0] = openByte;
+    return WriteStep(attempt, ExchangeBuf, 1, SetNotTaking1, MessageIcon::Error, true) &&
+           ReadStep(attempt, SetNotAnswering2, MessageIcon::Information, false);
+}
+
 Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
                        std::int32_t cellAddress, std::int32_t count) {
-    ExchangeBuf[0] = OpenByte;
-    if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-        return Attempt::Hard;
-    }
-    if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotAnswering2, MessageIcon::Information, t, false);
-        return Attempt::Hard;
-    }
+    if (!OpenExchange(attempt, OpenByte)) return Attempt::Hard;
     if (ExchangeBuf[0] != ReadyByte) {
         Purge();
         return Attempt::Soft;
     }
-    if (Transfer t = Write(SignOn, 2); !t.Succeeded()) {
-        HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-        return Attempt::Hard;
-    }
+    if (!WriteStep(attempt, SignOn, 2, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     const int mode = AppOptions.LinkMode;
     if (!ValidLinkMode(mode)) return Attempt::Stop;
     ExchangeBuf[0] = mode == 1 ? 0x01 : 0x81;
-    if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-        return Attempt::Hard;
-    }
+    if (!WriteStep(attempt, ExchangeBuf, 1, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded() || ExchangeBuf[0] != CommandAccepted) {
         HardFailure(attempt, SetNotAnswering2, MessageIcon::Information, t, false);
         return Attempt::Hard;
     }
     const int headerLength = BuildHeader(mode, deviceType, deviceAddress, cellAddress, count);
-    if (Transfer t = Write(ExchangeBuf, static_cast<std::uint32_t>(headerLength)); !t.Succeeded()) {
-        HardFailure(attempt, SetNotTaking3, MessageIcon::Information, t, true);
+    if (!WriteStep(attempt, ExchangeBuf, static_cast<std::uint32_t>(headerLength), SetNotTaking3,
+                   MessageIcon::Information, true))
         return Attempt::Hard;
-    }
     ExchangeBuf[0] = 0x00;
-    if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotAnswering4, MessageIcon::Information, t, true);
-        return Attempt::Hard;
-    }
+    if (!ReadStep(attempt, SetNotAnswering4, MessageIcon::Information, true)) return Attempt::Hard;
     // An error code after the header: the next attempt starts at once.
     return ExchangeBuf[0] == 0x00 ? Attempt::Accepted : Attempt::Soft;
 }
 
 Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
                        std::int32_t cellAddress, std::int32_t count) {
-    ExchangeBuf[0] = OpenByte;
-    if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-        return Attempt::Hard;
-    }
-    if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, SetNotAnswering2, MessageIcon::Information, t, false);
-        return Attempt::Hard;
-    }
+    if (!OpenExchange(attempt, OpenByte)) return Attempt::Hard;
     if (ExchangeBuf[0] == ReadyByte) {
-        if (Transfer t = Write(SignOn, 2); !t.Succeeded()) {
-            HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-            return Attempt::Hard;
-        }
+        if (!WriteStep(attempt, SignOn, 2, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     } else if (ExchangeBuf[0] != ReadyNoSignOn) {
         Purge();
         return Attempt::Soft;
@@ -220,10 +216,7 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
     const int mode = AppOptions.LinkMode;
     if (!ValidLinkMode(mode)) return Attempt::Stop;
     ExchangeBuf[0] = mode == 1 ? 0x02 : 0x82;
-    if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, GetNotTaking1, MessageIcon::Error, t, true);
-        return Attempt::Hard;
-    }
+    if (!WriteStep(attempt, ExchangeBuf, 1, GetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded() || ExchangeBuf[0] != CommandAccepted) {
         // The system's text only where the adapter did accept the command.
         HardFailure(attempt, GetNotAnswering2, MessageIcon::Information, t,
@@ -231,14 +224,10 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
         return Attempt::Hard;
     }
     const int headerLength = BuildHeader(mode, deviceType, deviceAddress, cellAddress, count);
-    if (Transfer t = Write(ExchangeBuf, static_cast<std::uint32_t>(headerLength)); !t.Succeeded()) {
-        HardFailure(attempt, GetNotTaking3, MessageIcon::Information, t, true);
+    if (!WriteStep(attempt, ExchangeBuf, static_cast<std::uint32_t>(headerLength), GetNotTaking3,
+                   MessageIcon::Information, true))
         return Attempt::Hard;
-    }
-    if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded()) {
-        HardFailure(attempt, GetNotAnswering4, MessageIcon::Information, t, true);
-        return Attempt::Hard;
-    }
+    if (!ReadStep(attempt, GetNotAnswering4, MessageIcon::Information, true)) return Attempt::Hard;
     if (ExchangeBuf[0] != 0x00) {
         Purge();
         return Attempt::Soft;
@@ -390,15 +379,7 @@ bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
 bool SendPacketExchange(const std::uint8_t* block, std::int32_t count) {
     if (count < 0) return false;
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
-        ExchangeBuf[0] = PacketOpenByte;
-        if (Transfer t = Write(ExchangeBuf, 1); !t.Succeeded()) {
-            HardFailure(attempt, SetNotTaking1, MessageIcon::Error, t, true);
-            continue;
-        }
-        if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded()) {
-            HardFailure(attempt, SetNotAnswering2, MessageIcon::Information, t, false);
-            continue;
-        }
+        if (!OpenExchange(attempt, PacketOpenByte)) continue;
         if (ExchangeBuf[0] != PacketReady) {
             Purge();
             continue;
