@@ -1,19 +1,14 @@
 // Packet frames for the monitor and the deterministic stream of them.
 #include "sim/Packets.h"
 
+#include "sim/ModbusCrc.h"
+
 #include <sstream>
 
 namespace sim {
 
 std::uint16_t ArcCrc(const std::uint8_t* data, std::size_t count) {
-    std::uint16_t crc = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u)
-                             : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
+    return Crc16A001(data, count, 0);
 }
 
 std::vector<std::uint8_t> BuildPacket(const PacketFrame& frame) {
