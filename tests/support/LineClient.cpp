@@ -46,28 +46,7 @@ void LineClient::Send(const std::string& hex) {
 }
 
 std::vector<std::uint8_t> LineClient::Receive(int count, int timeoutMs) {
-    std::vector<std::uint8_t> out;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (count < 0 || static_cast<int>(out.size()) < count) {
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
-        if (left <= 0) break;
-        struct pollfd p {
-            fd_, POLLIN, 0
-        };
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        std::uint8_t buf[512];
-        std::size_t want =
-            count < 0 ? sizeof buf
-                      : std::min<std::size_t>(sizeof buf, static_cast<std::size_t>(count) - out.size());
-        ssize_t n = read(fd_, buf, want);
-        if (n > 0)
-            out.insert(out.end(), buf, buf + n);
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            break;
-    }
-    return out;
+    return ReceiveFrom(fd_, count, timeoutMs);
 }
 
 std::string LineClient::ReceiveHex(int count, int timeoutMs) {

@@ -55,25 +55,30 @@ void PtyPair::Send(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::vector<std::uint8_t> PtyPair::Receive(int count, int timeoutMs) {
+    return ReceiveFrom(master_, count, timeoutMs);
+}
+
+std::vector<std::uint8_t> ReceiveFrom(int fd, int count, int timeoutMs) {
     std::vector<std::uint8_t> out;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (count < 0 || static_cast<int>(out.size()) < count) {
-        auto left =
+        const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();
         if (left <= 0) break;
         struct pollfd p {
-            master_, POLLIN, 0
+            fd, POLLIN, 0
         };
         if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
         std::uint8_t buf[4096];
-        ssize_t n = read(master_, buf,
-                         count < 0 ? sizeof buf
-                                   : std::min<size_t>(sizeof buf, static_cast<size_t>(count) - out.size()));
+        const std::size_t want =
+            count < 0 ? sizeof buf
+                      : std::min<std::size_t>(sizeof buf, static_cast<std::size_t>(count) - out.size());
+        const ssize_t n = read(fd, buf, want);
         if (n > 0)
             out.insert(out.end(), buf, buf + n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            break;
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            break; // the far end has gone
     }
     return out;
 }

@@ -44,6 +44,10 @@ private:
     std::string path_;
 };
 
+// Reads from a descriptor, waiting up to timeoutMs for `count` bytes
+// (count < 0: whatever arrives within timeoutMs); stops when the far end goes.
+std::vector<std::uint8_t> ReceiveFrom(int fd, int count, int timeoutMs);
+
 // "B0 5A 50" style hex of bytes.
 std::string Hex(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> Bytes(const std::string& hex);
