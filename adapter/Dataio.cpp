@@ -3,10 +3,10 @@
 // for the data phase, failures reported in message boxes.
 #include "adapter/Dataio.h"
 
-#include "app/Messages.h"
-#include "app/Options.h"
+#include "base/Messages.h"
+#include "base/Options.h"
 #include "serial/Rs232.h"
-#include "serial/Timing.h"
+#include "base/Timing.h"
 
 #include <algorithm>
 

@@ -2,9 +2,9 @@
 // OptionsForm.
 #include "app/OptionsDlg.h"
 
-#include "app/Handlers.h"
-#include "app/Messages.h"
-#include "app/TextCodec.h"
+#include "ui/Handlers.h"
+#include "base/Messages.h"
+#include "ui/TextCodec.h"
 #include "serial/Rs232.h"
 
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 // Filling and checking the settings dialog.
 #include "app/OptionsForm.h"
 
-#include "app/StrToInt.h"
+#include "base/StrToInt.h"
 
 #include <cstdio>
 #include <utility>

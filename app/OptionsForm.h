@@ -1,7 +1,7 @@
 // The settings dialog's logic without widgets: the texts its controls are
 // filled with, and the checks of what the user entered, in their order.
 #pragma once
-#include "app/Options.h"
+#include "base/Options.h"
 
 #include <optional>
 #include <string>

@@ -1,11 +1,11 @@
 // Program entry: settings from OPTIONS.INI beside the executable, then the
 // main window and the message loop.
-#include "app/AppIcon.h"
+#include "ui/AppIcon.h"
 #include "app/MainForm.h"
-#include "app/Messages.h"
-#include "app/Options.h"
-#include "app/Presenter.h"
-#include "serial/Paths.h"
+#include "base/Messages.h"
+#include "base/Options.h"
+#include "ui/Presenter.h"
+#include "base/Paths.h"
 
 #include <QApplication>
 #include <exception>

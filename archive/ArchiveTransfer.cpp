@@ -2,10 +2,12 @@
 // hour archive that takes one step per completed answer, reads the template
 // and then row after row, and writes day.txt or hour.txt beside the
 // executable.
+#include "archive/ArchiveRequests.h"
 #include "archive/RowFormat.h"
 #include "archive/Shablon.h"
+#include "base/Paths.h"
+#include "base/TextFile.h"
 #include "console/ConsoleLogic.h"
-#include "serial/Paths.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,25 +31,9 @@ constexpr ArhivKind HourKind{5, 6, "hour.txt", 0};
 
 const char* const WriteErrorCaption = "ОШИБКА ЗАПИСИ";
 
-// The files keep their text-mode format: every line feed stored as CR LF.
-std::string TextModeBytes(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 bool FileExists(const std::string& name) {
     struct stat st {};
     return stat(name.c_str(), &st) == 0;
-}
-
-bool WriteAndClose(std::FILE* file, const std::string& bytes) {
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
 }
 
 } // namespace
@@ -87,7 +73,8 @@ void ConsoleLogic::SendChunkRequest(std::uint8_t address) {
         registers = (remaining + 1) / 2;
         ++ArhivStep;
     }
-    const RequestBlock block = ArhivChunkRequest(address, ArhivOffset, static_cast<std::uint16_t>(registers));
+    const RequestBlock block =
+        ArchiveChunkRequest(address, ArhivOffset, static_cast<std::uint16_t>(registers));
     ArhivOffset += 2 * registers;
     SendRequest(block, 2 * registers);
 }
@@ -179,7 +166,7 @@ void ConsoleLogic::ReadArhiv(bool hour) {
             if (!hour) ValueAddr = EditInt(ConsoleEdit::Edit1);
             const std::uint8_t address = DeviceAddress();
             dayLine("Инициализация");
-            SendRequest(ArhivCommandRequest(address, kind.StartCommand), 8);
+            SendRequest(ArchiveCommandRequest(address, kind.StartCommand), 8);
             ArhivLen = 0;
             ArhivStep = 1;
             return;
@@ -188,7 +175,7 @@ void ConsoleLogic::ReadArhiv(bool hour) {
             ValueAddr = EditInt(ConsoleEdit::Edit1);
             const std::uint8_t address = DeviceAddress();
             dayLine("считать 04 длину шаблона");
-            SendRequest(ArhivLengthRequest(address), 8);
+            SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
             ArhivStep = 2;
             return;
@@ -216,7 +203,7 @@ void ConsoleLogic::ReadArhiv(bool hour) {
             ValueAddr = EditInt(ConsoleEdit::Edit1);
             const std::uint8_t address = DeviceAddress();
             dayLine("Запрос 06 очередной строки из архива");
-            SendRequest(ArhivCommandRequest(address, kind.NextRowCommand), 8);
+            SendRequest(ArchiveCommandRequest(address, kind.NextRowCommand), 8);
             ArhivLen = 0;
             ArhivStep = 5;
             return;
@@ -225,7 +212,7 @@ void ConsoleLogic::ReadArhiv(bool hour) {
             ValueAddr = EditInt(ConsoleEdit::Edit1);
             const std::uint8_t address = DeviceAddress();
             dayLine("считать 04 длину строки");
-            SendRequest(ArhivLengthRequest(address), 8);
+            SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
             ArhivStep = 6;
             return;

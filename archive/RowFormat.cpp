@@ -2,7 +2,7 @@
 #include "archive/RowFormat.h"
 
 #include "archive/Procedures.h"
-#include "console/Framing.h"
+#include "base/Bytes.h"
 
 #include <algorithm>
 

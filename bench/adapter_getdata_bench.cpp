@@ -3,7 +3,7 @@
 // so one exchange takes about the line time of its bytes. Reports the time
 // per exchange next to the bound 1.5 x line time + 20 ms.
 #include "adapter/Dataio.h"
-#include "app/Options.h"
+#include "base/Options.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 

@@ -2,7 +2,7 @@
 // bytes paced at 115200 bit/s: time per row and per request, with the
 // receive loop run as soon as bytes wait (the program's 100 ms timer adds up
 // to one tick per request on top).
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "support/SimConsole.h"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // pseudo-terminal queues) drained with the memos active, on empty memos and
 // on memos already holding 2 MB of dump; with and without the repaint that
 // follows the tick.
-#include "app/MdiChild.h"
+#include "ui/MdiChild.h"
 #include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
 

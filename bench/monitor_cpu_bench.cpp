@@ -9,10 +9,10 @@
 // port's input queue (sampled every 100 ms), lines the packets shown.
 // Run it through bench/monitor_cpu.sh.
 #include "app/MainForm.h"
-#include "app/Options.h"
+#include "base/Options.h"
 #include "monitor/PacketFramer.h"
 #include "monitor/Uviewpacket.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
 #include "sim/Packets.h"
 #include "support/Pty.h"

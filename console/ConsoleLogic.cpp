@@ -1,8 +1,8 @@
 // The console's send and clear commands and its receive loop.
 #include "console/ConsoleLogic.h"
 
-#include "app/Cp1251.h"
-#include "app/StrToInt.h"
+#include "base/Cp1251.h"
+#include "base/StrToInt.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>

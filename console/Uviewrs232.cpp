@@ -2,12 +2,12 @@
 // operations its logic uses.
 #include "console/Uviewrs232.h"
 
-#include "serial/Timing.h"
+#include "base/Timing.h"
 
 #include "adapter/Dataio.h"
-#include "app/Handlers.h"
-#include "app/Messages.h"
-#include "app/TextCodec.h"
+#include "ui/Handlers.h"
+#include "base/Messages.h"
+#include "ui/TextCodec.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

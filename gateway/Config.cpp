@@ -1,8 +1,8 @@
 // The gateway configuration window and its controls.
 #include "gateway/Config.h"
 
-#include "app/Handlers.h"
-#include "app/TextCodec.h"
+#include "ui/Handlers.h"
+#include "ui/TextCodec.h"
 #include "gateway/Uwait.h"
 
 #include <QButtonGroup>

@@ -2,10 +2,10 @@
 #include "gateway/GatewaySettings.h"
 
 #include "adapter/Dataio.h"
-#include "app/Messages.h"
-#include "app/StrToInt.h"
+#include "base/Messages.h"
+#include "base/StrToInt.h"
 #include "serial/Rs232.h"
-#include "serial/Timing.h"
+#include "base/Timing.h"
 
 #include <cstring>
 

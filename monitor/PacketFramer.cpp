@@ -1,7 +1,7 @@
 // Packet framing and classification for the packet monitor.
 #include "monitor/PacketFramer.h"
 
-#include "console/Framing.h"
+#include "base/Bytes.h"
 
 void PacketFramer::Start(int tick) {
     inPacket_ = false;

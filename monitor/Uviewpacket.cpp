@@ -1,9 +1,9 @@
 // The packet monitor window and its receive loop.
 #include "monitor/Uviewpacket.h"
 
-#include "serial/Timing.h"
+#include "base/Timing.h"
 
-#include "app/Handlers.h"
+#include "ui/Handlers.h"
 #include "serial/Rs232.h"
 
 #include <QCloseEvent>

@@ -3,8 +3,8 @@
 #include "serial/Rs232.h"
 
 #include "serial/LineSettings.h"
-#include "serial/Paths.h"
-#include "serial/Timing.h"
+#include "base/Paths.h"
+#include "base/Timing.h"
 
 #include <cerrno>
 #include <chrono>

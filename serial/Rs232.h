@@ -3,6 +3,7 @@
 // a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class Rs232Port {
@@ -52,3 +53,7 @@ private:
 
 // The global port; empty before the main window creates it.
 extern Rs232Port* MainPort;
+
+// How the logic reaches the port: fetched afresh for every operation, since a
+// handler running inside a message box may have replaced it. Null: no port.
+using PortAccessor = std::function<Rs232Port*()>;

@@ -1,7 +1,7 @@
 // The adapter exchanges against a scripted adapter on a pseudo-terminal:
 // bytes on the line in both directions, results, and the messages shown.
 #include "adapter/Dataio.h"
-#include "app/Options.h"
+#include "base/Options.h"
 #include "serial/Rs232.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"

@@ -1,11 +1,11 @@
 // The main window headless: caption, menu tree, the port opened at creation
 // and closed at destruction, one system error for a port that cannot open.
 #include "app/MainForm.h"
-#include "app/Options.h"
+#include "base/Options.h"
 #include "app/OptionsDlg.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"

@@ -1,11 +1,11 @@
 // The settings dialog's window: its controls, refusals with page and focus,
 // the file it writes, the port it reopens, and Отмена.
 #include "app/MainForm.h"
-#include "app/MdiChild.h"
+#include "ui/MdiChild.h"
 #include "app/OptionsDlg.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
-#include "serial/Timing.h"
+#include "base/Timing.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 

@@ -1,6 +1,6 @@
 // The settings dialog's filling and checks without the window.
 #include "app/OptionsForm.h"
-#include "app/StrToInt.h"
+#include "base/StrToInt.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // Memo1 and edit updates, the files day.txt and hour.txt byte for byte, the
 // end of the archive, and the stops for files and rows that cannot be
 // handled.
-#include "app/Cp1251.h"
-#include "app/StrToInt.h"
-#include "serial/Paths.h"
+#include "base/Cp1251.h"
+#include "base/StrToInt.h"
+#include "base/Paths.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
 #include "support/SimConsole.h"

@@ -1,9 +1,9 @@
 // The console window against the simulated gateway and meter, headless,
 // through its real controls and timers: a request typed by hand and its
 // decoded values; both archive buttons down to the files they write.
-#include "app/MdiChild.h"
+#include "ui/MdiChild.h"
 #include "console/Uviewrs232.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"

@@ -1,4 +1,6 @@
 // Request blocks, the end-of-answer rule, byte reversal and the packet CRC.
+#include "archive/ArchiveRequests.h"
+#include "base/Bytes.h"
 #include "console/Framing.h"
 #include "support/Pty.h"
 
@@ -56,11 +58,11 @@ TEST(ConvertNaoborot, ReversesTheGivenRunOnly) {
 
 TEST(RequestBlocks, EveryRequestTheProgramSends) {
     EXPECT_EQ(HexOf(IdentRequest(0x21)), "06 21 04 00 04 00 04");
-    EXPECT_EQ(HexOf(ArhivCommandRequest(1, 1)), "06 01 06 03 E8 00 01");
-    EXPECT_EQ(HexOf(ArhivCommandRequest(1, 6)), "06 01 06 03 E8 00 06");
-    EXPECT_EQ(HexOf(ArhivLengthRequest(7)), "06 07 04 03 E9 00 01");
-    EXPECT_EQ(HexOf(ArhivChunkRequest(1, 0, 125)), "06 01 04 03 EA 00 7D");
-    EXPECT_EQ(HexOf(ArhivChunkRequest(1, 250, 25)), "06 01 04 04 E4 00 19"); // 1252
+    EXPECT_EQ(HexOf(ArchiveCommandRequest(1, 1)), "06 01 06 03 E8 00 01");
+    EXPECT_EQ(HexOf(ArchiveCommandRequest(1, 6)), "06 01 06 03 E8 00 06");
+    EXPECT_EQ(HexOf(ArchiveLengthRequest(7)), "06 07 04 03 E9 00 01");
+    EXPECT_EQ(HexOf(ArchiveChunkRequest(1, 0, 125)), "06 01 04 03 EA 00 7D");
+    EXPECT_EQ(HexOf(ArchiveChunkRequest(1, 250, 25)), "06 01 04 04 E4 00 19"); // 1252
     EXPECT_EQ(HexOf(MakeRequest(1, 6, 0x1234, 300)), "06 01 06 12 34 01 2C");
 }
 

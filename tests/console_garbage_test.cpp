@@ -2,7 +2,7 @@
 // archive reader never read or write outside their buffers (the sanitizer
 // build checks every access) and the answer state stays consistent.
 #include "console/ConsoleLogic.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "support/FakeConsoleScreen.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Device identification: the device type decision, the request and the
 // polling, the labels, and the start of the chosen archive reader.
-#include "app/Cp1251.h"
-#include "app/StrToInt.h"
+#include "base/Cp1251.h"
+#include "base/StrToInt.h"
 #include "console/ConsoleLogic.h"
 #include "support/FakeConsoleScreen.h"
 

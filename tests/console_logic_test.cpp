@@ -1,7 +1,7 @@
 // The console's logic through a fake screen and a pseudo-terminal port: the
 // send command, the receive loop with its answer state machine and dumps,
 // and the register value decoder.
-#include "app/StrToInt.h"
+#include "base/StrToInt.h"
 #include "console/ConsoleLogic.h"
 #include "console/ValueDecoder.h"
 #include "support/FakeConsoleScreen.h"

@@ -2,11 +2,11 @@
 // state, a request and its answer through the gateway's handshake on a
 // pseudo-terminal, the conversion error, the menu command that opens it.
 #include "app/MainForm.h"
-#include "app/MdiChild.h"
-#include "app/Options.h"
+#include "ui/MdiChild.h"
+#include "base/Options.h"
 #include "console/Uviewrs232.h"
-#include "serial/Paths.h"
-#include "serial/Timing.h"
+#include "base/Paths.h"
+#include "base/Timing.h"
 #include "support/FakeConsoleScreen.h"
 #include "support/Recorder.h"
 #include "support/ScriptedPeer.h"

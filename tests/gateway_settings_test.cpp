@@ -2,7 +2,7 @@
 // a scripted gateway on a pseudo-terminal: exact bytes on the line, exact
 // control contents and messages.
 #include "adapter/Dataio.h"
-#include "app/Options.h"
+#include "base/Options.h"
 #include "gateway/GatewaySettings.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"

@@ -1,6 +1,6 @@
 // The packet framer on byte sequences: marker hunting, complete packets,
 // silence, the buffer's limit, and the text and colour of each line class.
-#include "console/Framing.h"
+#include "base/Bytes.h"
 #include "monitor/PacketFramer.h"
 #include "support/Pty.h"
 

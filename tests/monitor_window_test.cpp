@@ -4,7 +4,7 @@
 #include "app/MainForm.h"
 #include "app/OptionsDlg.h"
 #include "monitor/Uviewpacket.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/Pty.h"

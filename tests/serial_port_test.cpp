@@ -1,9 +1,9 @@
 // Rs232Port on a pseudo-terminal pair: opening, exclusivity, reads with the
 // total time-out, writes, InQueue, Purge, the far end going away.
 #include "serial/LineSettings.h"
-#include "serial/Paths.h"
+#include "base/Paths.h"
 #include "serial/Rs232.h"
-#include "serial/Timing.h"
+#include "base/Timing.h"
 #include "support/Pty.h"
 
 #include <cerrno>

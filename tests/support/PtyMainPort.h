@@ -2,7 +2,7 @@
 // shortened so that failure paths run in milliseconds; restored on
 // destruction.
 #pragma once
-#include "serial/Timing.h"
+#include "base/Timing.h"
 #include "support/Pty.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 // Records every message box the code under test shows, in order.
 #pragma once
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,8 @@
 // Reading and writing OPTIONS.INI.
-#include "app/Options.h"
+#include "base/Options.h"
 
-#include "serial/Paths.h"
+#include "base/Paths.h"
+#include "base/TextFile.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -123,26 +124,14 @@ std::string FormatOptions(const TAppOptions& o) {
     text += o.ModemInitString;
     number(o.DialMode);
     number(o.ConnectWaitSeconds);
-    // Text mode: every line feed is stored as CR LF.
-    std::string bytes;
-    bytes.reserve(text.size() + 16);
-    for (char c : text) {
-        if (c == '\n') bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
+    return TextModeBytes(text);
 }
 
 bool SaveOptions(const std::string& path, const TAppOptions& o) {
     const std::string bytes = FormatOptions(o);
-    auto writeAll = [&bytes](std::FILE* f) {
-        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-        ok = (std::fflush(f) == 0) && ok;
-        return (std::fclose(f) == 0) && ok;
-    };
     const std::string temp = path + ".tmp";
     if (std::FILE* f = std::fopen(temp.c_str(), "wb")) {
-        bool ok = writeAll(f);
+        bool ok = WriteAndClose(f, bytes);
         if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
         if (!ok) unlink(temp.c_str());
         return ok;
@@ -155,5 +144,5 @@ bool SaveOptions(const std::string& path, const TAppOptions& o) {
         std::fclose(f);
         return false;
     }
-    return writeAll(f);
+    return WriteAndClose(f, bytes);
 }

@@ -1,6 +1,6 @@
 // Message boxes for the running program.
 #pragma once
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 class QtMessagePresenter : public MessagePresenter {
 public:

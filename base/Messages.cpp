@@ -1,5 +1,5 @@
 // Message presenter switch and system error texts.
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <cstring>
 

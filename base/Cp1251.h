@@ -1,6 +1,6 @@
 // The program's one CP1251 <-> UTF-8 conversion, through the C library's
 // iconv. Bytes on the line and in files are CP1251; the program's own texts
-// are UTF-8 in the source. The windows' QString conversions (app/TextCodec.h)
+// are UTF-8 in the source. The windows' QString conversions (ui/TextCodec.h)
 // are built on these.
 #pragma once
 #include <string>

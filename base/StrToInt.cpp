@@ -1,5 +1,5 @@
 // StrToInt: strict whole-text integer conversion.
-#include "app/StrToInt.h"
+#include "base/StrToInt.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 // The program's time constants and their test-only override.
-#include "serial/Timing.h"
+#include "base/Timing.h"
 
 namespace {
 TimingConstants current;

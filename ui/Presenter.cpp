@@ -1,7 +1,7 @@
 // Modal QMessageBox with an OK button; timers keep firing inside it.
-#include "app/Presenter.h"
+#include "ui/Presenter.h"
 
-#include "app/TextCodec.h"
+#include "ui/TextCodec.h"
 
 #include <QApplication>
 #include <QMessageBox>

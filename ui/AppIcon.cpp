@@ -1,6 +1,6 @@
 // A small drawing of two line ends joined by a link: the gateway between
 // RS-232 and RS-485.
-#include "app/AppIcon.h"
+#include "ui/AppIcon.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-// CP1251 bytes to and from the screen's QString, on top of app/Cp1251.h.
+// CP1251 bytes to and from the screen's QString, on top of base/Cp1251.h.
 #pragma once
 #include <QString>
 #include <string>

@@ -1,9 +1,9 @@
 // The screen side of the CP1251 conversions: the same conversion the core
-// uses (app/Cp1251.h), so a byte never reads differently in a window and in
+// uses (base/Cp1251.h), so a byte never reads differently in a window and in
 // a file or a message.
-#include "app/TextCodec.h"
+#include "ui/TextCodec.h"
 
-#include "app/Cp1251.h"
+#include "base/Cp1251.h"
 
 QString FromCp1251(std::string_view bytes) {
     const std::string utf8 = Cp1251ToUtf8(bytes);

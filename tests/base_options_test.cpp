@@ -1,5 +1,5 @@
 // OPTIONS.INI: reading with its limits and checks, writing its exact bytes.
-#include "app/Options.h"
+#include "base/Options.h"
 #include "support/Pty.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // StrToInt: the whole text must be one integer.
-#include "app/Messages.h"
-#include "app/StrToInt.h"
+#include "base/Messages.h"
+#include "base/StrToInt.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Finding the executable's directory through /proc/self/exe.
-#include "serial/Paths.h"
+#include "base/Paths.h"
 
 #include <limits.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // The application's exception display.
-#include "app/Handlers.h"
+#include "ui/Handlers.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <exception>
 

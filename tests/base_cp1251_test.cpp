@@ -1,6 +1,6 @@
 // The CP1251 conversions that every byte between line, file and screen takes.
-#include "app/Cp1251.h"
-#include "app/TextCodec.h"
+#include "base/Cp1251.h"
+#include "ui/TextCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // CP1251 and UTF-8 through the C library's iconv.
-#include "app/Cp1251.h"
+#include "base/Cp1251.h"
 
 #include <iconv.h>
 

@@ -1,0 +1,18 @@
+// The archive reader's requests: the command register, the length register
+// and the data registers of the template and the rows.
+#pragma once
+#include "base/RequestBlock.h"
+
+inline constexpr std::uint16_t ArchiveCommandRegister = 1000;
+inline constexpr std::uint16_t ArchiveLengthRegister = 1001;
+inline constexpr std::uint16_t ArchiveDataRegister = 1002;
+// One chunk of template or row bytes: 125 registers, 250 data bytes, so an
+// answer's data and its terminating zero fit the 256-byte answer area.
+inline constexpr int MaxChunkRegisters = 125;
+
+// Function 06 to the archive command register.
+RequestBlock ArchiveCommandRequest(std::uint8_t address, std::uint16_t command);
+// Function 04, one register: the length of the template or of the next row.
+RequestBlock ArchiveLengthRequest(std::uint8_t address);
+// Function 04, `registers` registers from 1002 + byteOffset.
+RequestBlock ArchiveChunkRequest(std::uint8_t address, std::int32_t byteOffset, std::uint16_t registers);
