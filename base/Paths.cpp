@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 namespace {
-bool overridden = false;
-std::string overrideDir;
+std::optional<std::string> overrideDir;
 } // namespace
 
 std::string ExecutableDir() {
-    if (overridden) return overrideDir;
+    if (overrideDir) return *overrideDir;
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};
@@ -20,8 +19,11 @@ std::string ExecutableDir() {
     return path.substr(0, slash + 1);
 }
 
-void SetExecutableDir(const std::string& dir) {
-    overridden = true;
+void SetExecutableDir(const std::optional<std::string>& dir) {
     overrideDir = dir;
-    if (!overrideDir.empty() && overrideDir.back() != '/') overrideDir += '/';
+    if (overrideDir && !overrideDir->empty() && overrideDir->back() != '/') *overrideDir += '/';
+}
+
+std::optional<std::string> ExecutableDirOverride() {
+    return overrideDir;
 }

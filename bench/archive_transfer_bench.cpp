@@ -37,7 +37,7 @@ void BM_ReadDayArchive1000Rows(benchmark::State& state) {
     state.counters["ms_per_row"] = 1000 * seconds / rows;
     state.counters["ms_per_request"] = 1000 * seconds / static_cast<double>(requests);
     state.counters["file_bytes"] = static_cast<double>(dir.Read("day.txt").size());
-    SetExecutableDir("");
+    SetExecutableDir(std::nullopt);
 }
 BENCHMARK(BM_ReadDayArchive1000Rows)->Arg(1000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

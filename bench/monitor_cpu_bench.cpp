@@ -137,7 +137,7 @@ void RunMonitor(benchmark::State& state, bool stream) {
         form.mnuTestPacket->trigger();
         source.Stop();
         sampler.stop();
-        SetExecutableDir("");
+        SetExecutableDir(std::nullopt);
 
         state.SetIterationTime(wallMs / 1000.0);
         state.counters["gui_cpu_pct"] = wallMs > 0 ? 100.0 * (cpuEnd - cpuStart) / wallMs : 0;

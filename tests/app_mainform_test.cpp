@@ -9,6 +9,7 @@
 #include "serial/Rs232.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -29,16 +30,15 @@ class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         TheRecorder().Clear();
-        SetExecutableDir(dir.Path());
         AppOptions = TAppOptions{};
         AppOptions.PortNumber = 5;
     }
     void TearDown() override {
         TheRecorder().Clear();
-        SetExecutableDir("");
         AppOptions = TAppOptions{};
     }
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
 };
 
 QString Text(const char* s) {

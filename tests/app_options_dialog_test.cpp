@@ -8,6 +8,7 @@
 #include "base/Timing.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -42,7 +43,6 @@ class OptionsDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         SetTimingForTests(TimingConstants{});
-        SetExecutableDir(dir.Path());
         dir.LinkCom(2, com2.SlavePath());
         dir.LinkCom(3, com3.SlavePath());
         AppOptions = TAppOptions{};
@@ -57,7 +57,6 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         delete MainPort;
         MainPort = nullptr;
-        SetExecutableDir("");
         AppOptions = TAppOptions{};
         TheRecorder().Clear();
     }
@@ -65,6 +64,7 @@ protected:
     void Settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     PtyPair com2, com3;
     QMdiArea area;
     TOptionsDlg* dlg = nullptr;
@@ -230,7 +230,7 @@ TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {
 
 TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
     Rs232Port* port = MainPort;
-    SetExecutableDir(dir.File("missing/"));
+    ScopedExecutableDir missing{dir.File("missing/")};
     dlg->Edit2->setText("3");
     dlg->Button1->click();
     Settle();
@@ -244,7 +244,7 @@ TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
 TEST(OptionsMenu, CommandCreatesOneDialogAndBringsItForward) {
     TempDir dir;
     PtyPair com2;
-    SetExecutableDir(dir.Path());
+    ScopedExecutableDir exeDir{dir.Path()};
     dir.LinkCom(2, com2.SlavePath());
     AppOptions = TAppOptions{};
     TheRecorder().Clear();
@@ -264,7 +264,6 @@ TEST(OptionsMenu, CommandCreatesOneDialogAndBringsItForward) {
         EXPECT_EQ(OptionsDlg->Edit1->text(), "115200");
     }
     EXPECT_EQ(OptionsDlg, nullptr);
-    SetExecutableDir("");
 }
 
 } // namespace

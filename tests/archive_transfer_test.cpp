@@ -8,6 +8,7 @@
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
 #include "support/SimConsole.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,10 +29,8 @@ class Archive : public ::testing::Test {
 protected:
     Archive() : simulator(FastSim()) {
         simulator.Start();
-        SetExecutableDir(dir.Path());
         TheRecorder().Clear();
     }
-    ~Archive() override { SetExecutableDir(""); }
 
     // The identification and then the transfer, as the buttons start them.
     void ReadArchive(bool hour) {
@@ -61,6 +60,7 @@ protected:
     }
 
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     sim::Simulator simulator;
     SimConsole console{simulator};
 };
@@ -186,7 +186,7 @@ TEST_F(Archive, ASecondTransferReplacesTheFile) {
 
 TEST_F(Archive, AFileThatCannotBeCreatedStopsTheTransfer) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
-    SetExecutableDir(dir.Path() + "missing/");
+    ScopedExecutableDir missing{dir.Path() + "missing/"};
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
@@ -276,12 +276,10 @@ TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {
 class ArchiveSteps : public ::testing::Test {
 protected:
     ArchiveSteps() {
-        SetExecutableDir(dir.Path());
         logic.ArhivStep = 0;
         logic.ArhivStepReady = 1;
         screen.edits[0] = "33";
     }
-    ~ArchiveSteps() override { SetExecutableDir(""); }
 
     void Step(bool hour) { hour ? logic.ReadHourArhiv() : logic.ReadDayArhiv(); }
     void Answer(const std::vector<std::uint8_t>& data, bool hour) {
@@ -295,6 +293,7 @@ protected:
     std::string Last() const { return sent.empty() ? "" : Hex(sent.back()); }
 
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     FakeConsoleScreen screen;
     std::vector<std::vector<std::uint8_t>> sent;
     ConsoleLogic logic{screen, [this](const std::uint8_t* b, std::int32_t n) { sent.emplace_back(b, b + n); },

@@ -9,6 +9,7 @@
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -44,7 +45,6 @@ protected:
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         TheRecorder().Clear();
         simulator.Start();
-        SetExecutableDir(dir.Path());
         previous = MainPort;
         MainPort = new Rs232Port(simulator.PortPath(), 115200);
         area.resize(1200, 900);
@@ -55,11 +55,11 @@ protected:
         QApplication::processEvents();
         delete MainPort;
         MainPort = previous;
-        SetExecutableDir("");
         QLocale::setDefault(QLocale::c());
     }
 
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     sim::Simulator simulator;
     Rs232Port* previous = nullptr;
     QMdiArea area;

@@ -4,6 +4,7 @@
 #include "console/ConsoleLogic.h"
 #include "base/Paths.h"
 #include "support/FakeConsoleScreen.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -12,7 +13,7 @@ namespace {
 
 TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
     TempDir dir;
-    SetExecutableDir(dir.Path());
+    ScopedExecutableDir exeDir{dir.Path()};
     FakeConsoleScreen screen;
     int sent = 0;
     ConsoleLogic logic{screen, [&](const std::uint8_t*, std::int32_t) { ++sent; }, ','};
@@ -41,7 +42,6 @@ TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
         if (round % 8 == 7) logic.Button1Click(); // "Очистка" now and then
     }
     EXPECT_GT(sent, 40); // the noise did drive the readers through requests
-    SetExecutableDir("");
 }
 
 } // namespace

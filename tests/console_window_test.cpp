@@ -10,6 +10,7 @@
 #include "support/FakeConsoleScreen.h"
 #include "support/Recorder.h"
 #include "support/ScriptedPeer.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -216,7 +217,7 @@ TEST_F(ConsoleWindow, ClosingWhileAHandlersMessageIsOpenWaitsForTheHandler) {
 TEST(ConsoleMenu, TheMenuCommandCreatesTheConsoleOnceAndRaisesItAfter) {
     TempDir dir;
     PtyPair pty;
-    SetExecutableDir(dir.Path());
+    ScopedExecutableDir exeDir{dir.Path()};
     dir.LinkCom(3, pty.SlavePath());
     const TAppOptions saved = AppOptions;
     AppOptions.PortNumber = 3;
@@ -233,7 +234,6 @@ TEST(ConsoleMenu, TheMenuCommandCreatesTheConsoleOnceAndRaisesItAfter) {
     }
     EXPECT_EQ(ViewRS232, nullptr);
     AppOptions = saved;
-    SetExecutableDir("");
 }
 
 } // namespace

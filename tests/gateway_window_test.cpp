@@ -12,6 +12,7 @@
 #include "sim/Simulator.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -285,7 +286,7 @@ TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
     sim::Simulator gateway;
     gateway.Start();
     gateway.LinkCom(dir.Path(), 4);
-    SetExecutableDir(dir.Path());
+    ScopedExecutableDir exeDir{dir.Path()};
     AppOptions = TAppOptions{};
     AppOptions.PortNumber = 4;
     AppOptions.LinkMode = 1;
@@ -305,7 +306,6 @@ TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
     }
     EXPECT_EQ(frmConfig, nullptr);
     EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
-    SetExecutableDir("");
     AppOptions = TAppOptions{};
 }
 

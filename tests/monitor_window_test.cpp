@@ -9,6 +9,7 @@
 #include "sim/Simulator.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -62,7 +63,6 @@ const QColor DarkGreen(0, 128, 0), Red(255, 0, 0), Blue(0, 0, 255);
 class Monitor : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetExecutableDir(dir.Path());
         LinkPorts();
         AppOptions = TAppOptions{};
         TheRecorder().Clear();
@@ -77,7 +77,6 @@ protected:
         qInstallMessageHandler(previousHandler);
         qtWarnings = nullptr;
         EXPECT_TRUE(warnings.empty()) << warnings.front();
-        SetExecutableDir("");
         AppOptions = TAppOptions{};
     }
 
@@ -134,6 +133,7 @@ protected:
     }
 
     TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     PtyPair com2, com3;
     TMainForm* form = nullptr;
     QPointer<TViewPacket> window;

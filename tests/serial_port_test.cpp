@@ -5,6 +5,7 @@
 #include "serial/Rs232.h"
 #include "base/Timing.h"
 #include "support/Pty.h"
+#include "support/ScopedExecutableDir.h"
 
 #include <cerrno>
 #include <chrono>
@@ -32,7 +33,7 @@ protected:
 
 TEST_F(SerialPort, ComNumberMapsToLinkBesideExecutableOrTtyS) {
     TempDir dir;
-    SetExecutableDir(dir.Path());
+    ScopedExecutableDir exeDir{dir.Path()};
     EXPECT_EQ(Rs232Port::DevicePathFor(3), "/dev/ttyS2");
     dir.LinkCom(3, pty.SlavePath());
     EXPECT_EQ(Rs232Port::DevicePathFor(3), dir.Path() + "ports/COM3");
@@ -40,7 +41,6 @@ TEST_F(SerialPort, ComNumberMapsToLinkBesideExecutableOrTtyS) {
     Rs232Port port(3, 115200);
     EXPECT_TRUE(port.Ok);
     EXPECT_GE(port.Handle, 0);
-    SetExecutableDir("");
 }
 
 TEST_F(SerialPort, MissingDeviceFailsWithItsErrno) {
