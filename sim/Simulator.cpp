@@ -4,6 +4,7 @@
 #include "sim/Simulator.h"
 
 #include "sim/ModbusCrc.h"
+#include "sim/TerminalSpeed.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,9 +20,11 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace sim {
@@ -78,6 +81,37 @@ struct PtyEnds {
         slaveKeep = -1;
     }
 };
+
+// A byte on its way over a paced line, and when its last bit is through.
+struct Arriving {
+    std::uint8_t byte;
+    Clock::time_point at;
+};
+
+// Bytes read from a line at once are spread over the line time they take,
+// starting when they were read or when the line's previous byte is through.
+void Spread(std::deque<Arriving>& line, Clock::time_point& lineFree, const std::uint8_t* bytes,
+            std::size_t count, double speed) {
+    auto start = std::max(Clock::now(), lineFree);
+    for (std::size_t i = 0; i < count; ++i)
+        line.push_back({bytes[i], start + LineTime(i + 1, speed)});
+    lineFree = start + LineTime(count, speed);
+}
+
+// steady_clock is CLOCK_MONOTONIC on Linux: its time points are absolute
+// deadlines for clock_nanosleep.
+timespec MonotonicTimespec(Clock::time_point t) {
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+// poll() until `wake` at the latest, with sub-millisecond resolution.
+void PollUntil(struct pollfd* fds, nfds_t count, Clock::time_point wake) {
+    auto ns = std::max<std::int64_t>(
+        0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - Clock::now()).count());
+    timespec timeout{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    ppoll(fds, count, &timeout, nullptr);
+}
 
 int Pending(int fd) {
     int n = 0;
@@ -144,30 +178,41 @@ struct Simulator::Impl {
     int lastCommand = 0;
 
     // Gateway thread only
-    std::deque<std::uint8_t> pcIn;
+    std::deque<Arriving> pcLine;     // sent by the PC, still on the line
+    Clock::time_point pcLineFree;    // when the last of them is through
+    std::deque<std::uint8_t> pcIn;   // arrived from the PC, not yet taken
+    std::deque<Arriving> meterLine;  // sent by the meter, still on the line
+    Clock::time_point meterLineFree; // when the last of them is through
     std::vector<std::uint8_t> answer;
     Clock::time_point lastAnswerByte;
     Clock::time_point busyUntil;
 
+    std::atomic<bool> pcArriving{false}; // pcLine is not empty
     std::atomic<bool> inExchange{false};
     std::atomic<bool> answerPending{false};
     std::atomic<bool> meterBusy{false};
     std::mutex writeMutex; // PC line writes from the gateway thread and from EmitBytes
 
     // --- helpers -------------------------------------------------------------
-    std::int64_t Micros() const {
-        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - created).count();
+    void Record(Direction dir, const std::uint8_t* bytes, std::size_t count) {
+        std::vector<Arriving> run;
+        auto now = Clock::now();
+        for (std::size_t i = 0; i < count; ++i)
+            run.push_back({bytes[i], now});
+        Record(dir, run);
     }
 
-    void Record(Direction dir, const std::uint8_t* bytes, std::size_t count) {
-        if (count == 0) return;
+    // Bytes with the times their last bits were through.
+    void Record(Direction dir, const std::vector<Arriving>& run) {
+        if (run.empty()) return;
         std::lock_guard lock(m);
-        std::int64_t t = Micros();
+        std::size_t count = run.size();
         if (trace.size() + count > TranscriptLimit) // a command left running for days
             trace.erase(trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(trace.size() / 2));
         std::size_t first = trace.size();
-        for (std::size_t i = 0; i < count; ++i)
-            trace.push_back({t, dir, bytes[i]});
+        for (const Arriving& a : run)
+            trace.push_back(
+                {std::chrono::duration_cast<std::chrono::microseconds>(a.at - created).count(), dir, a.byte});
         if (opt.TraceStream) {
             std::vector<TraceEntry> run(trace.begin() + static_cast<std::ptrdiff_t>(first), trace.end());
             std::fputs(FormatTrace(run).c_str(), opt.TraceStream);
@@ -176,11 +221,57 @@ struct Simulator::Impl {
         changed.notify_all();
     }
 
-    void SleepMs(int ms) {
-        auto until = Clock::now() + std::chrono::milliseconds(ms);
-        while (!stop && Clock::now() < until)
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(std::chrono::milliseconds(10), until - Clock::now()));
+    // Sleeps until the absolute time `until`; false when Stop() came first.
+    bool SleepUntil(Clock::time_point until) {
+        for (;;) {
+            if (stop) return false;
+            auto now = Clock::now();
+            if (now >= until) return true;
+            // In slices, so that Stop() is noticed during a long wait.
+            timespec t = MonotonicTimespec(std::min(until, now + std::chrono::milliseconds(10)));
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+            }
+        }
+    }
+
+    void SleepMs(int ms) { SleepUntil(Clock::now() + std::chrono::milliseconds(ms)); }
+
+    // Line speeds for pacing; 0 where a line is not paced.
+    double PcSpeed() const {
+        if (opt.PaceBaud == PacePortSpeed) return TerminalSpeed(pc.master);
+        return opt.PaceBaud > 0 ? opt.PaceBaud : 0;
+    }
+    double MeterLineSpeed() {
+        std::lock_guard lock(m);
+        return SpeedOfCode(applied.SpeedCode);
+    }
+    double MeterPace() { return opt.PaceRs485 ? MeterLineSpeed() : 0; }
+    Clock::duration AnswerGap() {
+        if (opt.AnswerGapMs > 0) return std::chrono::milliseconds(opt.AnswerGapMs);
+        return EndOfFrameSilence(MeterLineSpeed());
+    }
+
+    // Writes the bytes as a line at `speed` delivers them: each when its last
+    // bit is through, against deadlines counted from the start, so that late
+    // wake-ups do not add up (a late one sends what is due at once). Speed 0
+    // writes them at once. False when the far end is gone or on Stop().
+    bool SendPaced(int fd, Direction dir, const std::vector<std::uint8_t>& bytes, double speed) {
+        if (speed <= 0) {
+            Record(dir, bytes.data(), bytes.size());
+            return WriteAll(fd, bytes.data(), bytes.size());
+        }
+        auto start = Clock::now();
+        for (std::size_t done = 0; done < bytes.size();) {
+            if (!SleepUntil(start + LineTime(done + 1, speed))) return false;
+            auto now = Clock::now();
+            std::size_t upto = done + 1;
+            while (upto < bytes.size() && start + LineTime(upto + 1, speed) <= now)
+                ++upto;
+            Record(dir, bytes.data() + done, upto - done);
+            if (!WriteAll(fd, bytes.data() + done, upto - done)) return false;
+            done = upto;
+        }
+        return true;
     }
 
     std::optional<Fault> Pass(Step step, const std::vector<FaultKind>& kinds = {}) {
@@ -270,15 +361,7 @@ struct Simulator::Impl {
         if (bytes.empty()) return;
         std::lock_guard lock(writeMutex);
         if (pc.master < 0) return;
-        Record(Direction::ToPc, bytes.data(), bytes.size());
-        std::size_t step = opt.PaceBaud > 0 ? 1 : bytes.size();
-        for (std::size_t done = 0; done < bytes.size();) {
-            std::size_t n = std::min(step, bytes.size() - done);
-            if (!WriteAll(pc.master, bytes.data() + done, n)) return;
-            done += n;
-            if (opt.PaceBaud > 0)
-                std::this_thread::sleep_for(std::chrono::microseconds(10'000'000 / opt.PaceBaud));
-        }
+        SendPaced(pc.master, Direction::ToPc, bytes, PcSpeed());
     }
 
     bool WriteAll(int fd, const std::uint8_t* data, std::size_t count) {
@@ -302,38 +385,54 @@ struct Simulator::Impl {
         return true;
     }
 
-    // Moves whatever the PC sent into pcIn; false when the line is gone.
+    // Puts whatever the PC sent on the PC line (see ArrivePc); false when the
+    // line is gone.
     bool DrainPc() {
         if (pc.master < 0) return false;
         std::uint8_t buf[512];
         for (;;) {
             ssize_t n = read(pc.master, buf, sizeof buf);
             if (n > 0) {
-                Record(Direction::FromPc, buf, static_cast<std::size_t>(n));
-                pcIn.insert(pcIn.end(), buf, buf + n);
+                Spread(pcLine, pcLineFree, buf, static_cast<std::size_t>(n), PcSpeed());
                 continue;
             }
+            ArrivePc();
             return !(n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR));
         }
+    }
+
+    // Moves the PC's bytes that are through the line into pcIn.
+    void ArrivePc() {
+        auto now = Clock::now();
+        std::vector<Arriving> run;
+        while (!pcLine.empty() && pcLine.front().at <= now) {
+            run.push_back(pcLine.front());
+            pcIn.push_back(pcLine.front().byte);
+            pcLine.pop_front();
+        }
+        Record(Direction::FromPc, run);
+        pcArriving = !pcLine.empty();
     }
 
     // The next byte from the PC within timeoutMs; nothing on time-out or stop.
     std::optional<std::uint8_t> ReadPc(int timeoutMs) {
         auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
+            ArrivePc();
             if (!pcIn.empty()) {
                 std::uint8_t b = pcIn.front();
                 pcIn.pop_front();
                 return b;
             }
             if (stop || pc.master < 0) return std::nullopt;
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return std::nullopt;
+            auto now = Clock::now();
+            if (now >= deadline) return std::nullopt;
+            auto wake = std::min(deadline, now + std::chrono::milliseconds(20));
+            if (!pcLine.empty()) wake = std::min(wake, pcLine.front().at);
             struct pollfd p {
                 pc.master, POLLIN, 0
             };
-            poll(&p, 1, static_cast<int>(std::min<long long>(left, 20)));
+            PollUntil(&p, 1, wake);
             if (!DrainPc()) return std::nullopt;
         }
     }
@@ -341,7 +440,9 @@ struct Simulator::Impl {
     void CloseLine() {
         std::lock_guard lock(writeMutex);
         pc.Close();
+        pcLine.clear();
         pcIn.clear();
+        pcArriving = false;
     }
 
     // Sends the byte of a one-byte step, or what a fault makes of it. Returns
@@ -577,36 +678,38 @@ struct Simulator::Impl {
     }
 
     void SendMeter(const std::vector<std::uint8_t>& frame) {
-        Record(Direction::ToMeter, frame.data(), frame.size());
-        if (!opt.PaceRs485) {
-            WriteAll(line.master, frame.data(), frame.size());
-            return;
-        }
-        int code;
-        {
-            std::lock_guard lock(m);
-            code = applied.SpeedCode;
-        }
-        for (std::uint8_t b : frame) {
-            WriteAll(line.master, &b, 1);
-            std::this_thread::sleep_for(std::chrono::microseconds(10 * (code + 1)));
-        }
+        SendPaced(line.master, Direction::ToMeter, frame, MeterPace());
     }
 
+    // Puts what the meter sent on the RS-485 line (see ArriveMeter).
     void DrainLine() {
         std::uint8_t buf[512];
         for (;;) {
             ssize_t n = read(line.master, buf, sizeof buf);
-            if (n <= 0) return;
-            Record(Direction::FromMeter, buf, static_cast<std::size_t>(n));
-            answer.insert(answer.end(), buf, buf + n);
-            lastAnswerByte = Clock::now();
+            if (n <= 0) break;
+            Spread(meterLine, meterLineFree, buf, static_cast<std::size_t>(n), MeterPace());
             answerPending = true;
         }
+        ArriveMeter();
+    }
+
+    // Moves the meter's bytes that are through the line (all of them when
+    // `all`) into the answer.
+    void ArriveMeter(bool all = false) {
+        auto now = Clock::now();
+        std::vector<Arriving> run;
+        while (!meterLine.empty() && (all || meterLine.front().at <= now)) {
+            run.push_back(meterLine.front());
+            answer.push_back(meterLine.front().byte);
+            lastAnswerByte = std::min(meterLine.front().at, now);
+            meterLine.pop_front();
+        }
+        Record(Direction::FromMeter, run);
     }
 
     void ForwardAnswer() {
         DrainLine();
+        ArriveMeter(true);
         if (answer.empty()) return;
         auto f = Pass(Step::MeterAnswer,
                       {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
@@ -625,19 +728,21 @@ struct Simulator::Impl {
 
     // --- gateway thread ------------------------------------------------------------
     void GatewayLoop() {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); // wake-ups within a byte time of fast lines
         while (!stop) {
+            ArriveMeter();
             auto now = Clock::now();
-            int wait = 20;
-            if (!answer.empty()) {
-                auto gapEnd = lastAnswerByte + std::chrono::milliseconds(opt.AnswerGapMs);
+            auto wake = now + std::chrono::milliseconds(20);
+            if (!meterLine.empty()) {
+                wake = std::min(wake, meterLine.front().at);
+            } else if (!answer.empty()) {
+                // The answer ends with the line's silence after its last byte.
+                auto gapEnd = lastAnswerByte + AnswerGap();
                 if (now >= gapEnd) {
                     ForwardAnswer();
                     continue;
                 }
-                wait = std::min<int>(
-                    wait, static_cast<int>(
-                              std::chrono::duration_cast<std::chrono::milliseconds>(gapEnd - now).count()) +
-                              1);
+                wake = std::min(wake, gapEnd);
             }
             {
                 std::unique_lock lock(m);
@@ -654,16 +759,14 @@ struct Simulator::Impl {
                         if (Pending(pc.slaveKeep) < 2048) SendPc(PacketStreamBytes(item, seq));
                         continue;
                     }
-                    wait = std::min<int>(
-                        wait,
-                        static_cast<int>(
-                            std::chrono::duration_cast<std::chrono::milliseconds>(streamDue - now).count()) +
-                            1);
+                    wake = std::min(wake, streamDue);
                 }
             }
+            ArrivePc();
             if (pcIn.empty()) {
+                if (!pcLine.empty()) wake = std::min(wake, pcLine.front().at);
                 struct pollfd p[2] = {{pc.master, POLLIN, 0}, {line.master, POLLIN, 0}};
-                poll(p, 2, std::max(wait, 1));
+                PollUntil(p, 2, wake);
                 if (p[1].revents & POLLIN) DrainLine();
                 if (pc.master >= 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) DrainPc();
                 continue;
@@ -737,6 +840,7 @@ struct Simulator::Impl {
     }
 
     void MeterLoop() {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         modbus_t* ctx = modbus_new_rtu(line.slavePath.c_str(), 57600, 'N', 8, 1);
         if (!ctx) return;
         modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_PROTOCOL);
@@ -769,20 +873,24 @@ struct Simulator::Impl {
             }
             std::memset(req, 0, sizeof req);
             int rc = modbus_receive(ctx, req);
+            auto received = Clock::now();
             if (rc < 0) {
                 // libmodbus frames only the functions it knows; another function
                 // shows up as a bad check. Answer it as a device would.
-                if (errno == EMBBADCRC && req[0] == slave && !Supported(req[1])) Reply(ctx, req, 0, map);
+                if (errno == EMBBADCRC && req[0] == slave && !Supported(req[1]))
+                    Reply(ctx, req, 0, map, received);
                 continue;
             }
             if (rc == 0) continue; // for another slave
-            Reply(ctx, req, rc, map);
+            Reply(ctx, req, rc, map, received);
         }
         modbus_close(ctx);
         modbus_free(ctx);
     }
 
-    void Reply(modbus_t* ctx, const std::uint8_t* req, int length, modbus_mapping_t& map) {
+    // Answers a request received (its last byte read) at `received`.
+    void Reply(modbus_t* ctx, const std::uint8_t* req, int length, modbus_mapping_t& map,
+               Clock::time_point received) {
         meterBusy = true;
         auto f = Pass(Step::MeterAnswer, {FaultKind::NoAnswer, FaultKind::Exception, FaultKind::Delay});
         int delay;
@@ -795,7 +903,14 @@ struct Simulator::Impl {
         if (f && f->kind == FaultKind::Delay) delay += f->value;
         bool broadcast = req[0] == 0;
         if (!silent && !(f && f->kind == FaultKind::NoAnswer) && !broadcast) {
-            if (delay > 0) SleepMs(delay);
+            // On a paced line the meter knows the request has ended only after
+            // its end-of-frame silence; then it takes its processing time.
+            auto start = received + std::chrono::milliseconds(delay);
+            if (opt.PaceRs485) start += EndOfFrameSilence(MeterLineSpeed());
+            if (!SleepUntil(start)) {
+                meterBusy = false;
+                return;
+            }
             int function = req[1];
             int address = req[2] << 8 | req[3];
             int value = req[4] << 8 | req[5];
@@ -1203,8 +1318,9 @@ bool Simulator::WaitIdle(int timeoutMs) const {
     auto quietSince = Clock::now();
     bool quiet = false;
     while (Clock::now() < deadline) {
-        bool idle = !s.inExchange && !s.answerPending && !s.meterBusy && Pending(s.pc.master) == 0 &&
-                    Pending(s.line.master) == 0 && Pending(s.line.slaveKeep) == 0;
+        bool idle = !s.inExchange && !s.answerPending && !s.meterBusy && !s.pcArriving &&
+                    Pending(s.pc.master) == 0 && Pending(s.line.master) == 0 &&
+                    Pending(s.line.slaveKeep) == 0;
         {
             std::lock_guard lock(s.m);
             if (s.streaming) idle = false;

@@ -22,10 +22,15 @@ Line
                           pseudo-terminal; only a dangling link of an earlier
                           run is replaced. Default: no link
   --trace                 print every byte with time and direction. Default: off
-  --pace BAUD             space bytes to the PC as at BAUD (10 bits a byte).
-                          Default: 0 (no pacing)
-  --pace-rs485            space bytes to the meter at the gateway's RS-485
-                          speed. Default: off
+  --pace BAUD|port        time the PC line in both directions as at BAUD
+                          (10 bits a byte, each byte handed over when its
+                          last bit is through); port: at the speed the
+                          program set on its port; 0: no pacing. Default: port
+  --pace-rs485            time the RS-485 line in both directions at the
+                          gateway's applied speed code; the meter answers
+                          after the request's end-of-frame silence. Default: on
+  --no-pace-rs485         RS-485 line without pacing. Default: off
+  --no-pace               both lines without pacing (as fast as possible)
 
 Gateway
   --zeplan N              own ZEP-LAN address (0 in a header is accepted too).
@@ -39,13 +44,16 @@ Gateway
                           Default: ATZ
   --exchange-timeout MS   silence inside an exchange after which the gateway
                           waits for a new opening byte. Default: 1000
-  --answer-gap MS         silence that ends the meter's answer. Default: 15
+  --answer-gap MS         silence that ends the meter's answer. Default: 0,
+                          the end-of-frame silence at the RS-485 speed (3.5
+                          characters; 1.75 ms above 19200 bit/s)
   --apply-busy MS         after a write to control cell 2 the gateway ignores
                           the PC this long. Default: 0
 
 Meter
   --meter-address N       Modbus slave address. Default: 1
-  --meter-delay MS        wait before every answer. Default: 0
+  --meter-delay MS        processing time before every answer (after the
+                          request's end-of-frame silence). Default: 0
   --meter-silent          never answer. Default: off
   --device-type N         identification registers 4..7 that give this device
                           type number (0, 4, 5, 6, 7, 8, 9, 10). Default: 4
@@ -106,6 +114,9 @@ int Number(const std::string& option, const char* text) {
 
 int main(int argc, char** argv) {
     sim::SimOptions opt;
+    // As a command the simulator times its lines as real ones.
+    opt.PaceBaud = sim::PacePortSpeed;
+    opt.PaceRs485 = true;
     std::string link;
     bool trace = false, packets = false, silent = false;
     int deviceType = -1, dayRows = 31, hourRows = 168, longTemplate = 0;
@@ -128,11 +139,18 @@ int main(int argc, char** argv) {
             link = value();
         else if (a == "--trace")
             trace = true;
-        else if (a == "--pace")
-            opt.PaceBaud = Number(a, value());
-        else if (a == "--pace-rs485")
+        else if (a == "--pace") {
+            const char* v = value();
+            opt.PaceBaud = std::strcmp(v, "port") == 0 ? sim::PacePortSpeed : Number(a, v);
+            if (opt.PaceBaud < sim::PacePortSpeed) Die("--pace needs a speed, 0 or port");
+        } else if (a == "--pace-rs485")
             opt.PaceRs485 = true;
-        else if (a == "--zeplan")
+        else if (a == "--no-pace-rs485")
+            opt.PaceRs485 = false;
+        else if (a == "--no-pace") {
+            opt.PaceBaud = 0;
+            opt.PaceRs485 = false;
+        } else if (a == "--zeplan")
             opt.ZepLanAddress = Number(a, value());
         else if (a == "--address")
             opt.Settings.Address = static_cast<std::uint8_t>(Number(a, value()));

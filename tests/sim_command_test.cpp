@@ -41,7 +41,7 @@ TEST(SimCommand, HelpListsEveryOptionWithItsDefault) {
           "--answer-gap",    "--apply-busy",    "--meter-address", "--meter-delay",     "--meter-silent",
           "--device-type",   "--ident",         "--day-rows",      "--hour-rows",       "--day-template",
           "--hour-template", "--long-template", "--packets",       "--packet-interval", "--packet-pattern",
-          "--packet-count",  "--fault",         "--help"})
+          "--packet-count",  "--fault",         "--no-pace",       "--no-pace-rs485",   "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_EQ(RunCommand("--bogus"), "gateway-sim: unknown option --bogus (see --help)\n");
     EXPECT_EQ(RunCommand("--fault nowhere:none"), "gateway-sim: --fault: unknown step 'nowhere'\n");

@@ -7,7 +7,6 @@
 #include "support/LineClient.h"
 #include "support/Pty.h"
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -194,21 +193,6 @@ TEST_F(Gateway, ExchangeLeftHalfwayTimesOut) {
     ASSERT_TRUE(quick.WaitIdle(2000));
     client.Send("B0");
     EXPECT_EQ(client.ReceiveHex(1), "DD");
-}
-
-TEST(GatewayPacing, BytesToThePcComeAtTheLineSpeed) {
-    sim::SimOptions options;
-    options.PaceBaud = 1000; // 10 ms a byte
-    sim::Simulator paced(options);
-    paced.Start();
-    LineClient client(paced.PortPath());
-    client.Send("B0 5A 50 02 81 58 00 00 20");
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.Receive(35, 3000).size(), 35u); // DD 01 00, 32 cells, trailer
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                  .count();
-    EXPECT_GE(ms, 300);
-    EXPECT_LT(ms, 2000);
 }
 
 TEST(GatewayLink, LinksAsComPortAndRemovesOnlyItsOwnLink) {
