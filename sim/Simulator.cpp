@@ -214,8 +214,8 @@ struct Simulator::Impl {
             trace.push_back(
                 {std::chrono::duration_cast<std::chrono::microseconds>(a.at - created).count(), dir, a.byte});
         if (opt.TraceStream) {
-            std::vector<TraceEntry> run(trace.begin() + static_cast<std::ptrdiff_t>(first), trace.end());
-            std::fputs(FormatTrace(run).c_str(), opt.TraceStream);
+            std::vector<TraceEntry> added(trace.begin() + static_cast<std::ptrdiff_t>(first), trace.end());
+            std::fputs(FormatTrace(added).c_str(), opt.TraceStream);
             std::fflush(opt.TraceStream);
         }
         changed.notify_all();
