@@ -1,17 +1,57 @@
-// Program entry: settings from OPTIONS.INI beside the executable, then the
-// main window and the message loop.
-#include "ui/AppIcon.h"
+// Program entry: --help and --version, else settings from OPTIONS.INI beside
+// the executable, then the main window and the message loop.
 #include "app/MainForm.h"
 #include "base/Messages.h"
 #include "base/Options.h"
-#include "ui/Presenter.h"
 #include "base/Paths.h"
+#include "ui/AppIcon.h"
+#include "ui/Presenter.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 
+namespace {
+
+const char* const Usage = R"(Использование: configurator [--help | --version]
+Настройка шлюза RS-232 <-> RS-485 и проверка счётчиков Modbus RTU за ним.
+Без параметров открывает главное окно.
+
+  --help      показать эту справку
+  --version   показать версию
+
+Файлы (в папке программы):
+  OPTIONS.INI         настройки: порт, скорость, режим связи, адреса шлюза,
+                      строка инициализации модема («View» > «Настройки»)
+  ports/COMn          ссылка на устройство порта COMn
+  day.txt, hour.txt   суточный и часовой архивы счётчика
+
+Порт:
+  COMn (n = 1..99, по умолчанию COM2) - это ports/COMn в папке программы,
+  если он есть, иначе /dev/ttyS<n-1>. USB-адаптер как COM3:
+      ln -s /dev/ttyUSB0 ports/COM3
+  Порт открывается монопольно. Нужен доступ к устройству (в Debian -
+  группа dialout).
+)";
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so they need no display.
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("configurator %s\n", PROGRAM_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
+    // Ties the windows to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(APP_ID));
     QApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
     QApplication::setWindowIcon(MakeAppIcon());
     QtMessagePresenter presenter;

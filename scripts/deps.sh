@@ -1,16 +1,49 @@
-# Installs the Debian packages the build and the tests need, when missing.
-# Sourced by scripts/run and scripts/test.
-PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev libbenchmark-dev libmodbus-dev xvfb xauth fonts-dejavu-core imagemagick clang libclang-rt-14-dev"
+# The Debian packages each script needs, and installing the missing ones.
+# Sourced by the scripts in this folder.
 
+# Building and running the configurator and the simulator (scripts/run).
+RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libmodbus-dev fonts-dejavu-core"
+# The test suite and the benchmarks on top of that (scripts/test): tests run
+# headless, the sanitizer build uses clang's runtime, pictures are taken
+# under Xvfb.
+TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev xvfb xauth imagemagick clang libclang-rt-14-dev"
+# Building the .deb and checking its files (scripts/package).
+PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev fakeroot file desktop-file-utils appstream lintian man-db"
+# The README's screenshots (scripts/screenshots).
+SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
+
+# install_missing_packages PACKAGE...: installs those not installed yet. As
+# root through apt-get; otherwise through sudo only when it needs no password.
+# Else it prints the command to run as root and ends the calling script, so it
+# never stops halfway on a question.
 install_missing_packages() {
     local missing=()
-    for p in $PACKAGES; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
     local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo > /dev/null && sudo -n true 2> /dev/null; then
+            sudo="sudo -n"
+        else
+            {
+                echo "Missing Debian packages: ${missing[*]}"
+                echo "Install them as root, then run $0 again:"
+                echo
+                echo "    apt-get install --no-install-recommends ${missing[*]}"
+                echo
+            } >&2
+            exit 1
+        fi
+    fi
+    echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# cmake_launcher: the option that puts ccache in front of the compiler, when
+# ccache is there.
+cmake_launcher() {
+    if command -v ccache > /dev/null; then echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"; fi
 }

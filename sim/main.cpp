@@ -95,6 +95,7 @@ Faults (repeatable)
       Examples: --fault ready:byte=0x07:times=3  --fault header:byte=7
                 --fault data:short=3:trail01     --fault meter-answer:none
   --help                  show this text
+  --version               show the version
 )";
 
 [[noreturn]] void Die(const std::string& message) {
@@ -134,6 +135,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("gateway-sim %s\n", PROGRAM_VERSION);
             return 0;
         } else if (a == "--link")
             link = value();
