@@ -16,11 +16,16 @@ SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
 # root through apt-get; otherwise through sudo only when it needs no password.
 # Else it prints the command to run as root and ends the calling script, so it
 # never stops halfway on a question.
-install_missing_packages() {
-    local missing=()
+# missing_packages PACKAGE...: prints those not installed, one a line.
+missing_packages() {
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+        dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "install ok installed" || echo "$p"
     done
+}
+
+install_missing_packages() {
+    local missing
+    mapfile -t missing < <(missing_packages "$@")
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then
