@@ -8,7 +8,7 @@ RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libmodbus-dev fonts-
 # under Xvfb.
 TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev xvfb xauth imagemagick clang libclang-rt-14-dev"
 # Building the .deb and checking its files (scripts/package).
-PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev fakeroot file desktop-file-utils appstream lintian man-db"
+PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream lintian man-db"
 # The README's screenshots (scripts/screenshots).
 SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
 
