@@ -83,7 +83,7 @@ void TMainForm::mnuConfigClick() {
 }
 
 void TMainForm::RS2321Click() {
-    CreateOrRaise(MdiArea(), ViewRS232);
+    CreateOrRaise(MdiArea(), ViewRS232, PortAccessor([] { return MainPort; }));
 }
 
 void TMainForm::mnuTestPacketClick() {

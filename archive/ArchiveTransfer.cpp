@@ -1,33 +1,36 @@
-// The archive transfer of the console: one state machine for the day and the
-// hour archive that takes one step per completed answer, reads the template
-// and then row after row, and writes day.txt or hour.txt beside the
-// executable.
+// The archive transfer's state machine, its row assembly and its two files.
+#include "archive/ArchiveTransfer.h"
+
 #include "archive/ArchiveRequests.h"
-#include "archive/RowFormat.h"
-#include "archive/Shablon.h"
 #include "base/Paths.h"
 #include "base/TextFile.h"
-#include "console/ConsoleLogic.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
-
-static_assert(RxRowAreaSize == RowAreaSize, "the row area and the formatter agree on its size");
 
 namespace {
 
 // What tells the two archives apart.
-struct ArhivKind {
+struct ArchiveKind {
     std::uint16_t StartCommand;
     std::uint16_t NextRowCommand;
     const char* FileName;
     int ParseMode;
+    // The day reader reports every request and decodes its first answer from
+    // the start register; the hour reader reports only the row chunks and
+    // the end.
+    bool Day;
 };
-constexpr ArhivKind DayKind{1, 2, "day.txt", 1};
-constexpr ArhivKind HourKind{5, 6, "hour.txt", 0};
+constexpr ArchiveKind DayKind{1, 2, "day.txt", 1, true};
+constexpr ArchiveKind HourKind{5, 6, "hour.txt", 0, false};
+
+const ArchiveKind& KindOf(bool hour) {
+    return hour ? HourKind : DayKind;
+}
+
+constexpr std::int32_t MaxAnswerData = AnswerAreaSize - 1;
 
 const char* const WriteErrorCaption = "ОШИБКА ЗАПИСИ";
 
@@ -38,40 +41,54 @@ bool FileExists(const std::string& name) {
 
 } // namespace
 
-void ConsoleLogic::ReadDayArhiv() {
+ArchiveTransfer::ArchiveTransfer(ArchiveHost& host, char decimalSeparator)
+    : host_(host), decimalSeparator_(decimalSeparator) {}
+
+void ArchiveTransfer::Restart() {
+    ArhivRowCount = 0;
+    ArhivStep = ArchiveState::StartCommand;
+    ArhivStepReady = 1;
+}
+
+void ArchiveTransfer::AnswerArrived(const std::uint8_t* data, std::int32_t count) {
+    const std::int32_t n = std::clamp(count, 0, MaxAnswerData);
+    if (n > 0) std::memcpy(answer_, data, static_cast<size_t>(n));
+    answer_[n] = 0;
+    answerLen_ = n;
+    ArhivStepReady = 1;
+}
+
+bool ArchiveTransfer::StepDue() const {
+    // Finished (or never a valid state): no request is outstanding and none
+    // is sent.
+    return ArhivStepReady == 1 && ArhivStep >= ArchiveState::StartCommand &&
+           ArhivStep <= ArchiveState::RowDone;
+}
+
+void ArchiveTransfer::ReadDayArhiv() {
     ReadArhiv(false);
 }
 
-void ConsoleLogic::ReadHourArhiv() {
+void ArchiveTransfer::ReadHourArhiv() {
     ReadArhiv(true);
 }
 
-void ConsoleLogic::Message(const std::string& text, const std::string& caption) {
-    FlushMemos(); // the progress so far shows behind the box
-    screen_.ShowMessage(text, caption);
-}
-
-std::uint8_t ConsoleLogic::DeviceAddress() {
-    return static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3));
-}
-
-void ConsoleLogic::SendRequest(const RequestBlock& block, std::int32_t expectedDataLen) {
+void ArchiveTransfer::SendRequest(const RequestBlock& block, std::int32_t expectedDataLen) {
     Request = block;
     ExpectedDataLen = expectedDataLen;
-    WaitAnswer = true;
     // A step that sends ends here; the answer's completion allows the next.
     ArhivStepReady = 0;
-    Send(Request.data(), static_cast<std::int32_t>(Request.size()));
+    host_.SendRequest(Request);
 }
 
 // At most 125 registers a chunk; the start register advances by the bytes
-// already requested. The last chunk moves the state on.
-void ConsoleLogic::SendChunkRequest(std::uint8_t address) {
+// already requested. The last chunk moves the state on to `last`.
+void ArchiveTransfer::SendChunkRequest(std::uint8_t address, ArchiveState last) {
     const std::int32_t remaining = ArhivLen - ArhivOffset;
     std::int32_t registers = MaxChunkRegisters;
     if (remaining <= 2 * MaxChunkRegisters) {
         registers = (remaining + 1) / 2;
-        ++ArhivStep;
+        ArhivStep = last;
     }
     const RequestBlock block =
         ArchiveChunkRequest(address, ArhivOffset, static_cast<std::uint16_t>(registers));
@@ -79,16 +96,16 @@ void ConsoleLogic::SendChunkRequest(std::uint8_t address) {
     SendRequest(block, 2 * registers);
 }
 
-void ConsoleLogic::TakeLength() {
-    ArhivLen = RxBuf[RxAnswerArea] * 256 + RxBuf[RxAnswerArea + 1];
+void ArchiveTransfer::TakeLength() {
+    ArhivLen = answer_[0] * 256 + answer_[1];
 }
 
-void ConsoleLogic::AppendAnswerText() {
-    const char* text = reinterpret_cast<const char*>(RxBuf + RxAnswerArea);
-    ShablonText.append(text, strnlen(text, RxReceiveArea - RxAnswerArea));
+void ArchiveTransfer::AppendAnswerText() {
+    const char* text = reinterpret_cast<const char*>(answer_);
+    ShablonText.append(text, strnlen(text, AnswerAreaSize));
 }
 
-void ConsoleLogic::CopyChunkToRow() {
+void ArchiveTransfer::CopyChunkToRow() {
     // The chunk's place in the row: its request moved ArhivOffset past it.
     // After an answer that brought fewer bytes than asked the row has a gap;
     // nothing after it is placed, so the formatter marks the missing columns
@@ -96,91 +113,86 @@ void ConsoleLogic::CopyChunkToRow() {
     if (RowLen != ArhivOffset - ExpectedDataLen) return;
     // The row length was checked against the row area; the bound holds even
     // for answers that differ from what was asked.
-    const std::int32_t count = std::min({ExpectedDataLen, AnswerDataLen, RxRowAreaSize - RowLen});
+    const std::int32_t count = std::min({ExpectedDataLen, answerLen_, RowAreaSize - RowLen});
     if (count <= 0) return;
-    std::memcpy(RxBuf + RxRowArea + RowLen, RxBuf + RxAnswerArea, static_cast<size_t>(count));
+    std::memcpy(row_ + RowLen, answer_, static_cast<size_t>(count));
     RowLen += count;
 }
 
-bool ConsoleLogic::WriteTemplateFile(bool hour) {
-    const ArhivKind& kind = hour ? HourKind : DayKind;
+bool ArchiveTransfer::WriteTemplateFile(bool hour) {
+    const ArchiveKind& kind = KindOf(hour);
     ArhivFileName = ExecutableDir() + kind.FileName;
     std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
     if (!file) {
-        Message("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        host_.ShowMessage("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
         return false;
     }
     ShablonText += '\n';
     if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
         // A full disk or an I/O error: never go on as if the line were there.
-        Message("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        host_.ShowMessage("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
         return false;
     }
     if (!AnalizShablonStrArhiva(ShablonText, kind.ParseMode, Shablon)) {
-        Message("Шаблон архива содержит больше " + std::to_string(MaxShablonColumns) +
-                    " столбцов. Чтение архива остановлено.",
-                WriteErrorCaption);
+        host_.ShowMessage("Шаблон архива содержит больше " + std::to_string(MaxShablonColumns) +
+                              " столбцов. Чтение архива остановлено.",
+                          WriteErrorCaption);
         ArhivStepReady = 0;
         return false;
     }
     return true;
 }
 
-bool ConsoleLogic::AppendRowLine(bool hour) {
-    const ArhivKind& kind = hour ? HourKind : DayKind;
+bool ArchiveTransfer::AppendRowLine(bool hour) {
+    const ArchiveKind& kind = KindOf(hour);
     ArhivFileName = ExecutableDir() + kind.FileName;
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
     std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;
     if (!file) {
-        Message("Невозможно открыть Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        host_.ShowMessage("Невозможно открыть Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
         return false;
     }
     ShablonText += '\n';
     if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
-        Message("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        host_.ShowMessage("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
         return false;
     }
     return true;
 }
 
-void ConsoleLogic::ReadArhiv(bool hour) {
-    AnswerReady = false;
-    if (ArhivStepReady != 1) return;
-    // Finished (or never a valid state): no request is outstanding and none
-    // is sent.
-    if (ArhivStep < 0 || ArhivStep > 7) return;
+void ArchiveTransfer::ReadArhiv(bool hour) {
+    if (!StepDue()) return;
     ArhivStepReady = 0;
-    AnswerByteCount = 0;
-    AnswerPos = 0;
-    ValueByteCnt = 0;
+    const ArchiveKind& kind = KindOf(hour);
 
-    const ArhivKind& kind = hour ? HourKind : DayKind;
     auto dayLine = [&](const char* text) {
-        if (!hour) Memo1Line(text);
+        if (kind.Day) host_.ProgressLine(text);
     };
 
     for (;;) {
         switch (ArhivStep) {
-        case 0: {
-            if (!hour) ValueAddr = EditInt(ConsoleEdit::Edit1);
-            const std::uint8_t address = DeviceAddress();
+        case ArchiveState::Finished:
+            return;
+        case ArchiveState::StartCommand: {
+            if (kind.Day) host_.DecodeFromStartRegister();
+            const std::uint8_t address = host_.DeviceAddress();
             dayLine("Инициализация");
             SendRequest(ArchiveCommandRequest(address, kind.StartCommand), 8);
             ArhivLen = 0;
-            ArhivStep = 1;
+            ArhivStep = ArchiveState::TemplateLength;
             return;
         }
-        case 1: {
-            ValueAddr = EditInt(ConsoleEdit::Edit1);
-            const std::uint8_t address = DeviceAddress();
+        case ArchiveState::TemplateLength: {
+            host_.DecodeFromStartRegister();
+            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 длину шаблона");
             SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
-            ArhivStep = 2;
+            ArhivStep = ArchiveState::TemplateChunk;
             return;
         }
-        case 2: {
+        case ArchiveState::TemplateChunk: {
             if (ArhivLen == 0) {
                 TakeLength();
                 ArhivOffset = 0;
@@ -188,73 +200,74 @@ void ConsoleLogic::ReadArhiv(bool hour) {
             } else {
                 AppendAnswerText();
             }
-            const std::uint8_t address = DeviceAddress();
+            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 шаблон");
-            SendChunkRequest(address);
+            SendChunkRequest(address, ArchiveState::TemplateDone);
             return;
         }
-        case 3:
+        case ArchiveState::TemplateDone:
             AppendAnswerText();
-            ArhivStep = 4;
+            ArhivStep = ArchiveState::NextRowCommand;
             ArhivStepReady = 1;
             if (!WriteTemplateFile(hour)) return;
             continue;
-        case 4: {
-            ValueAddr = EditInt(ConsoleEdit::Edit1);
-            const std::uint8_t address = DeviceAddress();
+        case ArchiveState::NextRowCommand: {
+            host_.DecodeFromStartRegister();
+            const std::uint8_t address = host_.DeviceAddress();
             dayLine("Запрос 06 очередной строки из архива");
             SendRequest(ArchiveCommandRequest(address, kind.NextRowCommand), 8);
             ArhivLen = 0;
-            ArhivStep = 5;
+            ArhivStep = ArchiveState::RowLength;
             return;
         }
-        case 5: {
-            ValueAddr = EditInt(ConsoleEdit::Edit1);
-            const std::uint8_t address = DeviceAddress();
+        case ArchiveState::RowLength: {
+            host_.DecodeFromStartRegister();
+            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 длину строки");
             SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
-            ArhivStep = 6;
+            ArhivStep = ArchiveState::RowChunk;
             return;
         }
-        case 6: {
+        case ArchiveState::RowChunk: {
             if (ArhivLen == 0) {
                 TakeLength();
                 ArhivOffset = 0;
                 ShablonText.clear();
                 RowLen = 0;
                 ExpectedDataLen = 0;
-                screen_.SetEdit6(std::to_string(ArhivLen));
+                host_.ShowRowLength(ArhivLen);
                 if (ArhivLen == 0) {
-                    Memo1Line("архив закончен!!!!!!!!!!!!!!!!!");
+                    host_.ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
                     ArhivStepReady = 1;
-                    ArhivStep = -1;
+                    ArhivStep = ArchiveState::Finished;
                     return;
                 }
-                if (ArhivLen > RxRowAreaSize) {
-                    Message("Строка архива длиной " + std::to_string(ArhivLen) +
-                                " байт не помещается в буфер (" + std::to_string(RxRowAreaSize) +
-                                " байт). Чтение архива остановлено.",
-                            WriteErrorCaption);
+                if (ArhivLen > RowAreaSize) {
+                    host_.ShowMessage("Строка архива длиной " + std::to_string(ArhivLen) +
+                                          " байт не помещается в буфер (" + std::to_string(RowAreaSize) +
+                                          " байт). Чтение архива остановлено.",
+                                      WriteErrorCaption);
                     return;
                 }
             } else {
                 CopyChunkToRow();
             }
-            const std::uint8_t address = DeviceAddress();
-            Memo1Line("считать 04  строку");
-            SendChunkRequest(address);
+            const std::uint8_t address = host_.DeviceAddress();
+            host_.ProgressLine("считать 04  строку");
+            SendChunkRequest(address, ArchiveState::RowDone);
             return;
         }
-        case 7:
+        case ArchiveState::RowDone:
             CopyChunkToRow();
             ++ArhivRowCount;
-            screen_.SetEdit5(std::to_string(ArhivRowCount));
-            FormatStrArhivToStrFile(Shablon, RxBuf + RxRowArea, std::min(RowLen, ArhivLen), DecimalSeparator,
+            host_.ShowRowNumber(ArhivRowCount);
+            FormatStrArhivToStrFile(Shablon, row_, std::min(RowLen, ArhivLen), decimalSeparator_,
                                     ShablonText);
             if (!AppendRowLine(hour)) return;
-            ArhivStep = 4;
+            ArhivStep = ArchiveState::NextRowCommand;
             continue;
         }
+        return; // a state outside the protocol's steps takes none
     }
 }

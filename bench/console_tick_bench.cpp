@@ -2,9 +2,9 @@
 // pseudo-terminal queues) drained with the memos active, on empty memos and
 // on memos already holding 2 MB of dump; with and without the repaint that
 // follows the tick.
-#include "ui/MdiChild.h"
 #include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
+#include "ui/MdiChild.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -36,9 +36,9 @@ void RunTicks(benchmark::State& state, bool withPaint) {
     QMdiArea area;
     area.resize(1200, 900);
     area.show();
-    TViewRS232* window = CreateOrRaise(&area, ViewRS232);
-    window->Timer1->stop(); // the benchmark runs the ticks itself
     ConsolePort port;
+    TViewRS232* window = CreateOrRaise(&area, ViewRS232, port.Accessor());
+    window->Timer1->stop(); // the benchmark runs the ticks itself
     ConsoleLogic& logic = window->Logic();
 
     // A memo already holding the given amount of dump, Memo2 its share.
@@ -52,8 +52,8 @@ void RunTicks(benchmark::State& state, bool withPaint) {
         chars += "ABCDEFGHIJKLMNOP\r\n";
     }
     if (!block.empty()) {
-        window->AppendMemo(ConsoleMemo::Memo1, block);
-        window->AppendMemo(ConsoleMemo::Memo2, chars);
+        window->AppendToPane(ConsolePane::HexDump, block);
+        window->AppendToPane(ConsolePane::CharDump, chars);
     }
     QApplication::processEvents();
 

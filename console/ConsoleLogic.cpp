@@ -1,4 +1,5 @@
-// The console's send and clear commands and its receive loop.
+// The console's send and clear commands, its receive loop, and what it does
+// for the archive transfer it owns.
 #include "console/ConsoleLogic.h"
 
 #include "base/Cp1251.h"
@@ -9,35 +10,40 @@
 #include <cstring>
 
 namespace {
+
 const char HexDigits[] = "0123456789ABCDEF";
+
+// Bytes read from the port in one block at most; a tick reads on until its
+// count is done.
+constexpr int ReadChunkSize = 1312;
+
+// The text read as an integer, or the toolkit's conversion error.
+int IntOf(const std::string& text) {
+    int value = 0;
+    if (!TryStrToInt(text, value))
+        throw EConvertError("'" + Cp1251ToUtf8(text) + "' is not a valid integer value");
+    return value;
+}
+
 } // namespace
 
-ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PacketSender sender, char decimalSeparator)
-    : DecimalSeparator(decimalSeparator), screen_(screen), sender_(std::move(sender)) {}
+ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender,
+                           char decimalSeparator)
+    : DecimalSeparator(decimalSeparator), Archive(*this, decimalSeparator), screen_(screen),
+      port_(std::move(port)), sender_(std::move(sender)) {}
 
-void ConsoleLogic::Out(ConsoleMemo memo, const std::string& text) {
-    if (!screen_.MemoActive()) return;
-    pending_[static_cast<int>(memo)] += text;
-    if (tickDepth_ == 0) FlushMemos();
+void ConsoleLogic::Out(ConsolePane pane, const std::string& text) {
+    if (!screen_.PanesActive()) return;
+    pending_[static_cast<int>(pane)] += text;
+    if (tickDepth_ == 0) FlushPanes();
 }
 
-void ConsoleLogic::Memo1Line(const std::string& text) {
-    if (!screen_.MemoActive()) return;
-    // The dump gathered so far goes first, so that the line keeps its place.
-    std::string& dump = pending_[static_cast<int>(ConsoleMemo::Memo1)];
-    if (!dump.empty()) {
-        screen_.AppendMemo(ConsoleMemo::Memo1, dump);
-        dump.clear();
-    }
-    screen_.AddMemo1Line(Utf8ToCp1251(text));
-}
-
-void ConsoleLogic::FlushMemos() {
+void ConsoleLogic::FlushPanes() {
     for (int i = 0; i < 3; ++i) {
         if (pending_[i].empty()) continue;
         std::string text;
         text.swap(pending_[i]);
-        screen_.AppendMemo(static_cast<ConsoleMemo>(i), text);
+        screen_.AppendToPane(static_cast<ConsolePane>(i), text);
     }
 }
 
@@ -45,12 +51,8 @@ void ConsoleLogic::Send(const std::uint8_t* block, std::int32_t count) {
     if (sender_) sender_(block, count);
 }
 
-int ConsoleLogic::EditInt(ConsoleEdit edit) {
-    const std::string text = screen_.EditText(edit);
-    int value = 0;
-    if (!TryStrToInt(text, value))
-        throw EConvertError("'" + Cp1251ToUtf8(text) + "' is not a valid integer value");
-    return value;
+Rs232Port* ConsoleLogic::Port() const {
+    return port_ ? port_() : nullptr;
 }
 
 void ConsoleLogic::ArmReceive(std::int32_t valueAddr) {
@@ -64,7 +66,7 @@ void ConsoleLogic::ArmReceive(std::int32_t valueAddr) {
 void ConsoleLogic::Button1Click() {
     for (auto& p : pending_)
         p.clear();
-    screen_.ClearMemos();
+    screen_.ClearPanes();
     CntByteInLine = 0;
     ValueByteCnt = 0;
     AnswerPos = 0;
@@ -74,11 +76,11 @@ void ConsoleLogic::Button1Click() {
 
 void ConsoleLogic::Button2Click() {
     ManualRequest = 1;
-    const auto address = static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3));
-    const int function = EditInt(ConsoleEdit::Edit4);
-    const auto reg = static_cast<std::uint16_t>(EditInt(ConsoleEdit::Edit1));
+    const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
+    const int function = IntOf(screen_.FunctionText());
+    const auto reg = static_cast<std::uint16_t>(IntOf(screen_.StartRegisterText()));
     if (function == 16) {
-        const std::string text = screen_.EditText(ConsoleEdit::Edit2);
+        const std::string text = screen_.RegisterCountText();
         if (static_cast<int>(text.size()) > MaxWriteDataBytes) {
             screen_.ShowMessage("Текст для пакета 16 длиннее " + std::to_string(MaxWriteDataBytes) +
                                     " символов (" + std::to_string(text.size()) + "). Пакет не отправлен.",
@@ -90,38 +92,38 @@ void ConsoleLogic::Button2Click() {
     } else {
         // The second field carries the low 16 bits of the typed value, so a
         // value written with function 06 reaches the device unchanged.
-        const auto second = static_cast<std::uint16_t>(EditInt(ConsoleEdit::Edit2));
+        const auto second = static_cast<std::uint16_t>(IntOf(screen_.RegisterCountText()));
         const auto block = MakeRequest(address, static_cast<std::uint8_t>(function), reg, second);
         Send(block.data(), static_cast<std::int32_t>(block.size()));
     }
     Button1Click();
-    ArmReceive(EditInt(ConsoleEdit::Edit1));
+    ArmReceive(IntOf(screen_.StartRegisterText()));
 }
 
 int ConsoleLogic::SafeReadCount() const {
-    if (!WaitAnswer || ManualRequest != 0) return RxBufSize;
+    if (!WaitAnswer || ManualRequest != 0) return ReadChunkSize;
     // The byte count arrives at index 2; after it the answer ends at n + 4.
     if (AnswerPos < 3) return 3 - AnswerPos;
     return std::max(1, AnswerByteCount + 5 - AnswerPos);
 }
 
 void ConsoleLogic::Timer1Timer() {
-    screen_.EnableTimer(ConsoleTimer::Timer1, false);
+    screen_.EnableReceiveTimer(false);
     // Ticks never overlap; the timer runs again whatever ends the tick.
     struct Restart {
         ConsoleScreen& screen;
-        ~Restart() { screen.EnableTimer(ConsoleTimer::Timer1, true); }
+        ~Restart() { screen.EnableReceiveTimer(true); }
     } restart{screen_};
     TickScope scope(*this);
 
-    Rs232Port* port = MainPort;
+    Rs232Port* port = Port();
     int k = port ? port->InQueue() : 0;
-    std::uint8_t chunk[RxBufSize];
+    std::uint8_t chunk[ReadChunkSize];
     while (k > 0) {
         // An archive step run inside the loop uses the port itself: fetch it
         // afresh and read only what is still waiting. A read that would find
         // nothing is skipped, with the rest of the tick's count.
-        port = MainPort;
+        port = Port();
         if (!port) break;
         const int want = std::min({k, SafeReadCount(), port->InQueue(), static_cast<int>(sizeof chunk)});
         if (want <= 0) break;
@@ -156,7 +158,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
             std::memmove(RxBuf + RxAnswerArea, RxBuf + RxReceiveArea, static_cast<size_t>(AnswerDataLen));
             RxBuf[RxAnswerArea + AnswerDataLen] = 0;
             CntByteInLine = 16; // the answer's end closes its dump line
-            ArhivStepReady = 1;
+            Archive.AnswerArrived(RxBuf + RxAnswerArea, AnswerDataLen);
             WaitAnswer = false;
             AnswerReady = true;
             break;
@@ -164,7 +166,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         ++AnswerPos;
     }
     DumpByte(b);
-    // The reader runs after the byte is dumped, so that its Memo1 line
+    // The reader runs after the byte is dumped, so that its progress line
     // follows the answer's complete dump line.
     if (awaited && AnswerReady && ManualRequest == 0) {
         if (HourArhiv == 0)
@@ -175,18 +177,77 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
 }
 
 void ConsoleLogic::DumpByte(std::uint8_t b) {
-    if (screen_.MemoActive()) {
-        std::string& hex = pending_[static_cast<int>(ConsoleMemo::Memo1)];
+    if (screen_.PanesActive()) {
+        std::string& hex = pending_[static_cast<int>(ConsolePane::HexDump)];
         hex += HexDigits[b >> 4];
         hex += HexDigits[b & 0x0F];
         hex += ' ';
-        pending_[static_cast<int>(ConsoleMemo::Memo2)] +=
+        pending_[static_cast<int>(ConsolePane::CharDump)] +=
             (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
     }
     if (++CntByteInLine >= 16) {
         CntByteInLine = 0;
-        Out(ConsoleMemo::Memo1, "\r\n");
-        Out(ConsoleMemo::Memo2, "\r\n");
+        Out(ConsolePane::HexDump, "\r\n");
+        Out(ConsolePane::CharDump, "\r\n");
     }
-    if (tickDepth_ == 0) FlushMemos();
+    if (tickDepth_ == 0) FlushPanes();
+}
+
+void ConsoleLogic::ReadDayArhiv() {
+    ReadArhiv(false);
+}
+
+void ConsoleLogic::ReadHourArhiv() {
+    ReadArhiv(true);
+}
+
+void ConsoleLogic::ReadArhiv(bool hour) {
+    AnswerReady = false;
+    if (!Archive.StepDue()) return;
+    AnswerByteCount = 0;
+    AnswerPos = 0;
+    ValueByteCnt = 0;
+    if (hour)
+        Archive.ReadHourArhiv();
+    else
+        Archive.ReadDayArhiv();
+}
+
+// What the archive transfer asks of the console.
+
+std::uint8_t ConsoleLogic::DeviceAddress() {
+    return static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
+}
+
+void ConsoleLogic::DecodeFromStartRegister() {
+    ValueAddr = IntOf(screen_.StartRegisterText());
+}
+
+void ConsoleLogic::SendRequest(const RequestBlock& block) {
+    WaitAnswer = true;
+    Send(block.data(), static_cast<std::int32_t>(block.size()));
+}
+
+void ConsoleLogic::ProgressLine(const std::string& text) {
+    if (!screen_.PanesActive()) return;
+    // The dump gathered so far goes first, so that the line keeps its place.
+    std::string& dump = pending_[static_cast<int>(ConsolePane::HexDump)];
+    if (!dump.empty()) {
+        screen_.AppendToPane(ConsolePane::HexDump, dump);
+        dump.clear();
+    }
+    screen_.AddProgressLine(Utf8ToCp1251(text));
+}
+
+void ConsoleLogic::ShowRowNumber(std::int32_t number) {
+    screen_.SetRowNumber(std::to_string(number));
+}
+
+void ConsoleLogic::ShowRowLength(std::int32_t length) {
+    screen_.SetRowLength(std::to_string(length));
+}
+
+void ConsoleLogic::ShowMessage(const std::string& text, const std::string& caption) {
+    FlushPanes(); // the progress so far shows behind the box
+    screen_.ShowMessage(text, caption);
 }

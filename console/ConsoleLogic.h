@@ -1,12 +1,14 @@
 // The Modbus console's state and behaviour without widgets: the send and
 // clear commands, the receive loop that assembles every answer, the register
-// value decoder, the device identification and the archive transfer. The
-// console window forwards its events here and shows what this asks for
-// through ConsoleScreen.
+// value decoder and the device identification. It owns the archive transfer,
+// feeds it every completed answer and takes its steps. The console window
+// forwards its events here and shows what this asks for through
+// ConsoleScreen.
 #pragma once
-#include "archive/Shablon.h"
+#include "archive/ArchiveTransfer.h"
 #include "console/ConsoleScreen.h"
 #include "console/Framing.h"
+#include "serial/Rs232.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,13 +20,13 @@ using PacketSender = std::function<void(const std::uint8_t* block, std::int32_t 
 // Areas of RxBuf.
 inline constexpr int RxAnswerArea = 0;    // data of the last complete answer, then a 0 byte
 inline constexpr int RxReceiveArea = 256; // data of the answer being received
-inline constexpr int RxRowArea = 512;     // the archive row being assembled
-inline constexpr int RxRowAreaSize = 800;
-inline constexpr int RxBufSize = RxRowArea + RxRowAreaSize;
+inline constexpr int RxBufSize = 512;
 
-class ConsoleLogic {
+class ConsoleLogic : private ArchiveHost {
 public:
-    ConsoleLogic(ConsoleScreen& screen, PacketSender sender, char decimalSeparator);
+    // `port` is asked for the port afresh at every read: a handler running
+    // inside a message box may have replaced it.
+    ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender, char decimalSeparator);
     ConsoleLogic(const ConsoleLogic&) = delete;
     ConsoleLogic& operator=(const ConsoleLogic&) = delete;
 
@@ -38,8 +40,8 @@ public:
 
     // The receive loop's work on one byte read from the port.
     void ReceiveByte(std::uint8_t b);
-    // Groups answer data into register values, shows them in Memo3 and
-    // captures version and configuration.
+    // Groups answer data into register values, shows them in the values
+    // pane and captures version and configuration.
     void DecodeValueByte(std::uint8_t b);
 
     // Identification.
@@ -48,7 +50,9 @@ public:
     void GetTypeOfPresentDevice(std::int16_t version, std::uint16_t config1, std::int32_t config2);
     void Clear_Config_Dev_Flags_dio();
 
-    // Archive transfer: one step per call.
+    // The archive readers as the receive loop and the identification call
+    // them: the answer is taken, and when a step is due the receive counters
+    // restart for its answer before the transfer takes it.
     void ReadDayArhiv();
     void ReadHourArhiv();
 
@@ -64,7 +68,6 @@ public:
     std::uint8_t RxBuf[RxBufSize] = {};
     std::int32_t ManualRequest = 0;
     std::int32_t HourArhiv = 0;
-    std::int32_t ArhivStepReady = 0;
 
     // Value decoder.
     std::int32_t ValueAddr = 0;
@@ -80,29 +83,17 @@ public:
     std::int32_t HaveConfig2 = 0;
     std::int32_t TypeNum = 0;
 
-    // Archive transfer.
-    std::int32_t ArhivStep = 0;
-    std::int32_t ExpectedDataLen = 0;
-    std::int32_t ArhivLen = 0;
-    std::int32_t ArhivOffset = 0;
-    std::int32_t ArhivRowCount = 0;
-    std::int32_t RowLen = 0;
-    std::string ShablonText;
-    std::string ArhivFileName;
-    RequestBlock Request = {};
-
-    // Template descriptor (ShablonColumns, ShablonColumnCount): one column
-    // kind per keyword, in template order.
-    ShablonDescriptor Shablon;
+    // The day and hour archive transfer, fed with every completed answer.
+    ArchiveTransfer Archive;
 
 private:
-    // A tick's memo output is appended once per memo when its outermost
+    // A tick's pane output is appended once per pane when its outermost
     // scope ends, also when the tick ends by an exception.
     class TickScope {
     public:
         explicit TickScope(ConsoleLogic& logic) : logic_(logic) { ++logic_.tickDepth_; }
         ~TickScope() {
-            if (--logic_.tickDepth_ == 0) logic_.FlushMemos();
+            if (--logic_.tickDepth_ == 0) logic_.FlushPanes();
         }
         TickScope(const TickScope&) = delete;
         TickScope& operator=(const TickScope&) = delete;
@@ -111,30 +102,26 @@ private:
         ConsoleLogic& logic_;
     };
 
-    // Memo output of one tick is gathered here and appended once per memo.
-    void Out(ConsoleMemo memo, const std::string& text);
-    // A progress line of the program's own (UTF-8 in the source) in Memo1.
-    void Memo1Line(const std::string& text);
-    void FlushMemos();
+    // Pane output of one tick is gathered here and appended once per pane.
+    void Out(ConsolePane pane, const std::string& text);
+    void FlushPanes();
     // Bytes the loop may read in one block: up to the end of an answer whose
     // completion calls an archive reader, which may talk to the port itself.
     int SafeReadCount() const;
+    Rs232Port* Port() const;
     void DumpByte(std::uint8_t b);
     void ArmReceive(std::int32_t valueAddr);
     void Send(const std::uint8_t* block, std::int32_t count);
-    int EditInt(ConsoleEdit edit);
-
-    // The archive state machine shared by both readers.
     void ReadArhiv(bool hour);
-    std::uint8_t DeviceAddress();
-    void SendRequest(const RequestBlock& block, std::int32_t expectedDataLen);
-    void SendChunkRequest(std::uint8_t address);
-    void TakeLength();
-    void AppendAnswerText();
-    void CopyChunkToRow();
-    bool WriteTemplateFile(bool hour);
-    bool AppendRowLine(bool hour);
-    void Message(const std::string& text, const std::string& caption);
+
+    // ArchiveHost
+    std::uint8_t DeviceAddress() override;
+    void DecodeFromStartRegister() override;
+    void SendRequest(const RequestBlock& block) override;
+    void ProgressLine(const std::string& text) override;
+    void ShowRowNumber(std::int32_t number) override;
+    void ShowRowLength(std::int32_t length) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
 
     // Branches taken by the last device type decision.
     struct DevFlags {
@@ -145,6 +132,7 @@ private:
     } devFlags_;
 
     ConsoleScreen& screen_;
+    PortAccessor port_;
     PacketSender sender_;
     std::string pending_[3];
     int tickDepth_ = 0;

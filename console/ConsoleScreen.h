@@ -4,30 +4,39 @@
 #pragma once
 #include <string>
 
-enum class ConsoleEdit { Edit1, Edit2, Edit3, Edit4 };
-enum class ConsoleMemo { Memo1, Memo2, Memo3 };
-enum class ConsoleLabel { Label7, Label8, Label14, Label15 };
-enum class ConsoleTimer { Timer1, TimerQueryConf };
+// The three text panes: every byte received in hexadecimal (with the archive
+// progress lines), the same bytes as characters, the decoded register values.
+enum class ConsolePane { HexDump, CharDump, Values };
 
 class ConsoleScreen {
 public:
     virtual ~ConsoleScreen() = default;
 
-    // Text of Edit1..Edit4.
-    virtual std::string EditText(ConsoleEdit edit) = 0;
-    // Edit5 ("Номер строки") and Edit6 ("Длинна строки").
-    virtual void SetEdit5(const std::string& text) = 0;
-    virtual void SetEdit6(const std::string& text) = 0;
-    // Appends text at the end of a memo ("\r\n" ends a line).
-    virtual void AppendMemo(ConsoleMemo memo, const std::string& text) = 0;
-    // Adds a line of its own to Memo1.
-    virtual void AddMemo1Line(const std::string& text) = 0;
-    // Empties Memo1, Memo2 and Memo3.
-    virtual void ClearMemos() = 0;
-    // State of MemoCheckBox ("Активность Memo").
-    virtual bool MemoActive() = 0;
-    virtual void EnableTimer(ConsoleTimer timer, bool enabled) = 0;
-    virtual void SetLabel(ConsoleLabel label, const std::string& caption) = 0;
+    // The request as the user typed it.
+    virtual std::string DeviceAddressText() = 0;
+    virtual std::string FunctionText() = 0;
+    virtual std::string StartRegisterText() = 0;
+    // The register count; for function 16 the text to send.
+    virtual std::string RegisterCountText() = 0;
+    // Archive progress: the number of rows read, the length of the current row.
+    virtual void SetRowNumber(const std::string& text) = 0;
+    virtual void SetRowLength(const std::string& text) = 0;
+    // Appends text at the end of a pane ("\r\n" ends a line).
+    virtual void AppendToPane(ConsolePane pane, const std::string& text) = 0;
+    // Adds a progress line of its own to the hexadecimal pane.
+    virtual void AddProgressLine(const std::string& text) = 0;
+    // Empties all three panes.
+    virtual void ClearPanes() = 0;
+    // Whether the user lets the panes show anything.
+    virtual bool PanesActive() = 0;
+    // The receive loop's timer and the identification's polling timer.
+    virtual void EnableReceiveTimer(bool enabled) = 0;
+    virtual void EnableIdentificationPoll(bool enabled) = 0;
+    // The identified device's parameters.
+    virtual void ShowDeviceType(const std::string& text) = 0;
+    virtual void ShowVersion(const std::string& text) = 0;
+    virtual void ShowConfig1(const std::string& text) = 0;
+    virtual void ShowConfig2(const std::string& text) = 0;
     // A modal box with an OK button and the information icon (UTF-8 texts).
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
 };

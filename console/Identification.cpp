@@ -7,23 +7,21 @@
 
 namespace {
 void ResetForArchive(ConsoleLogic& l, std::int32_t hour) {
-    l.ArhivRowCount = 0;
-    l.ArhivStep = 0;
-    l.ArhivStepReady = 1;
+    l.Archive.Restart();
     l.HourArhiv = hour;
     l.ManualRequest = 0;
 }
 } // namespace
 
 void ConsoleLogic::Button3Click() {
-    screen_.SetEdit5("");
+    screen_.SetRowNumber("");
     ResetForArchive(*this, 0);
     TypeNum = 0;
     QueryTypeDevice();
 }
 
 void ConsoleLogic::Button4Click() {
-    screen_.SetEdit5("");
+    screen_.SetRowNumber("");
     ResetForArchive(*this, 1);
     TypeNum = 0;
     QueryTypeDevice();
@@ -37,14 +35,13 @@ void ConsoleLogic::QueryTypeDevice() {
     HaveConfig2 = 0;
     HaveConfig1 = 0;
     QueryConfigByteFromDevice();
-    screen_.EnableTimer(ConsoleTimer::TimerQueryConf, true);
+    screen_.EnableIdentificationPoll(true);
 }
 
 void ConsoleLogic::QueryConfigByteFromDevice() {
     ManualRequest = 1;
-    Request = IdentRequest(static_cast<std::uint8_t>(EditInt(ConsoleEdit::Edit3)));
-    ExpectedDataLen = 2 * IdentRegisterCount;
-    Send(Request.data(), static_cast<std::int32_t>(Request.size()));
+    const RequestBlock request = IdentRequest(DeviceAddress());
+    Send(request.data(), static_cast<std::int32_t>(request.size()));
     CntByteInLine = 0;
     ArmReceive(IdentRegister);
 }
@@ -57,15 +54,15 @@ void ConsoleLogic::TimerQueryConfTimer() {
     // and lose step with the device, so the answer is let finish first.
     if (WaitAnswer) return;
     TickScope scope(*this);
-    screen_.EnableTimer(ConsoleTimer::TimerQueryConf, false);
-    screen_.SetLabel(ConsoleLabel::Label8, std::to_string(DevVersion));
-    screen_.SetLabel(ConsoleLabel::Label14, std::to_string(DevConfig1));
-    screen_.SetLabel(ConsoleLabel::Label15, std::to_string(DevConfig2));
+    screen_.EnableIdentificationPoll(false);
+    screen_.ShowVersion(std::to_string(DevVersion));
+    screen_.ShowConfig1(std::to_string(DevConfig1));
+    screen_.ShowConfig2(std::to_string(DevConfig2));
     GetTypeOfPresentDevice(DevVersion, static_cast<std::uint16_t>(DevConfig1), DevConfig2);
-    screen_.SetLabel(ConsoleLabel::Label7, std::to_string(TypeNum));
+    screen_.ShowDeviceType(std::to_string(TypeNum));
     if (HourArhiv == 1) {
         ResetForArchive(*this, 1);
-        screen_.SetEdit5("");
+        screen_.SetRowNumber("");
         ReadHourArhiv();
     } else {
         ResetForArchive(*this, 0);

@@ -74,6 +74,14 @@ QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
     return memo;
 }
 
+// Enabling a running timer keeps its phase, as the toolkit's timers do.
+void Enable(QTimer* timer, bool enabled) {
+    if (!enabled)
+        timer->stop();
+    else if (!timer->isActive())
+        timer->start();
+}
+
 QTimer* MakeTimer(QObject* owner, const char* name, int interval) {
     auto* timer = Named(new QTimer(owner), name);
     timer->setInterval(interval);
@@ -86,8 +94,8 @@ const char* const DeviceModels[] = {"Модель А-10", "Модель А-20", 
 
 } // namespace
 
-TViewRS232::TViewRS232(QMdiArea* parent)
-    : QMdiSubWindow(parent), logic_(*this, SendPacket, LocaleDecimalSeparator()) {
+TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port)
+    : QMdiSubWindow(parent), logic_(*this, std::move(port), SendPacket, LocaleDecimalSeparator()) {
     setObjectName("ViewRS232");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("ViewRS232");
@@ -234,42 +242,44 @@ void TViewRS232::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QPlainTextEdit* TViewRS232::MemoWidget(ConsoleMemo memo) const {
-    switch (memo) {
-    case ConsoleMemo::Memo1:
+QPlainTextEdit* TViewRS232::PaneWidget(ConsolePane pane) const {
+    switch (pane) {
+    case ConsolePane::HexDump:
         return Memo1;
-    case ConsoleMemo::Memo2:
+    case ConsolePane::CharDump:
         return Memo2;
-    case ConsoleMemo::Memo3:
+    case ConsolePane::Values:
         break;
     }
     return Memo3;
 }
 
-std::string TViewRS232::EditText(ConsoleEdit edit) {
-    switch (edit) {
-    case ConsoleEdit::Edit1:
-        return ToCp1251(Edit1->text());
-    case ConsoleEdit::Edit2:
-        return ToCp1251(Edit2->text());
-    case ConsoleEdit::Edit3:
-        return ToCp1251(Edit3->text());
-    case ConsoleEdit::Edit4:
-        break;
-    }
+std::string TViewRS232::DeviceAddressText() {
+    return ToCp1251(Edit3->text());
+}
+
+std::string TViewRS232::FunctionText() {
     return ToCp1251(Edit4->text());
 }
 
-void TViewRS232::SetEdit5(const std::string& text) {
+std::string TViewRS232::StartRegisterText() {
+    return ToCp1251(Edit1->text());
+}
+
+std::string TViewRS232::RegisterCountText() {
+    return ToCp1251(Edit2->text());
+}
+
+void TViewRS232::SetRowNumber(const std::string& text) {
     Edit5->setText(FromCp1251(text));
 }
 
-void TViewRS232::SetEdit6(const std::string& text) {
+void TViewRS232::SetRowLength(const std::string& text) {
     Edit6->setText(FromCp1251(text));
 }
 
-void TViewRS232::AppendMemo(ConsoleMemo memo, const std::string& text) {
-    QPlainTextEdit* edit = MemoWidget(memo);
+void TViewRS232::AppendToPane(ConsolePane pane, const std::string& text) {
+    QPlainTextEdit* edit = PaneWidget(pane);
     QScrollBar* bar = edit->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     // One insertion at the end: only the new blocks are laid out, however
@@ -280,7 +290,7 @@ void TViewRS232::AppendMemo(ConsoleMemo memo, const std::string& text) {
     if (following) bar->setValue(bar->maximum());
 }
 
-void TViewRS232::AddMemo1Line(const std::string& text) {
+void TViewRS232::AddProgressLine(const std::string& text) {
     QScrollBar* bar = Memo1->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     QTextCursor cursor(Memo1->document());
@@ -291,41 +301,38 @@ void TViewRS232::AddMemo1Line(const std::string& text) {
     if (following) bar->setValue(bar->maximum());
 }
 
-void TViewRS232::ClearMemos() {
+void TViewRS232::ClearPanes() {
     Memo1->clear();
     Memo2->clear();
     Memo3->clear();
 }
 
-bool TViewRS232::MemoActive() {
+bool TViewRS232::PanesActive() {
     return MemoCheckBox->isChecked();
 }
 
-void TViewRS232::EnableTimer(ConsoleTimer timer, bool enabled) {
-    QTimer* t = timer == ConsoleTimer::Timer1 ? Timer1 : TimerQueryConf;
-    // Enabling a running timer keeps its phase, as the toolkit's timers do.
-    if (!enabled)
-        t->stop();
-    else if (!t->isActive())
-        t->start();
+void TViewRS232::EnableReceiveTimer(bool enabled) {
+    Enable(Timer1, enabled);
 }
 
-void TViewRS232::SetLabel(ConsoleLabel label, const std::string& caption) {
-    QLabel* target = Label15;
-    switch (label) {
-    case ConsoleLabel::Label7:
-        target = Label7;
-        break;
-    case ConsoleLabel::Label8:
-        target = Label8;
-        break;
-    case ConsoleLabel::Label14:
-        target = Label14;
-        break;
-    case ConsoleLabel::Label15:
-        break;
-    }
-    target->setText(FromCp1251(caption));
+void TViewRS232::EnableIdentificationPoll(bool enabled) {
+    Enable(TimerQueryConf, enabled);
+}
+
+void TViewRS232::ShowDeviceType(const std::string& text) {
+    Label7->setText(FromCp1251(text));
+}
+
+void TViewRS232::ShowVersion(const std::string& text) {
+    Label8->setText(FromCp1251(text));
+}
+
+void TViewRS232::ShowConfig1(const std::string& text) {
+    Label14->setText(FromCp1251(text));
+}
+
+void TViewRS232::ShowConfig2(const std::string& text) {
+    Label15->setText(FromCp1251(text));
 }
 
 void TViewRS232::ShowMessage(const std::string& text, const std::string& caption) {

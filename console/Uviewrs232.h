@@ -4,6 +4,7 @@
 #pragma once
 #include "console/ConsoleLogic.h"
 #include "console/ConsoleScreen.h"
+#include "serial/Rs232.h"
 
 #include <QMdiSubWindow>
 #include <functional>
@@ -21,21 +22,29 @@ class QTimer;
 class TViewRS232 : public QMdiSubWindow, public ConsoleScreen {
     Q_OBJECT
 public:
-    explicit TViewRS232(QMdiArea* parent); // FormCreate
+    // FormCreate; `port` is how the receive loop reaches the port.
+    TViewRS232(QMdiArea* parent, PortAccessor port);
     ~TViewRS232() override;
 
     ConsoleLogic& Logic() { return logic_; }
 
     // ConsoleScreen
-    std::string EditText(ConsoleEdit edit) override;
-    void SetEdit5(const std::string& text) override;
-    void SetEdit6(const std::string& text) override;
-    void AppendMemo(ConsoleMemo memo, const std::string& text) override;
-    void AddMemo1Line(const std::string& text) override;
-    void ClearMemos() override;
-    bool MemoActive() override;
-    void EnableTimer(ConsoleTimer timer, bool enabled) override;
-    void SetLabel(ConsoleLabel label, const std::string& caption) override;
+    std::string DeviceAddressText() override;
+    std::string FunctionText() override;
+    std::string StartRegisterText() override;
+    std::string RegisterCountText() override;
+    void SetRowNumber(const std::string& text) override;
+    void SetRowLength(const std::string& text) override;
+    void AppendToPane(ConsolePane pane, const std::string& text) override;
+    void AddProgressLine(const std::string& text) override;
+    void ClearPanes() override;
+    bool PanesActive() override;
+    void EnableReceiveTimer(bool enabled) override;
+    void EnableIdentificationPoll(bool enabled) override;
+    void ShowDeviceType(const std::string& text) override;
+    void ShowVersion(const std::string& text) override;
+    void ShowConfig1(const std::string& text) override;
+    void ShowConfig2(const std::string& text) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
 
     QGroupBox* GroupBox1 = nullptr;
@@ -79,7 +88,7 @@ protected:
     void closeEvent(QCloseEvent* event) override; // FormClose
 
 private:
-    QPlainTextEdit* MemoWidget(ConsoleMemo memo) const;
+    QPlainTextEdit* PaneWidget(ConsolePane pane) const;
     // Runs an event handler through the application's exception display.
     void Run(const std::function<void()>& handler);
 

@@ -1,4 +1,4 @@
-// The register value decoder: value lines for Memo3 and the captures of the
+// The register value decoder: value lines for the values pane and the captures of the
 // version and configuration registers.
 #include "console/ValueDecoder.h"
 
@@ -75,8 +75,8 @@ void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
             HaveVersion = 1;
             label = "Adr_Vers";
         }
-        Out(ConsoleMemo::Memo3, std::string(label) + "(" + std::to_string(ValueAddr) + "): 0x" +
-                                    HexByte(ValueBytes[0]) + ";0x" + HexByte(ValueBytes[1]) + "\r\n");
+        Out(ConsolePane::Values, std::string(label) + "(" + std::to_string(ValueAddr) + "): 0x" +
+                                     HexByte(ValueBytes[0]) + ";0x" + HexByte(ValueBytes[1]) + "\r\n");
         ValueByteCnt = 0;
         ValueAddr = Advance(ValueAddr, 1);
     } else if (ValueByteCnt >= 4) {
@@ -86,11 +86,11 @@ void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
         if (ValueAddr == 6) {
             DevConfig2 = static_cast<std::int32_t>(v);
             HaveConfig2 = 1;
-            Out(ConsoleMemo::Memo3, "Adr_Conf2(6): 0x" + HexByte(ValueBytes[0]) + ";0x" +
-                                        HexByte(ValueBytes[1]) + ";0x" + HexByte(ValueBytes[2]) + ";0x" +
-                                        HexByte(ValueBytes[3]) + "\r\n");
+            Out(ConsolePane::Values, "Adr_Conf2(6): 0x" + HexByte(ValueBytes[0]) + ";0x" +
+                                         HexByte(ValueBytes[1]) + ";0x" + HexByte(ValueBytes[2]) + ";0x" +
+                                         HexByte(ValueBytes[3]) + "\r\n");
         } else {
-            Out(ConsoleMemo::Memo3, ValueLine(ValueAddr, std::bit_cast<float>(v), DecimalSeparator));
+            Out(ConsolePane::Values, ValueLine(ValueAddr, std::bit_cast<float>(v), DecimalSeparator));
         }
         ValueByteCnt = 0;
         ValueAddr = Advance(ValueAddr, 2);

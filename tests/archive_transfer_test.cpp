@@ -1,14 +1,15 @@
 // The archive transfer against the simulated meter: requests and chunking,
-// Memo1 and edit updates, the files day.txt and hour.txt byte for byte, the
-// end of the archive, and the stops for files and rows that cannot be
-// handled.
+// progress lines and row fields, the files day.txt and hour.txt byte for
+// byte, the end of the archive, and the stops for files and rows that cannot
+// be handled. Then the transfer alone, step by step, through a recording host.
+#include "archive/ArchiveTransfer.h"
 #include "base/Cp1251.h"
-#include "base/StrToInt.h"
 #include "base/Paths.h"
+#include "base/StrToInt.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
-#include "support/SimConsole.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/SimConsole.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,7 +43,7 @@ protected:
     }
     std::vector<std::string> Memo1Lines() const {
         std::vector<std::string> lines;
-        const std::string& m = console.screen.memo[0];
+        const std::string& m = console.screen.pane[0];
         std::size_t at = 0;
         while (at < m.size()) {
             std::size_t end = m.find("\r\n", at);
@@ -69,10 +70,10 @@ TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     ReadArchive(false);
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
-    EXPECT_EQ(console.logic.ArhivStep, -1);
-    EXPECT_EQ(console.logic.ArhivRowCount, 3);
-    EXPECT_EQ(console.screen.edit5, "3");
-    EXPECT_EQ(console.screen.edit6, "0");
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 3);
+    EXPECT_EQ(console.screen.rowNumber, "3");
+    EXPECT_EQ(console.screen.rowLength, "0");
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
     EXPECT_TRUE(console.screen.messages.empty());
 
@@ -107,7 +108,7 @@ TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
 
 TEST_F(Archive, HourArchiveGoesToHourTxtWithItsOwnMemoLines) {
     simulator.SetArchive(ArchiveKind::Hour, SmallHourArchive());
-    console.screen.edits[0] = "100";
+    console.screen.startRegister = "100";
     ReadArchive(true);
     EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
     EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
@@ -132,7 +133,7 @@ TEST_F(Archive, LongTemplateIsReadInChunksAdvancingByBytes) {
     EXPECT_EQ(sent[4], "06 01 04 04 E4 00 19"); // 25 registers from 1252
     const std::string file = dir.Read("day.txt");
     EXPECT_EQ(file.substr(0, file.find("\r\n")), data.Template);
-    EXPECT_EQ(console.logic.ArhivRowCount, 1);
+    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 1);
 }
 
 TEST_F(Archive, OddLengthsAskForTheLastByteInAWholeRegister) {
@@ -145,24 +146,24 @@ TEST_F(Archive, OddLengthsAskForTheLastByteInAWholeRegister) {
     EXPECT_EQ(sent[3], "06 01 04 03 EA 00 04");
     EXPECT_EQ(sent[6], "06 01 04 03 EA 00 08");
     EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
-    EXPECT_EQ(console.screen.edit5, "1");
+    EXPECT_EQ(console.screen.rowNumber, "1");
 }
 
 TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
     sim::ArchiveData empty = SmallDayArchive();
     empty.Records.clear();
     simulator.SetArchive(ArchiveKind::Day, empty);
-    console.screen.edit5 = "stale";
+    console.screen.rowNumber = "stale";
     ReadArchive(false);
     EXPECT_EQ(dir.Read("day.txt"), "DATE HOUR TNORM sTNORM Q1 M1 ERRORCODE\r\n");
-    EXPECT_EQ(console.screen.edit6, "0");
-    EXPECT_EQ(console.screen.edit5, "");
+    EXPECT_EQ(console.screen.rowLength, "0");
+    EXPECT_EQ(console.screen.rowNumber, "");
     EXPECT_EQ(Memo1Lines().back(), "архив закончен!!!!!!!!!!!!!!!!!");
-    EXPECT_EQ(console.logic.ArhivStep, -1);
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
 
     // Finished: a further call sends nothing.
     const std::size_t before = console.sent.size();
-    console.logic.ArhivStepReady = 1;
+    console.logic.Archive.ArhivStepReady = 1;
     console.logic.ReadDayArhiv();
     console.logic.ReadHourArhiv();
     EXPECT_EQ(console.sent.size(), before);
@@ -170,10 +171,10 @@ TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
 
 TEST_F(Archive, MemoSwitchedOffTheTransferRunsTheSame) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
-    console.screen.memoActive = false;
+    console.screen.panesActive = false;
     ReadArchive(false);
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
-    EXPECT_EQ(console.screen.memo[0] + console.screen.memo[1] + console.screen.memo[2], "");
+    EXPECT_EQ(console.screen.pane[0] + console.screen.pane[1] + console.screen.pane[2], "");
 }
 
 TEST_F(Archive, ASecondTransferReplacesTheFile) {
@@ -194,22 +195,23 @@ TEST_F(Archive, AFileThatCannotBeCreatedStopsTheTransfer) {
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
     EXPECT_EQ(console.SentHex().back(), "06 01 04 03 EA 00 13"); // nothing after the template
     EXPECT_EQ(simulator.LastArchiveCommand(), 1);
-    EXPECT_EQ(console.logic.ArhivStep, 4);
-    EXPECT_EQ(console.logic.ArhivStepReady, 1);
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::NextRowCommand);
+    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 1);
 }
 
 TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     console.logic.Button3Click();
-    ASSERT_TRUE(console.RunUntil([&] { return console.logic.ArhivStep >= 4; }));
+    ASSERT_TRUE(
+        console.RunUntil([&] { return console.logic.Archive.ArhivStep >= ArchiveState::NextRowCommand; }));
     std::filesystem::remove(dir.File("day.txt"));
     EXPECT_TRUE(console.RunTransfer());
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
               "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
-    EXPECT_EQ(console.logic.ArhivStep, 7);
-    EXPECT_EQ(console.logic.ArhivStepReady, 0);
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::RowDone);
+    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 0);
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
     EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
 }
@@ -234,15 +236,15 @@ TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {
               "Строка архива длиной 801 байт не помещается в буфер (800 байт). Чтение архива остановлено.");
     EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
     EXPECT_EQ(console.SentHex().back(), "06 01 04 03 E9 00 01");
-    EXPECT_EQ(console.screen.edit6, "801");
+    EXPECT_EQ(console.screen.rowLength, "801");
 
     // 800 bytes fit.
     console.screen.messages.clear();
     simulator.SetArchiveRaw(ArchiveKind::Day, "DATE Q1", {std::vector<std::uint8_t>(800, 0x41)});
     ReadArchive(false);
     EXPECT_TRUE(console.screen.messages.empty());
-    EXPECT_EQ(console.logic.ArhivRowCount, 1);
-    EXPECT_EQ(console.logic.ArhivStep, -1);
+    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 1);
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
 }
 
 TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
@@ -261,58 +263,69 @@ TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
 TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     console.logic.Button3Click();
-    ASSERT_TRUE(console.RunUntil([&] { return console.logic.ArhivStep >= 4; }));
-    console.screen.edits[2] = "z";
+    ASSERT_TRUE(
+        console.RunUntil([&] { return console.logic.Archive.ArhivStep >= ArchiveState::NextRowCommand; }));
+    console.screen.deviceAddress = "z";
     EXPECT_THROW(console.RunTransfer(), EConvertError);
-    EXPECT_EQ(console.logic.ArhivStepReady, 0);
+    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 0);
     const std::size_t before = console.sent.size();
-    console.screen.edits[2] = "1";
+    console.screen.deviceAddress = "1";
     console.RunUntil([] { return false; }, 300);
     EXPECT_EQ(console.sent.size(), before);
 }
 
-// The readers driven step by step: each answer's data is put where the receive
-// loop leaves it and the reader is called as the loop would call it.
+// The transfer alone, through a host that records what it is asked: each
+// answer's data is handed over as the console hands it, and the reader is
+// called as the receive loop would call it.
+class RecordingHost : public ArchiveHost {
+public:
+    std::uint8_t DeviceAddress() override { return 1; }
+    void DecodeFromStartRegister() override { ++decodeStarts; }
+    void SendRequest(const RequestBlock& block) override { sent.emplace_back(block.begin(), block.end()); }
+    void ProgressLine(const std::string&) override {}
+    void ShowRowNumber(std::int32_t) override {}
+    void ShowRowLength(std::int32_t length) override { rowLength = std::to_string(length); }
+    void ShowMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
+
+    int decodeStarts = 0;
+    std::vector<std::vector<std::uint8_t>> sent;
+    std::vector<std::string> messages;
+    std::string rowLength;
+};
+
 class ArchiveSteps : public ::testing::Test {
 protected:
-    ArchiveSteps() {
-        logic.ArhivStep = 0;
-        logic.ArhivStepReady = 1;
-        screen.edits[0] = "33";
-    }
+    ArchiveSteps() { transfer.Restart(); }
 
-    void Step(bool hour) { hour ? logic.ReadHourArhiv() : logic.ReadDayArhiv(); }
+    void Step(bool hour) { hour ? transfer.ReadHourArhiv() : transfer.ReadDayArhiv(); }
     void Answer(const std::vector<std::uint8_t>& data, bool hour) {
-        std::memcpy(logic.RxBuf, data.data(), data.size());
-        logic.RxBuf[data.size()] = 0;
-        logic.AnswerDataLen = static_cast<std::int32_t>(data.size());
-        logic.ArhivStepReady = 1;
-        logic.AnswerReady = true;
+        transfer.AnswerArrived(data.data(), static_cast<std::int32_t>(data.size()));
         Step(hour);
     }
-    std::string Last() const { return sent.empty() ? "" : Hex(sent.back()); }
+    std::string Last() const { return host.sent.empty() ? "" : Hex(host.sent.back()); }
 
     TempDir dir;
     ScopedExecutableDir exeDir{dir.Path()};
-    FakeConsoleScreen screen;
-    std::vector<std::vector<std::uint8_t>> sent;
-    ConsoleLogic logic{screen, [this](const std::uint8_t* b, std::int32_t n) { sent.emplace_back(b, b + n); },
-                       ','};
+    RecordingHost host;
+    ArchiveTransfer transfer{host, ','};
+    std::vector<std::vector<std::uint8_t>>& sent = host.sent;
 };
 
-TEST_F(ArchiveSteps, OnlyTheDayReaderTakesTheDecodeStartFromEdit1WhenItStarts) {
+TEST_F(ArchiveSteps, OnlyTheDayReaderDecodesFromTheStartRegisterWhenItStarts) {
     for (bool hour : {false, true}) {
-        logic.ArhivStep = 0;
-        logic.ArhivStepReady = 1;
-        logic.ValueAddr = 4; // left by the identification request
+        transfer.Restart();
+        host.decodeStarts = 0;
         Step(hour);
         EXPECT_EQ(Last(), hour ? "06 01 06 03 E8 00 05" : "06 01 06 03 E8 00 01");
-        EXPECT_EQ(logic.ValueAddr, hour ? 4 : 33) << hour;
-        EXPECT_EQ(logic.ExpectedDataLen, 8);
-        EXPECT_TRUE(logic.WaitAnswer);
+        EXPECT_EQ(host.decodeStarts, hour ? 0 : 1) << hour;
+        EXPECT_EQ(transfer.ExpectedDataLen, 8);
+        // No step without the answer.
+        const std::size_t before = sent.size();
+        Step(hour);
+        EXPECT_EQ(sent.size(), before);
         Answer(Bytes("03 E8"), hour);
         EXPECT_EQ(Last(), "06 01 04 03 E9 00 01");
-        EXPECT_EQ(logic.ValueAddr, 33) << hour;
+        EXPECT_EQ(host.decodeStarts, hour ? 1 : 2) << hour;
     }
 }
 
@@ -329,8 +342,9 @@ TEST_F(ArchiveSteps, AnAnswerShorterThanAskedNeverShowsOlderBytesAsValues) {
     Answer(Bytes("01 01 09"), false); // 3 of the 8 bytes asked for
     Answer(Bytes("03 E8"), false);
     Answer(Bytes("00 00"), false); // end of the archive
-    EXPECT_EQ(logic.ArhivStep, -1);
+    EXPECT_EQ(transfer.ArhivStep, ArchiveState::Finished);
     EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n01-01-2009 ? \r\n");
+    EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
@@ -340,7 +354,7 @@ TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
     Answer(Bytes("03 E8"), false);
     Answer(Bytes("00 FA"), false);
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
-    EXPECT_EQ(logic.ArhivStep, 3);
+    EXPECT_EQ(transfer.ArhivStep, ArchiveState::TemplateDone);
     Answer({shablon.begin(), shablon.end()}, false);
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 02"); // straight on to the first row
     EXPECT_EQ(dir.Read("day.txt"), shablon + "\r\n");
@@ -349,11 +363,11 @@ TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
     Answer(Bytes("03 E8"), false);
     Answer(Bytes("00 FA"), false);
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
-    EXPECT_EQ(logic.ArhivStep, 7);
+    EXPECT_EQ(transfer.ArhivStep, ArchiveState::RowDone);
     Answer(std::vector<std::uint8_t>(250, 0x00), false);
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 02");
-    EXPECT_EQ(logic.RowLen, 250);
-    EXPECT_EQ(logic.ArhivRowCount, 1);
+    EXPECT_EQ(transfer.RowLen, 250);
+    EXPECT_EQ(transfer.ArhivRowCount, 1);
 }
 
 TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
@@ -361,7 +375,7 @@ TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
     Answer(Bytes("03 E8"), true);
     Answer(Bytes("00 00"), true);
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 00");
-    EXPECT_EQ(logic.ExpectedDataLen, 0);
+    EXPECT_EQ(transfer.ExpectedDataLen, 0);
     Answer({'D', 'A', 'T', 'E'}, true);
     EXPECT_EQ(dir.Read("hour.txt"), "DATE\r\n");
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 06");
@@ -369,12 +383,12 @@ TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
     // The end leaves the reader ready, and a call then sends nothing.
     Answer(Bytes("03 E8"), true);
     Answer(Bytes("00 00"), true);
-    EXPECT_EQ(logic.ArhivStep, -1);
-    EXPECT_EQ(logic.ArhivStepReady, 1);
+    EXPECT_EQ(transfer.ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(transfer.ArhivStepReady, 1);
     const std::size_t before = sent.size();
     Step(true);
     EXPECT_EQ(sent.size(), before);
-    EXPECT_EQ(screen.edit6, "0");
+    EXPECT_EQ(host.rowLength, "0");
 }
 
 } // namespace

@@ -1,15 +1,15 @@
 // The console window against the simulated gateway and meter, headless,
 // through its real controls and timers: a request typed by hand and its
 // decoded values; both archive buttons down to the files they write.
-#include "ui/MdiChild.h"
-#include "console/Uviewrs232.h"
 #include "base/Paths.h"
+#include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
+#include "ui/MdiChild.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,7 +48,7 @@ protected:
         previous = MainPort;
         MainPort = new Rs232Port(simulator.PortPath(), 115200);
         area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewRS232);
+        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
     }
     ~EndToEnd() override {
         window->close();
@@ -84,7 +84,8 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
     simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
     simulator.SetDeviceType(9);
     window->Button3->click();
-    ASSERT_TRUE(WaitUntil([&] { return window->Logic().ArhivStep == -1; }, 10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return window->Logic().Archive.ArhivStep == ArchiveState::Finished; }, 10000));
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
     EXPECT_EQ(window->Label7->text(), "9");
     EXPECT_EQ(window->Label8->text(),
@@ -99,7 +100,8 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
 TEST_F(EndToEnd, HourArchiveButtonWritesHourTxt) {
     simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
     window->Button4->click();
-    ASSERT_TRUE(WaitUntil([&] { return window->Logic().ArhivStep == -1; }, 10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return window->Logic().Archive.ArhivStep == ArchiveState::Finished; }, 10000));
     EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
     EXPECT_EQ(window->Label7->text(), "4");
     EXPECT_EQ(window->Label14->text(), "1032");

@@ -1,8 +1,8 @@
 // Whatever arrives on the line, the console's receive loop, decoder and
 // archive reader never read or write outside their buffers (the sanitizer
 // build checks every access) and the answer state stays consistent.
-#include "console/ConsoleLogic.h"
 #include "base/Paths.h"
+#include "console/ConsoleLogic.h"
 #include "support/FakeConsoleScreen.h"
 #include "support/ScopedExecutableDir.h"
 
@@ -16,16 +16,14 @@ TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
     ScopedExecutableDir exeDir{dir.Path()};
     FakeConsoleScreen screen;
     int sent = 0;
-    ConsoleLogic logic{screen, [&](const std::uint8_t*, std::int32_t) { ++sent; }, ','};
+    ConsoleLogic logic{screen, {}, [&](const std::uint8_t*, std::int32_t) { ++sent; }, ','};
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> byte(0, 255);
 
     for (int round = 0; round < 40; ++round) {
         // Start a day or hour transfer as the identification would, then feed
         // noise: every "answer" the noise completes drives the reader on.
-        logic.ArhivRowCount = 0;
-        logic.ArhivStep = 0;
-        logic.ArhivStepReady = 1;
+        logic.Archive.Restart();
         logic.HourArhiv = round % 2;
         logic.ManualRequest = 0;
         logic.ValueAddr = static_cast<std::int32_t>(random());
@@ -34,8 +32,8 @@ TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
             logic.ReceiveByte(static_cast<std::uint8_t>(byte(random)));
             ASSERT_GE(logic.AnswerDataLen, 0);
             ASSERT_LE(logic.AnswerDataLen, 255);
-            ASSERT_GE(logic.RowLen, 0);
-            ASSERT_LE(logic.RowLen, RxRowAreaSize);
+            ASSERT_GE(logic.Archive.RowLen, 0);
+            ASSERT_LE(logic.Archive.RowLen, RowAreaSize);
             ASSERT_GE(logic.ValueByteCnt, 0);
             ASSERT_LE(logic.ValueByteCnt, 4);
         }

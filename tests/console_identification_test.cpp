@@ -13,7 +13,7 @@ class Identification : public ::testing::Test {
 protected:
     Identification()
         : logic(
-              screen,
+              screen, port.Accessor(),
               [this](const std::uint8_t* b, std::int32_t n) {
                   sent.push_back(Hex({b, b + n}));
               },
@@ -63,22 +63,21 @@ TEST_F(Identification, DeviceTypeDecisionTable) {
 }
 
 TEST_F(Identification, ButtonSendsTheRequestAndStartsPolling) {
-    screen.edit5 = "12";
-    screen.edits[2] = "17";
+    screen.rowNumber = "12";
+    screen.deviceAddress = "17";
     logic.Button3Click();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], "06 11 04 00 04 00 04");
-    EXPECT_TRUE(screen.timerQueryConf);
-    EXPECT_EQ(screen.edit5, "");
+    EXPECT_TRUE(screen.identificationPoll);
+    EXPECT_EQ(screen.rowNumber, "");
     EXPECT_EQ(logic.ManualRequest, 1);
     EXPECT_EQ(logic.HourArhiv, 0);
     EXPECT_EQ(logic.ValueAddr, 4);
-    EXPECT_EQ(logic.ExpectedDataLen, 8);
     EXPECT_TRUE(logic.WaitAnswer);
 
     // Nothing captured yet: the poll leaves the timer running, sends nothing.
     logic.TimerQueryConfTimer();
-    EXPECT_TRUE(screen.timerQueryConf);
+    EXPECT_TRUE(screen.identificationPoll);
     EXPECT_EQ(sent.size(), 1u);
 
     // Pressed again before an answer: the request goes again.
@@ -92,33 +91,33 @@ TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
     logic.Button3Click();
     Answer("01 04 08 80 01 04 08 00 00 00 0A C1 C2");
     logic.TimerQueryConfTimer();
-    EXPECT_FALSE(screen.timerQueryConf);
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label8], "-32767");
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label14], "1032");
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label15], "10");
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label7], "10");
+    EXPECT_FALSE(screen.identificationPoll);
+    EXPECT_EQ(screen.version, "-32767");
+    EXPECT_EQ(screen.config1, "1032");
+    EXPECT_EQ(screen.config2, "10");
+    EXPECT_EQ(screen.deviceType, "10");
     EXPECT_EQ(logic.TypeNum, 10);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
     EXPECT_EQ(logic.ManualRequest, 0);
-    EXPECT_EQ(logic.ArhivStep, 1);
-    EXPECT_EQ(screen.memo[0].substr(screen.memo[0].size() - 15), Utf8ToCp1251("Инициализация\r\n"));
+    EXPECT_EQ(logic.Archive.ArhivStep, ArchiveState::TemplateLength);
+    EXPECT_EQ(screen.pane[0].substr(screen.pane[0].size() - 15), Utf8ToCp1251("Инициализация\r\n"));
 }
 
 TEST_F(Identification, HourReaderStartsWithItsOwnCommand) {
     logic.Button4Click();
     Answer("01 04 08 12 03 00 00 FF FF FF FF C1 C2");
-    screen.edit5 = "x";
+    screen.rowNumber = "x";
     logic.TimerQueryConfTimer();
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label7], "5");
-    EXPECT_EQ(screen.labels[ConsoleLabel::Label15], "-1");
+    EXPECT_EQ(screen.deviceType, "5");
+    EXPECT_EQ(screen.config2, "-1");
     EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 05");
-    EXPECT_EQ(screen.edit5, "");
+    EXPECT_EQ(screen.rowNumber, "");
 }
 
 TEST_F(Identification, AConsoleRequestForTheSameRegistersSatisfiesThePolling) {
     logic.Button3Click();
-    screen.edits[0] = "4";
+    screen.startRegister = "4";
     logic.Button2Click(); // function 04, count 4, from register 4
     Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
     logic.TimerQueryConfTimer();
@@ -133,12 +132,12 @@ TEST_F(Identification, TheReaderWaitsForTheRestOfTheAnswerThatGaveTheValues) {
     EXPECT_EQ(logic.HaveVersion + logic.HaveConfig1 + logic.HaveConfig2, 3);
     logic.TimerQueryConfTimer();
     EXPECT_EQ(sent.size(), 1u);
-    EXPECT_TRUE(screen.timerQueryConf);
-    EXPECT_EQ(screen.labels.count(ConsoleLabel::Label7), 0u);
+    EXPECT_TRUE(screen.identificationPoll);
+    EXPECT_EQ(screen.deviceType, "");
 
     Answer("C1 C2");
     logic.TimerQueryConfTimer();
-    EXPECT_FALSE(screen.timerQueryConf);
+    EXPECT_FALSE(screen.identificationPoll);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
     // The echo is framed as the reader's answer, and the next step follows.
@@ -149,10 +148,10 @@ TEST_F(Identification, TheReaderWaitsForTheRestOfTheAnswerThatGaveTheValues) {
 }
 
 TEST_F(Identification, ANonNumericAddressSendsNothingAndStartsNoPolling) {
-    screen.edits[2] = "one";
+    screen.deviceAddress = "one";
     EXPECT_THROW(logic.Button3Click(), EConvertError);
     EXPECT_TRUE(sent.empty());
-    EXPECT_FALSE(screen.timerQueryConf);
+    EXPECT_FALSE(screen.identificationPoll);
     EXPECT_EQ(logic.ManualRequest, 1);
 }
 

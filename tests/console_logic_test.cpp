@@ -15,7 +15,7 @@ class Console : public ::testing::Test {
 protected:
     Console()
         : logic(
-              screen,
+              screen, port.Accessor(),
               [this](const std::uint8_t* b, std::int32_t n) {
                   sent.push_back(std::vector<std::uint8_t>(b, b + n));
               },
@@ -28,11 +28,11 @@ protected:
     }
     // Arms the loop as a console request from `start` does.
     void Await(int start) {
-        screen.edits[0] = std::to_string(start);
+        screen.startRegister = std::to_string(start);
         logic.Button2Click();
         sent.clear();
     }
-    std::string Memo(int i) const { return screen.memo[i]; }
+    std::string Memo(int i) const { return screen.pane[i]; }
 
     ConsolePort port;
     FakeConsoleScreen screen;
@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(Console, SendBuildsTheBlockFromTheEditsAndArmsTheLoop) {
-    screen.memo[2] = "old";
+    screen.pane[2] = "old";
     logic.WaitAnswer = false;
     logic.Button2Click();
     ASSERT_EQ(sent.size(), 1u);
@@ -52,42 +52,42 @@ TEST_F(Console, SendBuildsTheBlockFromTheEditsAndArmsTheLoop) {
     EXPECT_EQ(Memo(2), "");
 
     // A value for function 06 goes whole, high byte first; hex input too.
-    screen.edits[3] = "6";
-    screen.edits[2] = "$11";
-    screen.edits[0] = "0x1234";
-    screen.edits[1] = "300";
+    screen.function = "6";
+    screen.deviceAddress = "$11";
+    screen.startRegister = "0x1234";
+    screen.registerCount = "300";
     logic.Button2Click();
     EXPECT_EQ(Hex(sent[1]), "06 11 06 12 34 01 2C");
     EXPECT_EQ(logic.ValueAddr, 0x1234);
     // Only the low bits of address and function fit their bytes.
-    screen.edits[2] = "257";
-    screen.edits[3] = "259";
-    screen.edits[1] = "65537";
+    screen.deviceAddress = "257";
+    screen.function = "259";
+    screen.registerCount = "65537";
     logic.Button2Click();
     EXPECT_EQ(Hex(sent[2]), "06 01 03 12 34 00 01");
 }
 
 TEST_F(Console, FunctionSixteenSendsTheTextsBytes) {
-    screen.edits[3] = "16";
-    screen.edits[1] = "ABC";
+    screen.function = "16";
+    screen.registerCount = "ABC";
     logic.Button2Click();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(Hex(sent[0]), "0A 01 10 00 00 00 02 03 41 42 43");
-    screen.edits[1] = "\xC0\xC1"; // CP1251 letters
+    screen.registerCount = "\xC0\xC1"; // CP1251 letters
     logic.Button2Click();
     EXPECT_EQ(Hex(sent[1]), "09 01 10 00 00 00 01 02 C0 C1");
 }
 
 TEST_F(Console, FunctionSixteenRefusesATextTooLongForTheBlock) {
-    screen.edits[3] = "16";
-    screen.edits[1] = std::string(MaxWriteDataBytes, 'z');
+    screen.function = "16";
+    screen.registerCount = std::string(MaxWriteDataBytes, 'z');
     logic.Button2Click();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].size(), 256u);
 
     logic.Button1Click();
-    screen.memo[0] = "kept";
-    screen.edits[1] = std::string(MaxWriteDataBytes + 1, 'z');
+    screen.pane[0] = "kept";
+    screen.registerCount = std::string(MaxWriteDataBytes + 1, 'z');
     logic.Button2Click();
     EXPECT_EQ(sent.size(), 1u);
     ASSERT_EQ(screen.messages.size(), 1u);
@@ -98,9 +98,15 @@ TEST_F(Console, FunctionSixteenRefusesATextTooLongForTheBlock) {
 }
 
 TEST_F(Console, ANonNumericEditRaisesTheConversionErrorAndSendsNothing) {
+    std::string FakeConsoleScreen::*const fields[] = {
+        &FakeConsoleScreen::startRegister, &FakeConsoleScreen::registerCount,
+        &FakeConsoleScreen::deviceAddress, &FakeConsoleScreen::function};
     for (int edit : {0, 1, 2, 3}) {
-        screen.edits[0] = "0", screen.edits[1] = "4", screen.edits[2] = "1", screen.edits[3] = "4";
-        screen.edits[edit] = "12a";
+        screen.startRegister = "0";
+        screen.registerCount = "4";
+        screen.deviceAddress = "1";
+        screen.function = "4";
+        screen.*fields[edit] = "12a";
         logic.ManualRequest = 0;
         try {
             logic.Button2Click();
@@ -112,8 +118,8 @@ TEST_F(Console, ANonNumericEditRaisesTheConversionErrorAndSendsNothing) {
         EXPECT_EQ(logic.ManualRequest, 1);
     }
     // The text is shown as typed, also in Cyrillic.
-    screen.edits[3] = "4";
-    screen.edits[0] = "\xE0\xE1\xE2";
+    screen.function = "4";
+    screen.startRegister = "\xE0\xE1\xE2";
     try {
         logic.Button2Click();
         ADD_FAILURE();
@@ -127,7 +133,7 @@ TEST_F(Console, AnAnswerCompletesOnItsLastByteAndClosesItsDumpLine) {
     Tick("01 04 04 00 01 00 02 C1 C2");
     EXPECT_FALSE(logic.WaitAnswer);
     EXPECT_TRUE(logic.AnswerReady);
-    EXPECT_EQ(logic.ArhivStepReady, 1);
+    EXPECT_EQ(logic.Archive.ArhivStepReady, 1);
     EXPECT_EQ(logic.AnswerByteCount, 4);
     EXPECT_EQ(logic.AnswerDataLen, 4);
     EXPECT_EQ(Hex(std::vector<std::uint8_t>(logic.RxBuf, logic.RxBuf + 5)), "00 01 00 02 00");
@@ -167,7 +173,7 @@ TEST_F(Console, CharacterDumpShowsPrintableAndCodePageBytes) {
 
 TEST_F(Console, ClearedCheckBoxSilencesTheMemosButNothingElse) {
     Await(4);
-    screen.memoActive = false;
+    screen.panesActive = false;
     Tick("01 04 08 00 01 00 02 00 00 00 03 C1 C2");
     EXPECT_EQ(Memo(0) + Memo(1) + Memo(2), "");
     EXPECT_TRUE(logic.AnswerReady);
@@ -200,19 +206,19 @@ TEST_F(Console, ATickDrainsWhatWaitsWithOneAppendPerMemo) {
     EXPECT_EQ(screen.appends[2], 1);
     // 16 lines up to the answer's end, then 240 full lines and one byte.
     EXPECT_EQ(Memo(0).size(), 4095u * 3 + 256 * 2);
-    EXPECT_TRUE(screen.timer1);
+    EXPECT_TRUE(screen.receiveTimer);
 }
 
 TEST_F(Console, TimerRunsAgainWhenTheTickEndsByAnError) {
     // An archive step inside the loop reads Edit1; a bad text ends the tick.
     logic.ManualRequest = 0;
-    logic.ArhivStepReady = 1;
-    logic.ArhivStep = 1;
+    logic.Archive.Restart();
+    logic.Archive.ArhivStep = ArchiveState::TemplateLength;
     logic.WaitAnswer = true;
-    screen.edits[0] = "x";
+    screen.startRegister = "x";
     port.Deliver(Bytes("01 04 00 C1 C2 41"));
     EXPECT_THROW(logic.Timer1Timer(), EConvertError);
-    EXPECT_TRUE(screen.timer1);
+    EXPECT_TRUE(screen.receiveTimer);
     EXPECT_EQ(Memo(0), "01 04 00 C1 C2 \r\n"); // output so far is kept
     EXPECT_EQ(MainPort->InQueue(), 1);         // the rest waits for the next tick
 }
@@ -220,11 +226,11 @@ TEST_F(Console, TimerRunsAgainWhenTheTickEndsByAnError) {
 TEST_F(Console, NoPortOrNothingWaitingIsAQuietTick) {
     logic.Timer1Timer();
     EXPECT_EQ(Memo(0), "");
-    Rs232Port* saved = MainPort;
-    MainPort = nullptr;
+    port.Unplug();
+    port.Deliver(Bytes("41"));
     logic.Timer1Timer();
-    MainPort = saved;
-    EXPECT_TRUE(screen.timer1);
+    EXPECT_EQ(Memo(0), "");
+    EXPECT_TRUE(screen.receiveTimer);
 }
 
 // --- the register value decoder ---

@@ -2,15 +2,15 @@
 // state, a request and its answer through the gateway's handshake on a
 // pseudo-terminal, the conversion error, the menu command that opens it.
 #include "app/MainForm.h"
-#include "ui/MdiChild.h"
 #include "base/Options.h"
-#include "console/Uviewrs232.h"
 #include "base/Paths.h"
 #include "base/Timing.h"
+#include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
 #include "support/Recorder.h"
-#include "support/ScriptedPeer.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/ScriptedPeer.h"
+#include "ui/MdiChild.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -55,7 +55,9 @@ protected:
         TheRecorder().Clear();
         QLocale::setDefault(QLocale::c());
     }
-    void CreateOrRaiseConsole() { window = CreateOrRaise(&area, ViewRS232); }
+    void CreateOrRaiseConsole() {
+        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
+    }
     template <class T> T* Find(const char* name) {
         T* w = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
@@ -137,14 +139,14 @@ TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
 }
 
 TEST_F(ConsoleWindow, MemosTakeTheLogicsTextOnTheirOwnLines) {
-    window->AppendMemo(ConsoleMemo::Memo1, "01 02 \r\n03 ");
-    window->AddMemo1Line("\xC8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xFF"); // "Инициализация"
-    window->AppendMemo(ConsoleMemo::Memo1, "04 ");
-    window->AddMemo1Line("x");
-    window->AppendMemo(ConsoleMemo::Memo2, "A\xC0.");
+    window->AppendToPane(ConsolePane::HexDump, "01 02 \r\n03 ");
+    window->AddProgressLine("\xC8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xFF"); // "Инициализация"
+    window->AppendToPane(ConsolePane::HexDump, "04 ");
+    window->AddProgressLine("x");
+    window->AppendToPane(ConsolePane::CharDump, "A\xC0.");
     EXPECT_EQ(window->Memo1->toPlainText(), QString::fromUtf8("01 02 \n03 \nИнициализация\n04 \nx\n"));
     EXPECT_EQ(window->Memo2->toPlainText(), QString::fromUtf8("AА."));
-    window->ClearMemos();
+    window->ClearPanes();
     EXPECT_EQ(window->Memo1->toPlainText(), "");
 }
 

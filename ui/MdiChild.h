@@ -4,11 +4,13 @@
 #pragma once
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <utility>
 
 // T is a QMdiSubWindow whose close event clears `global` and frees the window.
-template <class T> T* CreateOrRaise(QMdiArea* area, T*& global) {
+// A new window is made from the area and `args`.
+template <class T, class... Args> T* CreateOrRaise(QMdiArea* area, T*& global, Args&&... args) {
     if (!global) {
-        T* window = new T(area);
+        T* window = new T(area, std::forward<Args>(args)...);
         // A sub-window made with the area as its parent is already added.
         if (!area->subWindowList().contains(window)) area->addSubWindow(window);
         global = window;

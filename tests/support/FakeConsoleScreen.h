@@ -8,48 +8,53 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 class FakeConsoleScreen : public ConsoleScreen {
 public:
-    std::string edits[4] = {"0", "4", "1", "4"}; // Edit1..Edit4 as the window starts
-    std::string edit5, edit6;
-    std::string memo[3];
+    // The request's fields as the window starts.
+    std::string startRegister = "0", registerCount = "4", deviceAddress = "1", function = "4";
+    std::string rowNumber, rowLength;
+    std::string pane[3]; // by ConsolePane: hexadecimal, characters, values
     int appends[3] = {0, 0, 0};
-    bool memoActive = true;
-    bool timer1 = true;
-    bool timerQueryConf = false;
-    std::map<ConsoleLabel, std::string> labels;
+    bool panesActive = true;
+    bool receiveTimer = true;
+    bool identificationPoll = false;
+    std::string deviceType, version, config1, config2;
     struct Shown {
         std::string text, caption;
     };
     std::vector<Shown> messages;
 
-    std::string EditText(ConsoleEdit e) override { return edits[static_cast<int>(e)]; }
-    void SetEdit5(const std::string& t) override { edit5 = t; }
-    void SetEdit6(const std::string& t) override { edit6 = t; }
-    void AppendMemo(ConsoleMemo m, const std::string& t) override {
-        memo[static_cast<int>(m)] += t;
-        ++appends[static_cast<int>(m)];
+    std::string DeviceAddressText() override { return deviceAddress; }
+    std::string FunctionText() override { return function; }
+    std::string StartRegisterText() override { return startRegister; }
+    std::string RegisterCountText() override { return registerCount; }
+    void SetRowNumber(const std::string& t) override { rowNumber = t; }
+    void SetRowLength(const std::string& t) override { rowLength = t; }
+    void AppendToPane(ConsolePane p, const std::string& t) override {
+        pane[static_cast<int>(p)] += t;
+        ++appends[static_cast<int>(p)];
     }
-    void AddMemo1Line(const std::string& t) override {
-        std::string& m = memo[0];
+    void AddProgressLine(const std::string& t) override {
+        std::string& m = pane[0];
         if (!m.empty() && m.back() != '\n') m += "\r\n";
         m += t + "\r\n";
         ++appends[0];
     }
-    void ClearMemos() override {
-        for (auto& m : memo)
+    void ClearPanes() override {
+        for (auto& m : pane)
             m.clear();
     }
-    bool MemoActive() override { return memoActive; }
-    void EnableTimer(ConsoleTimer t, bool on) override {
-        (t == ConsoleTimer::Timer1 ? timer1 : timerQueryConf) = on;
-    }
-    void SetLabel(ConsoleLabel l, const std::string& c) override { labels[l] = c; }
+    bool PanesActive() override { return panesActive; }
+    void EnableReceiveTimer(bool on) override { receiveTimer = on; }
+    void EnableIdentificationPoll(bool on) override { identificationPoll = on; }
+    void ShowDeviceType(const std::string& t) override { deviceType = t; }
+    void ShowVersion(const std::string& t) override { version = t; }
+    void ShowConfig1(const std::string& t) override { config1 = t; }
+    void ShowConfig2(const std::string& t) override { config2 = t; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back({text, caption});
     }
@@ -59,8 +64,9 @@ public:
     }
 };
 
-// MainPort on the slave side of a pseudo-terminal for the test's lifetime;
-// the test plays the line on the master side.
+// MainPort on the slave side of a pseudo-terminal for the test's lifetime
+// (the packet sender reaches the port through it); the test plays the line
+// on the master side.
 class ConsolePort {
 public:
     ConsolePort() {
@@ -73,6 +79,12 @@ public:
     }
     ConsolePort(const ConsolePort&) = delete;
     ConsolePort& operator=(const ConsolePort&) = delete;
+
+    // How the logic reaches this port; after Unplug() it finds none.
+    PortAccessor Accessor() {
+        return [this] { return plugged_ ? MainPort : nullptr; };
+    }
+    void Unplug() { plugged_ = false; }
 
     // Sends bytes towards the program and waits until the port has them all.
     void Deliver(const std::vector<std::uint8_t>& bytes) {
@@ -94,4 +106,5 @@ public:
 
 private:
     Rs232Port* previous_ = nullptr;
+    bool plugged_ = true;
 };

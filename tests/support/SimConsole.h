@@ -1,7 +1,8 @@
-// The console's logic against the simulated gateway and meter: MainPort on
-// the simulator's line, the real SendPacket (every block also recorded), a
-// fake screen, and a driver that runs the receive loop and the
-// identification timer as their timers would, without waiting for them.
+// The console's logic against the simulated gateway and meter: a port on the
+// simulator's line (also MainPort, through which SendPacket reaches it), the
+// real SendPacket (every block also recorded), a fake screen, and a driver
+// that runs the receive loop and the identification timer as their timers
+// would, without waiting for them.
 #pragma once
 #include "adapter/Dataio.h"
 #include "console/ConsoleLogic.h"
@@ -19,10 +20,10 @@ class SimConsole {
 public:
     explicit SimConsole(sim::Simulator& simulator) : sim(simulator) {
         previous_ = MainPort;
-        MainPort = new Rs232Port(sim.PortPath(), 115200);
+        MainPort = port_ = new Rs232Port(sim.PortPath(), 115200);
     }
     ~SimConsole() {
-        delete MainPort;
+        delete port_;
         MainPort = previous_;
     }
     SimConsole(const SimConsole&) = delete;
@@ -34,18 +35,21 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
-            if (MainPort->InQueue() > 0)
+            if (port_->InQueue() > 0)
                 logic.Timer1Timer();
-            else if (screen.timerQueryConf)
+            else if (screen.identificationPoll)
                 logic.TimerQueryConfTimer();
-            if (MainPort->InQueue() == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+            if (port_->InQueue() == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
         return true;
     }
     // Until the archive reader has finished, or stopped with nothing asked.
     bool RunTransfer(int timeoutMs = 20000) {
         return RunUntil(
-            [&] { return logic.ArhivStep == -1 || (!logic.WaitAnswer && !screen.timerQueryConf); },
+            [&] {
+                return logic.Archive.ArhivStep == ArchiveState::Finished ||
+                       (!logic.WaitAnswer && !screen.identificationPoll);
+            },
             timeoutMs);
     }
     // The blocks handed to SendPacket, as hex.
@@ -59,7 +63,7 @@ public:
     sim::Simulator& sim;
     FakeConsoleScreen screen;
     std::vector<std::vector<std::uint8_t>> sent;
-    ConsoleLogic logic{screen,
+    ConsoleLogic logic{screen, [this] { return port_; },
                        [this](const std::uint8_t* block, std::int32_t count) {
                            sent.emplace_back(block, block + count);
                            SendPacket(block, count);
@@ -68,4 +72,5 @@ public:
 
 private:
     Rs232Port* previous_ = nullptr;
+    Rs232Port* port_ = nullptr;
 };
