@@ -1,18 +1,13 @@
 // The adapter exchanges: strict ping-pong of short writes and one-byte
-// answers on MainPort, three attempts for the opening and header steps, one
-// for the data phase, failures reported in message boxes.
+// answers on the port the link is handed, three attempts for the opening and
+// header steps, one for the data phase, failures reported in message boxes.
 #include "adapter/Dataio.h"
 
 #include "base/Messages.h"
-#include "base/Options.h"
-#include "serial/Rs232.h"
 #include "base/Timing.h"
 
 #include <algorithm>
-
-bool LinkMessages = true;
-bool LinkBusy = false;
-std::uint8_t ExchangeBuf[7] = {};
+#include <utility>
 
 namespace {
 
@@ -46,8 +41,34 @@ const char* const GetNoRepeat7 = "GetData:(7) Устройство не отве
 const char* const GetShortData8 = "GetData:(8) Адаптер не передал все данные.";
 const char* const GetNotAnswering9 = "GetData:(9) Адаптер не отвечает.";
 
-// Outcome of one WriteBlock or ReadBlock on MainPort.
-struct Transfer {
+// Bounds a public operation: the busy flag set for its duration, cleared on
+// every way out.
+class BusyScope {
+public:
+    explicit BusyScope(bool& busy) : busy_(busy), entered_(!busy) {
+        if (entered_) busy_ = true;
+    }
+    ~BusyScope() {
+        if (entered_) busy_ = false;
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    // False when another operation holds the link: decline.
+    bool Entered() const { return entered_; }
+
+private:
+    bool& busy_;
+    bool entered_;
+};
+
+bool ValidLinkMode(int mode) {
+    return mode == 1 || mode == 2;
+}
+
+} // namespace
+
+// Outcome of one WriteBlock or ReadBlock: the one result every step examines.
+struct AdapterLink::Transfer {
     bool complete = false; // every byte was counted
     bool portOk = false;   // the port's Ok afterwards
     std::uint32_t count = 0;
@@ -58,11 +79,20 @@ struct Transfer {
     bool SystemError() const { return complete && !portOk; }
 };
 
-// MainPort is fetched afresh for every operation: a handler running inside a
-// failure message may have replaced it. No port at all writes nothing.
-Transfer Write(const std::uint8_t* bytes, std::uint32_t count) {
+// How one attempt of the opening and header steps ended.
+enum class AdapterLink::Attempt {
+    Accepted, // header taken: go on to the data phase
+    Hard,     // a write or read failed, or the command was refused
+    Soft,     // a wrong ready byte or an error code after the header
+    Stop      // no usable link mode: give up silently
+};
+
+AdapterLink::AdapterLink(PortAccessor port, LinkSettingsAccessor settings)
+    : port_(std::move(port)), settings_(std::move(settings)) {}
+
+AdapterLink::Transfer AdapterLink::Write(const std::uint8_t* bytes, std::uint32_t count) {
     Transfer t;
-    Rs232Port* port = MainPort;
+    Rs232Port* port = port_();
     if (!port) return t;
     std::int32_t written = 0;
     port->WriteBlock(bytes, count, written);
@@ -73,9 +103,9 @@ Transfer Write(const std::uint8_t* bytes, std::uint32_t count) {
     return t;
 }
 
-Transfer Read(std::uint8_t* bytes, int count) {
+AdapterLink::Transfer AdapterLink::Read(std::uint8_t* bytes, int count) {
     Transfer t;
-    Rs232Port* port = MainPort;
+    Rs232Port* port = port_();
     if (!port) return t;
     std::uint32_t got = 0;
     port->ReadBlock(bytes, count, got);
@@ -86,43 +116,46 @@ Transfer Read(std::uint8_t* bytes, int count) {
     return t;
 }
 
-void Purge() {
-    if (Rs232Port* port = MainPort) {
+void AdapterLink::Purge() {
+    if (Rs232Port* port = port_()) {
         port->Purge();
     } else {
         Rs232Port::Pause(Timing().PurgePauseMs);
     }
 }
 
-void Show(const char* text, MessageIcon icon, const char* caption = LinkCaption) {
+// The report of an exhausted attempt loop: a code without a text shows an
+// empty message.
+void AdapterLink::Show(const char* text, MessageIcon icon, const char* caption) {
     if (LinkMessages) ShowMessage(text ? text : "", caption, icon);
 }
 
-// A step's own message, or the system's text when the port failed although
-// every byte went through and the step allows that variant.
-void Report(const char* text, MessageIcon icon, const Transfer& t, bool systemVariant) {
+// Every step's failure goes through here: the step's own message (none for
+// nullptr), or the system's text when the port failed although every byte
+// went through and the step allows that variant.
+void AdapterLink::Report(const char* text, MessageIcon icon, const Transfer& t, bool systemVariant) {
     if (!LinkMessages) return;
     if (systemVariant && t.SystemError()) {
         ShowSystemError(t.lastError);
-    } else {
+    } else if (text) {
         ShowMessage(text, LinkCaption, icon);
     }
 }
 
-// Fills ExchangeBuf with the request header for the current link mode;
-// returns its length (5 or 7).
-int BuildHeader(int linkMode, std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-                std::int32_t count) {
+// Fills ExchangeBuf with the request header for the link mode; returns its
+// length (5 or 7).
+int AdapterLink::BuildHeader(const LinkSettings& settings, std::uint8_t deviceType,
+                             std::uint8_t deviceAddress, std::int32_t cellAddress, std::int32_t count) {
     const auto cellHigh = static_cast<std::uint8_t>((cellAddress >> 8) & 0xFF);
     const auto cellLow = static_cast<std::uint8_t>(cellAddress & 0xFF);
     const auto countByte = static_cast<std::uint8_t>(count & 0xFF);
-    const auto zepLan = static_cast<std::uint8_t>(AppOptions.ZepLanAddress & 0xFF);
-    if (linkMode == 1) {
+    const auto zepLan = static_cast<std::uint8_t>(settings.ZepLanAddress & 0xFF);
+    if (settings.LinkMode == 1) {
         const std::uint8_t h[5] = {deviceType, deviceAddress, cellHigh, cellLow, countByte};
         std::copy(h, h + 5, ExchangeBuf);
         return 5;
     }
-    if (deviceAddress == AppOptions.I2cAddress) {
+    if (deviceAddress == settings.I2cAddress) {
         const std::uint8_t h[5] = {deviceType, zepLan, cellHigh, cellLow, countByte};
         std::copy(h, h + 5, ExchangeBuf);
         return 5;
@@ -134,28 +167,17 @@ int BuildHeader(int linkMode, std::uint8_t deviceType, std::uint8_t deviceAddres
     return 7;
 }
 
-bool ValidLinkMode(int mode) {
-    return mode == 1 || mode == 2;
-}
-
-// How one attempt of the opening and header steps ended.
-enum class Attempt {
-    Accepted, // header taken: go on to the data phase
-    Hard,     // a write or read failed, or the command was refused
-    Soft,     // a wrong ready byte or an error code after the header
-    Stop      // no usable link mode: give up silently
-};
-
 // Ends an attempt that failed hard: silently retried in attempts 1 and 2;
 // in attempt 3 the step's message is shown before the purge.
-void HardFailure(int attempt, const char* text, MessageIcon icon, const Transfer& t, bool systemVariant) {
+void AdapterLink::HardFailure(int attempt, const char* text, MessageIcon icon, const Transfer& t,
+                              bool systemVariant) {
     if (attempt == Attempts) Report(text, icon, t, systemVariant);
     Purge();
 }
 
 // A write step of the attempt loop; false after a hard failure.
-bool WriteStep(int attempt, const std::uint8_t* bytes, std::uint32_t count, const char* text,
-               MessageIcon icon, bool systemVariant) {
+bool AdapterLink::WriteStep(int attempt, const std::uint8_t* bytes, std::uint32_t count, const char* text,
+                            MessageIcon icon, bool systemVariant) {
     Transfer t = Write(bytes, count);
     if (t.Succeeded()) return true;
     HardFailure(attempt, text, icon, t, systemVariant);
@@ -163,7 +185,7 @@ bool WriteStep(int attempt, const std::uint8_t* bytes, std::uint32_t count, cons
 }
 
 // A one-byte read step into ExchangeBuf[0]; false after a hard failure.
-bool ReadStep(int attempt, const char* text, MessageIcon icon, bool systemVariant) {
+bool AdapterLink::ReadStep(int attempt, const char* text, MessageIcon icon, bool systemVariant) {
     Transfer t = Read(ExchangeBuf, 1);
     if (t.Succeeded()) return true;
     HardFailure(attempt, text, icon, t, systemVariant);
@@ -172,29 +194,30 @@ bool ReadStep(int attempt, const char* text, MessageIcon icon, bool systemVarian
 
 // The opening byte and the adapter's ready byte (left in ExchangeBuf[0]):
 // the same steps and texts in all three exchanges.
-bool OpenExchange(int attempt, std::uint8_t openByte) {
+bool AdapterLink::OpeningStep(int attempt, std::uint8_t openByte) {
     ExchangeBuf[0] = openByte;
     return WriteStep(attempt, ExchangeBuf, 1, SetNotTaking1, MessageIcon::Error, true) &&
            ReadStep(attempt, SetNotAnswering2, MessageIcon::Information, false);
 }
 
-Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
-                       std::int32_t cellAddress, std::int32_t count) {
-    if (!OpenExchange(attempt, OpenByte)) return Attempt::Hard;
+AdapterLink::Attempt AdapterLink::SetDataAttempt(int attempt, std::uint8_t deviceType,
+                                                 std::uint8_t deviceAddress, std::int32_t cellAddress,
+                                                 std::int32_t count) {
+    if (!OpeningStep(attempt, OpenByte)) return Attempt::Hard;
     if (ExchangeBuf[0] != ReadyByte) {
         Purge();
         return Attempt::Soft;
     }
     if (!WriteStep(attempt, SignOn, 2, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
-    const int mode = AppOptions.LinkMode;
-    if (!ValidLinkMode(mode)) return Attempt::Stop;
-    ExchangeBuf[0] = mode == 1 ? 0x01 : 0x81;
+    const LinkSettings settings = settings_();
+    if (!ValidLinkMode(settings.LinkMode)) return Attempt::Stop;
+    ExchangeBuf[0] = settings.LinkMode == 1 ? 0x01 : 0x81;
     if (!WriteStep(attempt, ExchangeBuf, 1, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded() || ExchangeBuf[0] != CommandAccepted) {
         HardFailure(attempt, SetNotAnswering2, MessageIcon::Information, t, false);
         return Attempt::Hard;
     }
-    const int headerLength = BuildHeader(mode, deviceType, deviceAddress, cellAddress, count);
+    const int headerLength = BuildHeader(settings, deviceType, deviceAddress, cellAddress, count);
     if (!WriteStep(attempt, ExchangeBuf, static_cast<std::uint32_t>(headerLength), SetNotTaking3,
                    MessageIcon::Information, true))
         return Attempt::Hard;
@@ -204,18 +227,19 @@ Attempt SetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
     return ExchangeBuf[0] == 0x00 ? Attempt::Accepted : Attempt::Soft;
 }
 
-Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t deviceAddress,
-                       std::int32_t cellAddress, std::int32_t count) {
-    if (!OpenExchange(attempt, OpenByte)) return Attempt::Hard;
+AdapterLink::Attempt AdapterLink::GetDataAttempt(int attempt, std::uint8_t deviceType,
+                                                 std::uint8_t deviceAddress, std::int32_t cellAddress,
+                                                 std::int32_t count) {
+    if (!OpeningStep(attempt, OpenByte)) return Attempt::Hard;
     if (ExchangeBuf[0] == ReadyByte) {
         if (!WriteStep(attempt, SignOn, 2, SetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     } else if (ExchangeBuf[0] != ReadyNoSignOn) {
         Purge();
         return Attempt::Soft;
     }
-    const int mode = AppOptions.LinkMode;
-    if (!ValidLinkMode(mode)) return Attempt::Stop;
-    ExchangeBuf[0] = mode == 1 ? 0x02 : 0x82;
+    const LinkSettings settings = settings_();
+    if (!ValidLinkMode(settings.LinkMode)) return Attempt::Stop;
+    ExchangeBuf[0] = settings.LinkMode == 1 ? 0x02 : 0x82;
     if (!WriteStep(attempt, ExchangeBuf, 1, GetNotTaking1, MessageIcon::Error, true)) return Attempt::Hard;
     if (Transfer t = Read(ExchangeBuf, 1); !t.Succeeded() || ExchangeBuf[0] != CommandAccepted) {
         // The system's text only where the adapter did accept the command.
@@ -223,7 +247,7 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
                     ExchangeBuf[0] == CommandAccepted);
         return Attempt::Hard;
     }
-    const int headerLength = BuildHeader(mode, deviceType, deviceAddress, cellAddress, count);
+    const int headerLength = BuildHeader(settings, deviceType, deviceAddress, cellAddress, count);
     if (!WriteStep(attempt, ExchangeBuf, static_cast<std::uint32_t>(headerLength), GetNotTaking3,
                    MessageIcon::Information, true))
         return Attempt::Hard;
@@ -237,7 +261,8 @@ Attempt GetDataAttempt(int attempt, std::uint8_t deviceType, std::uint8_t device
 
 // Runs up to three attempts. True when the header was accepted; false after
 // the loop has reported (or silently stopped) and purged.
-template <class AttemptFn> bool OpenExchange(AttemptFn attemptFn, const char* exhaustedCaption) {
+template <class AttemptFn>
+bool AdapterLink::OpenWithAttempts(AttemptFn attemptFn, const char* exhaustedCaption) {
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
         switch (attemptFn(attempt)) {
         case Attempt::Accepted:
@@ -256,27 +281,6 @@ template <class AttemptFn> bool OpenExchange(AttemptFn attemptFn, const char* ex
     Purge();
     return false;
 }
-
-// Bounds a public operation: LinkBusy set for its duration, cleared on every
-// way out.
-class BusyScope {
-public:
-    BusyScope() : entered_(!LinkBusy) {
-        if (entered_) LinkBusy = true;
-    }
-    ~BusyScope() {
-        if (entered_) LinkBusy = false;
-    }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-    // False when another operation holds the link: decline.
-    bool Entered() const { return entered_; }
-
-private:
-    bool entered_;
-};
-
-} // namespace
 
 const char* AdapterErrorText(unsigned code) {
     switch (code) {
@@ -305,11 +309,11 @@ const char* AdapterErrorText(unsigned code) {
     }
 }
 
-bool SetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-             const std::uint8_t* data, std::int32_t count) {
+bool AdapterLink::SetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                          const std::uint8_t* data, std::int32_t count) {
     // A negative count would make the data phase read far past `data`.
     if (count < 0) return false;
-    if (!OpenExchange(
+    if (!OpenWithAttempts(
             [&](int attempt) {
                 return SetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count);
             },
@@ -325,25 +329,20 @@ bool SetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
     ExchangeBuf[0] = 0xFF;
     const Transfer t = Read(ExchangeBuf, 1);
     if (t.Succeeded() && ExchangeBuf[0] == 0x00) return true;
-    if (LinkMessages) {
-        if (t.SystemError()) {
-            ShowSystemError(t.lastError);
-        } else if (t.count == 0) {
-            ShowMessage(SetNotAnswering7, LinkCaption, MessageIcon::Information);
-        } else if (ExchangeBuf[0] == 0x02) {
-            ShowMessage(SetDeviceError8, LinkCaption, MessageIcon::Information);
-        } else if (ExchangeBuf[0] == 0x01) {
-            ShowMessage(SetByteRefused9, LinkCaption, MessageIcon::Information);
-        }
-    }
+    // Another status than 0x00, 0x01 or 0x02 fails without a message.
+    const char* text = t.count == 0             ? SetNotAnswering7
+                       : ExchangeBuf[0] == 0x02 ? SetDeviceError8
+                       : ExchangeBuf[0] == 0x01 ? SetByteRefused9
+                                                : nullptr;
+    Report(text, MessageIcon::Information, t, true);
     Purge();
     return false;
 }
 
-bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-             std::int32_t count, std::uint8_t* buffer) {
+bool AdapterLink::GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                          std::int32_t count, std::uint8_t* buffer) {
     if (count < 0) return false;
-    if (!OpenExchange(
+    if (!OpenWithAttempts(
             [&](int attempt) {
                 return GetDataAttempt(attempt, deviceType, deviceAddress, cellAddress, count);
             },
@@ -351,19 +350,13 @@ bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
         return false;
 
     // Data phase, once only: the block in one read, then a trailing byte.
-    const Transfer data = Read(buffer, count);
-    if (!data.Succeeded()) {
-        if (LinkMessages) {
-            if (data.SystemError()) {
-                ShowSystemError(data.lastError);
-            } else if (data.count == 0) {
-                ShowMessage(GetNoData6, LinkCaption, MessageIcon::Information);
-            } else if (buffer[data.count - 1] == 0x01) {
-                ShowMessage(GetNoRepeat7, LinkCaption, MessageIcon::Information);
-            } else {
-                ShowMessage(GetShortData8, LinkCaption, MessageIcon::Information);
-            }
-        }
+    if (const Transfer data = Read(buffer, count); !data.Succeeded()) {
+        // A block cut short is named by its last byte: 0x01 is the device's
+        // refusal of the repeated address.
+        const char* text = data.count == 0                  ? GetNoData6
+                           : buffer[data.count - 1] == 0x01 ? GetNoRepeat7
+                                                            : GetShortData8;
+        Report(text, MessageIcon::Information, data, true);
         Purge();
         return false;
     }
@@ -376,10 +369,10 @@ bool GetData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t c
     return true;
 }
 
-bool SendPacketExchange(const std::uint8_t* block, std::int32_t count) {
+bool AdapterLink::SendPacketExchange(const std::uint8_t* block, std::int32_t count) {
     if (count < 0) return false;
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
-        if (!OpenExchange(attempt, PacketOpenByte)) continue;
+        if (!OpeningStep(attempt, PacketOpenByte)) continue;
         if (ExchangeBuf[0] != PacketReady) {
             Purge();
             continue;
@@ -399,23 +392,23 @@ std::int32_t MapCellAddress(std::uint8_t deviceType, std::uint8_t deviceAddress,
     return cellAddress;
 }
 
-bool WriteData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-               const std::uint8_t* data, std::int32_t count) {
-    BusyScope busy;
+bool AdapterLink::WriteData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                            const std::uint8_t* data, std::int32_t count) {
+    BusyScope busy(LinkBusy);
     if (!busy.Entered()) return false;
     return SetData(deviceType, deviceAddress, cellAddress, data, count);
 }
 
-bool WriteDataMapped(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-                     const std::uint8_t* data, std::int32_t count) {
-    BusyScope busy;
+bool AdapterLink::WriteDataMapped(std::uint8_t deviceType, std::uint8_t deviceAddress,
+                                  std::int32_t cellAddress, const std::uint8_t* data, std::int32_t count) {
+    BusyScope busy(LinkBusy);
     if (!busy.Entered()) return false;
     return SetData(deviceType, deviceAddress, MapCellAddress(deviceType, deviceAddress, cellAddress), data,
                    count);
 }
 
-bool WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-                std::int32_t value, std::int32_t count) {
+bool AdapterLink::WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                             std::int32_t value, std::int32_t count) {
     // The value has four bytes; a longer count would send bytes beyond it.
     if (count < 0 || count > 4) return false;
     const auto v = static_cast<std::uint32_t>(value);
@@ -424,9 +417,9 @@ bool WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_
     return WriteDataMapped(deviceType, deviceAddress, cellAddress, bytes, count);
 }
 
-bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
-              std::int32_t count, std::uint8_t* buffer) {
-    BusyScope busy;
+bool AdapterLink::ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
+                           std::int32_t count, std::uint8_t* buffer) {
+    BusyScope busy(LinkBusy);
     if (!busy.Entered()) return false;
     constexpr std::int32_t Block = 64; // bounds the time and buffer of one GetData
     const std::int32_t cell = MapCellAddress(deviceType, deviceAddress, cellAddress);
@@ -440,12 +433,12 @@ bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t 
     return true;
 }
 
-void SendPacket(const std::uint8_t* block, std::int32_t count) {
-    BusyScope busy;
+void AdapterLink::SendPacket(const std::uint8_t* block, std::int32_t count) {
+    BusyScope busy(LinkBusy);
     if (!busy.Entered()) return;
     SendPacketExchange(block, count);
 }
 
-void EnableLinkMessages() {
+void AdapterLink::EnableLinkMessages() {
     LinkMessages = true;
 }

@@ -21,7 +21,23 @@
 
 TMainForm* MainForm = nullptr;
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+// The adapter link and the console read the program-wide port and settings as
+// they need them: the settings dialog may replace both meanwhile.
+Rs232Port* CurrentPort() {
+    return MainPort;
+}
+
+LinkSettings CurrentLinkSettings() {
+    return {.LinkMode = AppOptions.LinkMode,
+            .I2cAddress = AppOptions.I2cAddress,
+            .ZepLanAddress = AppOptions.ZepLanAddress};
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, CurrentLinkSettings) {
     setObjectName("MainForm");
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setObjectName("MdiArea");
@@ -53,7 +69,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     // the program runs on without a usable port.
     MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
     if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
-    EnableLinkMessages();
+    link_.EnableLinkMessages();
     MainForm = this;
     setWindowTitle(QString::fromUtf8(MainFormCaption));
 }
@@ -79,11 +95,11 @@ void TMainForm::Options1Click() {
 }
 
 void TMainForm::mnuConfigClick() {
-    CreateOrRaise(MdiArea(), frmConfig);
+    CreateOrRaise(MdiArea(), frmConfig, link_);
 }
 
 void TMainForm::RS2321Click() {
-    CreateOrRaise(MdiArea(), ViewRS232, PortAccessor([] { return MainPort; }));
+    CreateOrRaise(MdiArea(), ViewRS232, PortAccessor(CurrentPort), link_);
 }
 
 void TMainForm::mnuTestPacketClick() {

@@ -2,6 +2,8 @@
 // destruction closes it; its menu creates the child windows or brings them
 // forward.
 #pragma once
+#include "adapter/Dataio.h"
+
 #include <QMainWindow>
 
 class QMdiArea;
@@ -16,6 +18,9 @@ public:
     ~TMainForm() override;                         // FormDestroy
 
     QMdiArea* MdiArea() const { return mdiArea_; }
+    // The program's one link to the adapter, over MainPort and AppOptions;
+    // handed to the child windows that exchange through it.
+    AdapterLink& Link() { return link_; }
 
     void Options1Click();
     void mnuConfigClick();
@@ -35,6 +40,7 @@ protected:
 
 private:
     QMdiArea* mdiArea_ = nullptr;
+    AdapterLink link_;
 };
 
 extern TMainForm* MainForm;

@@ -3,11 +3,11 @@
 // so one exchange takes about the line time of its bytes. Reports the time
 // per exchange next to the bound 1.5 x line time + 20 ms.
 #include "adapter/Dataio.h"
-#include "base/Options.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 
 #include <benchmark/benchmark.h>
+#include <memory>
 
 namespace {
 
@@ -23,14 +23,12 @@ void GetData64(benchmark::State& state) {
     options.PaceBaud = static_cast<int>(state.range(0)); // 0: no pacing, the PC side's own cost
     sim::Simulator gateway(options);
     gateway.Start();
-    MainPort = new Rs232Port(gateway.PortPath(), Baud);
-    AppOptions.LinkMode = 1;
+    auto port = std::make_unique<Rs232Port>(gateway.PortPath(), Baud);
+    AdapterLink link([&] { return port.get(); }, [] { return LinkSettings{.LinkMode = 1}; });
     std::uint8_t buf[Count];
     for (auto _ : state) {
-        if (!GetData(0x81, 0x58, 0, Count, buf)) state.SkipWithError("GetData failed");
+        if (!link.GetData(0x81, 0x58, 0, Count, buf)) state.SkipWithError("GetData failed");
     }
-    delete MainPort;
-    MainPort = nullptr;
     state.counters["line_ms"] = LineMs;
     state.counters["bound_ms"] = BoundMs;
 }

@@ -2,6 +2,7 @@
 // pseudo-terminal queues) drained with the memos active, on empty memos and
 // on memos already holding 2 MB of dump; with and without the repaint that
 // follows the tick.
+#include "adapter/Dataio.h"
 #include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
 #include "ui/MdiChild.h"
@@ -33,11 +34,12 @@ std::vector<std::uint8_t> TickLoad() {
 
 void RunTicks(benchmark::State& state, bool withPaint) {
     const int prefillBytes = static_cast<int>(state.range(0));
+    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }}; // the ticks send nothing
     QMdiArea area;
     area.resize(1200, 900);
     area.show();
     ConsolePort port;
-    TViewRS232* window = CreateOrRaise(&area, ViewRS232, port.Accessor());
+    TViewRS232* window = CreateOrRaise(&area, ViewRS232, port.Accessor(), link);
     window->Timer1->stop(); // the benchmark runs the ticks itself
     ConsoleLogic& logic = window->Logic();
 

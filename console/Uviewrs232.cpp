@@ -94,8 +94,12 @@ const char* const DeviceModels[] = {"Модель А-10", "Модель А-20", 
 
 } // namespace
 
-TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port)
-    : QMdiSubWindow(parent), logic_(*this, std::move(port), SendPacket, LocaleDecimalSeparator()) {
+TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
+    : QMdiSubWindow(parent),
+      logic_(
+          *this, std::move(port),
+          [&link](const std::uint8_t* block, std::int32_t count) { link.SendPacket(block, count); },
+          LocaleDecimalSeparator()) {
     setObjectName("ViewRS232");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("ViewRS232");

@@ -9,6 +9,7 @@
 #include <QMdiSubWindow>
 #include <functional>
 
+class AdapterLink;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -22,8 +23,9 @@ class QTimer;
 class TViewRS232 : public QMdiSubWindow, public ConsoleScreen {
     Q_OBJECT
 public:
-    // FormCreate; `port` is how the receive loop reaches the port.
-    TViewRS232(QMdiArea* parent, PortAccessor port);
+    // FormCreate; `port` is how the receive loop reaches the port, `link` (which
+    // outlives the window) takes the request blocks.
+    TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link);
     ~TViewRS232() override;
 
     ConsoleLogic& Logic() { return logic_; }

@@ -1,9 +1,9 @@
 // The gateway configuration window and its controls.
 #include "gateway/Config.h"
 
+#include "gateway/Uwait.h"
 #include "ui/Handlers.h"
 #include "ui/TextCodec.h"
-#include "gateway/Uwait.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -20,7 +20,7 @@
 
 TfrmConfig* frmConfig = nullptr;
 
-TfrmConfig::TfrmConfig(QMdiArea* area) : QMdiSubWindow(area), settings_(*this) {
+TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link) : QMdiSubWindow(area), settings_(*this, link) {
     setObjectName("frmConfig");
     setAttribute(Qt::WA_DeleteOnClose);
     // A fixed border with a system menu and no minimise or maximise box. The

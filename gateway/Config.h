@@ -6,6 +6,7 @@
 
 #include <QMdiSubWindow>
 
+class AdapterLink;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
@@ -18,7 +19,8 @@ class TDelayForm;
 class TfrmConfig : public QMdiSubWindow, public ConfigScreen {
     Q_OBJECT
 public:
-    explicit TfrmConfig(QMdiArea* area);
+    // Reads and writes the settings through `link`, which outlives the window.
+    TfrmConfig(QMdiArea* area, AdapterLink& link);
     ~TfrmConfig() override;
 
     void ReadClick();

@@ -4,8 +4,8 @@
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "base/StrToInt.h"
-#include "serial/Rs232.h"
 #include "base/Timing.h"
+#include "serial/Rs232.h"
 
 #include <cstring>
 
@@ -46,10 +46,10 @@ void GatewaySettings::WriteClick() {
 bool GatewaySettings::ReadGatewaySettings() {
     // The service cells are not used, but the gateway must answer for them.
     std::uint8_t service[4] = {};
-    if (!ReadData(ServiceType, ServiceAddress, 0x4000, 4, service)) return false;
+    if (!link_.ReadData(ServiceType, ServiceAddress, 0x4000, 4, service)) return false;
 
     std::uint8_t b[MaxInitLineLength + 2] = {};
-    if (!ReadData(GatewayType, GatewayAddress, 0, 4, b)) return false;
+    if (!link_.ReadData(GatewayType, GatewayAddress, 0, 4, b)) return false;
     screen_.SetAddressText(std::to_string(b[0]));
     screen_.SetModemChecked((b[1] & ModemSwitch) != 0);
     screen_.SetPacketChecked((b[1] & PacketSwitch) != 0);
@@ -59,7 +59,7 @@ bool GatewaySettings::ReadGatewaySettings() {
     // out of range leaves the line as it is shown.
     const int length = b[3];
     if (length >= 1 && length <= MaxInitLineLength + 1) {
-        if (!ReadData(GatewayType, GatewayAddress, 4, length, b)) return false;
+        if (!link_.ReadData(GatewayType, GatewayAddress, 4, length, b)) return false;
         b[length - 1] = 0;                                         // the carriage return
         screen_.SetInitLineText(reinterpret_cast<const char*>(b)); // up to the first zero byte
     }
@@ -94,18 +94,18 @@ bool GatewaySettings::WriteGatewaySettings() {
         SpeedCodes[item],
         static_cast<std::uint8_t>(length + 1),
     };
-    if (!WriteData(GatewayType, GatewayAddress, 0, block, 4)) return false;
+    if (!link_.WriteData(GatewayType, GatewayAddress, 0, block, 4)) return false;
 
     std::uint8_t bytes[MaxInitLineLength + 1];
     std::memcpy(bytes, line.data(), line.size());
     bytes[length] = 0x0D;
-    if (!WriteData(GatewayType, GatewayAddress, 4, bytes, length + 1)) return false;
+    if (!link_.WriteData(GatewayType, GatewayAddress, 4, bytes, length + 1)) return false;
     FinishWrite();
     return true;
 }
 
 bool GatewaySettings::FinishWrite() {
-    if (!WriteValue(ServiceType, ServiceAddress, 2, 0, 1)) return false;
+    if (!link_.WriteValue(ServiceType, ServiceAddress, 2, 0, 1)) return false;
     Rs232Port::Pause(Timing().FinishWritePauseMs);
     return true;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class AdapterLink;
+
 // Gateway settings cells (device type 0x81, address 0x58).
 inline constexpr std::uint8_t GatewayType = 0x81;
 inline constexpr std::uint8_t GatewayAddress = 0x58;
@@ -50,7 +52,8 @@ public:
 
 class GatewaySettings {
 public:
-    explicit GatewaySettings(ConfigScreen& screen) : screen_(screen) {}
+    // The exchanges go through `link`, the program's one link to the adapter.
+    GatewaySettings(ConfigScreen& screen, AdapterLink& link) : screen_(screen), link_(link) {}
 
     // BeginWait, ReadGatewaySettings, EndWait.
     void ReadClick();
@@ -68,4 +71,5 @@ public:
 
 private:
     ConfigScreen& screen_;
+    AdapterLink& link_;
 };

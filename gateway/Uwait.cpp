@@ -2,8 +2,8 @@
 // serve a modal showing only.
 #include "gateway/Uwait.h"
 
-#include "ui/Handlers.h"
 #include "base/Timing.h"
+#include "ui/Handlers.h"
 
 #include <QEventLoop>
 #include <QGroupBox>

@@ -2,9 +2,9 @@
 // reads against a total deadline, single-byte writes.
 #include "serial/Rs232.h"
 
-#include "serial/LineSettings.h"
 #include "base/Paths.h"
 #include "base/Timing.h"
+#include "serial/LineSettings.h"
 
 #include <cerrno>
 #include <chrono>
@@ -117,7 +117,7 @@ void Rs232Port::SetTimeouts() {
     Ok = true;
 }
 
-bool Rs232Port::WaitFor(short events, long long deadlineMs) {
+Rs232Port::WaitResult Rs232Port::WaitFor(short events, long long deadlineMs) {
     for (;;) {
         long long left = deadlineMs - NowMs();
         if (left < 0) left = 0;
@@ -126,13 +126,16 @@ bool Rs232Port::WaitFor(short events, long long deadlineMs) {
         };
         int n = poll(&pfd, 1, static_cast<int>(left));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail(errno);
-        if (n == 0) {
-            errno = ETIMEDOUT;
-            return false;
+        if (n < 0) {
+            Fail(errno);
+            return WaitResult::Failed;
         }
-        if (pfd.revents & POLLNVAL) return Fail(EBADF);
-        return true; // readable/writable, or an error the next call reports
+        if (n == 0) return WaitResult::TimedOut;
+        if (pfd.revents & POLLNVAL) {
+            Fail(EBADF);
+            return WaitResult::Failed;
+        }
+        return WaitResult::Ready;
     }
 }
 
@@ -168,8 +171,13 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
             Fail(errno);
             return;
         }
-        if (!WaitFor(POLLIN, deadline)) {
-            if (errno == ETIMEDOUT) Ok = true; // a time-out is not a failure
+        switch (WaitFor(POLLIN, deadline)) {
+        case WaitResult::Ready:
+            break;
+        case WaitResult::TimedOut:
+            Ok = true; // a time-out is not a failure
+            return;
+        case WaitResult::Failed:
             return;
         }
     }
@@ -197,8 +205,13 @@ void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t
                 Fail(errno);
                 return;
             }
-            if (!WaitFor(POLLOUT, deadline)) {
-                if (errno == ETIMEDOUT) Fail(ETIMEDOUT);
+            switch (WaitFor(POLLOUT, deadline)) {
+            case WaitResult::Ready:
+                break;
+            case WaitResult::TimedOut:
+                Fail(ETIMEDOUT); // a single byte that cannot go out fails the write
+                return;
+            case WaitResult::Failed:
                 return;
             }
         }

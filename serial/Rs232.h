@@ -44,8 +44,15 @@ public:
 
 private:
     void Open(const std::string& devicePath, int baudRate);
+    // How a wait for the device ended.
+    enum class WaitResult {
+        Ready,    // readable or writable, or an error the next call reports
+        TimedOut, // the deadline passed; Ok and LastError untouched
+        Failed    // the wait itself failed; Ok and LastError set
+    };
+
     bool Fail(int error);
-    bool WaitFor(short events, long long deadlineMs);
+    WaitResult WaitFor(short events, long long deadlineMs);
 
     int readTimeoutBaseMs_ = 0;
     bool locked_ = false;

@@ -9,6 +9,7 @@
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/ScopedProgramState.h"
 #include "ui/MdiChild.h"
 
 #include <QApplication>
@@ -48,7 +49,7 @@ protected:
         previous = MainPort;
         MainPort = new Rs232Port(simulator.PortPath(), 115200);
         area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
+        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
     }
     ~EndToEnd() override {
         window->close();
@@ -58,6 +59,7 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
+    ScopedProgramState world;
     TempDir dir;
     ScopedExecutableDir exeDir{dir.Path()};
     sim::Simulator simulator;

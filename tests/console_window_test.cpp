@@ -9,6 +9,7 @@
 #include "support/FakeConsoleScreen.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/ScopedProgramState.h"
 #include "support/ScriptedPeer.h"
 #include "ui/MdiChild.h"
 
@@ -56,7 +57,7 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
     void CreateOrRaiseConsole() {
-        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
+        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
     }
     template <class T> T* Find(const char* name) {
         T* w = window->findChild<T*>(QString::fromLatin1(name));
@@ -66,6 +67,7 @@ protected:
     QString Text(const char* edit) { return Find<QLineEdit>(edit)->text(); }
     QString Caption(const char* label) { return Find<QLabel>(label)->text(); }
 
+    ScopedProgramState world;
     QMdiArea area;
     TViewRS232* window = nullptr;
 };

@@ -1,11 +1,10 @@
 // Reading and writing the gateway's settings through a fake screen, against
 // a scripted gateway on a pseudo-terminal: exact bytes on the line, exact
 // control contents and messages.
-#include "adapter/Dataio.h"
-#include "base/Options.h"
 #include "gateway/GatewaySettings.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
+#include "support/ScopedProgramState.h"
 #include "support/ScriptedPeer.h"
 
 #include <chrono>
@@ -53,17 +52,8 @@ void AnswerSet(ScriptedPeer& peer, const std::string& header, const std::string&
 class SettingsLogic : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppOptions = TAppOptions{};
-        AppOptions.LinkMode = 1;
-        LinkMessages = true;
-        LinkBusy = false;
-        TheRecorder().Clear();
         TheRecorder().onShow = [this](const RecordedMessage& m) { screen.log.push_back(m.text); };
         peer.expectTimeoutMs = 3000;
-    }
-    void TearDown() override {
-        TheRecorder().Clear();
-        AppOptions = TAppOptions{};
     }
     std::string Finish() {
         std::string t = peer.Finish();
@@ -71,11 +61,12 @@ protected:
         return t;
     }
 
+    ScopedProgramState world;
     PtyPair pty;
     PtyMainPort port{pty};
     ScriptedPeer peer{pty};
     FakeScreen screen;
-    GatewaySettings settings{screen};
+    GatewaySettings settings{screen, world.link};
 };
 
 const std::string Service = "EF 0C 40 00 04";
@@ -246,7 +237,7 @@ TEST_F(SettingsLogic, RejectedInputSendsNothing) {
 }
 
 TEST_F(SettingsLogic, AFailedBlockWriteStopsTheSequence) {
-    LinkMessages = false;
+    world.link.LinkMessages = false;
     screen.address = "1";
     for (int i = 0; i < 3; ++i)
         peer.Expect("B0").Reply("07");

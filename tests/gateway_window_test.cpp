@@ -1,18 +1,18 @@
 // The gateway configuration window and its wait window, headless, against
 // the simulated gateway: controls and their states, placement, the wait
 // window around an exchange, and the bytes a click puts on the line.
-#include "adapter/Dataio.h"
 #include "app/MainForm.h"
-#include "ui/MdiChild.h"
 #include "base/Options.h"
+#include "base/Paths.h"
 #include "gateway/Config.h"
 #include "gateway/Uwait.h"
-#include "base/Paths.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/ScopedProgramState.h"
+#include "ui/MdiChild.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -39,22 +39,13 @@ using Msgs = std::vector<RecordedMessage>;
 class ConfigWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppOptions = TAppOptions{};
-        AppOptions.LinkMode = 1;
-        LinkMessages = true;
-        LinkBusy = false;
-        TheRecorder().Clear();
         gateway.Start();
         area.resize(900, 700);
         area.show();
-        CreateOrRaise(&area, frmConfig);
+        CreateOrRaise(&area, frmConfig, world.link);
         ASSERT_NE(frmConfig, nullptr);
     }
-    void TearDown() override {
-        TheRecorder().Clear();
-        delete frmConfig;
-        AppOptions = TAppOptions{};
-    }
+    void TearDown() override { delete frmConfig; }
     // What went over the line, once the gateway has handled all of it.
     std::string Line() {
         EXPECT_TRUE(gateway.WaitIdle(2000));
@@ -64,6 +55,7 @@ protected:
         return frmConfig->findChild<QRadioButton*>(QString("SpeedGroupItem%1").arg(i));
     }
 
+    ScopedProgramState world;
     sim::Simulator gateway;
     PtyMainPort port{gateway.PortPath()};
     QMdiArea area;
@@ -132,7 +124,7 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
 
 TEST_F(ConfigWindow, TheMenuCommandBringsTheOneWindowForwardAndQuitFreesIt) {
     TfrmConfig* first = frmConfig;
-    EXPECT_EQ(CreateOrRaise(&area, frmConfig), first);
+    EXPECT_EQ(CreateOrRaise(&area, frmConfig, world.link), first);
     EXPECT_EQ(area.subWindowList().size(), 1);
     QPointer<TfrmConfig> guard(first);
     first->Quit->click();
@@ -142,7 +134,7 @@ TEST_F(ConfigWindow, TheMenuCommandBringsTheOneWindowForwardAndQuitFreesIt) {
     // Another child in the corner does not push it elsewhere.
     QMdiSubWindow* other = area.addSubWindow(new QLabel("other"));
     other->show();
-    CreateOrRaise(&area, frmConfig);
+    CreateOrRaise(&area, frmConfig, world.link);
     EXPECT_NE(frmConfig, nullptr);
     EXPECT_EQ(frmConfig->pos(), QPoint(0, 0));
 }
@@ -278,22 +270,19 @@ TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
     EXPECT_EQ(frmConfig->WaitForm, nullptr);
 }
 
-// The main window switches the failure messages on at creation, and its menu
+// The main window's link shows failure messages from the start, and its menu
 // command opens the one configuration window, which reads from its port.
 TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
-    TheRecorder().Clear();
+    ScopedProgramState world;
     TempDir dir;
     sim::Simulator gateway;
     gateway.Start();
     gateway.LinkCom(dir.Path(), 4);
     ScopedExecutableDir exeDir{dir.Path()};
-    AppOptions = TAppOptions{};
     AppOptions.PortNumber = 4;
-    AppOptions.LinkMode = 1;
-    LinkMessages = false;
     {
         TMainForm form;
-        EXPECT_TRUE(LinkMessages);
+        EXPECT_TRUE(form.Link().LinkMessages);
         form.mnuConfig->trigger();
         ASSERT_NE(frmConfig, nullptr);
         TfrmConfig* first = frmConfig;
@@ -306,7 +295,6 @@ TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
     }
     EXPECT_EQ(frmConfig, nullptr);
     EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
-    AppOptions = TAppOptions{};
 }
 
 TEST(DelayForm, AModalShowingEndsByItsTimerOrByCancel) {

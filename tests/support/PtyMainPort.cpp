@@ -4,7 +4,7 @@
 
 TimingConstants FastTiming() {
     TimingConstants t;
-    t.ReadTimeoutBaseMs = 100;
+    t.ReadTimeoutBaseMs = 400;
     t.PurgePauseMs = 1;
     t.ClosePauseMs = 0;
     t.FinishWritePauseMs = 100;

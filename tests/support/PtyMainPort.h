@@ -1,5 +1,5 @@
 // MainPort opened on the slave side of a pseudo-terminal, with time-outs
-// shortened so that failure paths run in milliseconds; restored on
+// shortened so that failure paths run in a fraction of a second; closed on
 // destruction.
 #pragma once
 #include "base/Timing.h"
@@ -7,7 +7,10 @@
 
 #include <string>
 
-// Read time-out base 100 ms, purge pause 1 ms, FinishWrite pause 100 ms.
+// Read time-out base 400 ms, purge pause 1 ms, FinishWrite pause 100 ms. The
+// base bounds how long a scripted peer may take to answer: it must hold on a
+// loaded machine under sanitizers, while every silence a test scripts costs it
+// once.
 TimingConstants FastTiming();
 
 class PtyMainPort {

@@ -1,6 +1,6 @@
 // The console's logic against the simulated gateway and meter: a port on the
-// simulator's line (also MainPort, through which SendPacket reaches it), the
-// real SendPacket (every block also recorded), a fake screen, and a driver
+// simulator's line (also MainPort), the real SendPacket through an adapter
+// link on that port (every block also recorded), a fake screen, and a driver
 // that runs the receive loop and the identification timer as their timers
 // would, without waiting for them.
 #pragma once
@@ -63,10 +63,12 @@ public:
     sim::Simulator& sim;
     FakeConsoleScreen screen;
     std::vector<std::vector<std::uint8_t>> sent;
+    // The real SendPacket on this port; it reads no link settings.
+    AdapterLink link{[this] { return port_; }, [] { return LinkSettings{}; }};
     ConsoleLogic logic{screen, [this] { return port_; },
                        [this](const std::uint8_t* block, std::int32_t count) {
                            sent.emplace_back(block, block + count);
-                           SendPacket(block, count);
+                           link.SendPacket(block, count);
                        },
                        ','};
 
