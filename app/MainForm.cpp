@@ -4,10 +4,9 @@
 #include "adapter/Dataio.h"
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
-#include "base/Messages.h"
 #include "base/Options.h"
 #include "app/OptionsDlg.h"
-#include "ui/TextCodec.h"
+#include "app/ProgramPort.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
@@ -67,8 +66,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
 
     // FormCreate: open the configured port; a failure is reported once and
     // the program runs on without a usable port.
-    MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
-    if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+    ReopenMainPort(AppOptions);
     link_.EnableLinkMessages();
     MainForm = this;
     setWindowTitle(QString::fromUtf8(MainFormCaption));
@@ -103,11 +101,9 @@ void TMainForm::RS2321Click() {
 }
 
 void TMainForm::mnuTestPacketClick() {
-    if (ViewPacket) {
-        CreateOrRaise(MdiArea(), ViewPacket);
-        return;
-    }
-    QPointer<TViewPacket> window = CreateOrRaise(MdiArea(), ViewPacket);
+    const bool running = ViewPacket != nullptr;
+    QPointer<TViewPacket> window = CreateOrRaise(MdiArea(), ViewPacket, PortAccessor(CurrentPort));
+    if (running) return; // only brought forward
     // Returns only when the monitor has been closed; the rest of the program
     // runs inside its loop meanwhile.
     window->ReceiveLoop();

@@ -1,11 +1,10 @@
-// The settings dialog's window: two pages of controls over the checks in
-// OptionsForm.
+// The settings dialog's window: two pages of controls over the logic in
+// OptionsEntry.
 #include "app/OptionsDlg.h"
 
 #include "ui/Handlers.h"
-#include "base/Messages.h"
+#include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
-#include "serial/Rs232.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -166,9 +165,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     setFixedSize(size);
 }
 
-TOptionsDlg::~TOptionsDlg() {
-    if (OptionsDlg == this) OptionsDlg = nullptr;
-}
+TOptionsDlg::~TOptionsDlg() = default;
 
 void TOptionsDlg::Fill(const TAppOptions& options) {
     const OptionsFields f = FillOptions(options);
@@ -197,29 +194,18 @@ OptionsFields TOptionsDlg::Fields() const {
 }
 
 void TOptionsDlg::Button1Click() {
-    // Checked on a copy: a refused entry leaves every setting as it was.
-    TAppOptions accepted = AppOptions;
-    if (auto rejection = CheckOptions(Fields(), accepted)) {
-        ShowMessage(rejection->text, OptionsCaption, MessageIcon::Error);
-        QWidget* page = rejection->page == OptionsPage::TabSheet1 ? TabSheet1 : TabSheet2;
-        PageControl1->setCurrentWidget(page);
-        // An edit in the hidden group cannot take the focus.
-        auto* edit = findChild<QLineEdit*>(QString::fromStdString(rejection->edit));
-        if (edit && edit->isVisibleTo(page)) edit->setFocus();
-        return;
-    }
-    const std::string path = OptionsFilePath();
-    if (path.empty() || !SaveOptions(path, accepted)) {
-        ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
-        return;
-    }
-    AppOptions = accepted;
+    AcceptOptions(Fields(), AppOptions, OptionsFilePath(), *this);
+}
 
-    // Reopened on every OK, also with number and speed unchanged.
-    delete MainPort;
-    MainPort = nullptr;
-    MainPort = new Rs232Port(AppOptions.PortNumber, AppOptions.BaudRate);
-    if (!MainPort->Ok) ShowSystemError(MainPort->LastError);
+void TOptionsDlg::ShowRefusedEntry(OptionsPage page, const std::string& edit) {
+    QWidget* sheet = page == OptionsPage::TabSheet1 ? TabSheet1 : TabSheet2;
+    PageControl1->setCurrentWidget(sheet);
+    // An edit in the hidden group cannot take the focus.
+    auto* widget = findChild<QLineEdit*>(QString::fromStdString(edit));
+    if (widget && widget->isVisibleTo(sheet)) widget->setFocus();
+}
+
+void TOptionsDlg::CloseDialog() {
     close();
 }
 
@@ -228,7 +214,7 @@ void TOptionsDlg::Button2Click() {
 }
 
 void TOptionsDlg::FormClose() {
-    if (OptionsDlg == this) OptionsDlg = nullptr;
+    ReleaseInstance(OptionsDlg, this);
 }
 
 void TOptionsDlg::closeEvent(QCloseEvent* event) {

@@ -1,7 +1,8 @@
 // TOptionsDlg: the settings dialog. OK checks the entries, writes OPTIONS.INI
-// and reopens MainPort with the new number and speed; Отмена stores nothing.
+// and reopens the port with the new number and speed (OptionsEntry); Отмена
+// stores nothing.
 #pragma once
-#include "app/OptionsForm.h"
+#include "app/OptionsEntry.h"
 
 #include <QGroupBox>
 #include <QMdiSubWindow>
@@ -26,7 +27,7 @@ private:
     QButtonGroup* buttons_;
 };
 
-class TOptionsDlg : public QMdiSubWindow {
+class TOptionsDlg : public QMdiSubWindow, public OptionsScreen {
     Q_OBJECT
 public:
     explicit TOptionsDlg(QWidget* parent = nullptr);
@@ -35,6 +36,8 @@ public:
     void Button1Click(); // OK
     void Button2Click(); // Отмена
     void FormClose();
+    void ShowRefusedEntry(OptionsPage page, const std::string& edit) override;
+    void CloseDialog() override;
 
     // The controls' contents as the checks read them.
     OptionsFields Fields() const;

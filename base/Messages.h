@@ -13,7 +13,6 @@ public:
 
 // Installs the presenter that ShowMessage uses (nullptr: messages are dropped).
 void SetMessagePresenter(MessagePresenter* presenter);
-MessagePresenter* CurrentMessagePresenter();
 
 // A modal message box with an OK button.
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon);

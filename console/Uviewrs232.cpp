@@ -6,6 +6,7 @@
 
 #include "adapter/Dataio.h"
 #include "ui/Handlers.h"
+#include "ui/MdiChild.h"
 #include "base/Messages.h"
 #include "ui/TextCodec.h"
 
@@ -219,9 +220,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     Timer1->start();
 }
 
-TViewRS232::~TViewRS232() {
-    if (ViewRS232 == this) ViewRS232 = nullptr;
-}
+TViewRS232::~TViewRS232() = default;
 
 void TViewRS232::Run(const std::function<void()>& handler) {
     ++handlersRunning_;
@@ -242,7 +241,7 @@ void TViewRS232::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (ViewRS232 == this) ViewRS232 = nullptr;
+    ReleaseInstance(ViewRS232, this);
     event->accept();
 }
 

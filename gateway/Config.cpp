@@ -3,6 +3,7 @@
 
 #include "gateway/Uwait.h"
 #include "ui/Handlers.h"
+#include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
 
 #include <QButtonGroup>
@@ -115,9 +116,7 @@ TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link) : QMdiSubWindow(area),
     move(0, 0);
 }
 
-TfrmConfig::~TfrmConfig() {
-    if (frmConfig == this) frmConfig = nullptr;
-}
+TfrmConfig::~TfrmConfig() = default;
 
 void TfrmConfig::showEvent(QShowEvent* event) {
     QMdiSubWindow::showEvent(event);
@@ -132,7 +131,7 @@ void TfrmConfig::showEvent(QShowEvent* event) {
 void TfrmConfig::closeEvent(QCloseEvent* event) {
     // FormClose: the window frees itself (WA_DeleteOnClose) and the next menu
     // command creates a fresh one.
-    if (frmConfig == this) frmConfig = nullptr;
+    ReleaseInstance(frmConfig, this);
     QMdiSubWindow::closeEvent(event);
 }
 

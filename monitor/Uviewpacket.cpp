@@ -4,7 +4,7 @@
 #include "base/Timing.h"
 
 #include "ui/Handlers.h"
-#include "serial/Rs232.h"
+#include "ui/MdiChild.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -20,9 +20,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 TViewPacket* ViewPacket = nullptr;
 
@@ -37,7 +35,8 @@ QFont MonitorFont() {
 
 } // namespace
 
-TViewPacket::TViewPacket(QWidget* parent) : QMdiSubWindow(parent) {
+TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
+    : QMdiSubWindow(parent), monitor_(*this, std::move(port)) {
     setObjectName("ViewPacket");
     setWindowTitle(QStringLiteral("ViewPacket"));
     setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -88,8 +87,7 @@ TViewPacket::~TViewPacket() {
     // Destroyed while its loop runs (not through close): end the loop, which
     // then returns without touching the window.
     if (loop_) loop_->quit();
-    Unwatch();
-    if (ViewPacket == this) ViewPacket = nullptr;
+    monitor_.Stop();
 }
 
 void TViewPacket::ReceiveLoop() {
@@ -97,83 +95,32 @@ void TViewPacket::ReceiveLoop() {
     QEventLoop loop;
     loop_ = &loop;
     const QPointer<TViewPacket> self(this);
-    framer_.Start(TickCount);
-    if (!Closing) Pass(false);
+    if (!Closing) monitor_.Start();
     if (!Closing) loop.exec();
     if (!self) return;
     loop_ = nullptr;
-    Unwatch();
+    monitor_.Stop();
     ShowPending();
 }
 
-// One pass of the receive loop: everything MainPort has waiting, in arrival
-// order, then the check for silence. Runs when the watched descriptor turns
-// readable and on every timer tick.
-void TViewPacket::Pass(bool woken) {
-    if (!loop_ || Closing) return;
-    FollowPort();
-    const int waiting = MainPort ? MainPort->InQueue() : 0;
-    if (waiting > 0) {
-        for (int i = 0; i < waiting; ++i) {
-            Rs232Port* port = MainPort;
-            if (!port) break;
-            std::uint8_t byte = 0;
-            std::uint32_t got = 0;
-            port->ReadBlock(&byte, 1, got);
-            if (got == 1) framer_.Feed(byte); // a byte that did not come is skipped
-        }
-        // Restart the timer so that the next tick comes a full interval later.
-        Timer1->start();
-        framer_.BatchDone(TickCount);
-    } else {
-        framer_.Idle(TickCount);
-        // Woken with nothing to read: the far end hung up or the device
-        // reports an error. Wait for the next tick instead of spinning.
-        if (woken && notifier_) notifier_->setEnabled(false);
-    }
-}
-
-bool TViewPacket::StillWatching(int fd) const {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return false;
-    return st.st_dev == watchedDev_ && st.st_ino == watchedIno_ && st.st_rdev == watchedRdev_;
-}
-
-// Re-arms the notifier when MainPort has been replaced since the last pass.
-void TViewPacket::FollowPort() {
-    const Rs232Port* port = MainPort;
-    const int fd = port ? port->Handle : -1;
-    if (port == watchedPort_ && fd == watchedHandle_ && (fd < 0 || watchFd_ < 0 || StillWatching(fd))) return;
-    Unwatch();
-    watchedPort_ = port;
-    watchedHandle_ = fd;
-    if (fd < 0) return;
-    watchFd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    struct stat st {};
-    if (watchFd_ < 0 || fstat(watchFd_, &st) != 0) {
-        Unwatch(); // the timer's ticks still drive the passes
-        watchedPort_ = port;
-        watchedHandle_ = fd;
-        return;
-    }
-    watchedDev_ = st.st_dev;
-    watchedIno_ = st.st_ino;
-    watchedRdev_ = st.st_rdev;
-    notifier_ = new QSocketNotifier(watchFd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, Guard([this] { Pass(true); }));
-}
-
-void TViewPacket::Unwatch() {
+void TViewPacket::WatchDescriptor(int fd) {
     if (notifier_) {
         // May run inside the notifier's own signal: disable now, free later.
         notifier_->setEnabled(false);
         notifier_->deleteLater();
         notifier_ = nullptr;
     }
-    if (watchFd_ >= 0) ::close(watchFd_);
-    watchFd_ = -1;
-    watchedPort_ = nullptr;
-    watchedHandle_ = -1;
+    if (fd < 0) return;
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, Guard([this] { monitor_.Woken(); }));
+}
+
+void TViewPacket::EnableWatch(bool enabled) {
+    if (notifier_) notifier_->setEnabled(enabled);
+}
+
+void TViewPacket::RestartTicks() {
+    Timer1->start();
 }
 
 void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) {
@@ -214,10 +161,7 @@ void TViewPacket::ShowPending() {
 }
 
 void TViewPacket::Timer1Timer() {
-    ++TickCount;
-    if (!loop_ || Closing) return;
-    Pass(false);
-    if (notifier_ && !notifier_->isEnabled()) notifier_->setEnabled(true);
+    monitor_.Tick();
 }
 
 void TViewPacket::Button1Click() {
@@ -227,8 +171,9 @@ void TViewPacket::Button1Click() {
 
 void TViewPacket::FormClose() {
     Closing = true;
-    if (ViewPacket == this) ViewPacket = nullptr;
+    ReleaseInstance(ViewPacket, this);
     Timer1->stop();
+    monitor_.Stop();
     // The window itself is freed by whoever called ReceiveLoop, once it returned.
     if (loop_) loop_->quit();
 }

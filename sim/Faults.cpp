@@ -64,18 +64,6 @@ bool Fail(std::string* error, const std::string& why) {
 
 } // namespace
 
-const char* StepName(Step step) {
-    for (const auto& e : StepNames)
-        if (e.step == step) return e.name;
-    return "?";
-}
-
-const char* FaultKindName(FaultKind kind) {
-    for (const auto& e : KindNames)
-        if (e.kind == kind) return e.name;
-    return "?";
-}
-
 std::optional<Fault> ParseFault(const std::string& text, std::string* error) {
     auto parts = Split(text, ':');
     if (parts.size() < 2) {

@@ -50,10 +50,6 @@ struct Fault {
     int after = 0;
 };
 
-// Text forms used by the command line: "ready", "packet-status", ...
-const char* StepName(Step step);
-const char* FaultKindName(FaultKind kind);
-
 // Parses "STEP:KIND[=VALUE][:times=N][:after=N][:index=I][:trail01]", for
 // example "ready:byte=0x07:times=3", "header:byte=7", "data:short=3:trail01",
 // "meter-answer:exception=2", "meter-answer:none", "packet-ready:close".

@@ -42,12 +42,6 @@ const ItemName ItemNames[] = {{PacketItem::Ok, "ok"},
                               {PacketItem::Garbage, "garbage"}};
 } // namespace
 
-const char* PacketItemName(PacketItem item) {
-    for (const auto& e : ItemNames)
-        if (e.item == item) return e.name;
-    return "?";
-}
-
 bool ParsePacketPattern(const std::string& text, std::vector<PacketItem>& items) {
     std::vector<PacketItem> out;
     std::istringstream in(text);

@@ -33,7 +33,6 @@ std::vector<std::uint8_t> BuildPacket(const PacketFrame& frame);
 // Items of a packet stream.
 enum class PacketItem { Ok, WrongCrc, CutShort, NoFinal, Garbage };
 
-const char* PacketItemName(PacketItem item);
 // "ok,crc,cut,nofinal,garbage" -> items; false on an unknown name.
 bool ParsePacketPattern(const std::string& text, std::vector<PacketItem>& items);
 

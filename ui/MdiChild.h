@@ -4,15 +4,26 @@
 #pragma once
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QObject>
 #include <utility>
 
-// T is a QMdiSubWindow whose close event clears `global` and frees the window.
-// A new window is made from the area and `args`.
+// The one place that lets go of a child window's instance pointer: `global`
+// is cleared when it still names `window`. A window calls it when it accepts
+// its close, so that the next command makes a fresh window while this one
+// waits to be freed; CreateOrRaise calls it when the window is destroyed
+// without having been closed.
+template <class T> void ReleaseInstance(T*& global, const T* window) {
+    if (global == window) global = nullptr;
+}
+
+// T is a QMdiSubWindow made as T(area, args...). `global` lives as long as
+// the program (a window's instance pointer).
 template <class T, class... Args> T* CreateOrRaise(QMdiArea* area, T*& global, Args&&... args) {
     if (!global) {
         T* window = new T(area, std::forward<Args>(args)...);
         // A sub-window made with the area as its parent is already added.
         if (!area->subWindowList().contains(window)) area->addSubWindow(window);
+        QObject::connect(window, &QObject::destroyed, [&global, window] { ReleaseInstance(global, window); });
         global = window;
     }
     global->show();

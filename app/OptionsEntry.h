@@ -1,5 +1,6 @@
 // The settings dialog's logic without widgets: the texts its controls are
-// filled with, and the checks of what the user entered, in their order.
+// filled with, the checks of what the user entered in their order, and what
+// OK does with entries that pass them.
 #pragma once
 #include "base/Options.h"
 
@@ -33,6 +34,25 @@ struct OptionsRejection {
 // before it, so callers pass a copy and keep it only when nothing was
 // refused). A text that is not an integer throws EConvertError.
 std::optional<OptionsRejection> CheckOptions(const OptionsFields& fields, TAppOptions& options);
+
+// What OK needs from the dialog besides its fields.
+class OptionsScreen {
+public:
+    virtual ~OptionsScreen() = default;
+    // A refused entry: its page comes forward and its edit gets the focus.
+    virtual void ShowRefusedEntry(OptionsPage page, const std::string& edit) = 0;
+    // The settings are stored and in force: the dialog closes.
+    virtual void CloseDialog() = 0;
+};
+
+// OK: checks the fields on a copy of `options`; a refused entry is shown
+// (caption "OPTIONS") and changes nothing. Then the copy is written to `path`
+// (OPTIONS.INI; "Can't create OPTIONS.INI" when that fails, again changing
+// nothing), put in force in `options`, the port is reopened with it, also
+// when number and speed are unchanged, and the dialog closes. A text that is
+// not an integer throws EConvertError before anything is stored.
+void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std::string& path,
+                   OptionsScreen& screen);
 
 inline constexpr const char* OptionsCaption = "OPTIONS";
 inline constexpr const char* CantCreateOptionsText = "Can't create OPTIONS.INI";

@@ -1,5 +1,5 @@
 // The settings dialog's filling and checks without the window.
-#include "app/OptionsForm.h"
+#include "app/OptionsEntry.h"
 #include "base/StrToInt.h"
 
 #include <gtest/gtest.h>

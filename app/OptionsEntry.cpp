@@ -1,6 +1,8 @@
-// Filling and checking the settings dialog.
-#include "app/OptionsForm.h"
+// Filling and checking the settings dialog, and its OK.
+#include "app/OptionsEntry.h"
 
+#include "app/ProgramPort.h"
+#include "base/Messages.h"
 #include "base/StrToInt.h"
 
 #include <cstdio>
@@ -75,4 +77,22 @@ std::optional<OptionsRejection> CheckOptions(const OptionsFields& f, TAppOptions
                       OptionsPage::TabSheet2, "Edit5");
     o.ModemInitString = f.Edit5 + "\n";
     return std::nullopt;
+}
+
+void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std::string& path,
+                   OptionsScreen& screen) {
+    // Checked on a copy: a refused entry leaves every setting as it was.
+    TAppOptions accepted = options;
+    if (auto rejection = CheckOptions(fields, accepted)) {
+        ShowMessage(rejection->text, OptionsCaption, MessageIcon::Error);
+        screen.ShowRefusedEntry(rejection->page, rejection->edit);
+        return;
+    }
+    if (path.empty() || !SaveOptions(path, accepted)) {
+        ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
+        return;
+    }
+    options = accepted;
+    ReopenMainPort(options);
+    screen.CloseDialog();
 }

@@ -1,0 +1,102 @@
+// The packet monitor's receive loop: passes over the port, silence, and the
+// watched duplicate of the port's descriptor.
+#include "monitor/PacketMonitor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+PacketMonitor::~PacketMonitor() {
+    if (watchFd_ >= 0) ::close(watchFd_);
+}
+
+void PacketMonitor::Start() {
+    framer_.Start(tickCount_);
+    receiving_ = true;
+    Pass(false);
+}
+
+void PacketMonitor::Stop() {
+    receiving_ = false;
+    Unwatch();
+}
+
+void PacketMonitor::Tick() {
+    ++tickCount_;
+    if (!receiving_) return;
+    Pass(false);
+    if (watchPaused_) {
+        watchPaused_ = false;
+        screen_.EnableWatch(true);
+    }
+}
+
+// One pass: everything the port has waiting, in arrival order, then the check
+// for silence.
+void PacketMonitor::Pass(bool woken) {
+    if (!receiving_) return;
+    FollowPort();
+    Rs232Port* port = Port();
+    const int waiting = port ? port->InQueue() : 0;
+    if (waiting > 0) {
+        for (int i = 0; i < waiting; ++i) {
+            port = Port();
+            if (!port) break;
+            std::uint8_t byte = 0;
+            std::uint32_t got = 0;
+            port->ReadBlock(&byte, 1, got);
+            if (got == 1) framer_.Feed(byte); // a byte that did not come is skipped
+        }
+        screen_.RestartTicks();
+        framer_.BatchDone(tickCount_);
+    } else {
+        framer_.Idle(tickCount_);
+        // Woken with nothing to read: the far end hung up or the device
+        // reports an error. Wait for the next tick instead of spinning.
+        if (woken && watchFd_ >= 0) {
+            screen_.EnableWatch(false);
+            watchPaused_ = true;
+        }
+    }
+}
+
+bool PacketMonitor::StillWatching(int fd) const {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    return st.st_dev == watchedDev_ && st.st_ino == watchedIno_ && st.st_rdev == watchedRdev_;
+}
+
+// Watches the port anew when it has been replaced since the last pass.
+void PacketMonitor::FollowPort() {
+    const Rs232Port* port = Port();
+    const int fd = port ? port->Handle : -1;
+    if (port == watchedPort_ && fd == watchedHandle_ && (fd < 0 || watchFd_ < 0 || StillWatching(fd))) return;
+    Unwatch();
+    watchedPort_ = port;
+    watchedHandle_ = fd;
+    if (fd < 0) return;
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    struct stat st {};
+    if (copy < 0 || fstat(copy, &st) != 0) {
+        if (copy >= 0) ::close(copy);
+        return; // the ticks still drive the passes
+    }
+    watchFd_ = copy;
+    watchedDev_ = st.st_dev;
+    watchedIno_ = st.st_ino;
+    watchedRdev_ = st.st_rdev;
+    screen_.WatchDescriptor(watchFd_);
+}
+
+// The screen lets go of the descriptor before it is closed, so that nothing
+// ever polls a closed descriptor.
+void PacketMonitor::Unwatch() {
+    if (watchFd_ >= 0) {
+        screen_.WatchDescriptor(-1);
+        ::close(watchFd_);
+    }
+    watchFd_ = -1;
+    watchPaused_ = false;
+    watchedPort_ = nullptr;
+    watchedHandle_ = -1;
+}

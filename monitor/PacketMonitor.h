@@ -1,0 +1,75 @@
+// The packet monitor's receive loop without its window: every pass reads what
+// the port has waiting, in arrival order, into the framer, or lets the framer
+// count silence. It follows the port through replacements by watching its own
+// duplicate of the port's descriptor and checking that the duplicate still
+// names the port's device.
+#pragma once
+#include "monitor/PacketFramer.h"
+#include "serial/Rs232.h"
+
+#include <sys/types.h>
+#include <utility>
+
+// What the loop needs from its window besides showing packets.
+class PacketMonitorScreen : public PacketScreen {
+public:
+    // Wake the loop whenever `fd` turns readable, instead of whatever was
+    // watched before (-1: watch nothing). The monitor owns the descriptor and
+    // closes it only after it has been replaced here.
+    virtual void WatchDescriptor(int fd) = 0;
+    // Woken with nothing to read (false) or a tick later (true): stop and
+    // resume waking on the watched descriptor, so that a device that stays
+    // readable without bytes does not keep the loop spinning.
+    virtual void EnableWatch(bool enabled) = 0;
+    // A batch has been read: the next tick comes a full interval from now.
+    virtual void RestartTicks() = 0;
+};
+
+class PacketMonitor {
+public:
+    // `port` is asked afresh on every pass and for every byte: the settings
+    // dialog may replace the port while the loop runs.
+    PacketMonitor(PacketMonitorScreen& screen, PortAccessor port) : screen_(screen), port_(std::move(port)) {}
+    // Closes the duplicate descriptor; the screen is not called any more.
+    ~PacketMonitor();
+    PacketMonitor(const PacketMonitor&) = delete;
+    PacketMonitor& operator=(const PacketMonitor&) = delete;
+
+    // The loop begins: the framer hunts with an empty buffer, and a first
+    // pass reads what is already waiting.
+    void Start();
+    // The loop ends: nothing is watched any more and passes do nothing.
+    void Stop();
+    // The watched descriptor has turned readable.
+    void Woken() { Pass(true); }
+    // A timer tick: counted always; while receiving, a pass, and the watch
+    // is enabled again.
+    void Tick();
+
+    bool Receiving() const { return receiving_; }
+    int TickCount() const { return tickCount_; }
+    const PacketFramer& Framer() const { return framer_; }
+
+private:
+    void Pass(bool woken);
+    void FollowPort();
+    void Unwatch();
+    bool StillWatching(int fd) const;
+    Rs232Port* Port() const { return port_ ? port_() : nullptr; }
+
+    PacketMonitorScreen& screen_;
+    PortAccessor port_;
+    PacketFramer framer_{screen_};
+    bool receiving_ = false;
+    int tickCount_ = 0;
+
+    // The port last seen and our duplicate of its descriptor with the
+    // device's identity, so that a descriptor number reused by another
+    // device after the dialog reopened the port is noticed.
+    int watchFd_ = -1;
+    bool watchPaused_ = false;
+    const Rs232Port* watchedPort_ = nullptr;
+    int watchedHandle_ = -1;
+    dev_t watchedDev_ = 0, watchedRdev_ = 0;
+    ino_t watchedIno_ = 0;
+};
