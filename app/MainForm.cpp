@@ -2,15 +2,15 @@
 #include "app/MainForm.h"
 
 #include "adapter/Dataio.h"
-#include "ui/Handlers.h"
-#include "ui/MdiChild.h"
-#include "base/Options.h"
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
+#include "base/Options.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
+#include "ui/Handlers.h"
+#include "ui/MdiChild.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>

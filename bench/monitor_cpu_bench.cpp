@@ -1,7 +1,8 @@
 // CPU use of the packet monitor, run the way the program runs it: the main
 // window on COM2, "Тест пакетов" from its menu, the nested receive loop.
 // Idle with the window open, and under a continuous stream of framed packets
-// delivered at 115200 bit/s; plus the framer's own throughput.
+// delivered at 115200 bit/s; plus the receive loop without its window (a
+// pass reading a full input queue) and the framer's own throughput.
 //
 // Counters: gui_cpu_pct is the GUI thread's CPU time over wall time (the whole
 // program's work; the packet source runs in a thread of its own), bytes_per_s
@@ -10,9 +11,10 @@
 // Run it through bench/monitor_cpu.sh.
 #include "app/MainForm.h"
 #include "base/Options.h"
-#include "monitor/PacketFramer.h"
-#include "monitor/Uviewpacket.h"
 #include "base/Paths.h"
+#include "monitor/PacketFramer.h"
+#include "monitor/PacketMonitor.h"
+#include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "sim/Packets.h"
 #include "support/Pty.h"
@@ -27,6 +29,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -157,6 +160,44 @@ void BM_MonitorStream115200(benchmark::State& state) {
     RunMonitor(state, true);
 }
 BENCHMARK(BM_MonitorStream115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The receive loop without its window: one pass reading a queue of packets
+// from the port byte by byte into the framer. Bytes per second of the pass.
+class NullMonitorScreen : public PacketMonitorScreen {
+public:
+    void ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) override {
+        benchmark::DoNotOptimize(PacketLineText(bytes, length, cls));
+    }
+    void WatchDescriptor(int) override {}
+    void EnableWatch(bool) override {}
+    void RestartTicks() override {}
+};
+
+void BM_ReceivePassBytes(benchmark::State& state) {
+    std::vector<std::uint8_t> queue;
+    for (int i = 0; queue.size() < 3800; ++i) {
+        auto bytes = sim::PacketStreamBytes(i % 4 == 2 ? sim::PacketItem::WrongCrc : sim::PacketItem::Ok, i);
+        queue.insert(queue.end(), bytes.begin(), bytes.end());
+    }
+    PtyPair line;
+    Rs232Port port(line.SlavePath(), 115200);
+    NullMonitorScreen screen;
+    PacketMonitor monitor(screen, [&port] { return &port; });
+    monitor.Start();
+    for (auto _ : state) {
+        line.Send(queue);
+        while (port.InQueue() < static_cast<int>(queue.size())) {
+            pollfd p{port.Handle, POLLIN, 0};
+            poll(&p, 1, 10);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        monitor.Woken();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(queue.size()));
+}
+BENCHMARK(BM_ReceivePassBytes)->UseManualTime();
 
 // The framer alone on a stream of packets: bytes per second.
 class NullScreen : public PacketScreen {

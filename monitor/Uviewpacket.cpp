@@ -1,4 +1,5 @@
-// The packet monitor window and its receive loop.
+// The packet monitor window: widgets, timers and the descriptor watch over the
+// receive loop in PacketMonitor.
 #include "monitor/Uviewpacket.h"
 
 #include "base/Timing.h"

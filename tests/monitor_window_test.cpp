@@ -3,8 +3,8 @@
 // "Очистить", the main window closing, and MainPort replaced meanwhile.
 #include "app/MainForm.h"
 #include "app/OptionsDlg.h"
-#include "monitor/Uviewpacket.h"
 #include "base/Paths.h"
+#include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/Pty.h"
@@ -388,7 +388,8 @@ TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
             return true;
         },
         [&](TViewPacket& w) {
-            return simulator.PacketItemsSent() == 8 && !w.Monitor().Framer().InPacket() && Shown(w).size() == 7;
+            return simulator.PacketItemsSent() == 8 && !w.Monitor().Framer().InPacket() &&
+                   Shown(w).size() == 7;
         },
         [&](TViewPacket&) {
             simulator.EmitPacket(last);
