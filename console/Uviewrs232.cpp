@@ -5,9 +5,9 @@
 #include "base/Timing.h"
 
 #include "adapter/Dataio.h"
+#include "base/Messages.h"
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
-#include "base/Messages.h"
 #include "ui/TextCodec.h"
 
 #include <QCheckBox>
