@@ -5,12 +5,14 @@
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
 #include "base/Options.h"
+#include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
+#include "ui/TextCodec.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -50,13 +52,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     ViewMenu->setObjectName("ViewMenu");
     Options1 = ViewMenu->addAction(QString::fromUtf8("&Настройки"));
     Options1->setObjectName("Options1");
-    mnuConfigurator = menuBar()->addMenu(QString::fromUtf8("Конфигурирование"));
+    mnuConfigurator = menuBar()->addMenu(QString::fromUtf8("&Конфигурирование"));
     mnuConfigurator->setObjectName("mnuConfigurator");
-    mnuConfig = mnuConfigurator->addAction(QString::fromUtf8("Настройка шлюза RS485<->RS232"));
+    mnuConfig = mnuConfigurator->addAction(QString::fromUtf8("&Настройка шлюза RS485<->RS232"));
     mnuConfig->setObjectName("mnuConfig");
-    RS2321 = mnuConfigurator->addAction(QString::fromUtf8("Тест RS232"));
+    RS2321 = mnuConfigurator->addAction(QString::fromUtf8("&Тест RS232"));
     RS2321->setObjectName("RS2321");
-    mnuTestPacket = mnuConfigurator->addAction(QString::fromUtf8("Тест пакетов"));
+    mnuTestPacket = mnuConfigurator->addAction(QString::fromUtf8("Тест &пакетов"));
     mnuTestPacket->setObjectName("mnuTestPacket");
 
     connect(Options1, &QAction::triggered, this, Guard([this] { Options1Click(); }));
@@ -93,7 +95,12 @@ void TMainForm::Options1Click() {
 }
 
 void TMainForm::mnuConfigClick() {
-    CreateOrRaise(MdiArea(), frmConfig, link_);
+    // A temporary message: it stands over whatever the status line shows
+    // permanently and then gives way to it again.
+    StatusNotice notice = [this](const std::string& text) {
+        StatusLine->showMessage(FromUtf8(text), Timing().StatusNoticeMs);
+    };
+    CreateOrRaise(MdiArea(), frmConfig, link_, std::move(notice));
 }
 
 void TMainForm::RS2321Click() {

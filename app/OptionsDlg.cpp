@@ -5,6 +5,7 @@
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
+#include "ui/WindowFit.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -148,9 +149,9 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    Button2 = new QPushButton(QString::fromUtf8("Отмена"), content);
+    Button2 = new QPushButton(QString::fromUtf8("&Отмена"), content);
     Button2->setObjectName("Button2");
-    Button1 = new QPushButton(QStringLiteral("OK"), content);
+    Button1 = new QPushButton(QStringLiteral("&OK"), content);
     Button1->setObjectName("Button1");
     buttons->addWidget(Button1);
     buttons->addWidget(Button2);
@@ -162,7 +163,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
 
     Fill(AppOptions);
     const QSize size = sizeHint().expandedTo(QSize(380, 0));
-    setFixedSize(size);
+    FitToScreen(this, size);
+    Edit1->setFocus();
 }
 
 TOptionsDlg::~TOptionsDlg() = default;

@@ -15,6 +15,7 @@ struct TimingConstants {
     int IdentificationPollMs = 1000;        // the console's identification polling (TimerQueryConf)
     int MonitorTickMs = 50;                 // the packet monitor's tick; silence is counted in ticks
     int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
+    int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
 };
 
 // The constants in force.

@@ -7,8 +7,10 @@
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "ui/Handlers.h"
+#include "ui/Keyboard.h"
 #include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -64,6 +66,8 @@ QPlainTextEdit* MakeMemo(const char* name, int columns, int lines) {
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The dumps grow until "Очистка": no undo history behind them.
     memo->setUndoRedoEnabled(false);
+    // Tab moves on to the next control instead of typing into the dump.
+    memo->setTabChangesFocus(true);
     // Wide enough for a whole dump line; as tall as the form lets it be.
     const QFontMetrics fm(memo->font());
     const int frame = 2 * memo->frameWidth() + 2 * static_cast<int>(memo->document()->documentMargin());
@@ -115,7 +119,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     GroupBox1 = Named(new QGroupBox, "GroupBox1");
     Memo1 = MakeMemo("Memo1", 48, 26);
     Memo2 = MakeMemo("Memo2", 16, 26);
-    MemoCheckBox = Named(new QCheckBox(QString::fromUtf8("Активность Memo")), "MemoCheckBox");
+    MemoCheckBox = Named(new QCheckBox(QString::fromUtf8("&Активность Memo")), "MemoCheckBox");
     MemoCheckBox->setChecked(true);
     auto* dumps = new QGridLayout(GroupBox1);
     dumps->addWidget(Memo1, 0, 0);
@@ -132,7 +136,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     Label3 = MakeLabel("Label3", "Количество регистров(1рег=2байта)");
     Edit2 = MakeEdit("Edit2", "4", Label3);
     Label16 = MakeLabel("Label16", "(для пакета 16 набор символов)");
-    Button2 = Named(new QPushButton(QString::fromUtf8("Отправить пакет")), "Button2");
+    Button2 = Named(new QPushButton(QString::fromUtf8("Отправить &пакет")), "Button2");
     Label5 = MakeLabel("Label5", "Тип устройства");
     ComboBox1 = Named(new QComboBox, "ComboBox1");
     ComboBox1->setEditable(true);
@@ -144,8 +148,8 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     ComboBox1->setEditText(QString());
     Label5->setBuddy(ComboBox1);
     Memo3 = MakeMemo("Memo3", 0, 8);
-    Button3 = Named(new QPushButton(QString::fromUtf8("Считать суточный архив")), "Button3");
-    Button4 = Named(new QPushButton(QString::fromUtf8("Считать часовой архив")), "Button4");
+    Button3 = Named(new QPushButton(QString::fromUtf8("Считать &суточный архив")), "Button3");
+    Button4 = Named(new QPushButton(QString::fromUtf8("Считать &часовой архив")), "Button4");
 
     GroupBox2 = Named(new QGroupBox(QString::fromUtf8("Параметры прибора")), "GroupBox2");
     const char* undetermined = "не определялось";
@@ -173,7 +177,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
         params->addWidget(value, row, 1);
         ++row;
     }
-    Button1 = Named(new QPushButton(QString::fromUtf8("Очистка")), "Button1");
+    Button1 = Named(new QPushButton(QString::fromUtf8("&Очистка")), "Button1");
 
     auto* request = new QGridLayout;
     row = 0;
@@ -213,10 +217,18 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     connect(TimerQueryConf, &QTimer::timeout, this,
             [this] { Run([this] { logic_.TimerQueryConfTimer(); }); });
 
+    // Enter in a request edit sends the packet, as the button does.
+    for (QLineEdit* edit : {Edit3, Edit4, Edit1, Edit2})
+        connect(edit, &QLineEdit::returnPressed, Button2, &QPushButton::click);
+    // The request first, then the archive and its fields, then the dumps.
+    SetTabOrder({Edit3, Edit4, Edit1, Edit2, Button2, ComboBox1, Memo3, Button3, Button4, Edit6, Edit5,
+                 Button1, Memo1, Memo2, MemoCheckBox});
+    Edit3->setFocus();
+
     Memo1->clear();
     Memo2->clear();
     adjustSize();
-    setFixedSize(size());
+    FitToScreen(this, size());
     Timer1->start();
 }
 

@@ -5,6 +5,7 @@
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
+#include "ui/WindowFit.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,7 +22,8 @@
 
 TfrmConfig* frmConfig = nullptr;
 
-TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link) : QMdiSubWindow(area), settings_(*this, link) {
+TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link, StatusNotice notice)
+    : QMdiSubWindow(area), settings_(*this, link), notice_(std::move(notice)) {
     setObjectName("frmConfig");
     setAttribute(Qt::WA_DeleteOnClose);
     // A fixed border with a system menu and no minimise or maximise box. The
@@ -84,12 +86,12 @@ TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link) : QMdiSubWindow(area),
     modem->addWidget(EditInitLine);
     modem->addStretch();
 
-    Read = new QPushButton(QString::fromUtf8("Считать"), GroupBox1);
+    Read = new QPushButton(QString::fromUtf8("&Считать"), GroupBox1);
     Read->setObjectName("Read");
-    Write = new QPushButton(QString::fromUtf8("Записать"), GroupBox1);
+    Write = new QPushButton(QString::fromUtf8("&Записать"), GroupBox1);
     Write->setObjectName("Write");
     Write->setEnabled(false);
-    Quit = new QPushButton(QString::fromUtf8("Выход"), GroupBox1);
+    Quit = new QPushButton(QString::fromUtf8("&Выход"), GroupBox1);
     Quit->setObjectName("Quit");
 
     auto* buttons = new QHBoxLayout;
@@ -111,9 +113,10 @@ TfrmConfig::TfrmConfig(QMdiArea* area, AdapterLink& link) : QMdiSubWindow(area),
     connect(Quit, &QPushButton::clicked, this, Guard([this] { QuitClick(); }));
 
     // A fixed border: the size the controls need, at the client area's
-    // top-left corner.
-    setFixedSize(sizeHint());
+    // top-left corner (resizable only where the screen is too small for it).
+    FitToScreen(this, sizeHint());
     move(0, 0);
+    EditAddress->setFocus();
 }
 
 TfrmConfig::~TfrmConfig() = default;
@@ -198,6 +201,10 @@ void TfrmConfig::FocusInitLine() {
     } else {
         focusInitLinePending_ = true;
     }
+}
+
+void TfrmConfig::ReportWritten() {
+    if (notice_) notice_("Настройки записаны в шлюз");
 }
 
 void TfrmConfig::BeginWait() {

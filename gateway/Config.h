@@ -5,6 +5,7 @@
 #include "gateway/GatewaySettings.h"
 
 #include <QMdiSubWindow>
+#include <functional>
 
 class AdapterLink;
 class QButtonGroup;
@@ -16,11 +17,16 @@ class QMdiArea;
 class QPushButton;
 class TDelayForm;
 
+// Shows a short confirmation where the program shows its state (the main
+// window's status line); it goes away by itself.
+using StatusNotice = std::function<void(const std::string& text)>;
+
 class TfrmConfig : public QMdiSubWindow, public ConfigScreen {
     Q_OBJECT
 public:
-    // Reads and writes the settings through `link`, which outlives the window.
-    TfrmConfig(QMdiArea* area, AdapterLink& link);
+    // Reads and writes the settings through `link`, which outlives the window;
+    // a successful write is confirmed through `notice` when one is given.
+    TfrmConfig(QMdiArea* area, AdapterLink& link, StatusNotice notice = {});
     ~TfrmConfig() override;
 
     void ReadClick();
@@ -42,6 +48,7 @@ public:
     void FocusInitLine() override;
     void BeginWait() override;
     void EndWait() override;
+    void ReportWritten() override;
 
     QGroupBox* GroupBox1 = nullptr;
     QGroupBox* GroupBox4 = nullptr;
@@ -67,6 +74,7 @@ protected:
 
 private:
     GatewaySettings settings_;
+    StatusNotice notice_;
     bool focusInitLinePending_ = false;
     bool placed_ = false;
 };

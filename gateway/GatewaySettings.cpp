@@ -39,8 +39,12 @@ void GatewaySettings::ReadClick() {
 }
 
 void GatewaySettings::WriteClick() {
-    WaitScope wait(screen_);
-    WriteGatewaySettings();
+    bool written = false;
+    {
+        WaitScope wait(screen_);
+        written = WriteGatewaySettings();
+    }
+    if (written) screen_.ReportWritten();
 }
 
 bool GatewaySettings::ReadGatewaySettings() {

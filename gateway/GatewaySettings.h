@@ -48,6 +48,8 @@ public:
     // Disable the window and show the wait window, painted; and back.
     virtual void BeginWait() = 0;
     virtual void EndWait() = 0;
+    // The settings have been written to the gateway.
+    virtual void ReportWritten() = 0;
 };
 
 class GatewaySettings {

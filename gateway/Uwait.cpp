@@ -4,7 +4,9 @@
 
 #include "base/Timing.h"
 #include "ui/Handlers.h"
+#include "ui/Readable.h"
 
+#include <QEvent>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
@@ -31,9 +33,7 @@ TDelayForm::TDelayForm(QWidget* owner)
     font.setPointSize(font.pointSize() * 2);
     font.setBold(true);
     Label1->setFont(font);
-    QPalette palette = Label1->palette();
-    palette.setColor(QPalette::WindowText, QColor(0, 0, 128)); // navy
-    Label1->setPalette(palette);
+    ColourLabel();
 
     Cancel = new QPushButton(QString::fromUtf8("Cancel"), GroupBox1);
     Cancel->setObjectName("Cancel");
@@ -65,6 +65,19 @@ TDelayForm::TDelayForm(QWidget* owner)
         const QPoint origin = client->mapToGlobal(QPoint(0, 0));
         move(CentredOver(origin.x(), origin.y(), client->width(), client->height(), width(), height()));
     }
+}
+
+void TDelayForm::ColourLabel() {
+    // Navy, or a lighter navy that reads on a dark window background.
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::WindowText,
+                     ReadableColor(QColor(0, 0, 128), this->palette().color(QPalette::Window)));
+    Label1->setPalette(palette);
+}
+
+void TDelayForm::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && Label1) ColourLabel();
 }
 
 bool TDelayForm::ShownModally() const {

@@ -35,9 +35,11 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     bool ShownModally() const;
+    void ColourLabel();
     bool painted_ = false;
 };
 

@@ -6,6 +6,8 @@
 
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
+#include "ui/Readable.h"
+#include "ui/WindowFit.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -56,6 +58,7 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
     RichEdit->setReadOnly(true);
     RichEdit->setAcceptRichText(false);
     RichEdit->setUndoRedoEnabled(false); // an endless log must not grow an undo stack
+    RichEdit->setTabChangesFocus(true);
     RichEdit->setLineWrapMode(QTextEdit::NoWrap);
     RichEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -63,11 +66,12 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
     groupLayout->addWidget(RichEdit);
     layout->addWidget(GroupBox1);
 
-    Button1 = new QPushButton(QString::fromUtf8("Очистить"), content);
+    Button1 = new QPushButton(QString::fromUtf8("&Очистить"), content);
     Button1->setObjectName("Button1");
     layout->addWidget(Button1, 0, Qt::AlignLeft);
     setWidget(content);
-    setFixedSize(760, 480);
+    FitToScreen(this, QSize(760, 480));
+    RichEdit->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -128,7 +132,7 @@ void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketC
     const std::string text = PacketLineText(bytes, length, cls);
     const PacketColor color = PacketLineColor(cls);
     pending_.push_back({QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
-                        color.useDefault ? DefaultColor : QColor(color.red, color.green, color.blue)});
+                        color.useDefault ? DefaultColor : LineColor(color)});
     // A line after a quiet spell is shown at once; lines that follow it
     // closely are shown together when the interval has passed, so that a
     // dense stream is laid out and painted a few times a second rather than
@@ -136,6 +140,25 @@ void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketC
     if (!showTimer_->isActive()) {
         ShowPending();
         showTimer_->start();
+    }
+}
+
+QColor TViewPacket::LineColor(const PacketColor& color) {
+    const QRgb given = qRgb(color.red, color.green, color.blue);
+    for (const auto& [rgb, shown] : lineColors_)
+        if (rgb == given) return shown;
+    const QColor shown = ReadableColor(QColor(given), RichEdit->palette().color(QPalette::Base));
+    lineColors_.emplace_back(given, shown);
+    return shown;
+}
+
+void TViewPacket::changeEvent(QEvent* event) {
+    QMdiSubWindow::changeEvent(event);
+    // New lines take colours for the new palette; lines already shown keep
+    // theirs.
+    if (event->type() == QEvent::PaletteChange) {
+        DefaultColor = palette().color(QPalette::Text);
+        lineColors_.clear();
     }
 }
 

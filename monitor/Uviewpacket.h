@@ -49,9 +49,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void ShowPending();
+    // A line class's colour as drawn on RichEdit's background (cached until
+    // the palette changes).
+    QColor LineColor(const PacketColor& color);
+    std::vector<std::pair<QRgb, QColor>> lineColors_;
 
     PacketMonitor monitor_;
     QEventLoop* loop_ = nullptr;

@@ -11,6 +11,7 @@
 #include "support/ScopedExecutableDir.h"
 #include "support/ScopedProgramState.h"
 #include "support/ScriptedPeer.h"
+#include "support/WindowChecks.h"
 #include "ui/MdiChild.h"
 
 #include <QApplication>
@@ -68,6 +69,7 @@ protected:
     QString Caption(const char* label) { return Find<QLabel>(label)->text(); }
 
     ScopedProgramState world;
+    ScopedScreen screen{QSize(1920, 1080)}; // the window keeps its own size
     QMdiArea area;
     TViewRS232* window = nullptr;
 };
@@ -111,12 +113,12 @@ TEST_F(ConsoleWindow, StartsWithTheFormsControlsAndStates) {
                                                            {"Button3", "Считать суточный архив"},
                                                            {"Button4", "Считать часовой архив"}};
     for (auto [name, caption] : buttons)
-        EXPECT_EQ(Find<QPushButton>(name)->text(), QString::fromUtf8(caption));
+        EXPECT_EQ(Plain(Find<QPushButton>(name)->text()), QString::fromUtf8(caption));
     EXPECT_EQ(Find<QGroupBox>("GroupBox2")->title(), QString::fromUtf8("Параметры прибора"));
     Find<QGroupBox>("GroupBox1");
 
     auto* check = Find<QCheckBox>("MemoCheckBox");
-    EXPECT_EQ(check->text(), QString::fromUtf8("Активность Memo"));
+    EXPECT_EQ(Plain(check->text()), QString::fromUtf8("Активность Memo"));
     EXPECT_TRUE(check->isChecked());
     for (const char* memo : {"Memo1", "Memo2", "Memo3"}) {
         auto* m = Find<QPlainTextEdit>(memo);

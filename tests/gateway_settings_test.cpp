@@ -35,6 +35,7 @@ public:
     void FocusInitLine() override { log.push_back("focus EditInitLine"); }
     void BeginWait() override { log.push_back("BeginWait"); }
     void EndWait() override { log.push_back("EndWait"); }
+    void ReportWritten() override { log.push_back("written"); }
 };
 
 // One GetData of the gateway answered with `data` and a trailing byte.
@@ -182,7 +183,7 @@ TEST_F(SettingsLogic, WriteSendsBlockLineAndFinishThenPauses) {
     Finish();
     EXPECT_GE(ms.count(), FastTiming().FinishWritePauseMs);
     EXPECT_EQ(TheRecorder().messages, Msgs{});
-    EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "EndWait"}));
+    EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "EndWait", "written"}));
 }
 
 TEST_F(SettingsLogic, WriteLineLengthLimits) {

@@ -12,6 +12,7 @@
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 #include "support/ScopedProgramState.h"
+#include "support/WindowChecks.h"
 #include "ui/MdiChild.h"
 
 #include <QAction>
@@ -100,7 +101,7 @@ TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
         QWidget* c = w->findChild<QWidget*>(n.name);
         ASSERT_NE(c, nullptr);
         QString text;
-        if (auto* b = qobject_cast<QAbstractButton*>(c)) text = b->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(c)) text = Plain(b->text());
         if (auto* g = qobject_cast<QGroupBox*>(c)) text = g->title();
         if (auto* l = qobject_cast<QLabel*>(c)) text = l->text();
         EXPECT_EQ(text, n.caption);

@@ -10,6 +10,7 @@
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/WindowChecks.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -150,7 +151,7 @@ TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
         [](TViewPacket& w) {
             EXPECT_EQ(w.windowTitle(), "ViewPacket");
             EXPECT_EQ(w.minimumSize(), w.maximumSize());
-            EXPECT_EQ(w.Button1->text(), QString::fromUtf8("Очистить"));
+            EXPECT_EQ(Plain(w.Button1->text()), QString::fromUtf8("Очистить"));
             EXPECT_TRUE(w.RichEdit->isReadOnly());
             EXPECT_EQ(w.RichEdit->lineWrapMode(), QTextEdit::NoWrap);
             EXPECT_TRUE(QFontInfo(w.RichEdit->font()).fixedPitch());

@@ -1,0 +1,47 @@
+// Fixed where it fits, resizable and scrolling where it does not.
+#include "ui/WindowFit.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMdiSubWindow>
+#include <QScreen>
+#include <QScrollArea>
+
+namespace {
+std::optional<QSize> roomOverride;
+} // namespace
+
+void OverrideChildRoom(std::optional<QSize> room) {
+    roomOverride = room;
+}
+
+QSize ChildRoom(const QWidget* widget) {
+    if (roomOverride) return *roomOverride;
+    const QScreen* screen = widget ? widget->screen() : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return screen->availableGeometry().size() - FrameChrome;
+}
+
+bool FitToScreen(QMdiSubWindow* window, QSize partSize) {
+    const QSize room = ChildRoom(window);
+    if (partSize.width() <= room.width() && partSize.height() <= room.height()) {
+        window->setFixedSize(partSize);
+        return true;
+    }
+    // The content keeps the size it needs and scrolls inside the window; when
+    // the window is larger, the content's memos and views take the extra room.
+    QWidget* content = window->widget();
+    window->setWidget(nullptr);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(window->objectName() + QStringLiteral("Scroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    window->setWidget(scroll);
+    window->setWindowFlags(window->windowFlags() & ~Qt::MSWindowsFixedSizeDialogHint);
+    window->setMinimumSize(partSize.boundedTo(SmallestScreen - FrameChrome).boundedTo(room));
+    window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window->resize(partSize.boundedTo(room));
+    return false;
+}
