@@ -6,11 +6,14 @@
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 #include "support/WindowChecks.h"
+#include "ui/MdiChild.h"
+#include "ui/Presenter.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -20,7 +23,9 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -143,6 +148,47 @@ TEST_F(MainWindow, ChildCommandsCreateOnceRaiseAfterAndStartFreshWhenClosed) {
     CheckCreateOrRaise(form, form.mnuConfig, frmConfig, "EditAddress");
     CheckCreateOrRaise(form, form.RS2321, ViewRS232, "Edit3");
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+// 1280x1024 at scale 2: every child window fits the frame's room, the ones too
+// large for it scroll their controls, and each starts on its first control.
+TEST_F(MainWindow, AtScaleTwoEveryWindowFitsTheScreen) {
+    const QSize room = SmallestScreen - FrameChrome;
+    ScopedScreen screen{SmallestScreen};
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    TMainForm form;
+    form.show();
+    form.Options1->trigger();
+    form.mnuConfig->trigger();
+    form.RS2321->trigger();
+    TViewPacket* monitor = CreateOrRaise(form.MdiArea(), ViewPacket, PortAccessor([] { return MainPort; }));
+    const std::pair<QMdiSubWindow*, const char*> windows[] = {
+        {OptionsDlg, "Edit1"}, {frmConfig, "EditAddress"}, {ViewRS232, "Edit3"}, {monitor, "RichEdit"}};
+    for (auto [window, first] : windows) {
+        SCOPED_TRACE(window->objectName().toStdString());
+        EXPECT_LE(window->width(), room.width());
+        EXPECT_LE(window->height(), room.height());
+        EXPECT_LE(window->minimumWidth(), room.width());
+        EXPECT_LE(window->minimumHeight(), room.height());
+        const bool fixed = window->minimumSize() == window->maximumSize();
+        EXPECT_TRUE(fixed || qobject_cast<QScrollArea*>(window->widget()));
+        EXPECT_EQ(window->focusWidget()->objectName(), first);
+    }
+    // The two large windows are the ones that had to give way.
+    EXPECT_TRUE(qobject_cast<QScrollArea*>(ViewRS232->widget()));
+    EXPECT_TRUE(qobject_cast<QScrollArea*>(monitor->widget()));
+    delete monitor;
+}
+
+TEST(MessageBox, AsWideAsItsCaption) {
+    const QString caption = Text("Очень длинный заголовок окна сообщения, который не должен обрезаться");
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(Text("Да"));
+    WidenForCaption(box);
+    box.show();
+    EXPECT_GE(box.width(), QFontMetrics(box.font()).horizontalAdvance(caption));
 }
 
 } // namespace

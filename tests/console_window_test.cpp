@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -154,7 +155,7 @@ TEST_F(ConsoleWindow, MemosTakeTheLogicsTextOnTheirOwnLines) {
     EXPECT_EQ(window->Memo1->toPlainText(), "");
 }
 
-TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
+TEST_F(ConsoleWindow, ARequestTypedAndSentWithEnterShowsItsAnswer) {
     TimingConstants fast;
     fast.ReadTimeoutBaseMs = 300;
     SetTimingForTests(fast);
@@ -165,7 +166,8 @@ TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
     gateway.Start();
 
     window->Edit1->setText("100");
-    window->Button2->click();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(window->Edit1, &enter);
     EXPECT_TRUE(WaitUntil([&] { return !window->Logic().WaitAnswer; }));
     EXPECT_EQ(gateway.Finish(), "11 (22) 06 01 04 00 64 00 04 (00 01 04 08 41 20 00 00 40 48 00 00 5E 3A)");
     EXPECT_EQ(window->Memo1->toPlainText(), "01 04 08 41 20 00 00 40 48 00 00 5E 3A \n");
@@ -173,6 +175,26 @@ TEST_F(ConsoleWindow, ARequestTypedAndSentShowsItsAnswer) {
     EXPECT_EQ(window->Memo3->toPlainText(), "G1  (100): 10\nG2  (102): 3,125\n");
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
     SetTimingForTests(TimingConstants{});
+}
+
+TEST_F(ConsoleWindow, TabMovesFromTheFirstEditThroughEveryControlAndNeverIntoADump) {
+    EXPECT_EQ(window->focusWidget(), window->Edit3);
+    QStringList order;
+    QWidget* w = window->Edit3;
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->focusProxy() &&
+            window->widget()->isAncestorOf(w))
+            order << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != window->Edit3);
+    EXPECT_EQ(order,
+              (QStringList{"Edit3", "Edit4", "Edit1", "Edit2", "Button2", "ComboBox1", "Memo3", "Button3",
+                           "Button4", "Edit6", "Edit5", "Button1", "Memo1", "Memo2", "MemoCheckBox"}));
+    for (QPlainTextEdit* memo : {window->Memo1, window->Memo2, window->Memo3}) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+        QApplication::sendEvent(memo, &tab);
+        EXPECT_FALSE(memo->toPlainText().contains(QLatin1Char('\t'))) << memo->objectName().toStdString();
+    }
 }
 
 TEST_F(ConsoleWindow, ANonNumericEditIsReportedAndNothingIsSent) {

@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "base/Options.h"
 #include "base/Paths.h"
+#include "base/Timing.h"
 #include "gateway/Config.h"
 #include "gateway/Uwait.h"
 #include "serial/Rs232.h"
@@ -29,6 +30,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -272,8 +274,9 @@ TEST_F(ConfigWindow, TheWaitWindowStandsOverTheDisabledWindowDuringAnExchange) {
 }
 
 // The main window's link shows failure messages from the start, and its menu
-// command opens the one configuration window, which reads from its port.
-TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
+// command opens the one configuration window, which reads from its port; a
+// write is confirmed in the main window's status line.
+TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnceAndAWriteIsConfirmed) {
     ScopedProgramState world;
     TempDir dir;
     sim::Simulator gateway;
@@ -293,6 +296,12 @@ TEST(ConfigFromMainWindow, MenuCommandOpensTheWindowOnce) {
         frmConfig->ReadClick();
         EXPECT_EQ(frmConfig->EditAddress->text(), "1"); // the simulator's default settings
         EXPECT_TRUE(frmConfig->Write->isEnabled());
+        TimingConstants fast;
+        fast.FinishWritePauseMs = 10;
+        SetTimingForTests(fast);
+        frmConfig->WriteClick();
+        SetTimingForTests(TimingConstants{});
+        EXPECT_EQ(form.StatusLine->currentMessage(), QString::fromUtf8("Настройки записаны в шлюз"));
     }
     EXPECT_EQ(frmConfig, nullptr);
     EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);

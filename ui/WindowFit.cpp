@@ -31,14 +31,19 @@ bool FitToScreen(QMdiSubWindow* window, QSize partSize) {
     }
     // The content keeps the size it needs and scrolls inside the window; when
     // the window is larger, the content's memos and views take the extra room.
+    // Tab moving on scrolls the control it reaches into view; the area itself
+    // takes no focus.
     QWidget* content = window->widget();
+    QWidget* focus = content->focusWidget();
     window->setWidget(nullptr);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(window->objectName() + QStringLiteral("Scroll"));
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setWidget(content);
     window->setWidget(scroll);
+    if (focus) focus->setFocus();
     window->setWindowFlags(window->windowFlags() & ~Qt::MSWindowsFixedSizeDialogHint);
     window->setMinimumSize(partSize.boundedTo(SmallestScreen - FrameChrome).boundedTo(room));
     window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
