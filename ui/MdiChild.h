@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QObject>
+#include <algorithm>
 #include <utility>
 
 // The one place that lets go of a child window's instance pointer: `global`
@@ -19,7 +20,8 @@ template <class T> void ReleaseInstance(T*& global, const T* window) {
 // T is a QMdiSubWindow made as T(area, args...). `global` lives as long as
 // the program (a window's instance pointer).
 template <class T, class... Args> T* CreateOrRaise(QMdiArea* area, T*& global, Args&&... args) {
-    if (!global) {
+    const bool creating = !global;
+    if (creating) {
         T* window = new T(area, std::forward<Args>(args)...);
         // A sub-window made with the area as its parent is already added.
         if (!area->subWindowList().contains(window)) area->addSubWindow(window);
@@ -27,6 +29,10 @@ template <class T, class... Args> T* CreateOrRaise(QMdiArea* area, T*& global, A
         global = window;
     }
     global->show();
+    // The area places a new window when it is first shown; one nearly as
+    // large as the area may be put partly beyond its top or left edge, where
+    // its title bar cannot be reached.
+    if (creating) global->move(std::max(0, global->x()), std::max(0, global->y()));
     global->raise();
     area->setActiveSubWindow(global);
     return global;
