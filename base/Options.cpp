@@ -121,7 +121,10 @@ std::string FormatOptions(const TAppOptions& o) {
     number(o.ZepLanAddress);
     number(o.Reserved6);
     number(o.Reserved7);
+    // Line 8 always ends with its line end, also for a string read from a last
+    // line that had none: otherwise line 9 would be glued to it.
     text += o.ModemInitString;
+    if (o.ModemInitString.empty() || o.ModemInitString.back() != '\n') text += '\n';
     number(o.DialMode);
     number(o.ConnectWaitSeconds);
     return TextModeBytes(text);

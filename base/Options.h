@@ -30,7 +30,7 @@ std::string OptionsFilePath();
 bool LoadOptions(const std::string& path, TAppOptions& options);
 
 // The file's bytes for the given options: "%d\n%d\n%d\n%d\n%d\n%d\n%d\n%s%d\n%d\n"
-// with every "\n" stored as CR LF.
+// with every "\n" stored as CR LF; a string without its own line end gets one.
 std::string FormatOptions(const TAppOptions& options);
 
 // Writes the file anew (through a temporary file, so a failure leaves the old

@@ -111,6 +111,15 @@ TEST(OptionsFile, LineEightKeepsItsCharactersAndLineEnd) {
     EXPECT_EQ(o.ModemInitString, "ATDT");
     EXPECT_EQ(o.DialMode, 1);
     EXPECT_EQ(o.ConnectWaitSeconds, 60);
+    // Saved, it still ends its line, so lines 9 and 10 read back as they were.
+    o.DialMode = 2;
+    TempDir dir;
+    ASSERT_TRUE(SaveOptions(dir.File("OPTIONS.INI"), o));
+    TAppOptions back;
+    ASSERT_TRUE(LoadOptions(dir.File("OPTIONS.INI"), back));
+    EXPECT_EQ(back.ModemInitString, "ATDT\n");
+    EXPECT_EQ(back.DialMode, 2);
+    EXPECT_EQ(back.ConnectWaitSeconds, 60);
 
     // An empty line 8 is an empty string with its line end.
     o = Load("2\n115200\n1\n12\n1\n1\n1\n\n2\n");
