@@ -14,7 +14,7 @@ public:
     // Opens a device by its path (the same steps; tests and tools use it).
     Rs232Port(const std::string& devicePath, int baudRate);
     // Drops DTR and RTS, pauses, closes the device.
-    ~Rs232Port();
+    virtual ~Rs232Port();
 
     Rs232Port(const Rs232Port&) = delete;
     Rs232Port& operator=(const Rs232Port&) = delete;
@@ -23,13 +23,13 @@ public:
     void SetTimeouts();
     // Reads up to count bytes; returns when all arrived or the total time-out
     // (10 ms per byte plus the base) ran out. A time-out is not a failure.
-    void ReadBlock(void* buffer, int count, std::uint32_t& bytesRead);
+    virtual void ReadBlock(void* buffer, int count, std::uint32_t& bytesRead);
     // Writes the bytes one at a time; stops at the first failing write.
-    void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten);
+    virtual void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten);
     // Pauses 500 ms, then discards both queues. Returns true on success.
-    bool Purge();
+    virtual bool Purge();
     // Bytes received and not yet read; 0 when the query fails. Never blocks.
-    int InQueue();
+    virtual int InQueue();
     // Blocks the calling thread for the given time; returns 0.
     static int Pause(int milliseconds);
 
@@ -41,6 +41,11 @@ public:
     int LastError = 0;      // errno of the last failed step
     bool Gated = false;     // with Connected clear: refuse reads and writes
     bool Connected = false; // lets I/O through; 60000 ms time-out base
+
+protected:
+    // A port that opens nothing: for stand-ins that play the line themselves
+    // (the fuzz targets). They override the four operations above.
+    Rs232Port() = default;
 
 private:
     void Open(const std::string& devicePath, int baudRate);

@@ -20,6 +20,13 @@
     std::abort();
 }
 
+// Set FUZZ_TRACE in the environment to have a target say what each input did
+// (for checking that the seeds reach what they are meant to reach).
+inline bool FuzzTrace() {
+    static const bool on = std::getenv("FUZZ_TRACE") != nullptr;
+    return on;
+}
+
 class FuzzInput {
 public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}

@@ -1,0 +1,181 @@
+// The adapter exchanges against a far end that answers from the fuzz input
+// through a scripted port: the caller's buffer is never overrun, no exchange
+// makes more than three attempts, its time-outs and purges stay within what
+// its attempts allow, a success shows no message and a failure at most one,
+// and an operation started from inside a failure message declines at once.
+//
+// Input: a settings byte (link mode in bits 0-1, messages on in bit 2, an
+// operation started from inside each message in bit 3), the I2C and ZEP-LAN
+// addresses, the operation, device type, device address, cell address (two
+// bytes, least significant first), byte count, the data bytes for the
+// writing operations, then the far end's script (see ScriptedPort.h).
+#include "adapter/Dataio.h"
+#include "base/Messages.h"
+#include "base/Options.h"
+#include "base/Timing.h"
+#include "support/FuzzCheck.h"
+#include "support/ScriptedPort.h"
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+enum class Operation {
+    SetData,
+    GetData,
+    SendPacketExchange,
+    ReadData,
+    WriteData,
+    WriteValue,
+    SendPacket,
+    Count
+};
+
+constexpr int Attempts = 3;
+// One attempt ends at its first time-out; a SendPacket attempt may sit through
+// two (its block's write and its status are not examined).
+const TimingConstants Real{};
+const long long OneTimeoutMs = Real.ReadTimeoutPerByteMs + Real.ReadTimeoutBaseMs;
+
+class Presenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
+        static const std::set<std::string> captions = {"ОШИБКА СВЯЗИ", "SetData (5): ОШИБКА СВЯЗИ",
+                                                       "GetData:(5) ОШИБКА СВЯЗИ", "ОШИБКА СИСТЕМЫ"};
+        FUZZ_CHECK(captions.count(caption) == 1);
+        FUZZ_CHECK(caption != "ОШИБКА СВЯЗИ" || !text.empty());
+        ++shown;
+        if (nest) {
+            // A handler running inside the box starts another operation: it
+            // must decline without touching the line.
+            const std::size_t writes = port->Writes.size();
+            const int reads = port->Reads;
+            std::uint8_t buffer[4];
+            FUZZ_CHECK(!ReadData(0x81, 0x58, 0, sizeof buffer, buffer));
+            FUZZ_CHECK(!WriteValue(0x81, 0x58, 0, 1, 1));
+            SendPacket(buffer, 1);
+            FUZZ_CHECK(port->Writes.size() == writes && port->Reads == reads);
+        }
+    }
+    int shown = 0;
+    bool nest = false;
+    ScriptedPort* port = nullptr;
+};
+
+// What the real port would wait for at most in `exchanges` exchanges whose
+// data phase reads `dataBytes` bytes in all.
+long long TimeBound(Operation op, int exchanges, int dataBytes) {
+    const long long purge = Real.PurgePauseMs;
+    if (op == Operation::SendPacketExchange || op == Operation::SendPacket)
+        return Attempts * (3 * OneTimeoutMs + purge);
+    const long long dataPhase = Real.ReadTimeoutPerByteMs * 255LL + Real.ReadTimeoutBaseMs + OneTimeoutMs;
+    return exchanges * (Attempts * (OneTimeoutMs + purge) + purge) + dataPhase +
+           Real.ReadTimeoutPerByteMs * dataBytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static ScriptedPort port;
+    static Presenter presenter;
+    static bool once = [] {
+        // No real pause anywhere: the scripted port counts its time instead.
+        TimingConstants none;
+        none.PurgePauseMs = 0;
+        none.ClosePauseMs = 0;
+        SetTimingForTests(none);
+        SetMessagePresenter(&presenter);
+        return true;
+    }();
+    (void)once;
+
+    FuzzInput in(data, size);
+    const std::uint8_t settings = in.Byte();
+    AppOptions.LinkMode = settings & 3;
+    LinkMessages = (settings & 4) != 0;
+    AppOptions.I2cAddress = in.Byte();
+    AppOptions.ZepLanAddress = in.Byte();
+    const auto op = static_cast<Operation>(in.Byte() % static_cast<int>(Operation::Count));
+    const std::uint8_t deviceType = in.Byte();
+    const std::uint8_t deviceAddress = in.Byte();
+    const std::int32_t cell = in.Word();
+    const bool reading = op == Operation::ReadData;
+    const std::int32_t count = reading ? in.Word() % 300 : in.Byte();
+    const bool writing = op != Operation::GetData && op != Operation::ReadData && op != Operation::WriteValue;
+    const std::string payload = writing ? in.Bytes(count) : std::string();
+    const auto block = ExactCopy(payload.data(), payload.size());
+    auto buffer = ExactCopy("", reading || op == Operation::GetData ? count : 0);
+
+    port.Reset(&in);
+    MainPort = &port;
+    LinkBusy = false;
+    presenter.shown = 0;
+    presenter.port = &port;
+    presenter.nest = (settings & 8) != 0 && op >= Operation::ReadData;
+
+    bool ok = false;
+    const auto sent = static_cast<std::int32_t>(payload.size());
+    switch (op) {
+    case Operation::SetData:
+        ok = SetData(deviceType, deviceAddress, cell, block.get(), sent);
+        break;
+    case Operation::GetData:
+        ok = GetData(deviceType, deviceAddress, cell, count, buffer.get());
+        break;
+    case Operation::SendPacketExchange:
+        ok = SendPacketExchange(block.get(), sent);
+        break;
+    case Operation::ReadData:
+        ok = ReadData(deviceType, deviceAddress, cell, count, buffer.get());
+        break;
+    case Operation::WriteData:
+        ok = WriteData(deviceType, deviceAddress, cell, block.get(), sent);
+        break;
+    case Operation::WriteValue:
+        ok = WriteValue(deviceType, deviceAddress, cell, static_cast<std::int32_t>(cell * 65599u), count % 6);
+        break;
+    case Operation::SendPacket:
+        SendPacket(block.get(), sent);
+        break;
+    case Operation::Count:
+        break;
+    }
+    MainPort = nullptr;
+    FUZZ_CHECK(!LinkBusy);
+    if (FuzzTrace())
+        std::printf("operation %d: %s, %zu writes, %d reads, %d purges, %d time-outs, %d messages\n",
+                    static_cast<int>(op), ok ? "true" : "false", port.Writes.size(), port.Reads, port.Purges,
+                    port.Timeouts, presenter.shown);
+
+    // Attempts: every one starts with its opening byte.
+    const bool packet = op == Operation::SendPacketExchange || op == Operation::SendPacket;
+    const std::string opening = packet ? "\x11" : "\xB0";
+    const int exchanges = reading ? (count + 63) / 64 : 1;
+    if (payload != opening) {
+        int openings = 0;
+        for (const auto& w : port.Writes)
+            openings += w == opening;
+        FUZZ_CHECK(openings <= Attempts * exchanges);
+    }
+    // No link mode: no command and no header goes out.
+    if (!packet && AppOptions.LinkMode != 1 && AppOptions.LinkMode != 2) {
+        FUZZ_CHECK(!ok);
+        for (const auto& w : port.Writes)
+            FUZZ_CHECK(w == "\xB0" || w == "ZP");
+    }
+    // Time-outs and pauses: within what the attempts allow, so never a hang.
+    // An attempt ends at its first time-out (a SendPacket attempt may sit
+    // through two); the data phase adds one at most.
+    FUZZ_CHECK(port.Timeouts <= (packet ? 2 * Attempts : exchanges * Attempts + 1));
+    FUZZ_CHECK(port.ElapsedMs <= TimeBound(op, exchanges, count));
+    FUZZ_CHECK(port.Reads <= exchanges * (Attempts * 3 + 2));
+    FUZZ_CHECK(static_cast<int>(port.Writes.size()) <= exchanges * (Attempts * 4 + 1));
+    // A failure is told once, a success never; silent while messages are off.
+    if (!LinkMessages || (ok && !packet))
+        FUZZ_CHECK(presenter.shown == 0);
+    else
+        FUZZ_CHECK(presenter.shown <= 1);
+    return 0;
+}
