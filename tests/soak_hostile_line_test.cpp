@@ -1,16 +1,21 @@
 // The hostile line as a soak test: a far end that answers random bytes,
 // floods, falls silent and hangs up at random moments, for a bounded time,
-// against the packet monitor's receive loop, the adapter exchanges and the
-// console's receive tick with a real archive transfer. Every call must end
-// within its time-out, the process must not spin while the far end is silent
-// or gone, and (under the sanitizers) nothing may be written past a buffer.
-// SOAK_SEED=<n> repeats a run's choices (the timing is the machine's).
+// against the adapter exchanges, the console's receive tick with a real
+// archive transfer, and the packet monitor's receive loop. Every call must
+// end within its time-out, the process must not spin while the far end is
+// silent or gone, and (under the sanitizers) nothing may be written past a
+// buffer. SOAK_SEED=<n> repeats a run's choices (the timing is the machine's).
+#include "adapter/Dataio.h"
+#include "base/Options.h"
+#include "base/StrToInt.h"
 #include "base/Timing.h"
+#include "console/ConsoleLogic.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
+#include "support/FakeConsoleScreen.h"
 #include "support/HostilePeer.h"
+#include "support/ScopedExecutableDir.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -35,23 +40,42 @@ long long WallMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Short time-outs, so that a silent far end costs little and the run sees
-// many of them.
+// Short time-outs, so that a silent far end costs little and a run sees many.
 TimingConstants SoakTiming() {
     TimingConstants t;
     t.ReadTimeoutBaseMs = 150;
     t.ReadTimeoutPerByteMs = 1;
     t.WriteTimeoutPerByteMs = 1;
-    t.PurgePauseMs = 20;
+    t.PurgePauseMs = 30;
     t.ClosePauseMs = 0;
     return t;
 }
 
+// How long each part of the run lasts.
+constexpr long long RunMs = 9000;
 // Slack for a loaded two-core machine under the sanitizers.
 constexpr long long SlackMs = 1000;
 
+// The longest an exchange may wait at these constants: three attempts, each
+// ended by at most one time-out (a SendPacket attempt by two) and a purge,
+// then the data phase's read of `count` bytes and its purge.
+long long ExchangeBoundMs(bool packet, int count) {
+    const TimingConstants t = SoakTiming();
+    const long long oneByte = t.ReadTimeoutPerByteMs + t.ReadTimeoutBaseMs;
+    if (packet) return 3 * (2 * oneByte + t.PurgePauseMs);
+    return 3 * (oneByte + t.PurgePauseMs) + t.ReadTimeoutPerByteMs * count + t.ReadTimeoutBaseMs +
+           2 * t.PurgePauseMs;
+}
+
 class HostileLine : public ::testing::Test {
 protected:
+    // A phase of the far end: its mood, its length, and the process's CPU and
+    // wall time at its start.
+    struct Phase {
+        Mood mood = Mood::Silent;
+        long long startWall = 0, startCpu = 0, lengthMs = 0;
+    };
+
     void SetUp() override {
         const char* fixed = std::getenv("SOAK_SEED");
         seed = fixed ? static_cast<unsigned>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
@@ -60,46 +84,56 @@ protected:
         random.seed(seed);
         SetTimingForTests(SoakTiming());
         peer = std::make_unique<HostilePeer>(seed);
+        NewLine();
+        end = WallMs() + RunMs;
+        phase = StartPhase();
     }
     void TearDown() override {
+        MainPort = nullptr;
         port.reset();
         peer.reset();
         SetTimingForTests(TimingConstants{});
+        AppOptions = TAppOptions{};
+        std::printf("%d phases, %d of them silent or hung up; %lld bytes from the far end\n", phases,
+                    quietPhases, sentByPeer);
     }
 
-    // A port on a fresh line, the old one closed.
+    // A port on a fresh line, the old one closed; MainPort follows it.
     void NewLine() {
+        MainPort = nullptr;
         port.reset();
         port = std::make_unique<Rs232Port>(peer->NewLine(), 115200);
         ASSERT_TRUE(port->Ok) << port->LastError;
+        MainPort = port.get();
     }
-    Mood NextMood() {
-        const int roll = std::uniform_int_distribution<int>(0, 99)(random);
-        if (roll < 40) return Mood::Answer;
-        if (roll < 60) return Mood::Flood;
-        if (roll < 85) return Mood::Silent;
-        return Mood::HangUp;
-    }
-    int PhaseMs() { return std::uniform_int_distribution<int>(300, 1200)(random); }
-
-    // A phase of the far end: its mood, and the process's CPU time and the
-    // wall time from its start.
-    struct Phase {
-        Mood mood = Mood::Silent;
-        long long startWall = 0, startCpu = 0, lengthMs = 0;
-    };
     Phase StartPhase() {
-        Phase p{NextMood(), WallMs(), ProcessCpuMs(), PhaseMs()};
-        peer->SetMood(p.mood);
-        return p;
+        const int roll = std::uniform_int_distribution<int>(0, 99)(random);
+        const Mood mood = roll < 40   ? Mood::Answer
+                          : roll < 60 ? Mood::Flood
+                          : roll < 85 ? Mood::Silent
+                                      : Mood::HangUp;
+        peer->SetMood(mood);
+        ++phases;
+        return {mood, WallMs(), ProcessCpuMs(), std::uniform_int_distribution<int>(300, 1200)(random)};
+    }
+    // At the end of a phase: the quiet check, a new line after a hang-up,
+    // the next phase. False once the run's time is up.
+    bool Running() {
+        if (WallMs() - phase.startWall < phase.lengthMs) return true;
+        CheckQuiet();
+        sentByPeer = peer->BytesSent.load();
+        if (WallMs() >= end) return false;
+        if (peer->Gone()) NewLine();
+        phase = StartPhase();
+        return true;
     }
     // While the far end is silent or gone the program waits without spinning.
-    void CheckQuiet(const Phase& p) {
-        if (p.mood != Mood::Silent && p.mood != Mood::HangUp) return;
-        const long long wall = WallMs() - p.startWall;
-        const long long cpu = ProcessCpuMs() - p.startCpu;
+    void CheckQuiet() {
+        if (phase.mood != Mood::Silent && phase.mood != Mood::HangUp) return;
+        const long long wall = WallMs() - phase.startWall;
+        const long long cpu = ProcessCpuMs() - phase.startCpu;
         EXPECT_LE(cpu, wall / 5 + 60) << "CPU " << cpu << " ms in " << wall << " ms of a "
-                                      << (p.mood == Mood::Silent ? "silent" : "hung-up") << " line";
+                                      << (phase.mood == Mood::Silent ? "silent" : "hung-up") << " line";
         ++quietPhases;
     }
 
@@ -107,54 +141,142 @@ protected:
     std::mt19937 random;
     std::unique_ptr<HostilePeer> peer;
     std::unique_ptr<Rs232Port> port;
-    int quietPhases = 0;
+    Phase phase;
+    long long end = 0;
+    int phases = 0, quietPhases = 0;
+    long long sentByPeer = 0;
 };
+
+// Every exchange through the guarded operations, each ending within what its
+// attempts allow, its buffer exactly as long as it asked for.
+TEST_F(HostileLine, AdapterExchanges) {
+    std::uniform_int_distribution<int> any(0, 255);
+    int calls = 0, succeeded = 0;
+    while (Running()) {
+        AppOptions.LinkMode = 1 + any(random) % 2;
+        const int op = any(random) % 4;
+        const int count = op == 1 ? any(random) % 200 : 1 + any(random) % 64;
+        auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            buffer[i] = static_cast<std::uint8_t>(any(random));
+        const long long start = WallMs();
+        bool ok = false;
+        long long bound = 0;
+        switch (op) {
+        case 0:
+            ok = WriteData(0x81, 0x58, any(random), buffer.get(), count);
+            bound = ExchangeBoundMs(false, 1);
+            break;
+        case 1:
+            ok = ReadData(0x81, 0x58, any(random), count, buffer.get());
+            bound = ((count + 63) / 64) * ExchangeBoundMs(false, 64);
+            break;
+        case 2:
+            ok = WriteValue(0x01, 0x20, any(random), any(random), 1 + any(random) % 4);
+            bound = ExchangeBoundMs(false, 1);
+            break;
+        default:
+            buffer[0] = static_cast<std::uint8_t>(count - 1);
+            SendPacket(buffer.get(), count);
+            bound = ExchangeBoundMs(true, 0);
+            break;
+        }
+        const long long took = WallMs() - start;
+        EXPECT_LE(took, bound + SlackMs) << "operation " << op << " of " << count << " bytes";
+        EXPECT_FALSE(LinkBusy);
+        ++calls;
+        succeeded += ok;
+    }
+    std::printf("%d operations, %d succeeded\n", calls, succeeded);
+    EXPECT_GT(calls, 0);
+    EXPECT_GT(quietPhases, 0);
+}
+
+// The console's receive tick as its timer calls it, the identification poll
+// every tenth tick and a new day or hour archive now and then; requests go
+// out through the real SendPacket, answers come from the hostile line, and
+// the transfer writes its real files.
+TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+    FakeConsoleScreen screen;
+    int sentInTick = 0, requests = 0, rows = 0, rowCount = 0;
+    ConsoleLogic logic{screen, [this] { return port.get(); },
+                       [&](const std::uint8_t* block, std::int32_t count) {
+                           ++sentInTick;
+                           SendPacket(block, count);
+                       },
+                       ','};
+    AppOptions.LinkMode = 1;
+    int ticks = 0;
+    while (Running()) {
+        // At the timer's pace: the line fills up between ticks.
+        const long long next = WallMs() + Timing().ConsoleTickMs;
+        if (ticks % 15 == 0) {
+            screen.panesActive = ticks % 30 == 0;
+            (ticks / 15) % 2 ? logic.Button4Click() : logic.Button3Click();
+        }
+        sentInTick = 0;
+        const long long start = WallMs();
+        try {
+            logic.Timer1Timer();
+            if (ticks % 10 == 9) logic.TimerQueryConfTimer();
+        } catch (const EConvertError&) {
+            ADD_FAILURE() << "the request fields are valid integers";
+        }
+        const long long took = WallMs() - start;
+        // A tick waits only inside the exchanges it starts.
+        EXPECT_LE(took, (sentInTick + 1) * ExchangeBoundMs(true, 0) + SlackMs) << sentInTick << " requests";
+        requests += sentInTick;
+        ASSERT_GE(logic.AnswerDataLen, 0);
+        ASSERT_LE(logic.AnswerDataLen, RxBufSize - RxReceiveArea - 1);
+        ASSERT_GE(logic.Archive.RowLen, 0);
+        ASSERT_LE(logic.Archive.RowLen, RowAreaSize);
+        ASSERT_LE(logic.Archive.Shablon.ShablonColumnCount, MaxShablonColumns);
+        rows += std::max(0, logic.Archive.ArhivRowCount - rowCount);
+        rowCount = logic.Archive.ArhivRowCount;
+        for (auto& pane : screen.pane)
+            pane.clear();
+        ++ticks;
+        const long long left = next - WallMs();
+        if (left > 0) Rs232Port::Pause(static_cast<int>(left));
+    }
+    std::printf("%d ticks, %d requests, %d rows written\n", ticks, requests, rows);
+    EXPECT_GT(requests, 0);
+    EXPECT_GT(quietPhases, 0);
+}
 
 // The packet monitor's loop runs the whole time; MainPort follows every new
 // line as the settings dialog would replace it.
 TEST_F(HostileLine, PacketMonitorReceiveLoop) {
-    NewLine();
-    MainPort = port.get();
     TViewPacket window;
-    const long long end = WallMs() + 9000;
-    Phase phase = StartPhase();
-    long long lastTick = WallMs(), longestGap = 0;
+    long long lastTick = WallMs(), longestGap = 0, closedAt = 0;
     bool closed = false;
-    long long closedAt = 0;
-
     QTimer driver;
     QObject::connect(&driver, &QTimer::timeout, [&] {
         const long long now = WallMs();
         longestGap = std::max(longestGap, now - lastTick);
         lastTick = now;
         ASSERT_LE(window.Framer().Count(), PacketFramer::BufferSize);
-        if (closed || now - phase.startWall < phase.lengthMs) return;
-        CheckQuiet(phase);
-        if (now >= end) {
+        if (closed) return;
+        const Phase before = phase;
+        if (!Running()) {
             closed = true;
             closedAt = WallMs();
             window.close();
-            return;
+        } else if (phase.startWall != before.startWall) {
+            window.Button1Click(); // keeps the view small; the loop's state stays
         }
-        if (peer->Gone()) {
-            MainPort = nullptr;
-            NewLine();
-            MainPort = port.get();
-        }
-        window.Button1Click(); // keeps the view small; the loop state stays
-        phase = StartPhase();
     });
     driver.start(20);
     window.ReceiveLoop();
     driver.stop();
-    MainPort = nullptr;
 
     EXPECT_TRUE(closed);
     EXPECT_LE(WallMs() - closedAt, SlackMs) << "the loop did not end when the window closed";
     // No pass of the loop may hold the thread longer than one read time-out.
     EXPECT_LE(longestGap, SoakTiming().ReadTimeoutBaseMs + SlackMs);
     EXPECT_GT(quietPhases, 0);
-    EXPECT_GT(peer->BytesSent.load(), 0);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "support/HostilePeer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -50,6 +51,7 @@ void HostilePeer::Run() {
                 pty_ = std::make_unique<PtyPair>();
                 slavePath_ = pty_->SlavePath();
                 gone_ = false;
+                expect_ = Expect::Opening;
                 mood_ = Mood::Silent;
                 moodChanged_ = true;
                 wantLine_ = false;
@@ -90,6 +92,11 @@ void HostilePeer::Serve(Mood mood) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n > 0) {
             BytesReceived += n;
+            // A pause in what the program writes ends an exchange (a purge
+            // pauses, a time-out waits): the next bytes start a new one.
+            const long long now = NowMs();
+            if (now - lastReadMs_ > 15) expect_ = Expect::Opening;
+            lastReadMs_ = now;
             if (mood == Mood::Answer) Answer(buffer, n);
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             // The program has no port open on this line just now.
@@ -105,45 +112,109 @@ void HostilePeer::Serve(Mood mood) {
     }
 }
 
-// Each byte read gets an answer: mostly what the adapter protocol expects
-// next, otherwise random bytes; now and then a burst that can complete a
-// Modbus answer or frame a packet.
+// The peer plays the adapter as far as it can tell where the exchange
+// stands, but every reply may come wrong or not at all, and random bytes
+// slip in; now and then a burst that can complete a Modbus answer or frame a
+// packet.
 void HostilePeer::Answer(const std::uint8_t* bytes, long count) {
     std::vector<std::uint8_t> out;
-    std::uniform_int_distribution<int> percent(0, 99);
     for (long i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
-        const int roll = percent(random_);
-        if (roll < 50) {
-            switch (b) {
-            case 0xB0:
-                out.push_back(percent(random_) < 80 ? 0xDD : 0x08);
-                break;
-            case 0x11:
-                out.push_back(0x22);
-                break;
-            case 0x01:
-            case 0x81:
-            case 0x02:
-            case 0x82:
-                out.push_back(0x01);
-                break;
-            default:
-                out.push_back(0x00);
-                break;
+        switch (expect_) {
+        case Expect::Opening:
+            if (b == 0xB0) {
+                Reply(out, random_() % 5 ? 0xDD : 0x08);
+                expect_ = Expect::Command;
+            } else if (b == 0x11) {
+                Reply(out, 0x22);
+                expect_ = Expect::BlockLength;
             }
-        } else if (roll < 80) {
-            const int n = std::uniform_int_distribution<int>(0, 3)(random_);
-            for (int k = 0; k < n; ++k)
-                out.push_back(static_cast<std::uint8_t>(random_()));
+            break;
+        case Expect::Command: // the sign-on marker first, unless the ready byte was 0x08
+            if (b == 'Z' || b == 'P') break;
+            reading_ = (b & 0x7F) == 0x02;
+            Reply(out, 0x01);
+            taken_.clear();
+            expect_ = Expect::Header;
+            break;
+        case Expect::Header:
+            taken_.push_back(b);
+            // A 7-byte header starts with 0x00; the byte count is byte 5 of both.
+            if (taken_.size() == (taken_[0] == 0x00 ? 7u : 5u)) {
+                Reply(out, 0x00);
+                left_ = taken_[4];
+                expect_ = Expect::Opening;
+                if (reading_) {
+                    for (std::size_t k = 0; k <= left_; ++k)
+                        out.push_back(static_cast<std::uint8_t>(random_()));
+                } else if (left_ > 0) {
+                    expect_ = Expect::Data;
+                } else {
+                    Reply(out, 0x00);
+                }
+            }
+            break;
+        case Expect::Data:
+            if (--left_ == 0) {
+                Reply(out, 0x00);
+                expect_ = Expect::Opening;
+            }
+            break;
+        case Expect::BlockLength:
+            taken_.assign(1, b);
+            left_ = b;
+            expect_ = left_ > 0 ? Expect::Block : Expect::Opening;
+            break;
+        case Expect::Block:
+            taken_.push_back(b);
+            if (--left_ == 0) {
+                Reply(out, 0x00);
+                if (random_() % 10) ModbusAnswer(out);
+                expect_ = Expect::Opening;
+            }
+            break;
         }
     }
-    if (percent(random_) < 10) {
+    if (random_() % 20 == 0) {
         const int n = std::uniform_int_distribution<int>(1, 300)(random_);
         for (int k = 0; k < n; ++k)
-            out.push_back(percent(random_) < 5 ? 0x23 : static_cast<std::uint8_t>(random_()));
+            out.push_back(random_() % 20 ? static_cast<std::uint8_t>(random_()) : 0x23);
     }
     Write(out.data(), out.size());
+}
+
+// The expected byte, but one time in ten a wrong one, one in twenty none,
+// and one in twenty followed by stray bytes.
+void HostilePeer::Reply(std::vector<std::uint8_t>& out, std::uint8_t byte) {
+    const int roll = static_cast<int>(random_() % 20);
+    if (roll == 0) return;
+    out.push_back(roll < 3 ? static_cast<std::uint8_t>(random_()) : byte);
+    if (roll == 3)
+        for (int k = static_cast<int>(random_() % 3); k >= 0; --k)
+            out.push_back(static_cast<std::uint8_t>(random_()));
+}
+
+void HostilePeer::ModbusAnswer(std::vector<std::uint8_t>& out) {
+    // The block: L, address, function, register high and low, count or value.
+    const std::vector<std::uint8_t>& block = taken_;
+    if (block.size() < 7) return;
+    const std::uint8_t function = block[2];
+    const int reg = block[3] << 8 | block[4];
+    if (function == 0x06) {
+        out.insert(out.end(), block.begin() + 1, block.begin() + 7);
+    } else {
+        const int bytes = std::min(255, 2 * (block[5] << 8 | block[6]));
+        out.insert(out.end(), {block[1], function, static_cast<std::uint8_t>(bytes)});
+        for (int k = 0; k < bytes; ++k) {
+            std::uint8_t v = static_cast<std::uint8_t>(random_());
+            // Lengths of templates and rows: short, and now and then 0 (the end).
+            if (reg == 1001 && k == 0) v = 0;
+            if (reg == 1001 && k == 1) v = static_cast<std::uint8_t>(random_() % 80);
+            out.push_back(v);
+        }
+    }
+    out.push_back(static_cast<std::uint8_t>(random_()));
+    out.push_back(static_cast<std::uint8_t>(random_()));
 }
 
 void HostilePeer::Write(const std::uint8_t* bytes, std::size_t count) {

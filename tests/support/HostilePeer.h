@@ -1,8 +1,10 @@
 // A far end that misbehaves, for the soak tests: in a thread of its own, on
 // the master side of a pseudo-terminal, it answers what it reads with random
-// bytes (often the byte the adapter protocol expects, so exchanges get deep),
-// floods the line, falls silent, or hangs up after a random delay. A hang-up
-// ends that pseudo-terminal; NewLine makes the next one.
+// bytes, floods the line, falls silent, or hangs up after a random delay. A
+// hang-up ends that pseudo-terminal; NewLine makes the next one. Its answers
+// are often what the adapter protocol expects next, and a block handed over
+// by SendPacket often gets a Modbus answer of the right shape with random
+// data, so that exchanges and archive transfers get deep before they break.
 #pragma once
 #include "support/Pty.h"
 
@@ -13,6 +15,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 class HostilePeer {
 public:
@@ -38,6 +41,8 @@ private:
     void Run();
     void Serve(Mood mood);
     void Answer(const std::uint8_t* bytes, long count);
+    // A device's answer to a SendPacket block: right in shape, random inside.
+    void ModbusAnswer(std::vector<std::uint8_t>& out);
     void Write(const std::uint8_t* bytes, std::size_t count);
 
     std::mt19937 random_;
@@ -52,5 +57,13 @@ private:
     // Touched by the peer's thread only.
     std::unique_ptr<PtyPair> pty_;
     long long hangUpAtMs_ = -1;
+    // Where the adapter protocol stands, as far as the peer follows it.
+    enum class Expect { Opening, Command, Header, Data, BlockLength, Block };
+    Expect expect_ = Expect::Opening;
+    bool reading_ = false;            // GetData rather than SetData
+    std::size_t left_ = 0;            // bytes of the data or the block still to come
+    std::vector<std::uint8_t> taken_; // the header or the block
+    long long lastReadMs_ = 0;
+    void Reply(std::vector<std::uint8_t>& out, std::uint8_t byte);
     std::thread thread_;
 };
