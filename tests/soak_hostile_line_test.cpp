@@ -6,7 +6,6 @@
 // silent or gone, and (under the sanitizers) nothing may be written past a
 // buffer. SOAK_SEED=<n> repeats a run's choices (the timing is the machine's).
 #include "adapter/Dataio.h"
-#include "base/Options.h"
 #include "base/StrToInt.h"
 #include "base/Timing.h"
 #include "console/ConsoleLogic.h"
@@ -14,6 +13,7 @@
 #include "serial/Rs232.h"
 #include "support/FakeConsoleScreen.h"
 #include "support/HostilePeer.h"
+#include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 
 #include <QTimer>
@@ -93,7 +93,7 @@ protected:
         port.reset();
         peer.reset();
         SetTimingForTests(TimingConstants{});
-        AppOptions = TAppOptions{};
+        TheRecorder().Clear();
         std::printf("%d phases, %d of them silent or hung up; %lld bytes from the far end\n", phases,
                     quietPhases, sentByPeer);
     }
@@ -141,6 +141,8 @@ protected:
     std::mt19937 random;
     std::unique_ptr<HostilePeer> peer;
     std::unique_ptr<Rs232Port> port;
+    LinkSettings settings{.LinkMode = 1};
+    AdapterLink link{[this] { return port.get(); }, [this] { return settings; }};
     Phase phase;
     long long end = 0;
     int phases = 0, quietPhases = 0;
@@ -153,7 +155,8 @@ TEST_F(HostileLine, AdapterExchanges) {
     std::uniform_int_distribution<int> any(0, 255);
     int calls = 0, succeeded = 0;
     while (Running()) {
-        AppOptions.LinkMode = 1 + any(random) % 2;
+        settings.LinkMode = 1 + any(random) % 2;
+        TheRecorder().Clear();
         const int op = any(random) % 4;
         const int count = op == 1 ? any(random) % 200 : 1 + any(random) % 64;
         auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
@@ -164,26 +167,26 @@ TEST_F(HostileLine, AdapterExchanges) {
         long long bound = 0;
         switch (op) {
         case 0:
-            ok = WriteData(0x81, 0x58, any(random), buffer.get(), count);
+            ok = link.WriteData(0x81, 0x58, any(random), buffer.get(), count);
             bound = ExchangeBoundMs(false, 1);
             break;
         case 1:
-            ok = ReadData(0x81, 0x58, any(random), count, buffer.get());
+            ok = link.ReadData(0x81, 0x58, any(random), count, buffer.get());
             bound = ((count + 63) / 64) * ExchangeBoundMs(false, 64);
             break;
         case 2:
-            ok = WriteValue(0x01, 0x20, any(random), any(random), 1 + any(random) % 4);
+            ok = link.WriteValue(0x01, 0x20, any(random), any(random), 1 + any(random) % 4);
             bound = ExchangeBoundMs(false, 1);
             break;
         default:
             buffer[0] = static_cast<std::uint8_t>(count - 1);
-            SendPacket(buffer.get(), count);
+            link.SendPacket(buffer.get(), count);
             bound = ExchangeBoundMs(true, 0);
             break;
         }
         const long long took = WallMs() - start;
         EXPECT_LE(took, bound + SlackMs) << "operation " << op << " of " << count << " bytes";
-        EXPECT_FALSE(LinkBusy);
+        EXPECT_FALSE(link.LinkBusy);
         ++calls;
         succeeded += ok;
     }
@@ -204,10 +207,9 @@ TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
     ConsoleLogic logic{screen, [this] { return port.get(); },
                        [&](const std::uint8_t* block, std::int32_t count) {
                            ++sentInTick;
-                           SendPacket(block, count);
+                           link.SendPacket(block, count);
                        },
                        ','};
-    AppOptions.LinkMode = 1;
     int ticks = 0;
     while (Running()) {
         // At the timer's pace: the line fills up between ticks.

@@ -95,7 +95,7 @@ void ScriptedPort::WriteBlock(const void* buffer, std::uint32_t count, std::int3
     if (failWriteAfter_ >= 0 && static_cast<std::uint32_t>(failWriteAfter_) < count)
         taken = static_cast<std::uint32_t>(failWriteAfter_);
     failWriteAfter_ = -1;
-    Writes.emplace_back(reinterpret_cast<const char*>(in), taken);
+    Writes.emplace_back(reinterpret_cast<const char*>(in), count);
     bytesWritten = static_cast<std::int32_t>(taken);
     if (taken < count) {
         ++Timeouts;

@@ -33,7 +33,8 @@ public:
     bool Purge() override;
     int InQueue() override;
 
-    // Every WriteBlock call's bytes that went out, in order.
+    // The bytes of every WriteBlock call, in order, as asked (a write that
+    // stopped early sent only the first of them).
     std::vector<std::string> Writes;
     int Reads = 0;
     int Purges = 0;
