@@ -6,16 +6,17 @@
 //
 // Input: a settings byte (link mode in bits 0-1, messages on in bit 2, an
 // operation started from inside each message in bit 3, no port at all in
-// bit 4), the I2C and ZEP-LAN
-// addresses, the operation, device type, device address, cell address (two
-// bytes, least significant first), byte count, the data bytes for the
-// writing operations, then the far end's script (see ScriptedPort.h).
+// bit 4), the I2C and ZEP-LAN addresses, the operation, device type, device
+// address, cell address (two bytes, least significant first), byte count
+// (two bytes for ReadData), the data bytes for the writing operations, then
+// the far end's script (see ScriptedPort.h).
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "base/Timing.h"
 #include "support/FuzzCheck.h"
 #include "support/ScriptedPort.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -34,9 +35,8 @@ enum class Operation {
 };
 
 constexpr int Attempts = 3;
-// One attempt ends at its first time-out; a SendPacket attempt may sit through
-// two (its block's write and its status are not examined).
 const TimingConstants Real{};
+// A one-byte read or write that runs into its time-out.
 const long long OneTimeoutMs = Real.ReadTimeoutPerByteMs + Real.ReadTimeoutBaseMs;
 
 // The link under test: its port and settings are the target's own.
@@ -69,15 +69,17 @@ public:
     bool nest = false;
 };
 
-// What the real port would wait for at most in `exchanges` exchanges whose
-// data phase reads `dataBytes` bytes in all.
-long long TimeBound(Operation op, int exchanges, int dataBytes) {
+// What the real port would wait for at most: an attempt ends at its first
+// time-out and purges (a SendPacket attempt may sit through two, since its
+// block's write and its status are not examined), an exhausted loop purges
+// once more, and only the last exchange's data phase can fail, after one
+// time-out for at most `blockBytes` bytes and a purge.
+long long TimeBound(bool packet, int exchanges, int blockBytes) {
     const long long purge = Real.PurgePauseMs;
-    if (op == Operation::SendPacketExchange || op == Operation::SendPacket)
-        return Attempts * (3 * OneTimeoutMs + purge);
-    const long long dataPhase = Real.ReadTimeoutPerByteMs * 255LL + Real.ReadTimeoutBaseMs + OneTimeoutMs;
-    return exchanges * (Attempts * (OneTimeoutMs + purge) + purge) + dataPhase +
-           Real.ReadTimeoutPerByteMs * dataBytes;
+    if (packet) return Attempts * (2 * OneTimeoutMs + purge);
+    const long long dataPhase =
+        Real.ReadTimeoutPerByteMs * std::max(1, blockBytes) + Real.ReadTimeoutBaseMs + purge;
+    return exchanges * (Attempts * (OneTimeoutMs + purge) + purge) + dataPhase;
 }
 
 } // namespace
@@ -110,6 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t count = reading ? in.Word() % 300 : in.Byte();
     const bool writing = op != Operation::GetData && op != Operation::ReadData && op != Operation::WriteValue;
     const std::string payload = writing ? in.Bytes(count) : std::string();
+    const auto value = static_cast<std::int32_t>(cell * 65599u);
+    // The data the exchange sends: the payload, or the value's low bytes.
+    std::string sentData = payload;
+    if (op == Operation::WriteValue)
+        for (int i = 0; i < count % 6 && i < 4; ++i)
+            sentData += static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i));
     const auto block = ExactCopy(payload.data(), payload.size());
     auto buffer = ExactCopy("", reading || op == Operation::GetData ? count : 0);
 
@@ -136,8 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ok = adapter.WriteData(deviceType, deviceAddress, cell, block.get(), sent);
         break;
     case Operation::WriteValue:
-        ok = adapter.WriteValue(deviceType, deviceAddress, cell, static_cast<std::int32_t>(cell * 65599u),
-                                count % 6);
+        ok = adapter.WriteValue(deviceType, deviceAddress, cell, value, count % 6);
         break;
     case Operation::SendPacket:
         adapter.SendPacket(block.get(), sent);
@@ -155,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool packet = op == Operation::SendPacketExchange || op == Operation::SendPacket;
     const std::string opening = packet ? "\x11" : "\xB0";
     const int exchanges = reading ? (count + 63) / 64 : 1;
-    if (payload != opening) {
+    if (sentData != opening) { // a data block of the opening byte alone would count
         int openings = 0;
         for (const auto& w : port.Writes)
             openings += w == opening;
@@ -170,14 +177,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(w == "\xB0" || w == "ZP");
     }
     // Time-outs and pauses: within what the attempts allow, so never a hang.
-    // An attempt ends at its first time-out (a SendPacket attempt may sit
-    // through two); the data phase adds one at most.
     FUZZ_CHECK(port.Timeouts <= (packet ? 2 * Attempts : exchanges * Attempts + 1));
-    FUZZ_CHECK(port.ElapsedMs <= TimeBound(op, exchanges, count));
+    FUZZ_CHECK(port.ElapsedMs <= TimeBound(packet, exchanges, reading ? std::min(count, 64) : count));
     FUZZ_CHECK(port.Reads <= exchanges * (Attempts * 3 + 2));
     FUZZ_CHECK(static_cast<int>(port.Writes.size()) <= exchanges * (Attempts * 4 + 1));
     // A failure is told once, a success never; silent while messages are off.
-    if (!adapter.LinkMessages || (ok && !packet))
+    if (!adapter.LinkMessages || ok)
         FUZZ_CHECK(presenter.shown == 0);
     else
         FUZZ_CHECK(presenter.shown <= 1);
