@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int i = 0; i < count % 6 && i < 4; ++i)
             sentData += static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i));
     const auto block = ExactCopy(payload.data(), payload.size());
-    auto buffer = ExactCopy("", reading || op == Operation::GetData ? count : 0);
+    auto buffer = ExactBlock(reading || op == Operation::GetData ? count : 0);
 
     port.Reset(&in);
     presenter.shown = 0;

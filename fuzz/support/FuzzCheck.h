@@ -55,10 +55,15 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A copy of the bytes in a heap block of exactly their size, so that the
-// address sanitizer sees any read or write past the end.
+// A zeroed heap block of exactly `size` bytes, so that the address
+// sanitizer sees any read or write past its end.
+inline std::unique_ptr<std::uint8_t[]> ExactBlock(std::size_t size) {
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]());
+}
+
+// A copy of the bytes in such a block.
 inline std::unique_ptr<std::uint8_t[]> ExactCopy(const void* bytes, std::size_t size) {
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size]);
+    auto block = ExactBlock(size);
     if (size > 0) std::copy_n(static_cast<const std::uint8_t*>(bytes), size, block.get());
     return block;
 }
