@@ -169,13 +169,13 @@ void HostilePeer::Answer(const std::uint8_t* bytes, long count) {
             taken_.push_back(b);
             if (--left_ == 0) {
                 Reply(out, 0x00);
-                if (random_() % 10) ModbusAnswer(out);
+                if (random_() % 20) ModbusAnswer(out);
                 expect_ = Expect::Opening;
             }
             break;
         }
     }
-    if (random_() % 20 == 0) {
+    if (random_() % 40 == 0) {
         const int n = std::uniform_int_distribution<int>(1, 300)(random_);
         for (int k = 0; k < n; ++k)
             out.push_back(random_() % 20 ? static_cast<std::uint8_t>(random_()) : 0x23);
@@ -183,13 +183,13 @@ void HostilePeer::Answer(const std::uint8_t* bytes, long count) {
     Write(out.data(), out.size());
 }
 
-// The expected byte, but one time in ten a wrong one, one in twenty none,
-// and one in twenty followed by stray bytes.
+// The expected byte, but one time in forty a wrong one, one in forty none,
+// and one in forty followed by stray bytes.
 void HostilePeer::Reply(std::vector<std::uint8_t>& out, std::uint8_t byte) {
-    const int roll = static_cast<int>(random_() % 20);
+    const int roll = static_cast<int>(random_() % 40);
     if (roll == 0) return;
-    out.push_back(roll < 3 ? static_cast<std::uint8_t>(random_()) : byte);
-    if (roll == 3)
+    out.push_back(roll == 1 ? static_cast<std::uint8_t>(random_()) : byte);
+    if (roll == 2)
         for (int k = static_cast<int>(random_() % 3); k >= 0; --k)
             out.push_back(static_cast<std::uint8_t>(random_()));
 }
