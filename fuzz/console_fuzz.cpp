@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -75,23 +76,32 @@ void CheckIndices(const ConsoleLogic& c) {
     FUZZ_CHECK(a.Shablon.ShablonColumnCount >= 0 && a.Shablon.ShablonColumnCount <= MaxShablonColumns);
 }
 
-// The archive files go to a folder of their own, in memory where there is
-// one, removed at exit.
-std::string folder;
+// The archive files go to a folder of this process's own, in memory where
+// there is one, removed at exit. libFuzzer ends a timed run without running
+// exit handlers, so each run first removes the folders of runs whose process
+// is gone.
+std::filesystem::path ownFolder;
 
-void RemoveFolder() {
-    std::filesystem::remove_all(folder);
+void RemoveOwnFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(ownFolder, error);
 }
 
 void UseOwnFolder() {
-    char pattern[] = "/dev/shm/console-fuzz-XXXXXX";
-    char fallback[] = "/tmp/console-fuzz-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) dir = mkdtemp(fallback);
-    FUZZ_CHECK(dir != nullptr);
-    folder = dir;
-    std::atexit(RemoveFolder);
-    SetExecutableDir(folder);
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    const std::string prefix = "console-fuzz-";
+    for (const auto& entry : fs::directory_iterator(base, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && !fs::exists("/proc/" + name.substr(prefix.size())))
+            fs::remove_all(entry.path(), error);
+    }
+    ownFolder = base / (prefix + std::to_string(getpid()));
+    fs::create_directories(ownFolder, error);
+    FUZZ_CHECK(!error);
+    std::atexit(RemoveOwnFolder);
+    SetExecutableDir(ownFolder.string());
 }
 
 } // namespace
