@@ -33,6 +33,7 @@ const ArchiveKind& KindOf(bool hour) {
 constexpr std::int32_t MaxAnswerData = AnswerAreaSize - 1;
 
 const char* const WriteErrorCaption = "ОШИБКА ЗАПИСИ";
+const char* const LinkErrorCaption = "ОШИБКА СВЯЗИ";
 
 bool FileExists(const std::string& name) {
     struct stat st {};
@@ -71,6 +72,31 @@ void ArchiveTransfer::ReadDayArhiv() {
 
 void ArchiveTransfer::ReadHourArhiv() {
     ReadArhiv(true);
+}
+
+void ArchiveTransfer::Stop(bool hour, ArchiveStop reason, int code) {
+    ArhivStep = ArchiveState::Stopped;
+    ArhivStepReady = 0;
+    std::string why, advice;
+    switch (reason) {
+    case ArchiveStop::NoAnswer:
+        why = "прибор не отвечает";
+        advice = "Проверьте связь с прибором и прочтите архив заново.";
+        break;
+    case ArchiveStop::ErrorAnswer:
+        why = "прибор ответил ошибкой " + std::to_string(code);
+        advice = "Прочтите архив заново.";
+        break;
+    case ArchiveStop::PortGone:
+        why = "порт отключён";
+        advice = "Проверьте порт в настройках и прочтите архив заново.";
+        break;
+    }
+    host_.ProgressLine("чтение остановлено: " + why);
+    const std::string last = ArhivRowCount > 0 ? std::to_string(ArhivRowCount) : "нет";
+    host_.ShowMessage(std::string("Чтение ") + (hour ? "часового" : "суточного") + " архива остановлено: " +
+                          why + ". Последняя записанная строка: " + last + ". " + advice,
+                      LinkErrorCaption);
 }
 
 void ArchiveTransfer::SendRequest(const RequestBlock& block, std::int32_t expectedDataLen) {
@@ -172,6 +198,7 @@ void ArchiveTransfer::ReadArhiv(bool hour) {
 
     for (;;) {
         switch (ArhivStep) {
+        case ArchiveState::Stopped:
         case ArchiveState::Finished:
             return;
         case ArchiveState::StartCommand: {

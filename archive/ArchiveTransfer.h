@@ -36,6 +36,7 @@ public:
 // The transfer's states, numbered as the device's archive protocol numbers
 // its steps.
 enum class ArchiveState : std::int32_t {
+    Stopped = -2,       // stopped before the end (see ArchiveStop); no request outstanding
     Finished = -1,      // the device reported a row length of 0
     StartCommand = 0,   // write the start command
     TemplateLength = 1, // ask the template's length
@@ -45,6 +46,13 @@ enum class ArchiveState : std::int32_t {
     RowLength = 5,      // ask the row's length
     RowChunk = 6,       // take the length or a chunk, ask the next chunk
     RowDone = 7,        // format the row, append its line
+};
+
+// Why a transfer stopped before the end of the archive.
+enum class ArchiveStop {
+    NoAnswer,    // no answer within the time-out
+    ErrorAnswer, // the device answered the request with a Modbus exception
+    PortGone,    // no port, or the port has failed
 };
 
 // Bytes of the area that holds the last answer's data and a 0 byte after it:
@@ -68,6 +76,11 @@ public:
     // states but sends at most one request.
     void ReadDayArhiv();
     void ReadHourArhiv();
+    // Stops the day or hour transfer before its end: a progress line, and a
+    // message naming the archive, the last row written and the reason
+    // (`code`: the exception code of an ErrorAnswer). The file keeps its
+    // complete rows; no further step is taken.
+    void Stop(bool hour, ArchiveStop reason, int code = 0);
 
     ArchiveState ArhivStep = ArchiveState::StartCommand;
     // 1 when the reader may take its next step; the reader clears it.

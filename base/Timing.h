@@ -1,6 +1,8 @@
 // Every duration the program waits for, in one place. Tests may shorten them
 // through SetTimingForTests so that failure paths take milliseconds.
 #pragma once
+#include <chrono>
+#include <functional>
 
 struct TimingConstants {
     int ReadTimeoutBaseMs = 5000;           // total read time-out: base ...
@@ -13,6 +15,7 @@ struct TimingConstants {
     int WaitWindowPaintMs = 500;            // longest wait for a new wait window's first paint
     int ConsoleTickMs = 100;                // the console's receive loop (Timer1)
     int IdentificationPollMs = 1000;        // the console's identification polling (TimerQueryConf)
+    int ArchiveAnswerTimeoutMs = 3000;      // an archive read waits this long for an answer, then stops
     int MonitorTickMs = 50;                 // the packet monitor's tick; silence is counted in ticks
     int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
@@ -23,3 +26,7 @@ const TimingConstants& Timing();
 
 // Test-only: replace the constants (pass TimingConstants{} to restore them).
 void SetTimingForTests(const TimingConstants& constants);
+
+// A monotonic clock. Logic that measures waits takes one, so that tests can
+// set the time instead of waiting for it.
+using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;

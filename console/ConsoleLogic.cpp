@@ -7,6 +7,7 @@
 #include "serial/Rs232.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,9 @@ const char HexDigits[] = "0123456789ABCDEF";
 // Bytes read from the port in one block at most; a tick reads on until its
 // count is done.
 constexpr int ReadChunkSize = 1312;
+
+// Bytes of a Modbus exception answer: address, function | 0x80, code, check.
+constexpr int ExceptionAnswerSize = 5;
 
 // The text read as an integer, or the toolkit's conversion error.
 int IntOf(const std::string& text) {
@@ -28,9 +32,13 @@ int IntOf(const std::string& text) {
 } // namespace
 
 ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender,
-                           char decimalSeparator)
+                           char decimalSeparator, SteadyClock clock)
     : DecimalSeparator(decimalSeparator), Archive(*this, decimalSeparator), screen_(screen),
-      port_(std::move(port)), sender_(std::move(sender)) {}
+      port_(std::move(port)), sender_(std::move(sender)), clock_(std::move(clock)) {}
+
+std::chrono::steady_clock::time_point ConsoleLogic::Now() const {
+    return clock_ ? clock_() : std::chrono::steady_clock::now();
+}
 
 void ConsoleLogic::Out(ConsolePane pane, const std::string& text) {
     if (!screen_.PanesActive()) return;
@@ -72,10 +80,12 @@ void ConsoleLogic::Button1Click() {
     AnswerPos = 0;
     AnswerByteCount = 0;
     WaitAnswer = false;
+    exceptionAnswer_ = false;
 }
 
 void ConsoleLogic::Button2Click() {
     ManualRequest = 1;
+    EndRun(); // the console's own request ends an archive read
     const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
     const int function = IntOf(screen_.FunctionText());
     const auto reg = static_cast<std::uint16_t>(IntOf(screen_.StartRegisterText()));
@@ -101,6 +111,7 @@ void ConsoleLogic::Button2Click() {
 }
 
 int ConsoleLogic::SafeReadCount() const {
+    if (WaitAnswer && exceptionAnswer_) return std::max(1, ExceptionAnswerSize - AnswerPos);
     if (!WaitAnswer || ManualRequest != 0) return ReadChunkSize;
     // The byte count arrives at index 2; after it the answer ends at n + 4.
     if (AnswerPos < 3) return 3 - AnswerPos;
@@ -134,11 +145,34 @@ void ConsoleLogic::Timer1Timer() {
         for (std::uint32_t i = 0; i < got; ++i)
             ReceiveByte(chunk[i]);
     }
+    CheckRun();
+}
+
+void ConsoleLogic::PortReadable() {
+    Timer1Timer();
+    if (identificationPoll_) TimerQueryConfTimer();
 }
 
 void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     bool awaited = WaitAnswer;
+    bool refused = false;
     if (awaited) {
+        if (AnswerPos == 0) exceptionAnswer_ = false;
+        // An archive run's own request refused by the device: its exception
+        // answer is five bytes long, whatever its code byte says.
+        if (AnswerPos == 1 && run_ != ArchiveRun::Idle && b == (awaitedFunction_ | 0x80))
+            exceptionAnswer_ = true;
+    }
+    if (awaited && exceptionAnswer_) {
+        if (AnswerPos == 2) exceptionCode_ = b;
+        if (AnswerPos == ExceptionAnswerSize - 1) {
+            CntByteInLine = 16;
+            WaitAnswer = false;
+            exceptionAnswer_ = false;
+            refused = true;
+        }
+        ++AnswerPos;
+    } else if (awaited) {
         switch (ClassifyAnswerByte(AnswerPos, AnswerByteCount)) {
         case AnswerByte::Head:
             break;
@@ -168,6 +202,10 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     DumpByte(b);
     // The reader runs after the byte is dumped, so that its progress line
     // follows the answer's complete dump line.
+    if (refused) {
+        StopRun(ArchiveStop::ErrorAnswer, exceptionCode_);
+        return;
+    }
     if (awaited && AnswerReady && ManualRequest == 0) {
         if (HourArhiv == 0)
             ReadDayArhiv();
@@ -226,6 +264,8 @@ void ConsoleLogic::DecodeFromStartRegister() {
 void ConsoleLogic::SendRequest(const RequestBlock& block) {
     WaitAnswer = true;
     Send(block.data(), static_cast<std::int32_t>(block.size()));
+    awaitedFunction_ = block[2];
+    waitSince_ = Now();
 }
 
 void ConsoleLogic::ProgressLine(const std::string& text) {
@@ -241,6 +281,7 @@ void ConsoleLogic::ProgressLine(const std::string& text) {
 
 void ConsoleLogic::ShowRowNumber(std::int32_t number) {
     screen_.SetRowNumber(std::to_string(number));
+    ShowProgress(false);
 }
 
 void ConsoleLogic::ShowRowLength(std::int32_t length) {
@@ -250,4 +291,82 @@ void ConsoleLogic::ShowRowLength(std::int32_t length) {
 void ConsoleLogic::ShowMessage(const std::string& text, const std::string& caption) {
     FlushPanes(); // the progress so far shows behind the box
     screen_.ShowMessage(text, caption);
+}
+
+// The archive button's run: its time-out, its stop and its progress.
+
+void ConsoleLogic::SetIdentificationPoll(bool enabled) {
+    identificationPoll_ = enabled;
+    screen_.EnableIdentificationPoll(enabled);
+}
+
+void ConsoleLogic::StartRun() {
+    run_ = ArchiveRun::Identifying;
+    runStart_ = Now();
+    ShowProgress(true);
+}
+
+void ConsoleLogic::CheckRun() {
+    if (run_ == ArchiveRun::Idle) return;
+    if (!WaitAnswer) {
+        // A read with nothing outstanding has ended: at the end of the
+        // archive, after a file error or "Очистка". The identification's
+        // answer is in and waits for its poll.
+        if (run_ == ArchiveRun::Reading) EndRun();
+        return;
+    }
+    if (Now() - waitSince_ > std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs)) {
+        Rs232Port* port = Port();
+        StopRun(port && !port->HungUp() ? ArchiveStop::NoAnswer : ArchiveStop::PortGone);
+        return;
+    }
+    ShowProgress(false);
+}
+
+void ConsoleLogic::EndRun() {
+    if (run_ == ArchiveRun::Idle) return;
+    run_ = ArchiveRun::Idle;
+    ShowProgress(true);
+}
+
+void ConsoleLogic::StopRun(ArchiveStop reason, int code) {
+    WaitAnswer = false;
+    if (identificationPoll_) SetIdentificationPoll(false);
+    EndRun();
+    Archive.Stop(HourArhiv != 0, reason, code);
+}
+
+void ConsoleLogic::ShowProgress(bool force) {
+    const auto now = Now();
+    if (!force && now - progressShown_ < std::chrono::milliseconds(Timing().ConsoleTickMs)) return;
+    progressShown_ = now;
+    screen_.ShowArchiveProgress(Utf8ToCp1251(ProgressText(run_ == ArchiveRun::Idle)));
+}
+
+namespace {
+
+// One decimal place with the given separator.
+std::string Decimal(double value, char separator) {
+    const long long tenths = std::llround(value * 10);
+    return std::to_string(tenths / 10) + separator + std::to_string(tenths % 10);
+}
+
+std::string DurationText(double seconds, char separator) {
+    if (seconds < 59.95) return Decimal(seconds, separator) + " с";
+    const long long whole = std::llround(seconds);
+    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    if (whole < 3600) return std::to_string(whole / 60) + " мин " + two(whole % 60) + " с";
+    return std::to_string(whole / 3600) + " ч " + two(whole / 60 % 60) + " мин";
+}
+
+} // namespace
+
+std::string ConsoleLogic::ProgressText(bool final) const {
+    const double seconds = std::max(0.0, std::chrono::duration<double>(Now() - runStart_).count());
+    const int rows = Archive.ArhivRowCount;
+    const std::string rate = Decimal(seconds > 0 ? rows / seconds : 0.0, DecimalSeparator) + " стр./с";
+    if (final)
+        return std::to_string(rows) + " стр. за " + DurationText(seconds, DecimalSeparator) + " (" + rate +
+               ")";
+    return std::to_string(rows) + " стр., " + rate + ", " + DurationText(seconds, DecimalSeparator);
 }

@@ -6,6 +6,7 @@
 // ConsoleScreen.
 #pragma once
 #include "archive/ArchiveTransfer.h"
+#include "base/Timing.h"
 #include "console/ConsoleScreen.h"
 #include "console/Framing.h"
 #include "serial/Rs232.h"
@@ -25,8 +26,10 @@ inline constexpr int RxBufSize = 512;
 class ConsoleLogic : private ArchiveHost {
 public:
     // `port` is asked for the port afresh at every read: a handler running
-    // inside a message box may have replaced it.
-    ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender, char decimalSeparator);
+    // inside a message box may have replaced it. `clock` times the archive
+    // read's waits and its progress (none: the steady clock).
+    ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender, char decimalSeparator,
+                 SteadyClock clock = {});
     ConsoleLogic(const ConsoleLogic&) = delete;
     ConsoleLogic& operator=(const ConsoleLogic&) = delete;
 
@@ -37,6 +40,11 @@ public:
     void Button4Click(); // "Считать часовой архив"
     void Timer1Timer();  // the receive loop, every 100 ms
     void TimerQueryConfTimer();
+    // The port has bytes to read: the receive loop's work at once, and the
+    // identification goes on as soon as its answer is in (its timer stays
+    // as the upper bound). Every tick, and this, also stops an archive read
+    // whose answer is overdue.
+    void PortReadable();
 
     // The receive loop's work on one byte read from the port.
     void ReceiveByte(std::uint8_t b);
@@ -87,6 +95,9 @@ public:
     ArchiveTransfer Archive;
 
 private:
+    // What an archive button has started.
+    enum class ArchiveRun { Idle, Identifying, Reading };
+
     // A tick's pane output is appended once per pane when its outermost
     // scope ends, also when the tick ends by an exception.
     class TickScope {
@@ -113,6 +124,16 @@ private:
     void ArmReceive(std::int32_t valueAddr);
     void Send(const std::uint8_t* block, std::int32_t count);
     void ReadArhiv(bool hour);
+    std::chrono::steady_clock::time_point Now() const;
+    void SetIdentificationPoll(bool enabled);
+    void StartRun();
+    // After a receive pass: ends a read that has nothing outstanding, stops
+    // one whose answer is overdue, refreshes the progress.
+    void CheckRun();
+    void EndRun();
+    void StopRun(ArchiveStop reason, int code = 0);
+    void ShowProgress(bool force);
+    std::string ProgressText(bool final) const;
 
     // ArchiveHost
     std::uint8_t DeviceAddress() override;
@@ -134,6 +155,18 @@ private:
     ConsoleScreen& screen_;
     PortAccessor port_;
     PacketSender sender_;
+    SteadyClock clock_;
     std::string pending_[3];
     int tickDepth_ = 0;
+
+    // The archive button's run: its start, when its awaited answer was asked
+    // for and with which function, the progress shown last.
+    ArchiveRun run_ = ArchiveRun::Idle;
+    bool identificationPoll_ = false;
+    std::chrono::steady_clock::time_point runStart_{}, waitSince_{}, progressShown_{};
+    std::uint8_t awaitedFunction_ = 0;
+    // The awaited answer is a Modbus exception answer to the run's request:
+    // address, function | 0x80, code, two check bytes.
+    bool exceptionAnswer_ = false;
+    std::uint8_t exceptionCode_ = 0;
 };

@@ -21,6 +21,9 @@ public:
     // Archive progress: the number of rows read, the length of the current row.
     virtual void SetRowNumber(const std::string& text) = 0;
     virtual void SetRowLength(const std::string& text) = 0;
+    // How an archive read goes: rows, rate and time so far; at its end the
+    // total. A screen without a place for it shows nothing.
+    virtual void ShowArchiveProgress(const std::string& text) { (void)text; }
     // Appends text at the end of a pane ("\r\n" ends a line).
     virtual void AppendToPane(ConsolePane pane, const std::string& text) = 0;
     // Adds a progress line of its own to the hexadecimal pane.

@@ -17,6 +17,7 @@ void ConsoleLogic::Button3Click() {
     screen_.SetRowNumber("");
     ResetForArchive(*this, 0);
     TypeNum = 0;
+    StartRun();
     QueryTypeDevice();
 }
 
@@ -24,6 +25,7 @@ void ConsoleLogic::Button4Click() {
     screen_.SetRowNumber("");
     ResetForArchive(*this, 1);
     TypeNum = 0;
+    StartRun();
     QueryTypeDevice();
 }
 
@@ -35,13 +37,15 @@ void ConsoleLogic::QueryTypeDevice() {
     HaveConfig2 = 0;
     HaveConfig1 = 0;
     QueryConfigByteFromDevice();
-    screen_.EnableIdentificationPoll(true);
+    SetIdentificationPoll(true);
 }
 
 void ConsoleLogic::QueryConfigByteFromDevice() {
     ManualRequest = 1;
     const RequestBlock request = IdentRequest(DeviceAddress());
     Send(request.data(), static_cast<std::int32_t>(request.size()));
+    awaitedFunction_ = request[2];
+    waitSince_ = Now();
     CntByteInLine = 0;
     ArmReceive(IdentRegister);
 }
@@ -54,7 +58,9 @@ void ConsoleLogic::TimerQueryConfTimer() {
     // and lose step with the device, so the answer is let finish first.
     if (WaitAnswer) return;
     TickScope scope(*this);
-    screen_.EnableIdentificationPoll(false);
+    SetIdentificationPoll(false);
+    if (run_ == ArchiveRun::Idle) runStart_ = Now();
+    run_ = ArchiveRun::Reading;
     screen_.ShowVersion(std::to_string(DevVersion));
     screen_.ShowConfig1(std::to_string(DevConfig1));
     screen_.ShowConfig2(std::to_string(DevConfig2));

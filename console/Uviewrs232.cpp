@@ -9,6 +9,7 @@
 #include "ui/Handlers.h"
 #include "ui/Keyboard.h"
 #include "ui/MdiChild.h"
+#include "ui/PortWatch.h"
 #include "ui/TextCodec.h"
 #include "ui/WindowFit.h"
 
@@ -100,7 +101,7 @@ const char* const DeviceModels[] = {"Модель А-10", "Модель А-20", 
 } // namespace
 
 TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
-    : QMdiSubWindow(parent),
+    : QMdiSubWindow(parent), port_(port),
       logic_(
           *this, std::move(port),
           [&link](const std::uint8_t* block, std::int32_t count) { link.SendPacket(block, count); },
@@ -165,6 +166,11 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     Edit6 = MakeEdit("Edit6", "", Label9);
     Label6 = MakeLabel("Label6", "Номер строки");
     Edit5 = MakeEdit("Edit5", "", Label6);
+    ArchiveProgressCaption = MakeLabel("ArchiveProgressCaption", "Чтение архива");
+    ArchiveProgress = MakeLabel("ArchiveProgress", "");
+    // Room for a long read's figures, so that the fixed form never clips them.
+    ArchiveProgress->setMinimumWidth(ArchiveProgress->fontMetrics().horizontalAdvance(
+        QString::fromUtf8("99999 стр. за 59 мин 59 с (999,9 стр./с)")));
     auto* params = new QGridLayout(GroupBox2);
     int row = 0;
     for (auto [caption, value] : {std::pair<QWidget*, QWidget*>{Label10, Label7},
@@ -172,7 +178,8 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
                                   {Label12, Label14},
                                   {Label13, Label15},
                                   {Label9, Edit6},
-                                  {Label6, Edit5}}) {
+                                  {Label6, Edit5},
+                                  {ArchiveProgressCaption, ArchiveProgress}}) {
         params->addWidget(caption, row, 0);
         params->addWidget(value, row, 1);
         ++row;
@@ -213,7 +220,10 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     connect(Button2, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button2Click(); }); });
     connect(Button3, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button3Click(); }); });
     connect(Button4, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button4Click(); }); });
-    connect(Timer1, &QTimer::timeout, this, [this] { Run([this] { logic_.Timer1Timer(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        wokenEmpty_ = false;
+        Run([this] { logic_.Timer1Timer(); });
+    });
     connect(TimerQueryConf, &QTimer::timeout, this,
             [this] { Run([this] { logic_.TimerQueryConfTimer(); }); });
 
@@ -225,11 +235,15 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
                  Button1, Memo1, Memo2, MemoCheckBox});
     Edit3->setFocus();
 
+    watch_ = new PortWatch(this);
+    connect(watch_, &PortWatch::Readable, this, &TViewRS232::PortReadable);
+
     Memo1->clear();
     Memo2->clear();
     adjustSize();
     FitToScreen(this, size());
     Timer1->start();
+    UpdateWatch();
 }
 
 TViewRS232::~TViewRS232() = default;
@@ -238,10 +252,30 @@ void TViewRS232::Run(const std::function<void()>& handler) {
     ++handlersRunning_;
     RunHandler(handler);
     --handlersRunning_;
+    UpdateWatch();
     if (handlersRunning_ == 0 && closePending_) {
         closePending_ = false;
         QTimer::singleShot(0, this, &QWidget::close);
     }
+}
+
+void TViewRS232::PortReadable() {
+    Rs232Port* port = port_ ? port_() : nullptr;
+    if (!port || port->InQueue() <= 0) {
+        wokenEmpty_ = true;
+        UpdateWatch();
+        return;
+    }
+    Run([this] { logic_.PortReadable(); });
+}
+
+void TViewRS232::UpdateWatch() {
+    if (!ReadOnArrival) {
+        watch_->Follow(nullptr);
+        return;
+    }
+    watch_->Follow(port_ ? port_() : nullptr);
+    watch_->SetEnabled(!wokenEmpty_ && Timer1->isActive() && logic_.WaitAnswer);
 }
 
 void TViewRS232::closeEvent(QCloseEvent* event) {
@@ -293,6 +327,10 @@ void TViewRS232::SetRowLength(const std::string& text) {
     Edit6->setText(FromCp1251(text));
 }
 
+void TViewRS232::ShowArchiveProgress(const std::string& text) {
+    ArchiveProgress->setText(FromCp1251(text));
+}
+
 void TViewRS232::AppendToPane(ConsolePane pane, const std::string& text) {
     QPlainTextEdit* edit = PaneWidget(pane);
     QScrollBar* bar = edit->verticalScrollBar();
@@ -328,6 +366,9 @@ bool TViewRS232::PanesActive() {
 
 void TViewRS232::EnableReceiveTimer(bool enabled) {
     Enable(Timer1, enabled);
+    // While a tick runs the watch rests too: a message box shown inside the
+    // tick must not run the loop again. Run() wakes it afterwards.
+    if (!enabled) watch_->SetEnabled(false);
 }
 
 void TViewRS232::EnableIdentificationPoll(bool enabled) {

@@ -19,6 +19,7 @@ class QMdiArea;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+class PortWatch;
 
 class TViewRS232 : public QMdiSubWindow, public ConsoleScreen {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     std::string RegisterCountText() override;
     void SetRowNumber(const std::string& text) override;
     void SetRowLength(const std::string& text) override;
+    void ShowArchiveProgress(const std::string& text) override;
     void AppendToPane(ConsolePane pane, const std::string& text) override;
     void AddProgressLine(const std::string& text) override;
     void ClearPanes() override;
@@ -81,10 +83,18 @@ public:
     QLineEdit* Edit6 = nullptr;
     QLabel* Label6 = nullptr;
     QLineEdit* Edit5 = nullptr;
+    QLabel* ArchiveProgressCaption = nullptr;
+    QLabel* ArchiveProgress = nullptr;
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QTimer* TimerQueryConf = nullptr;
+
+    // false: Timer1 alone drives the receive loop, as a comparison for
+    // measurements; true: the port's bytes are read as soon as they arrive
+    // while an answer is awaited.
+    bool ReadOnArrival = true;
+    const PortWatch& Watch() const { return *watch_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override; // FormClose
@@ -93,7 +103,16 @@ private:
     QPlainTextEdit* PaneWidget(ConsolePane pane) const;
     // Runs an event handler through the application's exception display.
     void Run(const std::function<void()>& handler);
+    void PortReadable();
+    // Points the port watch at the current port and lets it wake the loop
+    // while an answer is awaited and the receive timer runs.
+    void UpdateWatch();
 
+    PortAccessor port_;
+    PortWatch* watch_ = nullptr;
+    // Woken with nothing to read (another reader took the bytes, or the line
+    // reports a hang-up): the watch rests until the next tick.
+    bool wokenEmpty_ = false;
     ConsoleLogic logic_;
     int handlersRunning_ = 0;
     bool closePending_ = false;

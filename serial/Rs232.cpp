@@ -233,6 +233,19 @@ int Rs232Port::InQueue() {
     return waiting;
 }
 
+bool Rs232Port::HungUp() const {
+    if (Handle < 0) return true;
+    struct pollfd pfd {
+        Handle, POLLIN, 0
+    };
+    int n;
+    do
+        n = poll(&pfd, 1, 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return true;
+    return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 int Rs232Port::Pause(int milliseconds) {
     if (milliseconds <= 0) return 0;
     struct timespec until {};

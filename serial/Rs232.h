@@ -30,6 +30,9 @@ public:
     virtual bool Purge();
     // Bytes received and not yet read; 0 when the query fails. Never blocks.
     virtual int InQueue();
+    // Whether the device reports that the line has gone (the far end hung
+    // up, an adapter was pulled) or the port is not open. Never blocks.
+    virtual bool HungUp() const;
     // Blocks the calling thread for the given time; returns 0.
     static int Pause(int milliseconds);
 

@@ -16,7 +16,7 @@ class FakeConsoleScreen : public ConsoleScreen {
 public:
     // The request's fields as the window starts.
     std::string startRegister = "0", registerCount = "4", deviceAddress = "1", function = "4";
-    std::string rowNumber, rowLength;
+    std::string rowNumber, rowLength, progress;
     std::string pane[3]; // by ConsolePane: hexadecimal, characters, values
     int appends[3] = {0, 0, 0};
     bool panesActive = true;
@@ -34,6 +34,7 @@ public:
     std::string RegisterCountText() override { return registerCount; }
     void SetRowNumber(const std::string& t) override { rowNumber = t; }
     void SetRowLength(const std::string& t) override { rowLength = t; }
+    void ShowArchiveProgress(const std::string& t) override { progress = t; }
     void AppendToPane(ConsolePane p, const std::string& t) override {
         pane[static_cast<int>(p)] += t;
         ++appends[static_cast<int>(p)];
