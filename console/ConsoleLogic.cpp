@@ -300,9 +300,9 @@ void ConsoleLogic::SetIdentificationPoll(bool enabled) {
     screen_.EnableIdentificationPoll(enabled);
 }
 
-void ConsoleLogic::StartRun() {
+void ConsoleLogic::StartRun(std::chrono::steady_clock::time_point start) {
     run_ = ArchiveRun::Identifying;
-    runStart_ = Now();
+    runStart_ = start;
     ShowProgress(true);
 }
 

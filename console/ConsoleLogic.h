@@ -126,7 +126,7 @@ private:
     void ReadArhiv(bool hour);
     std::chrono::steady_clock::time_point Now() const;
     void SetIdentificationPoll(bool enabled);
-    void StartRun();
+    void StartRun(std::chrono::steady_clock::time_point start);
     // After a receive pass: ends a read that has nothing outstanding, stops
     // one whose answer is overdue, refreshes the progress.
     void CheckRun();

@@ -14,19 +14,21 @@ void ResetForArchive(ConsoleLogic& l, std::int32_t hour) {
 } // namespace
 
 void ConsoleLogic::Button3Click() {
+    const auto start = Now();
     screen_.SetRowNumber("");
     ResetForArchive(*this, 0);
     TypeNum = 0;
-    StartRun();
     QueryTypeDevice();
+    StartRun(start);
 }
 
 void ConsoleLogic::Button4Click() {
+    const auto start = Now();
     screen_.SetRowNumber("");
     ResetForArchive(*this, 1);
     TypeNum = 0;
-    StartRun();
     QueryTypeDevice();
+    StartRun(start);
 }
 
 void ConsoleLogic::QueryTypeDevice() {

@@ -125,7 +125,13 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     auto* dumps = new QGridLayout(GroupBox1);
     dumps->addWidget(Memo1, 0, 0);
     dumps->addWidget(Memo2, 0, 1);
-    dumps->addWidget(MemoCheckBox, 1, 0, 1, 2);
+    // Under the dumps, beside the switch: how an archive read goes.
+    ArchiveProgress = MakeLabel("ArchiveProgress", "");
+    auto* status = new QHBoxLayout;
+    status->addWidget(MemoCheckBox);
+    status->addStretch(1);
+    status->addWidget(ArchiveProgress);
+    dumps->addLayout(status, 1, 0, 1, 2);
 
     // Right: the request, the decoded values and the archive commands.
     Label1 = MakeLabel("Label1", "Адрес устройства");
@@ -166,11 +172,6 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     Edit6 = MakeEdit("Edit6", "", Label9);
     Label6 = MakeLabel("Label6", "Номер строки");
     Edit5 = MakeEdit("Edit5", "", Label6);
-    ArchiveProgressCaption = MakeLabel("ArchiveProgressCaption", "Чтение архива");
-    ArchiveProgress = MakeLabel("ArchiveProgress", "");
-    // Room for a long read's figures, so that the fixed form never clips them.
-    ArchiveProgress->setMinimumWidth(ArchiveProgress->fontMetrics().horizontalAdvance(
-        QString::fromUtf8("99999 стр. за 59 мин 59 с (999,9 стр./с)")));
     auto* params = new QGridLayout(GroupBox2);
     int row = 0;
     for (auto [caption, value] : {std::pair<QWidget*, QWidget*>{Label10, Label7},
@@ -178,8 +179,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
                                   {Label12, Label14},
                                   {Label13, Label15},
                                   {Label9, Edit6},
-                                  {Label6, Edit5},
-                                  {ArchiveProgressCaption, ArchiveProgress}}) {
+                                  {Label6, Edit5}}) {
         params->addWidget(caption, row, 0);
         params->addWidget(value, row, 1);
         ++row;
@@ -328,7 +328,7 @@ void TViewRS232::SetRowLength(const std::string& text) {
 }
 
 void TViewRS232::ShowArchiveProgress(const std::string& text) {
-    ArchiveProgress->setText(FromCp1251(text));
+    ArchiveProgress->setText(QString::fromUtf8("Чтение архива: ") + FromCp1251(text));
 }
 
 void TViewRS232::AppendToPane(ConsolePane pane, const std::string& text) {

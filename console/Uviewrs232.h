@@ -55,6 +55,7 @@ public:
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QCheckBox* MemoCheckBox = nullptr;
+    QLabel* ArchiveProgress = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* Edit3 = nullptr;
     QLabel* Label4 = nullptr;
@@ -83,8 +84,6 @@ public:
     QLineEdit* Edit6 = nullptr;
     QLabel* Label6 = nullptr;
     QLineEdit* Edit5 = nullptr;
-    QLabel* ArchiveProgressCaption = nullptr;
-    QLabel* ArchiveProgress = nullptr;
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;

@@ -6,6 +6,7 @@
 #include "base/Cp1251.h"
 #include "base/Paths.h"
 #include "base/StrToInt.h"
+#include "base/Timing.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
@@ -258,6 +259,60 @@ TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
               "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено.");
     EXPECT_EQ(dir.Read("day.txt"), tooWide + "\r\n");
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 0);
+}
+
+// Requests of SmallDayArchive: 0 identification, 1..3 template, 4..6 the
+// first row, 7 and 8 the second row's command and length, 9 its bytes.
+constexpr int SecondRowBytesRequest = 9;
+const std::string FirstRowOnly =
+    std::string(SmallDayFile).substr(0, std::string(SmallDayFile).find(" \r\n") + 3);
+
+TEST_F(Archive, AMeterFallenSilentStopsTheReadAfterTheTimeOutLeavingCompleteRows) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    simulator.AddFault({.step = sim::Step::MeterAnswer,
+                        .kind = sim::FaultKind::NoAnswer,
+                        .times = -1,
+                        .after = SecondRowBytesRequest});
+    console.logic.Button3Click();
+    ASSERT_TRUE(console.RunUntil([&] { return console.sent.size() == SecondRowBytesRequest + 1; }));
+    console.now += std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs);
+    console.logic.Timer1Timer();
+    EXPECT_TRUE(console.screen.messages.empty());
+    console.now += std::chrono::milliseconds(1);
+    console.logic.Timer1Timer();
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(console.screen.messages[0].text,
+              "Чтение суточного архива остановлено: прибор не отвечает. Последняя записанная строка: 1. "
+              "Проверьте связь с прибором и прочтите архив заново.");
+    EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА СВЯЗИ");
+    EXPECT_EQ(Memo1Lines().back(), "чтение остановлено: прибор не отвечает");
+    EXPECT_EQ(dir.Read("day.txt"), FirstRowOnly);
+    EXPECT_EQ(console.screen.progress, Utf8ToCp1251("1 стр. за 3,0 с (0,3 стр./с)"));
+    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Stopped);
+    EXPECT_FALSE(console.logic.WaitAnswer);
+}
+
+TEST_F(Archive, AnExceptionAnswerStopsTheReadAtOnce) {
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    simulator.AddFault({.step = sim::Step::MeterAnswer,
+                        .kind = sim::FaultKind::Exception,
+                        .value = 2,
+                        .after = SecondRowBytesRequest});
+    console.logic.Button3Click();
+    EXPECT_TRUE(console.RunTransfer());
+    ASSERT_EQ(console.screen.messages.size(), 1u);
+    EXPECT_EQ(
+        console.screen.messages[0].text,
+        "Чтение суточного архива остановлено: прибор ответил ошибкой 2. Последняя записанная строка: 1. "
+        "Прочтите архив заново.");
+    EXPECT_EQ(console.sent.size(), SecondRowBytesRequest + 1u);
+    EXPECT_EQ(dir.Read("day.txt"), FirstRowOnly);
+    // The refusal closes its dump line; the stop line follows it.
+    const std::string& memo1 = console.screen.pane[0];
+    const auto refusal = memo1.rfind("01 84 02 ");
+    ASSERT_NE(refusal, std::string::npos);
+    EXPECT_EQ(memo1.substr(refusal + 15),
+              Utf8ToCp1251("\r\nчтение остановлено: прибор ответил ошибкой 2\r\n"));
 }
 
 TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {

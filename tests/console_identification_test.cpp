@@ -2,6 +2,7 @@
 // polling, the labels, and the start of the chosen archive reader.
 #include "base/Cp1251.h"
 #include "base/StrToInt.h"
+#include "base/Timing.h"
 #include "console/ConsoleLogic.h"
 #include "support/FakeConsoleScreen.h"
 
@@ -17,7 +18,7 @@ protected:
               [this](const std::uint8_t* b, std::int32_t n) {
                   sent.push_back(Hex({b, b + n}));
               },
-              ',') {}
+              ',', [this] { return now; }) {}
 
     int TypeOf(std::uint16_t version, std::uint16_t c1, std::uint32_t c2, int before = 0) {
         logic.TypeNum = before;
@@ -32,6 +33,7 @@ protected:
     ConsolePort port;
     FakeConsoleScreen screen;
     std::vector<std::string> sent;
+    std::chrono::steady_clock::time_point now{};
     ConsoleLogic logic;
 };
 
@@ -145,6 +147,38 @@ TEST_F(Identification, TheReaderWaitsForTheRestOfTheAnswerThatGaveTheValues) {
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[2], "06 01 04 03 E9 00 01");
     EXPECT_EQ(logic.AnswerPos, 0);
+}
+
+TEST_F(Identification, AnAnswerReadOnArrivalStartsTheReaderWithoutEitherTimer) {
+    logic.Button3Click();
+    port.Deliver(Bytes("01 04 08 12 03 04 08 00 00 00 02"));
+    logic.PortReadable();
+    EXPECT_EQ(sent.size(), 1u); // the check bytes are still on their way
+    port.Deliver(Bytes("C1 C2"));
+    logic.PortReadable();
+    EXPECT_FALSE(screen.identificationPoll);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
+    EXPECT_EQ(screen.deviceType, "4");
+}
+
+TEST_F(Identification, NoAnswerWithinTheTimeOutEndsTheReadAndNamesTheLostPort) {
+    logic.Button4Click();
+    now += std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs);
+    logic.Timer1Timer();
+    EXPECT_TRUE(screen.messages.empty());
+    port.Unplug();
+    now += std::chrono::milliseconds(1);
+    logic.Timer1Timer();
+    ASSERT_EQ(screen.messages.size(), 1u);
+    EXPECT_EQ(screen.messages[0].text,
+              "Чтение часового архива остановлено: порт отключён. Последняя записанная "
+              "строка: нет. Проверьте порт в настройках и прочтите архив заново.");
+    EXPECT_EQ(screen.messages[0].caption, "ОШИБКА СВЯЗИ");
+    EXPECT_EQ(screen.pane[0], Utf8ToCp1251("чтение остановлено: порт отключён\r\n"));
+    EXPECT_FALSE(screen.identificationPoll);
+    EXPECT_FALSE(logic.WaitAnswer);
+    EXPECT_EQ(logic.Archive.ArhivStep, ArchiveState::Stopped);
 }
 
 TEST_F(Identification, ANonNumericAddressSendsNothingAndStartsNoPolling) {

@@ -13,6 +13,7 @@
 #include "support/ScriptedPeer.h"
 #include "support/WindowChecks.h"
 #include "ui/MdiChild.h"
+#include "ui/PortWatch.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -240,6 +241,49 @@ TEST_F(ConsoleWindow, ClosingWhileAHandlersMessageIsOpenWaitsForTheHandler) {
     EXPECT_FALSE(alive.isNull());
     EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
     EXPECT_EQ(ViewRS232, nullptr);
+}
+
+TEST(ConsoleWindowWatch, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
+    // Timer1 far off: only the port watch can bring the answers in.
+    TimingConstants slowTick;
+    slowTick.ReadTimeoutBaseMs = 300;
+    slowTick.ConsoleTickMs = 60000;
+    SetTimingForTests(slowTick);
+    TheRecorder().Clear();
+    ConsolePort port;
+    QMdiArea area;
+    TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
+    auto request = [&](PtyPair& line) {
+        ScriptedPeer gateway(line);
+        gateway.Expect("11").Reply("22").Expect("06 01 04 00 00 00 04").Reply("00");
+        gateway.Wait(20).Reply("01 04 08 41 20 00 00 40 48 00 00 5E 3A");
+        gateway.Start();
+        window->Button2->click();
+        EXPECT_TRUE(WaitUntil([&] { return !window->Logic().WaitAnswer; }));
+        gateway.Finish();
+    };
+    request(port.pty);
+    EXPECT_EQ(window->Watch().Watched(), MainPort);
+
+    // The settings dialog's way: the old port closed, a new one opened.
+    PtyPair other;
+    Rs232Port* old = MainPort;
+    MainPort = new Rs232Port(other.SlavePath(), 115200);
+    delete old;
+    request(other);
+    EXPECT_EQ(window->Watch().Watched(), MainPort);
+    EXPECT_EQ(window->Memo3->toPlainText(), "--  (0): 10\n--  (2): 3.125\n");
+
+    // No port: nothing watched.
+    Rs232Port* kept = MainPort;
+    MainPort = nullptr;
+    window->Button1->click();
+    EXPECT_FALSE(window->Watch().Armed());
+    MainPort = kept;
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    window->close();
+    QApplication::processEvents();
+    SetTimingForTests(TimingConstants{});
 }
 
 TEST(ConsoleMenu, TheMenuCommandCreatesTheConsoleOnceAndRaisesItAfter) {

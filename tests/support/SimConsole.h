@@ -1,8 +1,9 @@
 // The console's logic against the simulated gateway and meter: a port on the
 // simulator's line (also MainPort), the real SendPacket through an adapter
-// link on that port (every block also recorded), a fake screen, and a driver
-// that runs the receive loop and the identification timer as their timers
-// would, without waiting for them.
+// link on that port (every block also recorded), a fake screen, a clock that
+// moves only when the test moves it, and a driver that runs the receive loop
+// and the identification timer as their timers would, without waiting for
+// them.
 #pragma once
 #include "adapter/Dataio.h"
 #include "console/ConsoleLogic.h"
@@ -62,6 +63,7 @@ public:
 
     sim::Simulator& sim;
     FakeConsoleScreen screen;
+    std::chrono::steady_clock::time_point now{};
     std::vector<std::vector<std::uint8_t>> sent;
     // The real SendPacket on this port; it reads no link settings.
     AdapterLink link{[this] { return port_; }, [] { return LinkSettings{}; }};
@@ -70,7 +72,7 @@ public:
                            sent.emplace_back(block, block + count);
                            link.SendPacket(block, count);
                        },
-                       ','};
+                       ',', [this] { return now; }};
 
 private:
     Rs232Port* previous_ = nullptr;
