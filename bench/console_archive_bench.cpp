@@ -4,6 +4,7 @@
 // against the time its bytes must take on the two lines (sim/LineTiming.h):
 // every byte of the PC line at its speed, and every meter exchange with its
 // end-of-frame silences at the meter line's speed.
+#include "adapter/Dataio.h"
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
@@ -89,13 +90,14 @@ void BM_ArchiveButton(benchmark::State& state) {
     ScopedExecutableDir exeDir{dir.Path()};
     Rs232Port* const previous = MainPort;
     MainPort = new Rs232Port(simulator.PortPath(), PcSpeed);
+    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }};
 
     double seconds = 0;
     for (auto _ : state) {
         QMdiArea area;
         area.resize(1200, 900);
         area.show();
-        TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
+        TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), link);
         window->ReadOnArrival = onArrival;
         QApplication::processEvents();
         simulator.ClearTranscript();

@@ -243,16 +243,16 @@ TEST_F(ConsoleWindow, ClosingWhileAHandlersMessageIsOpenWaitsForTheHandler) {
     EXPECT_EQ(ViewRS232, nullptr);
 }
 
-TEST(ConsoleWindowWatch, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
+TEST_F(ConsoleWindow, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
     // Timer1 far off: only the port watch can bring the answers in.
     TimingConstants slowTick;
     slowTick.ReadTimeoutBaseMs = 300;
     slowTick.ConsoleTickMs = 60000;
     SetTimingForTests(slowTick);
-    TheRecorder().Clear();
+    window->close();
+    QApplication::processEvents();
+    CreateOrRaiseConsole();
     ConsolePort port;
-    QMdiArea area;
-    TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }));
     auto request = [&](PtyPair& line) {
         ScriptedPeer gateway(line);
         gateway.Expect("11").Reply("22").Expect("06 01 04 00 00 00 04").Reply("00");
@@ -272,7 +272,7 @@ TEST(ConsoleWindowWatch, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
     delete old;
     request(other);
     EXPECT_EQ(window->Watch().Watched(), MainPort);
-    EXPECT_EQ(window->Memo3->toPlainText(), "--  (0): 10\n--  (2): 3.125\n");
+    EXPECT_EQ(window->Memo3->toPlainText(), "--  (0): 10\n--  (2): 3,125\n");
 
     // No port: nothing watched.
     Rs232Port* kept = MainPort;
@@ -281,8 +281,6 @@ TEST(ConsoleWindowWatch, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
     EXPECT_FALSE(window->Watch().Armed());
     MainPort = kept;
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
-    window->close();
-    QApplication::processEvents();
     SetTimingForTests(TimingConstants{});
 }
 
