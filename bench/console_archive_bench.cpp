@@ -5,6 +5,7 @@
 // every byte of the PC line at its speed, and every meter exchange with its
 // end-of-frame silences at the meter line's speed.
 #include "adapter/Dataio.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
@@ -40,6 +41,14 @@ struct Result {
     double seconds = 0, limit = 0;
 };
 std::vector<Result> results;
+
+// A message box would stop the run: a read that stops says why on stderr.
+class PrintingPresenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
+        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
+    }
+};
 
 // The time the transcript's bytes take on the lines.
 double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, double meterSpeed) {
@@ -149,6 +158,8 @@ BENCHMARK(BM_ArchiveButton)
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    PrintingPresenter presenter;
+    SetMessagePresenter(&presenter);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
