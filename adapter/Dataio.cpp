@@ -5,6 +5,7 @@
 
 #include "base/Messages.h"
 #include "base/Timing.h"
+#include "serial/PortDevices.h"
 
 #include <algorithm>
 #include <utility>
@@ -90,6 +91,10 @@ enum class AdapterLink::Attempt {
 AdapterLink::AdapterLink(PortAccessor port, LinkSettingsAccessor settings)
     : port_(std::move(port)), settings_(std::move(settings)) {}
 
+bool AdapterLink::LinkModeChosen() const {
+    return settings_ && ValidLinkMode(settings_().LinkMode);
+}
+
 AdapterLink::Transfer AdapterLink::Write(const std::uint8_t* bytes, std::uint32_t count) {
     Transfer t;
     Rs232Port* port = port_();
@@ -135,6 +140,13 @@ void AdapterLink::Show(const char* text, MessageIcon icon, const char* caption) 
 // went through and the step allows that variant.
 void AdapterLink::Report(const char* text, MessageIcon icon, const Transfer& t, bool systemVariant) {
     if (!LinkMessages) return;
+    // A port whose device went away says so first, instead of blaming the
+    // adapter.
+    if (const Rs232Port* port = port_(); port && port->Disconnected) {
+        ShowMessage(PortDisconnectedText(*port) + (text ? std::string("\n") + text : std::string()), LinkCaption,
+                    icon);
+        return;
+    }
     if (systemVariant && t.SystemError()) {
         ShowSystemError(t.lastError);
     } else if (text) {

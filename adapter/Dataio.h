@@ -20,6 +20,13 @@ struct LinkSettings {
 // exchange.
 using LinkSettingsAccessor = std::function<LinkSettings()>;
 
+// Shown instead of an exchange when no link mode is chosen.
+inline constexpr const char* NoLinkModeCaption = "Тип соединения";
+inline constexpr const char* NoLinkModeText =
+    "Не выбран тип соединения со шлюзом, поэтому ничего не отправлено.\n"
+    "Выберите его в окне «Настройки» (меню View), страница «Связь», «Тип соединения»: "
+    "«Связь по I2C» или «Связь по ZEP-LAN», и нажмите OK.";
+
 // Text of an adapter error code, or nullptr for a code without a text.
 const char* AdapterErrorText(unsigned code);
 
@@ -73,6 +80,8 @@ public:
     // The SendPacket exchange; the caller reads the line's answer from the
     // port.
     void SendPacket(const std::uint8_t* block, std::int32_t count);
+    // Whether the settings name a link mode an exchange can use (1 or 2).
+    bool LinkModeChosen() const;
     // Switches the failure messages on.
     void EnableLinkMessages();
 

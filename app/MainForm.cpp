@@ -9,16 +9,20 @@
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
+#include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
+#include "ui/SerialList.h"
 #include "ui/TextCodec.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTimer>
 
 TMainForm* MainForm = nullptr;
 
@@ -47,6 +51,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     StatusLine = new QStatusBar(this);
     StatusLine->setObjectName("StatusLine");
     setStatusBar(StatusLine);
+    // The port's state stays in the status line; a temporary message stands
+    // over it for a while.
+    PortState = new QLabel(StatusLine);
+    PortState->setObjectName("PortState");
+    StatusLine->addWidget(PortState, 1);
 
     ViewMenu = menuBar()->addMenu(QString::fromUtf8("&View"));
     ViewMenu->setObjectName("ViewMenu");
@@ -68,9 +77,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
 
     // FormCreate: open the configured port; a failure is reported once and
     // the program runs on without a usable port.
+    SetSerialDeviceLister([] { return ListSerialDevices(); });
     ReopenMainPort(AppOptions);
     link_.EnableLinkMessages();
     MainForm = this;
+    ShowPortState();
+    PortWatch = new QTimer(this);
+    PortWatch->setObjectName("PortWatch");
+    PortWatch->setInterval(Timing().PortWatchMs);
+    connect(PortWatch, &QTimer::timeout, this, Guard([this] { WatchPort(); }));
+    PortWatch->start();
     setWindowTitle(QString::fromUtf8(MainFormCaption));
 }
 
@@ -88,6 +104,19 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // monitor ends it, so that the handler returns before the application ends.
     if (ViewPacket) ViewPacket->close();
     event->accept();
+}
+
+void TMainForm::ShowPortState() {
+    const int number = MainPort ? MainPort->PortNumber : AppOptions.PortNumber;
+    const int speed = MainPort ? MainPort->BaudRate : AppOptions.BaudRate;
+    const QString text = QString::fromStdString(PortStatusText(MainPort, number, speed));
+    if (PortState->text() != text) PortState->setText(text);
+}
+
+void TMainForm::WatchPort() {
+    WatchMainPort(AppOptions);
+    // Also after the dialog's OK or a failed read found the device gone.
+    ShowPortState();
 }
 
 void TMainForm::Options1Click() {

@@ -10,6 +10,8 @@ class QMdiArea;
 class QMenu;
 class QAction;
 class QStatusBar;
+class QTimer;
+class QLabel;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -26,6 +28,10 @@ public:
     void mnuConfigClick();
     void RS2321Click();
     void mnuTestPacketClick();
+    // Shows the port's state in StatusLine.
+    void ShowPortState();
+    // One look at the port (PortWatch's tick): a device gone or come back.
+    void WatchPort();
 
     QMenu* ViewMenu = nullptr;
     QAction* Options1 = nullptr;
@@ -34,6 +40,11 @@ public:
     QAction* RS2321 = nullptr;
     QAction* mnuTestPacket = nullptr;
     QStatusBar* StatusLine = nullptr;
+    // In StatusLine: COM number, device, speed and whether the port is open.
+    QLabel* PortState = nullptr;
+    // Watches the port about twice a second: a device that went away is
+    // noticed and, when it is back, opened again.
+    QTimer* PortWatch = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override; // FormClose

@@ -2,6 +2,9 @@
 // OptionsEntry.
 #include "app/OptionsDlg.h"
 
+#include "base/Messages.h"
+#include "serial/PortDevices.h"
+#include "serial/Rs232.h"
 #include "ui/Handlers.h"
 #include "ui/MdiChild.h"
 #include "ui/TextCodec.h"
@@ -9,6 +12,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -83,7 +87,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     PageControl1->setObjectName("PageControl1");
     layout->addWidget(PageControl1);
 
-    // Page "Связь": speed and port; the gateway addressing exists but is hidden.
+    // Page "Связь": link type, speed, port and the device it leads to, and the
+    // gateway's addresses.
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName("TabSheet1");
     auto* page1 = new QVBoxLayout(TabSheet1);
@@ -97,7 +102,6 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
                                   GroupBox1);
     RadioGroup1->setObjectName("RadioGroup1");
     group1->addWidget(RadioGroup1);
-    RadioGroup1->hide();
 
     GroupBox2 = new QGroupBox(QStringLiteral("RS 232"), GroupBox1);
     GroupBox2->setObjectName("GroupBox2");
@@ -108,6 +112,18 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     Label2 = NewLabel("Label2", "Порт:", Edit2, GroupBox2);
     form2->addRow(Label1, Edit1);
     form2->addRow(Label2, Edit2);
+    ComboDevices = new QComboBox(GroupBox2);
+    ComboDevices->setObjectName("ComboDevices");
+    ComboDevices->setToolTip(QString::fromUtf8("Выбранное устройство будет открываться как порт COM с номером из "
+                                               "поля «Порт:» (ссылка ports/COMn)"));
+    LabelDevices = new QLabel(QString::fromUtf8("Устройство:"), GroupBox2);
+    LabelDevices->setObjectName("LabelDevices");
+    LabelDevices->setBuddy(ComboDevices);
+    form2->addRow(LabelDevices, ComboDevices);
+    LabelDevice = new QLabel(GroupBox2);
+    LabelDevice->setObjectName("LabelDevice");
+    LabelDevice->setWordWrap(true);
+    form2->addRow(LabelDevice);
     group1->addWidget(GroupBox2);
 
     GroupBox3 = new QGroupBox(QString::fromUtf8("Шлюз I2C/ZEP-LAN"), GroupBox1);
@@ -120,7 +136,6 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     form3->addRow(Label3, Edit3);
     form3->addRow(Label4, Edit4);
     group1->addWidget(GroupBox3);
-    GroupBox3->hide();
     group1->addStretch();
     PageControl1->addTab(TabSheet1, QString::fromUtf8("Связь"));
 
@@ -160,8 +175,12 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
 
     connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Guard([this] { Button2Click(); }));
+    connect(ComboDevices, &QComboBox::activated, this,
+            [this](int index) { RunHandler([this, index] { DeviceChosen(index); }); });
+    connect(Edit2, &QLineEdit::textChanged, this, Guard([this] { ShowBinding(); }));
 
     Fill(AppOptions);
+    FillDevices();
     const QSize size = sizeHint().expandedTo(QSize(380, 0));
     FitToScreen(this, size);
     Edit1->setFocus();
@@ -180,6 +199,44 @@ void TOptionsDlg::Fill(const TAppOptions& options) {
     Edit3->setText(QString::fromStdString(f.Edit3));
     Edit4->setText(QString::fromStdString(f.Edit4));
     Edit6->setText(QString::fromStdString(f.Edit6));
+}
+
+void TOptionsDlg::FillDevices() {
+    ComboDevices->clear();
+    ComboDevices->addItem(QString::fromUtf8("(выберите устройство)"));
+    for (const SerialDevice& d : PresentSerialDevices()) {
+        QString item = QString::fromStdString(d.Path);
+        if (!d.Device.empty() && d.Device != d.Path) item += QString::fromUtf8(" → ") + QString::fromStdString(d.Device);
+        if (!d.Description.empty()) item += QStringLiteral(" (") + QString::fromStdString(d.Description) + ")";
+        ComboDevices->addItem(item, QString::fromStdString(d.Path));
+    }
+    ShowBinding();
+}
+
+void TOptionsDlg::ShowBinding() {
+    bool numeric = false;
+    const int number = Edit2->text().trimmed().toInt(&numeric);
+    if (!numeric || number < 1 || number > 99) {
+        LabelDevice->clear();
+        return;
+    }
+    const std::string path = Rs232Port::DevicePathFor(number);
+    LabelDevice->setText(QString::fromUtf8("COM%1 ведёт к ").arg(number) +
+                         QString::fromStdString(DeviceShownFor(path)));
+}
+
+void TOptionsDlg::DeviceChosen(int index) {
+    const QString device = ComboDevices->itemData(index).toString();
+    if (device.isEmpty()) return;
+    bool numeric = false;
+    const int number = Edit2->text().trimmed().toInt(&numeric);
+    if (!numeric || number < 1 || number > 99) {
+        ShowMessage("Port must be from 1 to 99", OptionsCaption, MessageIcon::Error);
+        return;
+    }
+    const std::string refused = BindComPort(number, device.toStdString());
+    if (!refused.empty()) ShowMessage(refused, OptionsCaption, MessageIcon::Error);
+    ShowBinding();
 }
 
 OptionsFields TOptionsDlg::Fields() const {

@@ -9,6 +9,7 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +40,13 @@ public:
     void ShowRefusedEntry(OptionsPage page, const std::string& edit) override;
     void CloseDialog() override;
 
+    // The serial devices present, in ComboDevices.
+    void FillDevices();
+    // A device chosen in ComboDevices: ports/COM<Порт:> leads to it from now on.
+    void DeviceChosen(int index);
+    // LabelDevice: where the COM number in Порт: leads now.
+    void ShowBinding();
+
     // The controls' contents as the checks read them.
     OptionsFields Fields() const;
 
@@ -53,6 +61,9 @@ public:
     QLabel* Label2 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
+    QLabel* LabelDevices = nullptr;
+    QComboBox* ComboDevices = nullptr; // the serial devices present; choosing one binds it to Порт:
+    QLabel* LabelDevice = nullptr;     // where the COM number leads now
     QGroupBox* GroupBox3 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;

@@ -17,6 +17,7 @@ struct TimingConstants {
     int IdentificationPollMs = 1000;        // the console's identification polling (TimerQueryConf)
     int ArchiveAnswerTimeoutMs = 3000;      // an archive read waits this long for an answer, then stops
     int MonitorTickMs = 50;                 // the packet monitor's tick; silence is counted in ticks
+    int PortWatchMs = 500;                  // the main window looks at the port: gone, or back again
     int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
 };

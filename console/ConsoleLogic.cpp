@@ -107,6 +107,7 @@ void ConsoleLogic::Button2Click() {
         Send(block.data(), static_cast<std::int32_t>(block.size()));
     }
     Button1Click();
+    if (PortReadByMonitor) Out(ConsolePane::HexDump, Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
     ArmReceive(IntOf(screen_.StartRegisterText()));
 }
 

@@ -18,6 +18,11 @@
 // Hands a request block to the gateway (SendPacket in the program).
 using PacketSender = std::function<void(const std::uint8_t* block, std::int32_t count)>;
 
+// Shown in the hexadecimal pane when a request goes out while the packet
+// monitor takes every byte the port receives.
+inline constexpr const char* MonitorTakesAnswersText =
+    "Открыто окно «Тест пакетов»: ответ примет оно, здесь он не появится. Закройте его, чтобы видеть ответы.";
+
 // Areas of RxBuf.
 inline constexpr int RxAnswerArea = 0;    // data of the last complete answer, then a 0 byte
 inline constexpr int RxReceiveArea = 256; // data of the answer being received

@@ -33,12 +33,21 @@ int SpeedItemOfCode(std::uint8_t code) {
     return -1;
 }
 
+// Without a link mode the exchanges would stop silently: say so instead.
+bool GatewaySettings::LinkModeReady() {
+    if (link_.LinkModeChosen()) return true;
+    ShowMessage(NoLinkModeText, NoLinkModeCaption, MessageIcon::Warning);
+    return false;
+}
+
 void GatewaySettings::ReadClick() {
+    if (!LinkModeReady()) return;
     WaitScope wait(screen_);
     ReadGatewaySettings();
 }
 
 void GatewaySettings::WriteClick() {
+    if (!LinkModeReady()) return;
     bool written = false;
     {
         WaitScope wait(screen_);

@@ -57,9 +57,11 @@ public:
     // The exchanges go through `link`, the program's one link to the adapter.
     GatewaySettings(ConfigScreen& screen, AdapterLink& link) : screen_(screen), link_(link) {}
 
-    // BeginWait, ReadGatewaySettings, EndWait.
+    // With no link mode chosen: a message that says where to choose it, and
+    // nothing is sent. Otherwise BeginWait, ReadGatewaySettings, EndWait.
     void ReadClick();
-    // BeginWait, WriteGatewaySettings, EndWait.
+    // The same check of the link mode, then BeginWait, WriteGatewaySettings,
+    // EndWait.
     void WriteClick();
 
     // Fills the controls from the gateway; enables Write when every step got
@@ -72,6 +74,8 @@ public:
     bool FinishWrite();
 
 private:
+    bool LinkModeReady();
+
     ConfigScreen& screen_;
     AdapterLink& link_;
 };

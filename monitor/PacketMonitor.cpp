@@ -7,16 +7,19 @@
 #include <unistd.h>
 
 PacketMonitor::~PacketMonitor() {
+    if (receiving_) PortReadByMonitor = false;
     if (watchFd_ >= 0) ::close(watchFd_);
 }
 
 void PacketMonitor::Start() {
     framer_.Start(tickCount_);
     receiving_ = true;
+    PortReadByMonitor = true;
     Pass(false);
 }
 
 void PacketMonitor::Stop() {
+    if (receiving_) PortReadByMonitor = false;
     receiving_ = false;
     Unwatch();
 }

@@ -22,6 +22,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <QLabel>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -47,6 +48,14 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
 
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
+
+    // This window takes every byte the port receives: say so.
+    LabelReading = new QLabel(QString::fromUtf8("Окно читает порт программы: пока оно открыто, все принятые "
+                                                "байты показываются здесь, а не в окне «Тест RS232»."),
+                              content);
+    LabelReading->setObjectName("LabelReading");
+    LabelReading->setWordWrap(true);
+    layout->addWidget(LabelReading);
 
     GroupBox1 = new QGroupBox(content);
     GroupBox1->setObjectName("GroupBox1");

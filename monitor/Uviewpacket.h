@@ -11,6 +11,7 @@
 
 class QEventLoop;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QSocketNotifier;
 class QTextEdit;
@@ -41,6 +42,7 @@ public:
 
     QGroupBox* GroupBox1 = nullptr;
     QTextEdit* RichEdit = nullptr;
+    QLabel* LabelReading = nullptr; // says that this window reads the port
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;
 

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 Rs232Port* MainPort = nullptr;
+bool PortReadByMonitor = false;
 
 namespace {
 
@@ -41,7 +42,7 @@ std::string Rs232Port::DevicePathFor(int portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-Rs232Port::Rs232Port(int portNumber, int baudRate) {
+Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
     Open(DevicePathFor(portNumber), baudRate);
 }
 
@@ -55,7 +56,49 @@ bool Rs232Port::Fail(int error) {
     return false;
 }
 
+namespace {
+
+// Errors that mean the device itself is gone, not a failed transfer.
+bool DeviceGone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+} // namespace
+
+void Rs232Port::Disconnect(int error) {
+    if (Handle >= 0) {
+        ioctl(Handle, TIOCNXCL);
+        if (locked_) flock(Handle, LOCK_UN);
+        close(Handle);
+        Handle = -1;
+        locked_ = false;
+    }
+    Disconnected = true;
+    Connected = false;
+    Fail(error);
+}
+
+bool Rs232Port::CheckLine() {
+    if (Handle < 0) return false;
+    struct pollfd pfd {
+        Handle, 0, 0
+    };
+    if (poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        Disconnect(ENODEV);
+        return false;
+    }
+    // A USB adapter pulled out takes its node with it.
+    struct stat st {};
+    if (stat(DevicePath.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        Disconnect(ENODEV);
+        return false;
+    }
+    return true;
+}
+
 void Rs232Port::Open(const std::string& devicePath, int baudRate) {
+    DevicePath = devicePath;
+    BaudRate = baudRate;
     Handle = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (Handle < 0) {
         Fail(errno);
@@ -72,6 +115,8 @@ void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     }
     locked_ = true;
     ioctl(Handle, TIOCEXCL);
+    struct stat node {};
+    if (fstat(Handle, &node) == 0) DeviceId = node.st_rdev;
     Ok = true;
 
     // A pseudo-terminal can hold bytes from an earlier run.
@@ -141,6 +186,10 @@ Rs232Port::WaitResult Rs232Port::WaitFor(short events, long long deadlineMs) {
 
 void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
     bytesRead = 0;
+    if (Disconnected) {
+        Fail(ENODEV);
+        return;
+    }
     if (Gated && !Connected) {
         Fail(EPERM);
         return;
@@ -162,13 +211,17 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
             continue;
         }
         if (n == 0) {
-            // The far end has gone away: a device error, never a spin.
-            Fail(EIO);
+            // The far end has gone away: the device is disconnected, never a spin.
+            Disconnect(EIO);
             return;
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN) {
-            Fail(errno);
+            if (DeviceGone(errno)) {
+                Disconnect(errno);
+            } else {
+                Fail(errno);
+            }
             return;
         }
         switch (WaitFor(POLLIN, deadline)) {
@@ -185,6 +238,10 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
 
 void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
     bytesWritten = 0;
+    if (Disconnected) {
+        Fail(ENODEV);
+        return;
+    }
     if (Gated && !Connected) {
         Fail(EPERM);
         return;
@@ -202,7 +259,11 @@ void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t
             if (n == 1) break;
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN) {
-                Fail(errno);
+                if (DeviceGone(errno)) {
+                    Disconnect(errno);
+                } else {
+                    Fail(errno);
+                }
                 return;
             }
             switch (WaitFor(POLLOUT, deadline)) {

@@ -39,6 +39,22 @@ public:
     // Device path that COM<portNumber> maps to.
     static std::string DevicePathFor(int portNumber);
 
+    // A look at the open port between operations: a hang-up, an error or the
+    // node gone from its path marks it disconnected. False when it is not
+    // usable (not open or disconnected).
+    bool CheckLine();
+    // True once the port is open and its device has not gone away.
+    bool IsOpen() const { return Handle >= 0 && !Disconnected; }
+
+    std::string DevicePath; // the path it was opened on (ports/COMn or a device)
+    int PortNumber = 0;     // the COM number, 0 when opened by path
+    int BaudRate = 0;
+    unsigned long long DeviceId = 0; // the node's device number once opened
+    // The device went away under the open port (hang-up, EIO, ENODEV, the node
+    // removed): the descriptor is closed at once and every read and write
+    // fails with ENODEV until the port is replaced by a new one.
+    bool Disconnected = false;
+
     int Handle = -1;        // file descriptor, -1 when opening failed
     bool Ok = false;        // result of the last operation that sets it
     int LastError = 0;      // errno of the last failed step
@@ -60,6 +76,8 @@ private:
     };
 
     bool Fail(int error);
+    // The device has gone: close at once, fail with `error`.
+    void Disconnect(int error);
     WaitResult WaitFor(short events, long long deadlineMs);
 
     int readTimeoutBaseMs_ = 0;
@@ -68,6 +86,9 @@ private:
 
 // The global port; empty before the main window creates it.
 extern Rs232Port* MainPort;
+// Set while the packet monitor's receive loop runs: it takes every byte the
+// program's port receives, so other windows see no answers meanwhile.
+extern bool PortReadByMonitor;
 
 // How the logic reaches the port: fetched afresh for every operation, since a
 // handler running inside a message box may have replaced it. Null: no port.

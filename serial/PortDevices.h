@@ -1,0 +1,66 @@
+// What the program knows about serial devices without Qt: the devices present
+// (from a lister the windows install), the link ports/COMn that binds a device
+// to a COM number, and the texts that explain a port that does not open or has
+// gone away: what happened, the device, what to do, then the system's text.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+class Rs232Port;
+
+// One serial device present now.
+struct SerialDevice {
+    std::string Path;        // the name to bind: a /dev/serial/by-id link where there is one
+    std::string Device;      // the node it leads to, e.g. /dev/ttyUSB0
+    std::string Description; // maker, description and serial number, as far as known
+};
+
+// Lists the devices present. The windows install one over their serial port
+// library; tests install a fake. None installed: an empty list.
+using SerialDeviceLister = std::function<std::vector<SerialDevice>()>;
+void SetSerialDeviceLister(SerialDeviceLister lister);
+std::vector<SerialDevice> PresentSerialDevices();
+
+// The devices to offer, from the nodes a serial port library reports (Path
+// empty, Device set): each named by its link in `byIdDir` where one leads to
+// it, then the targets of the ports/COMn links that lead to a device not
+// listed yet.
+std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes, const std::string& byIdDir);
+inline constexpr const char* SerialByIdDir = "/dev/serial/by-id";
+
+// The folder of the COMn links, with its trailing '/' (empty when unknown).
+std::string PortsDir();
+// Where ports/COM<n> leads now: the link's target, or empty when there is no
+// such link.
+std::string ComLinkTarget(int portNumber);
+// Makes ports/COM<n> a link to `device`, replacing an existing link. Returns
+// an empty string, or the reason in Russian when it could not (a file or a
+// folder of that name is never replaced).
+std::string BindComPort(int portNumber, const std::string& device);
+
+// The device `path` stands for, for the user: "ports/COM3 -> /dev/ttyUSB0"
+// style, following links to the final node.
+std::string DeviceShownFor(const std::string& path);
+
+// The group that owns the device node (e.g. "dialout"), empty when unknown.
+std::string DeviceGroup(const std::string& path);
+// Programs that hold the device open or locked: "name (pid N)", one each.
+std::vector<std::string> DeviceHolders(const std::string& path);
+
+// The text of the box shown when COM<portNumber> at `path` did not open with
+// errno `error`; `present` is the list shown for a missing device.
+std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
+                              const std::vector<SerialDevice>& present);
+
+// Shows PortOpenErrorText for a port that failed to open (caption
+// "ОШИБКА СИСТЕМЫ").
+void ShowPortOpenError(const Rs232Port& port);
+
+// The text printed before an exchange's own message while the port is
+// disconnected.
+std::string PortDisconnectedText(const Rs232Port& port);
+
+// The main window's status line: COM number, device, speed and state
+// ("открыт", "не открыт: <причина>", "отключён"). Null port: not open.
+std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate);
