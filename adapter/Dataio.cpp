@@ -143,8 +143,8 @@ void AdapterLink::Report(const char* text, MessageIcon icon, const Transfer& t, 
     // A port whose device went away says so first, instead of blaming the
     // adapter.
     if (const Rs232Port* port = port_(); port && port->Disconnected) {
-        ShowMessage(PortDisconnectedText(*port) + (text ? std::string("\n") + text : std::string()), LinkCaption,
-                    icon);
+        ShowMessage(PortDisconnectedText(*port) + (text ? std::string("\n") + text : std::string()),
+                    LinkCaption, icon);
         return;
     }
     if (systemVariant && t.SystemError()) {

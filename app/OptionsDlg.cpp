@@ -114,8 +114,9 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     form2->addRow(Label2, Edit2);
     ComboDevices = new QComboBox(GroupBox2);
     ComboDevices->setObjectName("ComboDevices");
-    ComboDevices->setToolTip(QString::fromUtf8("Выбранное устройство будет открываться как порт COM с номером из "
-                                               "поля «Порт:» (ссылка ports/COMn)"));
+    ComboDevices->setToolTip(
+        QString::fromUtf8("Выбранное устройство будет открываться как порт COM с номером из "
+                          "поля «Порт:» (ссылка ports/COMn)"));
     LabelDevices = new QLabel(QString::fromUtf8("Устройство:"), GroupBox2);
     LabelDevices->setObjectName("LabelDevices");
     LabelDevices->setBuddy(ComboDevices);
@@ -206,8 +207,10 @@ void TOptionsDlg::FillDevices() {
     ComboDevices->addItem(QString::fromUtf8("(выберите устройство)"));
     for (const SerialDevice& d : PresentSerialDevices()) {
         QString item = QString::fromStdString(d.Path);
-        if (!d.Device.empty() && d.Device != d.Path) item += QString::fromUtf8(" → ") + QString::fromStdString(d.Device);
-        if (!d.Description.empty()) item += QStringLiteral(" (") + QString::fromStdString(d.Description) + ")";
+        if (!d.Device.empty() && d.Device != d.Path)
+            item += QString::fromUtf8(" → ") + QString::fromStdString(d.Device);
+        if (!d.Description.empty())
+            item += QStringLiteral(" (") + QString::fromStdString(d.Description) + ")";
         ComboDevices->addItem(item, QString::fromStdString(d.Path));
     }
     ShowBinding();

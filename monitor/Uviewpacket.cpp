@@ -14,6 +14,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -22,7 +23,6 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
-#include <QLabel>
 #include <QVBoxLayout>
 #include <utility>
 

@@ -91,7 +91,8 @@ std::vector<SerialDevice> PresentSerialDevices() {
     return Lister() ? Lister()() : std::vector<SerialDevice>{};
 }
 
-std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes, const std::string& byIdDir) {
+std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes,
+                                            const std::string& byIdDir) {
     std::vector<std::pair<std::string, std::string>> byId; // link, node
     if (DIR* dir = opendir(byIdDir.c_str())) {
         while (const dirent* e = readdir(dir)) {
@@ -139,8 +140,9 @@ std::string ComLinkTarget(int portNumber) {
 
 std::string BindComPort(int portNumber, const std::string& device) {
     const std::string dir = PortsDir();
-    if (dir.empty()) return "Не найдена папка программы: ссылку ports/COM" + std::to_string(portNumber) +
-                              " создать негде.";
+    if (dir.empty())
+        return "Не найдена папка программы: ссылку ports/COM" + std::to_string(portNumber) +
+               " создать негде.";
     if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
         return "Не удалось создать папку " + dir + ": " + SystemErrorText(errno);
     const std::string link = dir + "COM" + std::to_string(portNumber);
@@ -220,7 +222,8 @@ std::vector<std::string> DeviceHolders(const std::string& path) {
 
 std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
                               const std::vector<SerialDevice>& present) {
-    std::string text = "Не удалось открыть порт " + ComName(portNumber) + " (" + DeviceShownFor(path) + ").\n";
+    std::string text =
+        "Не удалось открыть порт " + ComName(portNumber) + " (" + DeviceShownFor(path) + ").\n";
     switch (error) {
     case EACCES:
     case EPERM: {
@@ -257,10 +260,11 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
 
 void ShowPortOpenError(const Rs232Port& port) {
     const std::vector<SerialDevice> present =
-        port.LastError == ENOENT || port.LastError == ENODEV || port.LastError == ENXIO ? PresentSerialDevices()
-                                                                                        : std::vector<SerialDevice>{};
-    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, port.LastError, present), SystemErrorCaption,
-                MessageIcon::Information);
+        port.LastError == ENOENT || port.LastError == ENODEV || port.LastError == ENXIO
+            ? PresentSerialDevices()
+            : std::vector<SerialDevice>{};
+    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, port.LastError, present),
+                SystemErrorCaption, MessageIcon::Information);
 }
 
 std::string PortDisconnectedText(const Rs232Port& port) {

@@ -26,7 +26,8 @@ std::vector<SerialDevice> PresentSerialDevices();
 // empty, Device set): each named by its link in `byIdDir` where one leads to
 // it, then the targets of the ports/COMn links that lead to a device not
 // listed yet.
-std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes, const std::string& byIdDir);
+std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes,
+                                            const std::string& byIdDir);
 inline constexpr const char* SerialByIdDir = "/dev/serial/by-id";
 
 // The folder of the COMn links, with its trailing '/' (empty when unknown).

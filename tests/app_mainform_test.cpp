@@ -51,7 +51,7 @@ QString Text(const char* s) {
     return QString::fromUtf8(s);
 }
 
-TEST_F(MainWindow, CaptionMenusAndEmptyStatusLine) {
+TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     PtyPair pty;
     dir.LinkCom(5, pty.SlavePath());
     TMainForm form;
@@ -76,7 +76,8 @@ TEST_F(MainWindow, CaptionMenusAndEmptyStatusLine) {
                                      Text("RS2321=Тест RS232"), Text("mnuTestPacket=Тест пакетов")}));
 
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
-    EXPECT_TRUE(form.StatusLine->currentMessage().isEmpty());
+    EXPECT_EQ(form.StatusLine->currentMessage(),
+              Text("COM5, ") + QString::fromStdString(pty.SlavePath()) + Text(", 115200 бит/с: открыт"));
 }
 
 TEST_F(MainWindow, OpensTheConfiguredPortAndClosesItWhenDestroyed) {
@@ -104,8 +105,12 @@ TEST_F(MainWindow, PortThatCannotOpenIsReportedOnceBeforeTheWindowShows) {
     };
     TMainForm form;
     ASSERT_EQ(TheRecorder().messages.size(), 1u) << Describe(TheRecorder().messages);
-    EXPECT_EQ(TheRecorder().messages[0],
-              (RecordedMessage{SystemErrorText(ENOENT), "ОШИБКА СИСТЕМЫ", MessageIcon::Information}));
+    const RecordedMessage& box = TheRecorder().messages[0];
+    EXPECT_EQ(box.caption, "ОШИБКА СИСТЕМЫ");
+    EXPECT_EQ(box.icon, MessageIcon::Information);
+    EXPECT_NE(box.text.find("COM5 (" + dir.File("ports/COM5") + " -> /nonexistent/device)"),
+              std::string::npos);
+    EXPECT_NE(box.text.find(SystemErrorText(ENOENT)), std::string::npos) << box.text;
     EXPECT_FALSE(visibleAtMessage);
     ASSERT_NE(MainPort, nullptr);
     EXPECT_FALSE(MainPort->Ok); // stays in place, unusable, until the settings replace it

@@ -4,6 +4,7 @@
 #include "app/OptionsDlg.h"
 #include "base/Paths.h"
 #include "base/Timing.h"
+#include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
@@ -12,6 +13,7 @@
 #include "ui/MdiChild.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -88,8 +90,8 @@ TEST_F(OptionsDialog, ControlsCaptionsHintsAndInitialState) {
     EXPECT_EQ(dlg->RadioGroup2->Item(0)->text(), U("Импульс"));
     EXPECT_EQ(dlg->RadioGroup2->Item(1)->text(), U("Тон"));
 
-    EXPECT_FALSE(dlg->RadioGroup1->isVisibleTo(dlg->TabSheet1));
-    EXPECT_FALSE(dlg->GroupBox3->isVisibleTo(dlg->TabSheet1));
+    EXPECT_TRUE(dlg->RadioGroup1->isVisibleTo(dlg->TabSheet1));
+    EXPECT_TRUE(dlg->GroupBox3->isVisibleTo(dlg->TabSheet1));
     EXPECT_TRUE(dlg->GroupBox2->isVisibleTo(dlg->TabSheet1));
 
     EXPECT_EQ(dlg->Edit1->toolTip(), "RS232 Speed must be 19200,38400,57600,115200");
@@ -135,13 +137,13 @@ TEST_F(OptionsDialog, RefusalShowsTheMessageBringsThePageForwardAndFocusesTheEdi
     EXPECT_EQ(dlg->focusWidget(), dlg->Edit6);
     EXPECT_EQ(FormatOptions(AppOptions), FormatOptions(before));
 
-    // An edit in the hidden group gets no focus; its page still comes forward.
+    // An edit in the gateway's group: its page comes forward, the edit gets the focus.
     dlg->Edit6->setText("30");
     dlg->Edit3->setText("200");
     dlg->Button1->click();
     EXPECT_EQ(TheRecorder().messages.back().text, "I2C address must be from 1 to 127");
     EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet1);
-    EXPECT_NE(dlg->focusWidget(), dlg->Edit3);
+    EXPECT_EQ(dlg->focusWidget(), dlg->Edit3);
 
     // Too long for line 8 of the file.
     dlg->Edit3->setText("12");
@@ -223,7 +225,9 @@ TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {
     Settle();
     ASSERT_EQ(TheRecorder().messages.size(), 1u);
     EXPECT_EQ(TheRecorder().messages[0].caption, "ОШИБКА СИСТЕМЫ");
-    EXPECT_EQ(TheRecorder().messages[0].text, SystemErrorText(EINVAL));
+    const std::string& text = TheRecorder().messages[0].text;
+    EXPECT_EQ(text.rfind("Не удалось открыть порт COM2 (", 0), 0u) << text;
+    EXPECT_NE(text.find(SystemErrorText(EINVAL) + " (код 22)"), std::string::npos) << text;
     EXPECT_EQ(OptionsDlg, nullptr);
     EXPECT_FALSE(MainPort->Ok);
     EXPECT_EQ(AppOptions.BaudRate, 0);
@@ -265,6 +269,42 @@ TEST(OptionsMenu, CommandCreatesOneDialogAndBringsItForward) {
         EXPECT_EQ(OptionsDlg->Edit1->text(), "115200");
     }
     EXPECT_EQ(OptionsDlg, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The device list under its by-id-like name; choosing one binds it to the
+// number in Порт:, and the dialog shows where that number leads.
+TEST(OptionsDevices, ChoosingADeviceLinksTheComNumberToIt) {
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+    PtyPair adapter;
+    std::filesystem::create_directories(dir.File("by-id"));
+    const std::string byId = dir.File("by-id/usb-Neutral_Bridge_C0003-if00-port0");
+    std::filesystem::create_symlink(adapter.SlavePath(), byId);
+    SetSerialDeviceLister([&] {
+        return NameSerialDevices({{"", adapter.SlavePath(), "Bridge"}}, dir.File("by-id"));
+    });
+    AppOptions = TAppOptions{};
+    TheRecorder().Clear();
+    QMdiArea area;
+    TOptionsDlg* dlg = CreateOrRaise(&area, OptionsDlg);
+
+    ASSERT_EQ(dlg->ComboDevices->count(), 2);
+    EXPECT_EQ(dlg->ComboDevices->itemText(1).toStdString(), byId + " → " + adapter.SlavePath() + " (Bridge)");
+    dlg->Edit2->setText("7");
+    EXPECT_EQ(dlg->LabelDevice->text().toStdString(), "COM7 ведёт к /dev/ttyS6");
+    dlg->ComboDevices->activated(1);
+    EXPECT_EQ(ComLinkTarget(7), byId);
+    EXPECT_EQ(dlg->LabelDevice->text().toStdString(),
+              "COM7 ведёт к " + dir.File("ports/COM7") + " -> " + byId + " -> " + adapter.SlavePath());
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+
+    dlg->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SetSerialDeviceLister(nullptr);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The console's logic through a fake screen and a pseudo-terminal port: the
 // send command, the receive loop with its answer state machine and dumps,
 // and the register value decoder.
+#include "base/Cp1251.h"
 #include "base/StrToInt.h"
 #include "console/ConsoleLogic.h"
 #include "console/ValueDecoder.h"
@@ -65,6 +66,15 @@ TEST_F(Console, SendBuildsTheBlockFromTheEditsAndArmsTheLoop) {
     screen.registerCount = "65537";
     logic.Button2Click();
     EXPECT_EQ(Hex(sent[2]), "06 01 03 12 34 00 01");
+}
+
+TEST_F(Console, WhileTheMonitorReadsThePortARequestSaysWhereItsAnswerGoes) {
+    PortReadByMonitor = true;
+    logic.Button2Click();
+    PortReadByMonitor = false;
+    EXPECT_EQ(Memo(0), Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
+    logic.Button2Click();
+    EXPECT_EQ(Memo(0), "");
 }
 
 TEST_F(Console, FunctionSixteenSendsTheTextsBytes) {

@@ -64,6 +64,15 @@ protected:
     QMdiArea area;
 };
 
+TEST_F(ConfigWindow, WithoutALinkTypeReadAndWriteSayWhereToChooseItAndSendNothing) {
+    AppOptions.LinkMode = 0;
+    frmConfig->ReadClick();
+    frmConfig->WriteClick();
+    const RecordedMessage box{NoLinkModeText, NoLinkModeCaption, MessageIcon::Warning};
+    EXPECT_EQ(TheRecorder().messages, (Msgs{box, box}));
+    EXPECT_EQ(Line(), "");
+}
+
 TEST_F(ConfigWindow, StartsWithItsControlsInTheirInitialStates) {
     TfrmConfig* w = frmConfig;
     EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Окончательная настройка"));

@@ -10,7 +10,8 @@ std::vector<SerialDevice> ListSerialDevices(const std::string& byIdDir) {
         for (const QString& part : {info.manufacturer(), info.description()})
             if (!part.isEmpty() && !about.contains(part)) about << part;
         if (!info.serialNumber().isEmpty()) about << QString::fromUtf8("№ ") + info.serialNumber();
-        nodes.push_back({{}, info.systemLocation().toStdString(), about.join(QStringLiteral(", ")).toStdString()});
+        nodes.push_back(
+            {{}, info.systemLocation().toStdString(), about.join(QStringLiteral(", ")).toStdString()});
     }
     return NameSerialDevices(nodes, byIdDir);
 }
