@@ -24,6 +24,11 @@
 
 TOptionsDlg* OptionsDlg = nullptr;
 
+namespace {
+// The width in pixels of the line that shows where the COM number leads.
+constexpr int DeviceTextWidth = 360;
+} // namespace
+
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), buttons_(new QButtonGroup(this)) {
     auto* layout = new QVBoxLayout(this);
@@ -114,6 +119,9 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     form2->addRow(Label2, Edit2);
     ComboDevices = new QComboBox(GroupBox2);
     ComboDevices->setObjectName("ComboDevices");
+    // Long by-id names do not widen the dialog; the open list shows them whole.
+    ComboDevices->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboDevices->setMinimumContentsLength(24);
     ComboDevices->setToolTip(
         QString::fromUtf8("Выбранное устройство будет открываться как порт COM с номером из "
                           "поля «Порт:» (ссылка ports/COMn)"));
@@ -123,7 +131,6 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     form2->addRow(LabelDevices, ComboDevices);
     LabelDevice = new QLabel(GroupBox2);
     LabelDevice->setObjectName("LabelDevice");
-    LabelDevice->setWordWrap(true);
     form2->addRow(LabelDevice);
     group1->addWidget(GroupBox2);
 
@@ -182,7 +189,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
 
     Fill(AppOptions);
     FillDevices();
-    const QSize size = sizeHint().expandedTo(QSize(380, 0));
+    const QSize size = sizeHint().expandedTo(QSize(460, 0));
     FitToScreen(this, size);
     Edit1->setFocus();
 }
@@ -224,8 +231,13 @@ void TOptionsDlg::ShowBinding() {
         return;
     }
     const std::string path = Rs232Port::DevicePathFor(number);
-    LabelDevice->setText(QString::fromUtf8("COM%1 ведёт к ").arg(number) +
-                         QString::fromStdString(DeviceShownFor(path)));
+    // From the link's target on: the ports/ folder says nothing new.
+    std::string shown = DeviceShownFor(path);
+    if (shown.rfind(path + " -> ", 0) == 0) shown.erase(0, path.size() + 4);
+    const QString full = QString::fromUtf8("COM%1 ведёт к ").arg(number) + QString::fromStdString(shown);
+    // By-id names are long: the whole chain is the hint, the label shows what fits.
+    LabelDevice->setToolTip(full);
+    LabelDevice->setText(LabelDevice->fontMetrics().elidedText(full, Qt::ElideMiddle, DeviceTextWidth));
 }
 
 void TOptionsDlg::DeviceChosen(int index) {

@@ -112,6 +112,19 @@ TEST_F(PortReturn, GoneThenBackUnderTheSameNameWithoutTheDialog) {
     EXPECT_TRUE(console.AnswerReady);
 }
 
+TEST_F(PortReturn, ALinkRemovedAndMadeAgainReopensThePort) {
+    ReopenMainPort(AppOptions);
+    ASSERT_TRUE(MainPort->IsOpen());
+    fs::remove(dir.File("ports/COM2"));
+    EXPECT_TRUE(WatchMainPort(AppOptions));
+    EXPECT_TRUE(MainPort->Disconnected);
+    EXPECT_FALSE(WatchMainPort(AppOptions));
+    dir.LinkCom(2, adapter); // the same device as before
+    EXPECT_TRUE(WatchMainPort(AppOptions));
+    EXPECT_TRUE(MainPort->IsOpen());
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
 TEST_F(PortReturn, TheMainWindowShowsThePortStateAndWatchesIt) {
     TMainForm form;
     EXPECT_EQ(form.StatusLine->currentMessage().toStdString(), Status());
