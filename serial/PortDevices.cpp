@@ -77,8 +77,9 @@ std::string PresentList(const std::vector<SerialDevice>& present) {
     return text;
 }
 
+// "COMn " for a port opened by its number, nothing for one opened by path.
 std::string ComName(int portNumber) {
-    return portNumber > 0 ? "COM" + std::to_string(portNumber) : std::string("Порт");
+    return portNumber > 0 ? "COM" + std::to_string(portNumber) + " " : std::string();
 }
 
 } // namespace
@@ -222,8 +223,7 @@ std::vector<std::string> DeviceHolders(const std::string& path) {
 
 std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
                               const std::vector<SerialDevice>& present) {
-    std::string text =
-        "Не удалось открыть порт " + ComName(portNumber) + " (" + DeviceShownFor(path) + ").\n";
+    std::string text = "Не удалось открыть порт " + ComName(portNumber) + "(" + DeviceShownFor(path) + ").\n";
     switch (error) {
     case EACCES:
     case EPERM: {
@@ -268,12 +268,12 @@ void ShowPortOpenError(const Rs232Port& port) {
 }
 
 std::string PortDisconnectedText(const Rs232Port& port) {
-    return "Порт " + ComName(port.PortNumber) + " отключён: устройство " + port.DevicePath +
+    return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
            " пропало. Подключите адаптер снова, порт откроется сам.";
 }
 
 std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
-    std::string text = ComName(portNumber);
+    std::string text = "COM" + std::to_string(portNumber);
     if (port && !port->DevicePath.empty()) {
         const std::string real = RealPath(port->DevicePath);
         text += ", " + (real.empty() ? port->DevicePath : real);

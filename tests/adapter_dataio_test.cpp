@@ -2,6 +2,7 @@
 // bytes on the line in both directions, results, and the messages shown.
 #include "adapter/Dataio.h"
 #include "base/Options.h"
+#include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
@@ -347,10 +348,13 @@ TEST_F(Exchange, WithoutAPortEveryExchangeEndsWithNotTaking) {
     EXPECT_EQ(Shown(), notTaking);
 }
 
-TEST_F(Exchange, AFarEndThatWentAwayCannotBeWritten) {
+TEST_F(Exchange, AFarEndThatWentAwayCannotBeWrittenAndThePortIsBlamed) {
     pty.CloseMaster();
     EXPECT_FALSE(link.GetData(0x81, 0x58, 0, 4, buf));
-    EXPECT_EQ(Shown(), (Msgs{{"SetData:(1) Адаптер не принимает.", Link, Stop}}));
+    ASSERT_TRUE(MainPort->Disconnected);
+    EXPECT_EQ(Shown(),
+              (Msgs{{PortDisconnectedText(*MainPort) + "\nSetData:(1) Адаптер не принимает.", Link, Stop}}));
+    EXPECT_EQ(PortDisconnectedText(*MainPort).rfind("Порт отключён: устройство ", 0), 0u);
 }
 
 TEST_F(Exchange, SilencedMessagesStillFail) {
