@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -76,7 +77,7 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
                                      Text("RS2321=Тест RS232"), Text("mnuTestPacket=Тест пакетов")}));
 
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
-    EXPECT_EQ(form.StatusLine->currentMessage(),
+    EXPECT_EQ(form.PortState->text(),
               Text("COM5, ") + QString::fromStdString(pty.SlavePath()) + Text(", 115200 бит/с: открыт"));
 }
 

@@ -14,6 +14,7 @@
 #include "support/ScopedExecutableDir.h"
 #include "support/ScopedProgramState.h"
 
+#include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
 #include <chrono>
@@ -127,13 +128,13 @@ TEST_F(PortReturn, ALinkRemovedAndMadeAgainReopensThePort) {
 
 TEST_F(PortReturn, TheMainWindowShowsThePortStateAndWatchesIt) {
     TMainForm form;
-    EXPECT_EQ(form.StatusLine->currentMessage().toStdString(), Status());
+    EXPECT_EQ(form.PortState->text().toStdString(), Status());
     EXPECT_PRED2(Contains, Status(), "открыт");
     ASSERT_NE(form.PortWatch, nullptr);
     EXPECT_TRUE(form.PortWatch->isActive());
     first->CloseMaster();
     form.WatchPort();
-    EXPECT_PRED2(Contains, form.StatusLine->currentMessage().toStdString(), "отключён");
+    EXPECT_PRED2(Contains, form.PortState->text().toStdString(), "отключён");
 }
 
 TEST_F(PortReturn, AFailedOpeningShowsItsCauseInTheStatusLine) {
