@@ -4,6 +4,7 @@
 // duplicate of the port's descriptor and checking that the duplicate still
 // names the port's device.
 #pragma once
+#include "base/LineLog.h"
 #include "monitor/PacketFramer.h"
 #include "serial/Rs232.h"
 
@@ -29,7 +30,9 @@ class PacketMonitor {
 public:
     // `port` is asked afresh on every pass and for every byte: the settings
     // dialog may replace the port while the loop runs.
-    PacketMonitor(PacketMonitorScreen& screen, PortAccessor port) : screen_(screen), port_(std::move(port)) {}
+    // `clock` dates the bytes of each pass as they are read.
+    PacketMonitor(PacketMonitorScreen& screen, PortAccessor port, WallClock clock = SystemNowMs)
+        : screen_(screen), port_(std::move(port)), clock_(std::move(clock)) {}
     // Closes the duplicate descriptor; the screen is not called any more.
     ~PacketMonitor();
     PacketMonitor(const PacketMonitor&) = delete;
@@ -50,6 +53,14 @@ public:
     int TickCount() const { return tickCount_; }
     const PacketFramer& Framer() const { return framer_; }
 
+    // While a line is being shown: when its first byte arrived, and the
+    // milliseconds since the previous line's last byte (-1 for the first).
+    struct LineTime {
+        std::int64_t arrivedMs = 0;
+        std::int64_t gapMs = -1;
+    };
+    const LineTime& ShownLineTime() const { return lineTime_; }
+
 private:
     void Pass(bool woken);
     void FollowPort();
@@ -57,9 +68,29 @@ private:
     bool StillWatching(int fd) const;
     Rs232Port* Port() const { return port_ ? port_() : nullptr; }
 
+    // Dates every line the framer shows before the screen shows it.
+    class Dating : public PacketScreen {
+    public:
+        explicit Dating(PacketMonitor& monitor) : monitor_(monitor) {}
+        void ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) override;
+
+    private:
+        PacketMonitor& monitor_;
+    };
+    void Feed(std::uint8_t byte, std::int64_t now);
+
     PacketMonitorScreen& screen_;
     PortAccessor port_;
-    PacketFramer framer_{screen_};
+    WallClock clock_;
+    Dating dating_{*this};
+    PacketFramer framer_{dating_};
+    // Arrival of the byte being fed, of the hunting buffer's first byte, of
+    // the marker that began the packet under way, and of the previous line's
+    // last byte.
+    std::int64_t byteMs_ = 0, huntStartMs_ = 0, markerMs_ = 0, previousEndMs_ = -1;
+    bool lastWasMarker_ = false;
+    int shown_ = 0;
+    LineTime lineTime_;
     bool receiving_ = false;
     int tickCount_ = 0;
 

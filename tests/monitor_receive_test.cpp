@@ -25,6 +25,7 @@ class Screen : public PacketMonitorScreen {
 public:
     void ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) override {
         lines.push_back(PacketLineText(bytes, length, cls));
+        if (dated) times.emplace_back(dated->ShownLineTime().arrivedMs, dated->ShownLineTime().gapMs);
     }
     void WatchDescriptor(int fd) override {
         // The descriptor given up must still be open: nothing may poll a closed one.
@@ -37,6 +38,8 @@ public:
 
     std::vector<std::string> lines, events;
     int watched = -1;
+    const PacketMonitor* dated = nullptr;
+    std::vector<std::pair<std::int64_t, std::int64_t>> times; // arrival, gap
 };
 
 using Texts = std::vector<std::string>;
@@ -97,6 +100,31 @@ TEST_F(Receive, ABatchRestartsTheTicksAndSilenceEndsThePacketOnTheThirdTick) {
     EXPECT_EQ(port->InQueue(), 8);
     EXPECT_EQ(screen.lines.size(), 2u);
     EXPECT_EQ(std::count(screen.events.begin(), screen.events.end(), "closed before released"), 0);
+}
+
+TEST_F(Receive, EachLineIsDatedByItsFirstByteWithTheGapAfterThePreviousLinesLastByte) {
+    std::int64_t now = 1000;
+    PacketMonitor monitor{screen, [this] { return port.get(); }, [&] { return now; }};
+    screen.dated = &monitor;
+    monitor.Start();
+    line.Send(Bytes("AA BB 23 23 01 02 00 00 00 AA 23 23 05"));
+    AwaitWaiting(*port, 13);
+    monitor.Woken();
+    now = 1250;
+    line.Send(Bytes("06"));
+    AwaitWaiting(*port, 1);
+    monitor.Woken();
+    now = 1400;
+    for (int i = 0; i < 3; ++i)
+        monitor.Tick(); // silence ends the packet begun at 1000, last byte at 1250
+    now = 2000;
+    line.Send(Bytes("23 23 01 02 00 00 00 AA"));
+    AwaitWaiting(*port, 8);
+    monitor.Woken();
+    EXPECT_EQ(screen.lines, (Texts{"BAD  : AA BB ", "OK   : 01 02 00 00 00 [AA] ", "PART : 05 06 ",
+                                   "OK   : 01 02 00 00 00 [AA] "}));
+    using Times = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    EXPECT_EQ(screen.times, (Times{{1000, -1}, {1000, 0}, {1000, 0}, {2000, 750}}));
 }
 
 TEST_F(Receive, TheWatchFollowsThePortWhenItIsReplacedOrGone) {
