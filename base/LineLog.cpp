@@ -1,6 +1,8 @@
 // Time stamps and the line log.
 #include "base/LineLog.h"
 
+#include "base/Timing.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -82,7 +84,7 @@ void LineLog::Write(const std::string& line) {
     if (fd_ < 0) return;
     buffer_ += line;
     buffer_ += '\n';
-    if (clock_() - lastFlushMs_ >= FlushIntervalMs) Flush();
+    if (clock_() - lastFlushMs_ >= Timing().LogFlushMs) Flush();
 }
 
 bool LineLog::Flush() {

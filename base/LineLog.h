@@ -13,20 +13,18 @@ std::int64_t SystemNowMs();
 
 // "hh:mm:ss.mmm" in local time.
 std::string TimeOfDayText(std::int64_t ms);
-// The time and the gap in milliseconds before a line: "12:34:56.789 +    15 ";
+// The time and the gap in milliseconds before a line: "12:34:56.789     +15 ";
 // a negative gap (none known) leaves the field blank.
 std::string TimePrefix(std::int64_t ms, std::int64_t gapMs);
 
 // Appends lines to a file opened for appending. Lines are buffered and written
-// out once the last write-out is a second old, and whenever Flush is called;
+// out once the last write-out is Timing().LogFlushMs old, and whenever Flush is called;
 // the owner calls Flush at least once a second. The first failure (no space,
 // the file removed, any write error) closes the log and is reported once
 // through the failure handler; later lines are dropped.
 class LineLog {
 public:
     using FailureHandler = std::function<void(const std::string& reason)>;
-    static constexpr std::int64_t FlushIntervalMs = 1000;
-
     explicit LineLog(WallClock clock = SystemNowMs) : clock_(std::move(clock)) {}
     ~LineLog() { Close(); }
     LineLog(const LineLog&) = delete;

@@ -20,6 +20,7 @@ struct TimingConstants {
     int PortWatchMs = 500;                  // the main window looks at the port: gone, or back again
     int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
+    int LogFlushMs = 1000;                  // a line log is written out at least this often
 };
 
 // The constants in force.

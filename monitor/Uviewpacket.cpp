@@ -5,15 +5,18 @@
 #include "base/Timing.h"
 
 #include "ui/Handlers.h"
+#include "ui/LogSwitch.h"
 #include "ui/MdiChild.h"
 #include "ui/Readable.h"
 #include "ui/WindowFit.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -39,8 +42,8 @@ QFont MonitorFont() {
 
 } // namespace
 
-TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
-    : QMdiSubWindow(parent), monitor_(*this, std::move(port)) {
+TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
+    : QMdiSubWindow(parent), log_(clock), monitor_(*this, std::move(port), clock) {
     setObjectName("ViewPacket");
     setWindowTitle(QStringLiteral("ViewPacket"));
     setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -72,12 +75,27 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port)
     RichEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->clear();
+    RichEdit->document()->setMaximumBlockCount(MaxShownLines);
     groupLayout->addWidget(RichEdit);
     layout->addWidget(GroupBox1);
 
     Button1 = new QPushButton(QString::fromUtf8("&Очистить"), content);
     Button1->setObjectName("Button1");
-    layout->addWidget(Button1, 0, Qt::AlignLeft);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button1);
+    // Off by default: the lines stay as they always were.
+    TimeCheckBox = new QCheckBox(QString::fromUtf8("Время"), content);
+    TimeCheckBox->setObjectName("TimeCheckBox");
+    TimeCheckBox->setToolTip(QString::fromUtf8("Время прихода пакета и пауза после предыдущего, мс"));
+    buttons->addWidget(TimeCheckBox);
+    LogCheckBox = new QCheckBox(QString::fromUtf8("Журнал в файл"), content);
+    LogCheckBox->setObjectName("LogCheckBox");
+    buttons->addWidget(LogCheckBox);
+    LogFileLabel = new QLabel(content);
+    LogFileLabel->setObjectName("LogFileLabel");
+    buttons->addWidget(LogFileLabel, 1);
+    layout->addLayout(buttons);
+    Log = new LogSwitch(this, LogCheckBox, LogFileLabel, log_);
     setWidget(content);
     FitToScreen(this, QSize(760, 480));
     RichEdit->setFocus();
@@ -102,6 +120,7 @@ TViewPacket::~TViewPacket() {
     // then returns without touching the window.
     if (loop_) loop_->quit();
     monitor_.Stop();
+    delete Log; // before the log it switches
 }
 
 void TViewPacket::ReceiveLoop() {
@@ -140,7 +159,12 @@ void TViewPacket::RestartTicks() {
 void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) {
     const std::string text = PacketLineText(bytes, length, cls);
     const PacketColor color = PacketLineColor(cls);
-    pending_.push_back({QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+    const PacketMonitor::LineTime& time = monitor_.ShownLineTime();
+    const std::string prefix = TimePrefix(time.arrivedMs, time.gapMs);
+    // The log holds every line with its time, whatever the view keeps.
+    log_.Write(prefix + text);
+    const std::string shown = TimeCheckBox->isChecked() ? prefix + text : text;
+    pending_.push_back({QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())),
                         color.useDefault ? DefaultColor : LineColor(color)});
     // A line after a quiet spell is shown at once; lines that follow it
     // closely are shown together when the interval has passed, so that a
@@ -193,6 +217,10 @@ void TViewPacket::ShowPending() {
     if (followEnd) bar->setValue(bar->maximum());
 }
 
+void TViewPacket::SetMaxShownLines(int lines) {
+    RichEdit->document()->setMaximumBlockCount(lines);
+}
+
 void TViewPacket::Timer1Timer() {
     monitor_.Tick();
 }
@@ -207,6 +235,7 @@ void TViewPacket::FormClose() {
     ReleaseInstance(ViewPacket, this);
     Timer1->stop();
     monitor_.Stop();
+    log_.Close();
     // The window itself is freed by whoever called ReceiveLoop, once it returned.
     if (loop_) loop_->quit();
 }

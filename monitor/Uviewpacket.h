@@ -2,6 +2,7 @@
 // (ReceiveLoop) in which the monitor reads the port and shows every framed
 // packet as one coloured line of hexadecimal bytes.
 #pragma once
+#include "base/LineLog.h"
 #include "monitor/PacketMonitor.h"
 
 #include <QColor>
@@ -9,6 +10,8 @@
 #include <QString>
 #include <vector>
 
+class LogSwitch;
+class QCheckBox;
 class QEventLoop;
 class QGroupBox;
 class QLabel;
@@ -20,8 +23,12 @@ class QTimer;
 class TViewPacket : public QMdiSubWindow, public PacketMonitorScreen {
     Q_OBJECT
 public:
-    // `port` is how the monitor reaches the port, asked afresh on every pass.
-    TViewPacket(QWidget* parent, PortAccessor port);
+    // The view keeps this many of the most recent lines; the log keeps all.
+    static constexpr int MaxShownLines = 100000;
+
+    // `port` is how the monitor reaches the port, asked afresh on every pass;
+    // `clock` dates the packets.
+    TViewPacket(QWidget* parent, PortAccessor port, WallClock clock = SystemNowMs);
     ~TViewPacket() override;
 
     // Runs until the window is closed: the monitor reads what the port has
@@ -36,6 +43,10 @@ public:
     void Timer1Timer();
     void Button1Click();
     void FormClose();
+    // Lays out the lines classified so far.
+    void ShowPending();
+    // Test and benchmark use: a smaller view.
+    void SetMaxShownLines(int lines);
 
     bool Looping() const { return loop_ != nullptr; }
     const PacketMonitor& Monitor() const { return monitor_; }
@@ -45,6 +56,10 @@ public:
     QLabel* LabelReading = nullptr; // says that this window reads the port
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;
+    QCheckBox* TimeCheckBox = nullptr;
+    QCheckBox* LogCheckBox = nullptr;
+    QLabel* LogFileLabel = nullptr;
+    LogSwitch* Log = nullptr;
 
     QColor DefaultColor;
     bool Closing = false;
@@ -54,12 +69,12 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void ShowPending();
     // A line class's colour as drawn on RichEdit's background (cached until
     // the palette changes).
     QColor LineColor(const PacketColor& color);
     std::vector<std::pair<QRgb, QColor>> lineColors_;
 
+    LineLog log_;
     PacketMonitor monitor_;
     QEventLoop* loop_ = nullptr;
 

@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/OptionsDlg.h"
 #include "base/Paths.h"
+#include "base/Timing.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
@@ -11,11 +12,14 @@
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 #include "support/WindowChecks.h"
+#include "ui/LogSwitch.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPointer>
@@ -26,6 +30,8 @@
 #include <ctime>
 #include <functional>
 #include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -238,6 +244,79 @@ TEST_F(Monitor, ClearEmptiesTheViewAndKeepsThePacketUnderWay) {
     const auto lines = Shown(*window);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "OK   : 01 02 00 00 00 [AA] ");
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The time switch dates the lines shown from then on; the log holds every
+// line with its time; the view keeps only its most recent lines, colours intact.
+TEST_F(Monitor, TimeSwitchLogAndTheViewsLimit) {
+    const std::string path = dir.File("monitor.log");
+    RunMonitor(Steps({
+        [&](TViewPacket& w) {
+            EXPECT_FALSE(w.findChild<QCheckBox*>("TimeCheckBox")->isChecked());
+            w.SetMaxShownLines(3);
+            w.Log->ChooseFile = [&] { return QString::fromStdString(path); };
+            w.findChild<QCheckBox*>("LogCheckBox")->click();
+            EXPECT_EQ(w.findChild<QLabel*>("LogFileLabel")->text(), QString::fromUtf8("Журнал: monitor.log"));
+            return w.Looping();
+        },
+        Send(com2, "23 23 01 02 00 00 00 AA 23 23 01 02 00 01 00 AA"),
+        LinesShown(2),
+        [](TViewPacket& w) {
+            w.findChild<QCheckBox*>("TimeCheckBox")->click();
+            return true;
+        },
+        Send(com2, "41 42 23 23 01 02 00 00 00 AA 23 23 01 02 00 01 00 AA"),
+        [](TViewPacket& w) { return Shown(w).back().text.find(":") == 2; },
+    }));
+    ASSERT_TRUE(window);
+    const auto shown = Shown(*window);
+    const auto logged = LinesOf(dir.Read("monitor.log"));
+    ASSERT_EQ(shown.size(), 3u);
+    ASSERT_EQ(logged.size(), 5u);
+    const std::regex dated(R"(\d\d:\d\d:\d\d\.\d{3} ( {7}|[ ]*\+\d+) (OK   |CRC  |BAD  ): .*)");
+    for (const auto& line : logged)
+        EXPECT_TRUE(std::regex_match(line, dated)) << line;
+    EXPECT_EQ(logged[0].substr(13, 8), std::string(8, ' ')); // no gap before the first line
+    EXPECT_EQ(logged[0].substr(21), "OK   : 01 02 00 00 00 [AA] ");
+    EXPECT_EQ(logged[1].substr(21), "CRC  : 01 02 00 01 00 [AA] ");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(shown[i].text, logged[i + 2]);
+    EXPECT_EQ(shown[0].color, DarkGreen);
+    EXPECT_EQ(shown[1].color, window->DefaultColor);
+    EXPECT_EQ(shown[2].color, Red);
+}
+
+TEST_F(Monitor, ALogThatCannotBeWrittenStopsWithOneMessageAndTheViewGoesOn) {
+    TimingConstants timing;
+    timing.LogFlushMs = 20;
+    SetTimingForTests(timing);
+    RunMonitor(Steps({
+        [](TViewPacket& w) {
+            w.Log->ChooseFile = [] { return QStringLiteral("/dev/full"); };
+            w.LogCheckBox->click();
+            return w.Looping();
+        },
+        Send(com2, "23 23 01 02 00 00 00 AA"),
+        [](TViewPacket& w) { return !TheRecorder().messages.empty() && Shown(w).size() == 1; },
+        Send(com2, "23 23 01 02 00 00 00 AA"),
+        LinesShown(2),
+    }));
+    SetTimingForTests(TimingConstants{});
+    ASSERT_TRUE(window);
+    EXPECT_EQ(
+        TheRecorder().messages,
+        (std::vector<RecordedMessage>{{"Журнал остановлен: нет места на диске. Строки окна не пострадали.",
+                                       "Журнал", MessageIcon::Warning}}));
+    EXPECT_FALSE(window->LogCheckBox->isChecked());
+    EXPECT_TRUE(window->LogFileLabel->text().isEmpty());
 }
 
 TEST_F(Monitor, DenseBurstShowsEveryPacketInOrder) {

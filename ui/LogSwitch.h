@@ -1,0 +1,35 @@
+// A window's switch for logging its lines to a file: a check box that asks for
+// the file, a label that names it while logging, the timer that writes the log
+// out every second, and the one message when writing fails.
+#pragma once
+#include "base/LineLog.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QTimer;
+class QWidget;
+
+class LogSwitch : public QObject {
+public:
+    // `log` outlives the switch; it is closed when the switch goes.
+    LogSwitch(QWidget* window, QCheckBox* box, QLabel* label, LineLog& log);
+    ~LogSwitch() override;
+
+    // Asks for the log file; an empty name leaves logging off. Tests replace it.
+    std::function<QString()> ChooseFile;
+
+private:
+    void Toggled(bool on);
+    void Stopped(const std::string& reason);
+    void SetOff();
+
+    QWidget* window_;
+    QCheckBox* box_;
+    QLabel* label_;
+    LineLog& log_;
+    QTimer* timer_;
+};
