@@ -22,7 +22,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>

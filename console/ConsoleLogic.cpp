@@ -81,6 +81,8 @@ void ConsoleLogic::Button1Click() {
     AnswerByteCount = 0;
     WaitAnswer = false;
     exceptionAnswer_ = false;
+    answerBegins_ = true;
+    EndLogLine();
 }
 
 void ConsoleLogic::Button2Click() {
@@ -157,6 +159,7 @@ void ConsoleLogic::PortReadable() {
 void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     bool awaited = WaitAnswer;
     bool refused = false;
+    bool answerEnds = false;
     if (awaited) {
         if (AnswerPos == 0) exceptionAnswer_ = false;
         // An archive run's own request refused by the device: its exception
@@ -171,6 +174,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
             WaitAnswer = false;
             exceptionAnswer_ = false;
             refused = true;
+            answerEnds = true;
         }
         ++AnswerPos;
     } else if (awaited) {
@@ -196,11 +200,16 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
             Archive.AnswerArrived(RxBuf + RxAnswerArea, AnswerDataLen);
             WaitAnswer = false;
             AnswerReady = true;
+            answerEnds = true;
             break;
         }
         ++AnswerPos;
     }
     DumpByte(b);
+    if (answerEnds) {
+        answerBegins_ = true;
+        if (timeStamps_ || log_.IsOpen()) lastAnswerEndMs_ = clock_();
+    }
     // The reader runs after the byte is dumped, so that its progress line
     // follows the answer's complete dump line.
     if (refused) {
@@ -216,11 +225,23 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
 }
 
 void ConsoleLogic::DumpByte(std::uint8_t b) {
+    if (!log_.IsOpen()) logLineOpen_ = false;
+    if (CntByteInLine == 0 && answerBegins_) {
+        answerBegins_ = false;
+        if (timeStamps_ || log_.IsOpen()) {
+            const std::int64_t now = clock_();
+            const std::string prefix = TimePrefix(now, lastAnswerEndMs_ < 0 ? -1 : now - lastAnswerEndMs_);
+            if (timeStamps_ && screen_.PanesActive())
+                pending_[static_cast<int>(ConsolePane::HexDump)] += prefix;
+            EndLogLine();
+            BeginLogLine(prefix);
+        }
+    }
+    if (log_.IsOpen() && !logLineOpen_) BeginLogLine(TimePrefix(clock_(), -1));
+    const char hexText[] = {HexDigits[b >> 4], HexDigits[b & 0x0F], ' '};
+    if (logLineOpen_) logLine_.append(hexText, sizeof hexText);
     if (screen_.PanesActive()) {
-        std::string& hex = pending_[static_cast<int>(ConsolePane::HexDump)];
-        hex += HexDigits[b >> 4];
-        hex += HexDigits[b & 0x0F];
-        hex += ' ';
+        pending_[static_cast<int>(ConsolePane::HexDump)].append(hexText, sizeof hexText);
         pending_[static_cast<int>(ConsolePane::CharDump)] +=
             (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
     }
@@ -228,8 +249,21 @@ void ConsoleLogic::DumpByte(std::uint8_t b) {
         CntByteInLine = 0;
         Out(ConsolePane::HexDump, "\r\n");
         Out(ConsolePane::CharDump, "\r\n");
+        EndLogLine();
     }
     if (tickDepth_ == 0) FlushPanes();
+}
+
+void ConsoleLogic::BeginLogLine(const std::string& prefix) {
+    if (!log_.IsOpen()) return;
+    logLine_ = prefix;
+    logLineOpen_ = true;
+}
+
+void ConsoleLogic::EndLogLine() {
+    if (logLineOpen_) log_.Write(logLine_);
+    logLine_.clear();
+    logLineOpen_ = false;
 }
 
 void ConsoleLogic::ReadDayArhiv() {
@@ -270,6 +304,10 @@ void ConsoleLogic::SendRequest(const RequestBlock& block) {
 }
 
 void ConsoleLogic::ProgressLine(const std::string& text) {
+    if (log_.IsOpen()) {
+        EndLogLine(); // a dump line under way ends here, as in the pane
+        log_.Write(TimePrefix(clock_(), -1) + text);
+    }
     if (!screen_.PanesActive()) return;
     // The dump gathered so far goes first, so that the line keeps its place.
     std::string& dump = pending_[static_cast<int>(ConsolePane::HexDump)];

@@ -6,6 +6,7 @@
 // ConsoleScreen.
 #pragma once
 #include "archive/ArchiveTransfer.h"
+#include "base/LineLog.h"
 #include "base/Timing.h"
 #include "console/ConsoleScreen.h"
 #include "console/Framing.h"
@@ -69,6 +70,15 @@ public:
     void ReadDayArhiv();
     void ReadHourArhiv();
 
+    // Time stamps and the log of the hexadecimal pane. With stamps on, the
+    // first dump line of each answer begins with the time its first byte was
+    // dumped and the gap since the previous answer's last byte. The log, open
+    // or not, receives every line of that pane with its time (the dump lines
+    // and the archive's progress lines), whether or not the panes show them.
+    void SetTimeStamps(bool on) { timeStamps_ = on; }
+    void SetClock(WallClock clock) { clock_ = std::move(clock); }
+    LineLog& Log() { return log_; }
+
     char DecimalSeparator;
 
     // Receive loop.
@@ -126,6 +136,8 @@ private:
     int SafeReadCount() const;
     Rs232Port* Port() const;
     void DumpByte(std::uint8_t b);
+    void BeginLogLine(const std::string& prefix);
+    void EndLogLine();
     void ArmReceive(std::int32_t valueAddr);
     void Send(const std::uint8_t* block, std::int32_t count);
     void ReadArhiv(bool hour);
@@ -174,4 +186,12 @@ private:
     // address, function | 0x80, code, two check bytes.
     bool exceptionAnswer_ = false;
     std::uint8_t exceptionCode_ = 0;
+
+    WallClock clock_ = SystemNowMs;
+    LineLog log_{[this] { return clock_(); }};
+    bool timeStamps_ = false;
+    bool answerBegins_ = true; // the next dump line starts an answer
+    std::int64_t lastAnswerEndMs_ = -1;
+    std::string logLine_; // the hexadecimal pane's line under way, with its time
+    bool logLineOpen_ = false;
 };

@@ -8,6 +8,7 @@
 #include "base/Messages.h"
 #include "ui/Handlers.h"
 #include "ui/Keyboard.h"
+#include "ui/LogSwitch.h"
 #include "ui/MdiChild.h"
 #include "ui/PortWatch.h"
 #include "ui/TextCodec.h"
@@ -132,6 +133,18 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     status->addStretch(1);
     status->addWidget(ArchiveProgress);
     dumps->addLayout(status, 1, 0, 1, 2);
+    // Off by default: the dumps stay as they always were.
+    TimeCheckBox = Named(new QCheckBox(QString::fromUtf8("Время ответов")), "TimeCheckBox");
+    TimeCheckBox->setToolTip(QString::fromUtf8("Время первого байта ответа и пауза после предыдущего, мс"));
+    LogCheckBox = Named(new QCheckBox(QString::fromUtf8("Журнал в файл")), "LogCheckBox");
+    LogFileLabel = Named(new QLabel, "LogFileLabel");
+    auto* records = new QHBoxLayout;
+    records->addWidget(TimeCheckBox);
+    records->addWidget(LogCheckBox);
+    records->addWidget(LogFileLabel, 1);
+    dumps->addLayout(records, 2, 0, 1, 2);
+    Log = new LogSwitch(this, LogCheckBox, LogFileLabel, logic_.Log());
+    connect(TimeCheckBox, &QCheckBox::toggled, this, [this](bool on) { logic_.SetTimeStamps(on); });
 
     // Right: the request, the decoded values and the archive commands.
     Label1 = MakeLabel("Label1", "Адрес устройства");
@@ -246,7 +259,9 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     UpdateWatch();
 }
 
-TViewRS232::~TViewRS232() = default;
+TViewRS232::~TViewRS232() {
+    delete Log; // before the log it switches
+}
 
 void TViewRS232::Run(const std::function<void()>& handler) {
     ++handlersRunning_;

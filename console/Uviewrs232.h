@@ -10,6 +10,7 @@
 #include <functional>
 
 class AdapterLink;
+class LogSwitch;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -88,6 +89,10 @@ public:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QTimer* TimerQueryConf = nullptr;
+    QCheckBox* TimeCheckBox = nullptr;
+    QCheckBox* LogCheckBox = nullptr;
+    QLabel* LogFileLabel = nullptr;
+    LogSwitch* Log = nullptr;
 
     // false: Timer1 alone drives the receive loop, as a comparison for
     // measurements; true: the port's bytes are read as soon as they arrive

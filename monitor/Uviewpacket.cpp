@@ -18,13 +18,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
@@ -63,15 +63,14 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
     GroupBox1 = new QGroupBox(content);
     GroupBox1->setObjectName("GroupBox1");
     auto* groupLayout = new QVBoxLayout(GroupBox1);
-    RichEdit = new QTextEdit(GroupBox1);
+    RichEdit = new QPlainTextEdit(GroupBox1);
     RichEdit->setObjectName("RichEdit");
     RichEdit->setAccessibleName(QStringLiteral("RichEdit"));
     RichEdit->setFont(MonitorFont());
     RichEdit->setReadOnly(true);
-    RichEdit->setAcceptRichText(false);
     RichEdit->setUndoRedoEnabled(false); // an endless log must not grow an undo stack
     RichEdit->setTabChangesFocus(true);
-    RichEdit->setLineWrapMode(QTextEdit::NoWrap);
+    RichEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
     RichEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->clear();

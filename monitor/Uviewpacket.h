@@ -17,7 +17,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
-class QTextEdit;
+class QPlainTextEdit;
 class QTimer;
 
 class TViewPacket : public QMdiSubWindow, public PacketMonitorScreen {
@@ -52,7 +52,7 @@ public:
     const PacketMonitor& Monitor() const { return monitor_; }
 
     QGroupBox* GroupBox1 = nullptr;
-    QTextEdit* RichEdit = nullptr;
+    QPlainTextEdit* RichEdit = nullptr;
     QLabel* LabelReading = nullptr; // says that this window reads the port
     QPushButton* Button1 = nullptr;
     QTimer* Timer1 = nullptr;

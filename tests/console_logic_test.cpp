@@ -8,6 +8,7 @@
 #include "support/FakeConsoleScreen.h"
 
 #include <cstring>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -321,3 +322,43 @@ TEST_F(Console, ShortAnswersDecodeWhatTheirBytesMake) {
 }
 
 } // namespace
+
+namespace {
+
+std::int64_t AtEight(int ms) {
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    t.tm_hour = 8;
+    t.tm_min = t.tm_sec = 0;
+    t.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&t)) * 1000 + ms;
+}
+
+} // namespace
+
+// Stamps on: each answer's first dump line starts with its time and the gap
+// after the previous answer; the log holds every line of the hexadecimal pane
+// with its time, also while the memos are switched off.
+TEST_F(Console, AnswerTimeStampsAndTheLogOfTheHexadecimalPane) {
+    TempDir dir;
+    std::int64_t now = AtEight(100);
+    logic.SetClock([&] { return now; });
+    std::string error;
+    ASSERT_TRUE(logic.Log().Open(dir.File("console.log"), error)) << error;
+    logic.SetTimeStamps(true);
+    Await(0);
+    Tick("01 04 04 00 01 00 02 C1 C2");
+    now = AtEight(350);
+    Tick("41");
+    EXPECT_EQ(Memo(0), "08:00:00.100         01 04 04 00 01 00 02 C1 C2 \r\n08:00:00.350    +250 41 ");
+    Await(0);
+    screen.panesActive = false;
+    now = AtEight(1100);
+    Tick("01 04 04 00 01 00 02 C1 C2");
+    logic.Log().Close();
+    EXPECT_EQ(Memo(0), "");
+    EXPECT_EQ(dir.Read("console.log"), "08:00:00.100         01 04 04 00 01 00 02 C1 C2 \n"
+                                       "08:00:00.350    +250 41 \n"
+                                       "08:00:01.100   +1000 01 04 04 00 01 00 02 C1 C2 \n");
+}

@@ -12,6 +12,7 @@
 #include "support/ScopedProgramState.h"
 #include "support/ScriptedPeer.h"
 #include "support/WindowChecks.h"
+#include "ui/LogSwitch.h"
 #include "ui/MdiChild.h"
 #include "ui/PortWatch.h"
 
@@ -219,6 +220,37 @@ TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
     port.pty.Send(Bytes("44"));
     EXPECT_TRUE(WaitUntil([&] { return window->Logic().CntByteInLine == 4; }));
     EXPECT_EQ(window->Memo1->toPlainText(), "44 ");
+}
+
+// The time switch stamps the first dump line; the log holds that line as
+// shown and goes on while the memos are switched off.
+TEST_F(ConsoleWindow, TimeSwitchAndLogOfTheHexadecimalDump) {
+    ConsolePort port;
+    TempDir dir;
+    auto* time = Find<QCheckBox>("TimeCheckBox");
+    auto* log = Find<QCheckBox>("LogCheckBox");
+    EXPECT_FALSE(time->isChecked());
+    EXPECT_FALSE(log->isChecked());
+    window->Log->ChooseFile = [&] { return QString::fromStdString(dir.File("console.log")); };
+    log->click();
+    EXPECT_EQ(Caption("LogFileLabel"), QString::fromUtf8("Журнал: console.log"));
+    time->click();
+    port.pty.Send(Bytes("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"));
+    EXPECT_TRUE(WaitUntil([&] { return window->Memo1->toPlainText().endsWith("0F \n"); }));
+    window->MemoCheckBox->setChecked(false);
+    port.pty.Send(Bytes("10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20"));
+    EXPECT_TRUE(WaitUntil([&] { return window->Logic().CntByteInLine == 1; }));
+    log->click();
+    EXPECT_EQ(Caption("LogFileLabel"), "");
+
+    const QStringList shown = window->Memo1->toPlainText().split('\n');
+    const QStringList logged = QString::fromStdString(dir.Read("console.log")).split('\n');
+    ASSERT_EQ(logged.size(), 3); // two lines and the empty rest
+    EXPECT_TRUE(shown[0].endsWith(" 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "))
+        << shown[0].toStdString();
+    EXPECT_EQ(shown[0].indexOf(':'), 2);
+    EXPECT_EQ(logged[0], shown[0]);
+    EXPECT_EQ(logged[1].mid(12), "         10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F ");
 }
 
 TEST_F(ConsoleWindow, ClosingClearsTheGlobal) {

@@ -9,8 +9,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <gtest/gtest.h>
 
 namespace {

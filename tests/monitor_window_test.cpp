@@ -22,10 +22,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <QTimer>
 #include <ctime>
 #include <functional>
@@ -159,7 +159,7 @@ TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
             EXPECT_EQ(w.minimumSize(), w.maximumSize());
             EXPECT_EQ(Plain(w.Button1->text()), QString::fromUtf8("Очистить"));
             EXPECT_TRUE(w.RichEdit->isReadOnly());
-            EXPECT_EQ(w.RichEdit->lineWrapMode(), QTextEdit::NoWrap);
+            EXPECT_EQ(w.RichEdit->lineWrapMode(), QPlainTextEdit::NoWrap);
             EXPECT_TRUE(QFontInfo(w.RichEdit->font()).fixedPitch());
             return w.Looping();
         },
