@@ -158,11 +158,15 @@ void TViewPacket::RestartTicks() {
 void TViewPacket::ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) {
     const std::string text = PacketLineText(bytes, length, cls);
     const PacketColor color = PacketLineColor(cls);
-    const PacketMonitor::LineTime& time = monitor_.ShownLineTime();
-    const std::string prefix = TimePrefix(time.arrivedMs, time.gapMs);
+    const bool dated = TimeCheckBox->isChecked();
+    std::string prefix;
+    if (dated || log_.IsOpen()) {
+        const PacketMonitor::LineTime& time = monitor_.ShownLineTime();
+        prefix = TimePrefix(time.arrivedMs, time.gapMs);
+    }
     // The log holds every line with its time, whatever the view keeps.
-    log_.Write(prefix + text);
-    const std::string shown = TimeCheckBox->isChecked() ? prefix + text : text;
+    if (log_.IsOpen()) log_.Write(prefix + text);
+    const std::string shown = dated ? prefix + text : text;
     pending_.push_back({QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())),
                         color.useDefault ? DefaultColor : LineColor(color)});
     // A line after a quiet spell is shown at once; lines that follow it

@@ -311,10 +311,10 @@ TEST_F(Monitor, ALogThatCannotBeWrittenStopsWithOneMessageAndTheViewGoesOn) {
     }));
     SetTimingForTests(TimingConstants{});
     ASSERT_TRUE(window);
-    EXPECT_EQ(
-        TheRecorder().messages,
-        (std::vector<RecordedMessage>{{"Журнал остановлен: нет места на диске. Строки окна не пострадали.",
-                                       "Журнал", MessageIcon::Warning}}));
+    EXPECT_EQ(TheRecorder().messages,
+              (std::vector<RecordedMessage>{
+                  {"Журнал остановлен: нет места на диске. Окно работает дальше; выберите другой файл.",
+                   "Журнал", MessageIcon::Warning}}));
     EXPECT_FALSE(window->LogCheckBox->isChecked());
     EXPECT_TRUE(window->LogFileLabel->text().isEmpty());
 }

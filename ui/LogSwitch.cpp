@@ -59,8 +59,8 @@ void LogSwitch::Toggled(bool on) {
 void LogSwitch::Stopped(const std::string& reason) {
     SetOff();
     QTimer::singleShot(0, window_, [reason] {
-        ShowMessage("Журнал остановлен: " + reason + ". Строки окна не пострадали.", "Журнал",
-                    MessageIcon::Warning);
+        ShowMessage("Журнал остановлен: " + reason + ". Окно работает дальше; выберите другой файл.",
+                    "Журнал", MessageIcon::Warning);
     });
 }
 
