@@ -5,8 +5,8 @@
 // empty view.
 //
 // BM_MillionLines counters: rss_start_mb before the first line,
-// rss_limit_mb when the view first holds its limit, rss_500k_mb and
-// rss_1m_mb after half a million and a million lines, blocks the lines the
+// rss_limit_mb when the view first holds its limit, rss_250k_mb, rss_500k_mb
+// and rss_1m_mb after that many lines, blocks the lines the
 // view holds at the end. BM_Batch/0 and BM_Batch/1: the time to show one
 // batch of 32 lines (and process the events that paint it) in a view that
 // holds almost nothing, and in one at its limit.
@@ -52,14 +52,16 @@ void BM_MillionLines(benchmark::State& state) {
         TViewPacket view(nullptr, PortAccessor{});
         view.show();
         int serial = 0;
-        double atLimit = 0, atHalf = 0;
+        double atLimit = 0, atQuarter = 0, atHalf = 0;
         while (serial < 1000000) {
             ShowBatch(view, serial);
             if (atLimit == 0 && serial >= TViewPacket::MaxShownLines) atLimit = ResidentMb();
+            if (atQuarter == 0 && serial >= 250000) atQuarter = ResidentMb();
             if (atHalf == 0 && serial >= 500000) atHalf = ResidentMb();
         }
         state.counters["rss_start_mb"] = start;
         state.counters["rss_limit_mb"] = atLimit;
+        state.counters["rss_250k_mb"] = atQuarter;
         state.counters["rss_500k_mb"] = atHalf;
         state.counters["rss_1m_mb"] = ResidentMb();
         state.counters["blocks"] = view.RichEdit->document()->blockCount();
