@@ -78,6 +78,8 @@ public:
     void SetTimeStamps(bool on) { timeStamps_ = on; }
     void SetClock(WallClock clock) { clock_ = std::move(clock); }
     LineLog& Log() { return log_; }
+    // Writes the hexadecimal pane's line under way to the log as it stands.
+    void EndLogLine();
 
     char DecimalSeparator;
 
@@ -137,7 +139,6 @@ private:
     Rs232Port* Port() const;
     void DumpByte(std::uint8_t b);
     void BeginLogLine(const std::string& prefix);
-    void EndLogLine();
     void ArmReceive(std::int32_t valueAddr);
     void Send(const std::uint8_t* block, std::int32_t count);
     void ReadArhiv(bool hour);

@@ -144,6 +144,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     records->addWidget(LogFileLabel, 1);
     dumps->addLayout(records, 2, 0, 1, 2);
     Log = new LogSwitch(this, LogCheckBox, LogFileLabel, logic_.Log());
+    Log->Closing = [this] { logic_.EndLogLine(); };
     connect(TimeCheckBox, &QCheckBox::toggled, this, [this](bool on) { logic_.SetTimeStamps(on); });
 
     // Right: the request, the decoded values and the archive commands.

@@ -223,7 +223,8 @@ TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
 }
 
 // The time switch stamps the first dump line; the log holds that line as
-// shown and goes on while the memos are switched off.
+// shown, goes on while the memos are switched off, and keeps the line under
+// way when it is switched off.
 TEST_F(ConsoleWindow, TimeSwitchAndLogOfTheHexadecimalDump) {
     ConsolePort port;
     TempDir dir;
@@ -245,12 +246,13 @@ TEST_F(ConsoleWindow, TimeSwitchAndLogOfTheHexadecimalDump) {
 
     const QStringList shown = window->Memo1->toPlainText().split('\n');
     const QStringList logged = QString::fromStdString(dir.Read("console.log")).split('\n');
-    ASSERT_EQ(logged.size(), 3); // two lines and the empty rest
+    ASSERT_EQ(logged.size(), 4); // three lines and the empty rest
     EXPECT_TRUE(shown[0].endsWith(" 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "))
         << shown[0].toStdString();
     EXPECT_EQ(shown[0].indexOf(':'), 2);
     EXPECT_EQ(logged[0], shown[0]);
     EXPECT_EQ(logged[1].mid(12), "         10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F ");
+    EXPECT_EQ(logged[2].mid(12), "         20 "); // the line under way when the log was switched off
 }
 
 TEST_F(ConsoleWindow, ClosingClearsTheGlobal) {

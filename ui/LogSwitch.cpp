@@ -28,12 +28,17 @@ LogSwitch::LogSwitch(QWidget* window, QCheckBox* box, QLabel* label, LineLog& lo
 
 LogSwitch::~LogSwitch() {
     log_.OnFailure(nullptr);
+    CloseLog();
+}
+
+void LogSwitch::CloseLog() {
+    if (log_.IsOpen() && Closing) Closing();
     log_.Close();
 }
 
 void LogSwitch::Toggled(bool on) {
     if (!on) {
-        log_.Close();
+        CloseLog();
         SetOff();
         return;
     }

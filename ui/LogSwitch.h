@@ -21,11 +21,15 @@ public:
 
     // Asks for the log file; an empty name leaves logging off. Tests replace it.
     std::function<QString()> ChooseFile;
+    // Runs just before the log is closed by the box or with the window, so
+    // that a line under way still reaches the file.
+    std::function<void()> Closing;
 
 private:
     void Toggled(bool on);
     void Stopped(const std::string& reason);
     void SetOff();
+    void CloseLog();
 
     QWidget* window_;
     QCheckBox* box_;
