@@ -208,7 +208,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     DumpByte(b);
     if (answerEnds) {
         answerBegins_ = true;
-        if (timeStamps_ || log_.IsOpen()) lastAnswerEndMs_ = clock_();
+        lastAnswerEndMs_ = clock_(); // the gap is right also when stamps are switched on later
     }
     // The reader runs after the byte is dumped, so that its progress line
     // follows the answer's complete dump line.
