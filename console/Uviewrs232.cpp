@@ -246,7 +246,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
         connect(edit, &QLineEdit::returnPressed, Button2, &QPushButton::click);
     // The request first, then the archive and its fields, then the dumps.
     SetTabOrder({Edit3, Edit4, Edit1, Edit2, Button2, ComboBox1, Memo3, Button3, Button4, Edit6, Edit5,
-                 Button1, Memo1, Memo2, MemoCheckBox});
+                 Button1, Memo1, Memo2, MemoCheckBox, TimeCheckBox, LogCheckBox});
     Edit3->setFocus();
 
     watch_ = new PortWatch(this);
