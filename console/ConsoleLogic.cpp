@@ -208,7 +208,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     DumpByte(b);
     if (answerEnds) {
         answerBegins_ = true;
-        lastAnswerEndMs_ = clock_(); // the gap is right also when stamps are switched on later
+        lastAnswerEndMs_ = wallClock_(); // the gap is right also when stamps are switched on later
     }
     // The reader runs after the byte is dumped, so that its progress line
     // follows the answer's complete dump line.
@@ -229,7 +229,7 @@ void ConsoleLogic::DumpByte(std::uint8_t b) {
     if (CntByteInLine == 0 && answerBegins_) {
         answerBegins_ = false;
         if (timeStamps_ || log_.IsOpen()) {
-            const std::int64_t now = clock_();
+            const std::int64_t now = wallClock_();
             const std::string prefix = TimePrefix(now, lastAnswerEndMs_ < 0 ? -1 : now - lastAnswerEndMs_);
             if (timeStamps_ && screen_.PanesActive())
                 pending_[static_cast<int>(ConsolePane::HexDump)] += prefix;
@@ -237,7 +237,7 @@ void ConsoleLogic::DumpByte(std::uint8_t b) {
             BeginLogLine(prefix);
         }
     }
-    if (log_.IsOpen() && !logLineOpen_) BeginLogLine(TimePrefix(clock_(), -1));
+    if (log_.IsOpen() && !logLineOpen_) BeginLogLine(TimePrefix(wallClock_(), -1));
     const char hexText[] = {HexDigits[b >> 4], HexDigits[b & 0x0F], ' '};
     if (logLineOpen_) logLine_.append(hexText, sizeof hexText);
     if (screen_.PanesActive()) {
@@ -306,7 +306,7 @@ void ConsoleLogic::SendRequest(const RequestBlock& block) {
 void ConsoleLogic::ProgressLine(const std::string& text) {
     if (log_.IsOpen()) {
         EndLogLine(); // a dump line under way ends here, as in the pane
-        log_.Write(TimePrefix(clock_(), -1) + text);
+        log_.Write(TimePrefix(wallClock_(), -1) + text);
     }
     if (!screen_.PanesActive()) return;
     // The dump gathered so far goes first, so that the line keeps its place.

@@ -76,7 +76,7 @@ public:
     // or not, receives every line of that pane with its time (the dump lines
     // and the archive's progress lines), whether or not the panes show them.
     void SetTimeStamps(bool on) { timeStamps_ = on; }
-    void SetClock(WallClock clock) { clock_ = std::move(clock); }
+    void SetWallClock(WallClock clock) { wallClock_ = std::move(clock); }
     LineLog& Log() { return log_; }
     // Writes the hexadecimal pane's line under way to the log as it stands.
     void EndLogLine();
@@ -188,8 +188,8 @@ private:
     bool exceptionAnswer_ = false;
     std::uint8_t exceptionCode_ = 0;
 
-    WallClock clock_ = SystemNowMs;
-    LineLog log_{[this] { return clock_(); }};
+    WallClock wallClock_ = SystemNowMs;
+    LineLog log_{[this] { return wallClock_(); }};
     bool timeStamps_ = false;
     bool answerBegins_ = true; // the next dump line starts an answer
     std::int64_t lastAnswerEndMs_ = -1;

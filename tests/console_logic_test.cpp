@@ -343,7 +343,7 @@ std::int64_t AtEight(int ms) {
 TEST_F(Console, AnswerTimeStampsAndTheLogOfTheHexadecimalPane) {
     TempDir dir;
     std::int64_t now = AtEight(100);
-    logic.SetClock([&] { return now; });
+    logic.SetWallClock([&] { return now; });
     std::string error;
     ASSERT_TRUE(logic.Log().Open(dir.File("console.log"), error)) << error;
     logic.SetTimeStamps(true);
