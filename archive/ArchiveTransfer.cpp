@@ -147,7 +147,9 @@ void ArchiveTransfer::CopyChunkToRow() {
 
 bool ArchiveTransfer::WriteTemplateFile(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = ExecutableDir() + kind.FileName;
+    const std::string dir = ArchiveDir();
+    MakeFolder(dir); // an installed copy's folder may not exist yet
+    ArhivFileName = dir + kind.FileName;
     std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
     if (!file) {
         host_.ShowMessage("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
@@ -171,7 +173,7 @@ bool ArchiveTransfer::WriteTemplateFile(bool hour) {
 
 bool ArchiveTransfer::AppendRowLine(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = ExecutableDir() + kind.FileName;
+    ArhivFileName = ArchiveDir() + kind.FileName;
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
     std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;
@@ -266,6 +268,8 @@ void ArchiveTransfer::ReadArhiv(bool hour) {
                 host_.ShowRowLength(ArhivLen);
                 if (ArhivLen == 0) {
                     host_.ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
+                    // Where to find it: the folder depends on the installation.
+                    host_.ProgressLine("Архив записан в файл " + ArhivFileName);
                     ArhivStepReady = 1;
                     ArhivStep = ArchiveState::Finished;
                     return;

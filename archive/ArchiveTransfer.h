@@ -1,6 +1,6 @@
 // The archive transfer: one state machine for the day and the hour archive
 // that takes one step per completed answer, reads the template and then row
-// after row, and writes day.txt or hour.txt beside the executable. Its owner
+// after row, and writes day.txt or hour.txt into the archive folder. Its owner
 // feeds it every completed answer and calls a reader; the transfer reaches
 // the device and the user only through ArchiveHost.
 #pragma once
