@@ -147,9 +147,13 @@ void ArchiveTransfer::CopyChunkToRow() {
 
 bool ArchiveTransfer::WriteTemplateFile(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    const std::string dir = ArchiveDir();
-    MakeFolder(dir); // an installed copy's folder may not exist yet
-    ArhivFileName = dir + kind.FileName;
+    if (OutputFile.empty()) {
+        const std::string dir = ArchiveDir();
+        MakeFolder(dir); // an installed copy's folder may not exist yet
+        ArhivFileName = dir + kind.FileName;
+    } else {
+        ArhivFileName = OutputFile;
+    }
     std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
     if (!file) {
         host_.ShowMessage("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
@@ -173,7 +177,7 @@ bool ArchiveTransfer::WriteTemplateFile(bool hour) {
 
 bool ArchiveTransfer::AppendRowLine(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = ArchiveDir() + kind.FileName;
+    ArhivFileName = OutputFile.empty() ? ArchiveDir() + kind.FileName : OutputFile;
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
     std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;

@@ -97,6 +97,9 @@ public:
     // The template text while it is read; afterwards the current row's line.
     std::string ShablonText;
     std::string ArhivFileName;
+    // Set: the file written instead of day.txt or hour.txt in the archive
+    // folder (the command-line tool's choice).
+    std::string OutputFile;
     RequestBlock Request = {};
     // One column kind per template keyword, in template order.
     ShablonDescriptor Shablon;

@@ -176,6 +176,7 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     } else if (awaited) {
         switch (ClassifyAnswerByte(AnswerPos, AnswerByteCount)) {
         case AnswerByte::Head:
+            if (AnswerPos == 1) AnswerFunction = b;
             break;
         case AnswerByte::Count:
             AnswerByteCount = b;

@@ -1,0 +1,163 @@
+// day and hour: the console's own logic presses its archive button, and a
+// poll() loop on the port runs its receive loop whenever bytes arrive, as the
+// window's timers would, until the archive ends, something fails, or the
+// meter stays silent longer than the time-out.
+#include "cli/Commands.h"
+#include "console/ConsoleLogic.h"
+#include "serial/Rs232.h"
+
+#include <QLocale>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The console window without a screen: its edits hold what the window shows
+// at start, with the meter's address in Edit3; progress goes to stderr.
+class HeadlessConsole : public ConsoleScreen {
+public:
+    HeadlessConsole(CliRun& run, int meterAddress)
+        : run_(run), address_(std::to_string(meterAddress)), tty_(isatty(fileno(run.err))) {}
+
+    // The request fields as the window starts, with the meter's address.
+    std::string DeviceAddressText() override { return address_; }
+    std::string FunctionText() override { return "4"; }
+    std::string StartRegisterText() override { return "0"; }
+    std::string RegisterCountText() override { return "4"; }
+    void SetRowNumber(const std::string& text) override {
+        if (text.empty()) return;
+        // One line per row, or one line rewritten on a terminal.
+        std::fprintf(run_.err, tty_ ? "\rПрочитано строк: %s" : "Прочитано строк: %s\n", text.c_str());
+        rowLineOpen_ = tty_;
+    }
+    void SetRowLength(const std::string&) override {}
+    void AppendToPane(ConsolePane, const std::string&) override {}
+    void AddProgressLine(const std::string&) override {}
+    void ClearPanes() override {}
+    // No panes to fill: the logic skips the dumps.
+    bool PanesActive() override { return false; }
+    void EnableReceiveTimer(bool) override {}
+    void EnableIdentificationPoll(bool enabled) override { identificationPolling = enabled; }
+    void ShowDeviceType(const std::string& text) override {
+        Line("Счётчик опознан: тип " + text + ", версия " + version_ + ", конфигурация " + config1_ + " " +
+             config2_);
+    }
+    void ShowVersion(const std::string& text) override { version_ = text; }
+    void ShowConfig1(const std::string& text) override { config1_ = text; }
+    void ShowConfig2(const std::string& text) override { config2_ = text; }
+    void ShowMessage(const std::string& text, const std::string& caption) override {
+        messages.push_back({text, caption});
+    }
+
+    // Ends a row counter left open on a terminal.
+    void CloseRowLine() {
+        if (rowLineOpen_) std::fputc('\n', run_.err);
+        rowLineOpen_ = false;
+    }
+    // A progress line of its own.
+    void Line(const std::string& text) {
+        CloseRowLine();
+        run_.Progress(text);
+    }
+
+    bool identificationPolling = false;
+    std::vector<MessageCollector::Message> messages;
+
+private:
+    CliRun& run_;
+    std::string address_;
+    std::string version_, config1_, config2_;
+    bool tty_;
+    bool rowLineOpen_ = false;
+};
+
+// The decimal separator of the user's locale, by the rule the window uses.
+char LocaleDecimalSeparator() {
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode()) : '.';
+}
+
+bool FileMessage(const MessageCollector::Message& m) {
+    return m.text.find("Файл с именем") != std::string::npos;
+}
+
+} // namespace
+
+int RunArchive(CliRun& run) {
+    const CliArguments& a = run.args;
+    const bool hour = a.Command == CliCommand::HourArchive;
+    int status = 0;
+    auto port = OpenLine(run, status);
+    if (!port) return status;
+
+    HeadlessConsole screen(run, a.MeterAddress);
+    auto lastActivity = Clock::now();
+    bool gatewayFailed = false;
+    Rs232Port* line = port.get();
+    CliLink link(run, line);
+    ConsoleLogic logic(
+        screen, [line] { return line; },
+        [&](const std::uint8_t* block, std::int32_t count) {
+            // The exchange the window's SendPacket runs, with its outcome kept.
+            if (!link.SendPacketExchange(block, count)) gatewayFailed = true;
+            lastActivity = Clock::now();
+        },
+        LocaleDecimalSeparator());
+    if (!a.Output.empty()) logic.Archive.OutputFile = std::filesystem::absolute(a.Output).string();
+
+    if (hour)
+        logic.Button4Click();
+    else
+        logic.Button3Click();
+
+    const auto timeout = std::chrono::milliseconds(a.AnswerTimeoutMs);
+    for (;;) {
+        if (gatewayFailed) {
+            const std::string message = run.FirstMessage();
+            return run.Fail(ExitStatus::GatewaySilent,
+                            "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
+        }
+        if (!screen.messages.empty()) {
+            const auto& m = screen.messages.front();
+            screen.CloseRowLine();
+            return run.Fail(FileMessage(m) ? ExitStatus::FileNotWritten : ExitStatus::Failed,
+                            m.caption + ": " + m.text);
+        }
+        if (logic.Archive.ArhivStep == ArchiveState::Finished) {
+            screen.Line("Архив записан в файл " + logic.Archive.ArhivFileName);
+            return 0;
+        }
+        if (logic.WaitAnswer && logic.AnswerPos >= 3 && (logic.AnswerFunction & 0x80)) {
+            screen.CloseRowLine();
+            return run.Fail(ExitStatus::MeterSilent, "счётчик " + std::to_string(a.MeterAddress) +
+                                                         " ответил исключением " +
+                                                         std::to_string(logic.AnswerByteCount));
+        }
+        if (!logic.WaitAnswer && !screen.identificationPolling)
+            return run.Fail(ExitStatus::Failed, "чтение архива остановилось");
+
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + timeout - Clock::now());
+        if (left.count() <= 0) {
+            screen.CloseRowLine();
+            return run.Fail(ExitStatus::MeterSilent,
+                            "счётчик " + std::to_string(a.MeterAddress) + " не отвечает");
+        }
+        pollfd pfd{port->Handle, POLLIN, 0};
+        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return run.Fail(ExitStatus::Failed, SystemErrorText(errno));
+        if (ready <= 0) continue;
+        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return run.Fail(ExitStatus::GatewaySilent, "линия пропала");
+        // The window's timers: the receive loop, and the identification's
+        // polling, which goes on as soon as the answer has been taken.
+        logic.Timer1Timer();
+        if (screen.identificationPolling) logic.TimerQueryConfTimer();
+        lastActivity = Clock::now();
+    }
+}
