@@ -116,44 +116,41 @@ int RunArchive(CliRun& run) {
         logic.Button3Click();
 
     const auto timeout = std::chrono::milliseconds(a.AnswerTimeoutMs);
+    const std::string meter = "счётчик " + std::to_string(a.MeterAddress);
+    auto fail = [&](ExitStatus status, const std::string& text) {
+        screen.CloseRowLine();
+        return run.Fail(status, text);
+    };
     for (;;) {
         if (gatewayFailed) {
             const std::string message = run.FirstMessage();
-            return run.Fail(ExitStatus::GatewaySilent,
-                            "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
+            return fail(ExitStatus::GatewaySilent,
+                        "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
         }
         if (!screen.messages.empty()) {
             const auto& m = screen.messages.front();
-            screen.CloseRowLine();
-            return run.Fail(FileMessage(m) ? ExitStatus::FileNotWritten : ExitStatus::Failed,
-                            m.caption + ": " + m.text);
+            return fail(FileMessage(m) ? ExitStatus::FileNotWritten : ExitStatus::Failed,
+                        m.caption + ": " + m.text);
         }
         if (logic.Archive.ArhivStep == ArchiveState::Finished) {
             screen.Line("Архив записан в файл " + logic.Archive.ArhivFileName);
             return 0;
         }
-        if (logic.WaitAnswer && logic.AnswerPos >= 3 && (logic.AnswerFunction & 0x80)) {
-            screen.CloseRowLine();
-            return run.Fail(ExitStatus::MeterSilent, "счётчик " + std::to_string(a.MeterAddress) +
-                                                         " ответил исключением " +
-                                                         std::to_string(logic.AnswerByteCount));
-        }
+        if (logic.WaitAnswer && logic.AnswerPos >= 3 && (logic.AnswerFunction & 0x80))
+            return fail(ExitStatus::MeterSilent,
+                        meter + " ответил исключением " + std::to_string(logic.AnswerByteCount));
         if (!logic.WaitAnswer && !screen.identificationPolling)
-            return run.Fail(ExitStatus::Failed, "чтение архива остановилось");
+            return fail(ExitStatus::Failed, "чтение архива остановилось");
 
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + timeout - Clock::now());
-        if (left.count() <= 0) {
-            screen.CloseRowLine();
-            return run.Fail(ExitStatus::MeterSilent,
-                            "счётчик " + std::to_string(a.MeterAddress) + " не отвечает");
-        }
+        if (left.count() <= 0) return fail(ExitStatus::MeterSilent, meter + " не отвечает");
         pollfd pfd{port->Handle, POLLIN, 0};
         const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) return run.Fail(ExitStatus::Failed, SystemErrorText(errno));
+        if (ready < 0 && errno != EINTR) return fail(ExitStatus::Failed, SystemErrorText(errno));
         if (ready <= 0) continue;
         if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
-            return run.Fail(ExitStatus::GatewaySilent, "линия пропала");
+            return fail(ExitStatus::GatewaySilent, "линия пропала");
         // The window's timers: the receive loop, and the identification's
         // polling, which goes on as soon as the answer has been taken.
         logic.Timer1Timer();
