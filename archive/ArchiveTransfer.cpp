@@ -77,6 +77,8 @@ void ArchiveTransfer::ReadHourArhiv() {
 void ArchiveTransfer::Stop(bool hour, ArchiveStop reason, int code) {
     ArhivStep = ArchiveState::Stopped;
     ArhivStepReady = 0;
+    StopReason = reason;
+    StopCode = code;
     std::string why, advice;
     switch (reason) {
     case ArchiveStop::NoAnswer:

@@ -83,6 +83,10 @@ public:
     void Stop(bool hour, ArchiveStop reason, int code = 0);
 
     ArchiveState ArhivStep = ArchiveState::StartCommand;
+    // Why the transfer stopped, when ArhivStep is Stopped; the exception code
+    // of an ErrorAnswer.
+    ArchiveStop StopReason = ArchiveStop::NoAnswer;
+    int StopCode = 0;
     // 1 when the reader may take its next step; the reader clears it.
     std::int32_t ArhivStepReady = 0;
     // Data bytes the current request asks for.

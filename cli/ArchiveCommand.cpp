@@ -1,7 +1,8 @@
 // day and hour: the console's own logic presses its archive button, and a
-// poll() loop on the port runs its receive loop whenever bytes arrive, as the
-// window's timers would, until the archive ends, something fails, or the
-// meter stays silent longer than the time-out.
+// poll() loop on the port runs its receive loop whenever bytes arrive and its
+// timers when they are due, as the window does, until the archive ends or
+// something stops it (the console's own time-out among them).
+#include "base/Timing.h"
 #include "cli/Commands.h"
 #include "console/ConsoleLogic.h"
 #include "serial/Rs232.h"
@@ -42,7 +43,10 @@ public:
     // No panes to fill: the logic skips the dumps.
     bool PanesActive() override { return false; }
     void EnableReceiveTimer(bool) override {}
-    void EnableIdentificationPoll(bool enabled) override { identificationPolling = enabled; }
+    void EnableIdentificationPoll(bool enabled) override {
+        if (enabled && !identificationPolling) pollDue = Clock::now() + PollPeriod();
+        identificationPolling = enabled;
+    }
     void ShowDeviceType(const std::string& text) override {
         Line("Счётчик опознан: тип " + text + ", версия " + version_ + ", конфигурация " + config1_ + " " +
              config2_);
@@ -65,7 +69,13 @@ public:
         run_.Progress(text);
     }
 
+    static std::chrono::milliseconds PollPeriod() {
+        return std::chrono::milliseconds(Timing().IdentificationPollMs);
+    }
+
+    // The identification's polling timer: enabled, and when it ticks next.
     bool identificationPolling = false;
+    Clock::time_point pollDue{};
     std::vector<MessageCollector::Message> messages;
 
 private:
@@ -115,46 +125,65 @@ int RunArchive(CliRun& run) {
     else
         logic.Button3Click();
 
-    const auto timeout = std::chrono::milliseconds(a.AnswerTimeoutMs);
+    // The window's receive tick, which also stops a read whose answer is
+    // overdue; and a backstop beyond that time-out, should a run ever be left
+    // without one.
+    const auto tick = std::chrono::milliseconds(Timing().ConsoleTickMs);
+    const auto backstop = 2 * std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs) + tick;
+    auto nextTick = Clock::now() + tick;
     const std::string meter = "счётчик " + std::to_string(a.MeterAddress);
     auto fail = [&](ExitStatus status, const std::string& text) {
         screen.CloseRowLine();
         return run.Fail(status, text);
     };
+    auto shown = [&] { return screen.messages.front().caption + ": " + screen.messages.front().text; };
     for (;;) {
         if (gatewayFailed) {
             const std::string message = run.FirstMessage();
             return fail(ExitStatus::GatewaySilent,
                         "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
         }
-        if (!screen.messages.empty()) {
-            const auto& m = screen.messages.front();
-            return fail(FileMessage(m) ? ExitStatus::FileNotWritten : ExitStatus::Failed,
-                        m.caption + ": " + m.text);
+        if (logic.Archive.ArhivStep == ArchiveState::Stopped && !screen.messages.empty()) {
+            const bool portGone = logic.Archive.StopReason == ArchiveStop::PortGone;
+            return fail(portGone ? ExitStatus::PortNotOpened : ExitStatus::MeterSilent,
+                        meter + ": " + shown());
         }
+        if (!screen.messages.empty())
+            return fail(FileMessage(screen.messages.front()) ? ExitStatus::FileNotWritten
+                                                             : ExitStatus::Failed,
+                        shown());
         if (logic.Archive.ArhivStep == ArchiveState::Finished) {
             screen.Line("Архив записан в файл " + logic.Archive.ArhivFileName);
             return 0;
         }
-        if (logic.WaitAnswer && logic.AnswerPos >= 3 && (logic.AnswerFunction & 0x80))
-            return fail(ExitStatus::MeterSilent,
-                        meter + " ответил исключением " + std::to_string(logic.AnswerByteCount));
         if (!logic.WaitAnswer && !screen.identificationPolling)
             return fail(ExitStatus::Failed, "чтение архива остановилось");
+        const auto now = Clock::now();
+        if (now - lastActivity > backstop) return fail(ExitStatus::MeterSilent, meter + " не отвечает");
 
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + timeout - Clock::now());
-        if (left.count() <= 0) return fail(ExitStatus::MeterSilent, meter + " не отвечает");
-        pollfd pfd{port->Handle, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+        auto due = nextTick;
+        if (screen.identificationPolling) due = std::min(due, screen.pollDue);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+        pollfd pfd{line->Handle, POLLIN, 0};
+        const int ready = poll(&pfd, 1, static_cast<int>(std::max<long long>(0, wait)));
         if (ready < 0 && errno != EINTR) return fail(ExitStatus::Failed, SystemErrorText(errno));
-        if (ready <= 0) continue;
-        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
-            return fail(ExitStatus::GatewaySilent, "линия пропала");
-        // The window's timers: the receive loop, and the identification's
-        // polling, which goes on as soon as the answer has been taken.
-        logic.Timer1Timer();
-        if (screen.identificationPolling) logic.TimerQueryConfTimer();
-        lastActivity = Clock::now();
+        if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return fail(ExitStatus::PortNotOpened, "порт отключён");
+        if (ready > 0) {
+            // Bytes waiting: the console takes them at once, as its window's
+            // port watch makes it.
+            logic.PortReadable();
+            lastActivity = Clock::now();
+            continue;
+        }
+        // The window's timers.
+        if (Clock::now() >= nextTick) {
+            logic.Timer1Timer();
+            nextTick = Clock::now() + tick;
+        }
+        if (screen.identificationPolling && Clock::now() >= screen.pollDue) {
+            logic.TimerQueryConfTimer();
+            screen.pollDue = Clock::now() + HeadlessConsole::PollPeriod();
+        }
     }
 }

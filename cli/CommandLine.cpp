@@ -6,7 +6,6 @@
 #include "base/StrToInt.h"
 #include "gateway/GatewaySettings.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <set>
 
@@ -37,7 +36,6 @@ const char* const UsageHead = R"(Использование:
                        /dev/ttyS<n-1>) или путь к устройству
   --speed N            скорость порта, бит/с
   --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
-  --timeout СЕК        сколько ждать ответа счётчика. По умолчанию 5
 
 Архив:
   --address N          адрес счётчика (0..255, можно $hex или 0xhex).
@@ -59,9 +57,9 @@ const char* const UsageHead = R"(Использование:
   0  получилось
   1  другая ошибка (сообщение говорит, какая)
   2  неверная командная строка (или не выбран режим связи)
-  3  порт не открывается
+  3  порт не открывается или отключился
   4  шлюз не отвечает или отказал в обмене
-  5  счётчик не отвечает или ответил исключением
+  5  счётчик не ответил за 3 с или ответил исключением
   6  файл архива не создаётся или не записывается
   7  настройки не прошли проверку (ОШИБКА ДАННЫХ); в шлюз ничего не отправлено
 При ошибке в stderr - одна строка с её описанием.
@@ -82,7 +80,6 @@ const std::vector<OptionSpec>& Options() {
         {"--port", {}},
         {"--speed", {}},
         {"--link", {}},
-        {"--timeout", {}},
         {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings}},
         {"--output", {C::DayArchive, C::HourArchive}},
         {"--rs485-speed", {C::WriteSettings}},
@@ -144,12 +141,6 @@ bool TakeOption(const std::string& name, const std::string& value, CliArguments&
             a.LinkMode = 2;
         else
             return wrong("нужно i2c или zep-lan");
-    } else if (name == "--timeout") {
-        char* end = nullptr;
-        const double seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 3600)
-            return wrong("нужно число секунд больше 0");
-        a.AnswerTimeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
     } else if (name == "--address") {
         if (a.Command == CliCommand::WriteSettings) {
             a.GatewayAddress = value; // the window's check decides

@@ -15,7 +15,7 @@ enum class ExitStatus : int {
     Usage = 2,          // the command line is wrong
     PortNotOpened = 3,  // the serial port cannot be opened
     GatewaySilent = 4,  // the gateway does not answer or refuses an exchange
-    MeterSilent = 5,    // the meter does not answer, or answers with an exception
+    MeterSilent = 5,    // the meter does not answer in time, or answers with an exception
     FileNotWritten = 6, // the archive file cannot be created or written
     DataRefused = 7,    // settings refused by the window's checks; nothing was sent
 };
@@ -30,8 +30,6 @@ struct CliArguments {
     std::optional<std::string> DevicePath; // or a device by its path
     std::optional<int> Speed;              // bit/s
     std::optional<int> LinkMode;           // 1 I2C, 2 ZEP-LAN
-    // Longest silence while an answer of the meter is awaited.
-    int AnswerTimeoutMs = 5000;
 
     // day, hour
     int MeterAddress = 1;

@@ -176,7 +176,6 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     } else if (awaited) {
         switch (ClassifyAnswerByte(AnswerPos, AnswerByteCount)) {
         case AnswerByte::Head:
-            if (AnswerPos == 1) AnswerFunction = b;
             break;
         case AnswerByte::Count:
             AnswerByteCount = b;

@@ -78,9 +78,6 @@ public:
     std::int32_t AnswerByteCount = 0;
     std::int32_t AnswerPos = 0;
     std::int32_t AnswerDataLen = 0;
-    // Function code of the answer being received; bit 7 set: an exception,
-    // whose code the answer rule takes as its byte count.
-    std::uint8_t AnswerFunction = 0;
     std::uint8_t RxBuf[RxBufSize] = {};
     std::int32_t ManualRequest = 0;
     std::int32_t HourArhiv = 0;

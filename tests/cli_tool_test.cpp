@@ -54,7 +54,7 @@ TEST(CliCommandLine, HelpVersionAndWrongCommandLines) {
         {"day", "--address"},
         {"day", "--address", "256"},
         {"day", "--port", "COM100"},
-        {"day", "--timeout", "0"},
+        {"day", "--link", "rs485"},
         {"write-settings", "--rs485-speed", "12345"},
         {"write-settings", "--packet", "yes"},
         {"write-settings"},
@@ -138,9 +138,10 @@ TEST_F(CliTool, SettingsTheWindowRefusesAreNotSent) {
 }
 
 TEST_F(CliTool, EachFailureHasItsStatus) {
-    TimingConstants fast; // the gateway's silence in milliseconds
+    TimingConstants fast; // the gateway's and the meter's silence in milliseconds
     fast.ReadTimeoutBaseMs = 300;
     fast.PurgePauseMs = 20;
+    fast.ArchiveAnswerTimeoutMs = 300;
     SetTimingForTests(fast);
     EXPECT_EQ(Run({"day", "--port", dir.File("no-such-port")}).status, 3);
 
@@ -154,12 +155,14 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
     simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Exception, .value = 2});
     const CliResult exception = Run({"hour"});
     EXPECT_EQ(exception.status, 5);
-    EXPECT_NE(exception.err.find("ответил исключением 2"), std::string::npos) << exception.err;
+    EXPECT_NE(exception.err.find("прибор ответил ошибкой 2"), std::string::npos) << exception.err;
 
-    simulator.SetMeterSilent(true);
-    const CliResult silent = Run({"day", "--address", "7", "--timeout", "0.3"});
+    const CliResult silent = Run({"day", "--address", "7"}); // no meter there
     EXPECT_EQ(silent.status, 5);
-    EXPECT_NE(silent.err.find("счётчик 7 не отвечает"), std::string::npos) << silent.err;
+    EXPECT_NE(
+        silent.err.find("счётчик 7: ОШИБКА СВЯЗИ: Чтение суточного архива остановлено: прибор не отвечает"),
+        std::string::npos)
+        << silent.err;
 
     simulator.AddFault({.step = sim::Step::PacketReady, .kind = sim::FaultKind::NoAnswer, .times = -1});
     EXPECT_EQ(Run({"day"}).status, 4);
