@@ -3,6 +3,7 @@
 
 #include "app/ProgramPort.h"
 #include "base/Messages.h"
+#include "base/Paths.h"
 #include "base/StrToInt.h"
 
 #include <cstdio>
@@ -88,7 +89,9 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
         screen.ShowRefusedEntry(rejection->page, rejection->edit);
         return;
     }
-    if (path.empty() || !SaveOptions(path, accepted)) {
+    // An installed copy's configuration folder appears with its first save.
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (path.empty() || (!folder.empty() && !MakeFolder(folder)) || !SaveOptions(path, accepted)) {
         ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
         return;
     }

@@ -1,5 +1,5 @@
-// Program entry: --help and --version, else settings from OPTIONS.INI beside
-// the executable, then the main window and the message loop.
+// Program entry: --help and --version, else settings from OPTIONS.INI in the
+// configuration folder, then the main window and the message loop.
 #include "app/MainForm.h"
 #include "base/Messages.h"
 #include "base/Options.h"
@@ -21,14 +21,16 @@ const char* const Usage = R"(Использование: configurator [--help | 
   --help      показать эту справку
   --version   показать версию
 
-Файлы (в папке программы):
+Файлы:
   OPTIONS.INI         настройки: порт, скорость, режим связи, адреса шлюза,
                       строка инициализации модема («View» > «Настройки»)
   ports/COMn          ссылка на устройство порта COMn
   day.txt, hour.txt   суточный и часовой архивы счётчика
+)";
 
+const char* const PortNotes = R"(
 Порт:
-  COMn (n = 1..99, по умолчанию COM2) - это ports/COMn в папке программы,
+  COMn (n = 1..99, по умолчанию COM2) - это ports/COMn в папке настроек,
   если он есть, иначе /dev/ttyS<n-1>. USB-адаптер как COM3:
       ln -s /dev/ttyUSB0 ports/COM3
   Порт открывается монопольно. Нужен доступ к устройству (в Debian -
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(Usage, stdout);
+            std::fputs(FileLocationsHelp().c_str(), stdout);
+            std::fputs(PortNotes, stdout);
             return 0;
         }
         if (!std::strcmp(argv[i], "--version")) {
@@ -57,9 +61,8 @@ int main(int argc, char** argv) {
     QtMessagePresenter presenter;
     SetMessagePresenter(&presenter);
 
-    const std::string dir = ExecutableDir();
-    if (dir.empty()) return 0;
-    LoadOptions(dir + "OPTIONS.INI", AppOptions);
+    if (ExecutableDir().empty()) return 0;
+    LoadOptions(OptionsFilePath(), AppOptions);
 
     try {
         auto* form = new TMainForm;

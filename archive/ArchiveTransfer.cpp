@@ -77,6 +77,8 @@ void ArchiveTransfer::ReadHourArhiv() {
 void ArchiveTransfer::Stop(bool hour, ArchiveStop reason, int code) {
     ArhivStep = ArchiveState::Stopped;
     ArhivStepReady = 0;
+    StopReason = reason;
+    StopCode = code;
     std::string why, advice;
     switch (reason) {
     case ArchiveStop::NoAnswer:
@@ -147,7 +149,13 @@ void ArchiveTransfer::CopyChunkToRow() {
 
 bool ArchiveTransfer::WriteTemplateFile(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = ExecutableDir() + kind.FileName;
+    if (OutputFile.empty()) {
+        const std::string dir = ArchiveDir();
+        MakeFolder(dir); // an installed copy's folder may not exist yet
+        ArhivFileName = dir + kind.FileName;
+    } else {
+        ArhivFileName = OutputFile;
+    }
     std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
     if (!file) {
         host_.ShowMessage("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
@@ -171,7 +179,7 @@ bool ArchiveTransfer::WriteTemplateFile(bool hour) {
 
 bool ArchiveTransfer::AppendRowLine(bool hour) {
     const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = ExecutableDir() + kind.FileName;
+    ArhivFileName = OutputFile.empty() ? ArchiveDir() + kind.FileName : OutputFile;
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
     std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;
@@ -266,6 +274,8 @@ void ArchiveTransfer::ReadArhiv(bool hour) {
                 host_.ShowRowLength(ArhivLen);
                 if (ArhivLen == 0) {
                     host_.ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
+                    // Where to find it: the folder depends on the installation.
+                    host_.ProgressLine("Архив записан в файл " + ArhivFileName);
                     ArhivStepReady = 1;
                     ArhivStep = ArchiveState::Finished;
                     return;

@@ -1,6 +1,6 @@
 // The archive transfer: one state machine for the day and the hour archive
 // that takes one step per completed answer, reads the template and then row
-// after row, and writes day.txt or hour.txt beside the executable. Its owner
+// after row, and writes day.txt or hour.txt into the archive folder. Its owner
 // feeds it every completed answer and calls a reader; the transfer reaches
 // the device and the user only through ArchiveHost.
 #pragma once
@@ -83,6 +83,10 @@ public:
     void Stop(bool hour, ArchiveStop reason, int code = 0);
 
     ArchiveState ArhivStep = ArchiveState::StartCommand;
+    // Why the transfer stopped, when ArhivStep is Stopped; the exception code
+    // of an ErrorAnswer.
+    ArchiveStop StopReason = ArchiveStop::NoAnswer;
+    int StopCode = 0;
     // 1 when the reader may take its next step; the reader clears it.
     std::int32_t ArhivStepReady = 0;
     // Data bytes the current request asks for.
@@ -97,6 +101,9 @@ public:
     // The template text while it is read; afterwards the current row's line.
     std::string ShablonText;
     std::string ArhivFileName;
+    // Set: the file written instead of day.txt or hour.txt in the archive
+    // folder (the command-line tool's choice).
+    std::string OutputFile;
     RequestBlock Request = {};
     // One column kind per template keyword, in template order.
     ShablonDescriptor Shablon;

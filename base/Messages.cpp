@@ -11,6 +11,10 @@ void SetMessagePresenter(MessagePresenter* p) {
     presenter = p;
 }
 
+MessagePresenter* CurrentMessagePresenter() {
+    return presenter;
+}
+
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
     if (presenter) presenter->Show(text, caption, icon);
 }

@@ -13,6 +13,8 @@ public:
 
 // Installs the presenter that ShowMessage uses (nullptr: messages are dropped).
 void SetMessagePresenter(MessagePresenter* presenter);
+// The presenter installed (so that a borrower can put it back).
+MessagePresenter* CurrentMessagePresenter();
 
 // A modal message box with an OK button.
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon);

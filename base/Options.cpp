@@ -62,7 +62,7 @@ long long AtoiLike(std::string_view s) {
 } // namespace
 
 std::string OptionsFilePath() {
-    std::string dir = ExecutableDir();
+    const std::string dir = ConfigDir();
     return dir.empty() ? std::string() : dir + "OPTIONS.INI";
 }
 

@@ -1,5 +1,6 @@
 // AppOptions, the global settings record, and its file OPTIONS.INI: ten
-// lines, CP1251, CR LF line ends, read from the executable's directory.
+// lines, CP1251, CR LF line ends, read from the configuration folder
+// (base/Paths.h).
 #pragma once
 #include <string>
 
@@ -21,8 +22,7 @@ extern TAppOptions AppOptions;
 // Longest line 8 the file can hold, line end excluded.
 inline constexpr int MaxModemInitLength = 58;
 
-// Full name of OPTIONS.INI beside the executable (empty when the executable's
-// directory is unknown).
+// Full name of OPTIONS.INI in ConfigDir() (empty when that is unknown).
 std::string OptionsFilePath();
 
 // Reads the file into options: values out of range or missing keep what

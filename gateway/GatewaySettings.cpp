@@ -11,8 +11,6 @@
 
 namespace {
 
-const char* const DataCaption = "ОШИБКА ДАННЫХ";
-
 // Pairs BeginWait with EndWait on every way out.
 class WaitScope {
 public:
@@ -38,6 +36,19 @@ bool GatewaySettings::LinkModeReady() {
     if (link_.LinkModeChosen()) return true;
     ShowMessage(NoLinkModeText, NoLinkModeCaption, MessageIcon::Warning);
     return false;
+}
+
+std::optional<GatewayInputRejection> CheckGatewayInput(const std::string& addressText,
+                                                       const std::string& initLine) {
+    int address = -1;
+    if (!TryStrToInt(addressText, address) || address < 0 || address > 255)
+        return GatewayInputRejection{"Адрес должен быть от 0 для мастера и от 1 до 255 для подчиненных.",
+                                     false};
+    if (static_cast<int>(initLine.size()) > MaxInitLineLength)
+        return GatewayInputRejection{"Номер должен состоять из " + std::to_string(MaxInitLineLength) +
+                                         " латинских букв или цифр.",
+                                     true};
+    return std::nullopt;
 }
 
 void GatewaySettings::ReadClick() {
@@ -81,22 +92,15 @@ bool GatewaySettings::ReadGatewaySettings() {
 }
 
 bool GatewaySettings::WriteGatewaySettings() {
-    int address = -1;
-    if (!TryStrToInt(screen_.AddressText(), address)) address = -1;
-    if (address < 0 || address > 255) {
-        ShowMessage("Адрес должен быть от 0 для мастера и от 1 до 255 для подчиненных.", DataCaption,
-                    MessageIcon::Information);
-        return false;
-    }
+    const std::string addressText = screen_.AddressText();
     const std::string line = screen_.InitLineText();
-    const int length = static_cast<int>(line.size());
-    if (length > MaxInitLineLength) {
-        ShowMessage("Номер должен состоять из " + std::to_string(MaxInitLineLength) +
-                        " латинских букв или цифр.",
-                    DataCaption, MessageIcon::Information);
-        screen_.FocusInitLine();
+    if (auto rejection = CheckGatewayInput(addressText, line)) {
+        ShowMessage(rejection->Text, DataErrorCaption, MessageIcon::Information);
+        if (rejection->InitLine) screen_.FocusInitLine();
         return false;
     }
+    const int address = StrToInt(addressText);
+    const int length = static_cast<int>(line.size());
 
     int item = screen_.SpeedItem();
     if (item < 0 || item >= SpeedCount) item = 0; // a radio group always has a selection

@@ -2,6 +2,7 @@
 // checking what the user typed, and writing them back through the adapter.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class AdapterLink;
@@ -27,6 +28,19 @@ inline constexpr std::uint8_t SpeedCodes[SpeedCount] = {16, 25, 51, 103, 207};
 
 // The item whose code this is, or -1.
 int SpeedItemOfCode(std::uint8_t code);
+
+// The caption of a refused input.
+inline constexpr const char* DataErrorCaption = "ОШИБКА ДАННЫХ";
+
+// The checks a write makes before it sends anything: the address text must
+// be an integer 0..255, the initialisation line (CP1251) at most
+// MaxInitLineLength bytes. The message of the first that fails, or nothing.
+struct GatewayInputRejection {
+    std::string Text;
+    bool InitLine = false; // the line was refused (the window focuses its edit)
+};
+std::optional<GatewayInputRejection> CheckGatewayInput(const std::string& addressText,
+                                                       const std::string& initLine);
 
 // The screen operations the logic needs; the configuration window implements
 // them. Texts of the edits are CP1251 bytes.

@@ -129,7 +129,7 @@ std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nod
 }
 
 std::string PortsDir() {
-    const std::string dir = ExecutableDir();
+    const std::string dir = ConfigDir();
     return dir.empty() ? std::string() : dir + "ports/";
 }
 
@@ -142,10 +142,9 @@ std::string ComLinkTarget(int portNumber) {
 std::string BindComPort(int portNumber, const std::string& device) {
     const std::string dir = PortsDir();
     if (dir.empty())
-        return "Не найдена папка программы: ссылку ports/COM" + std::to_string(portNumber) +
-               " создать негде.";
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-        return "Не удалось создать папку " + dir + ": " + SystemErrorText(errno);
+        return "Не найдена папка настроек: ссылку ports/COM" + std::to_string(portNumber) + " создать негде.";
+    // An installed copy's configuration folder may not exist yet.
+    if (!MakeFolder(dir)) return "Не удалось создать папку " + dir + ": " + SystemErrorText(errno);
     const std::string link = dir + "COM" + std::to_string(portNumber);
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))

@@ -36,9 +36,10 @@ void SetModemLines(int fd, bool raise) {
 } // namespace
 
 std::string Rs232Port::DevicePathFor(int portNumber) {
-    std::string link = ExecutableDir() + "ports/COM" + std::to_string(portNumber);
+    const std::string dir = ConfigDir();
+    std::string link = dir + "ports/COM" + std::to_string(portNumber);
     struct stat st {};
-    if (!ExecutableDir().empty() && lstat(link.c_str(), &st) == 0) return link;
+    if (!dir.empty() && lstat(link.c_str(), &st) == 0) return link;
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 

@@ -8,8 +8,9 @@
 
 class Rs232Port {
 public:
-    // Opens COM<portNumber>: ports/COM<n> beside the executable when that
-    // exists, otherwise /dev/ttyS<n-1>. Always yields an object; Ok tells.
+    // Opens COM<portNumber>: ports/COM<n> in the configuration folder
+    // (ConfigDir(), base/Paths.h) when that exists, otherwise /dev/ttyS<n-1>. Always yields an object; Ok
+    // tells.
     Rs232Port(int portNumber, int baudRate);
     // Opens a device by its path (the same steps; tests and tools use it).
     Rs232Port(const std::string& devicePath, int baudRate);

@@ -6,6 +6,7 @@
 #include "base/Timing.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
+#include "support/InstalledCopy.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
@@ -233,9 +234,20 @@ TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {
     EXPECT_EQ(AppOptions.BaudRate, 0);
 }
 
+TEST_F(OptionsDialog, AnInstalledCopySavesIntoANewConfigurationFolder) {
+    InstalledCopy copy;
+    dlg->Edit2->setText("3");
+    dlg->Button1->click();
+    Settle();
+    EXPECT_EQ(copy.root.Read("config/gateway-configurator/OPTIONS.INI").substr(0, 3), "3\r\n");
+    for (const auto& m : TheRecorder().messages) // COM3 has no link there: only its opening may fail
+        EXPECT_EQ(m.caption, "ОШИБКА СИСТЕМЫ");
+}
+
 TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
     Rs232Port* port = MainPort;
-    ScopedExecutableDir missing{dir.File("missing/")};
+    dir.Write("file", "");
+    ScopedExecutableDir underAFile{dir.File("file/")};
     dlg->Edit2->setText("3");
     dlg->Button1->click();
     Settle();

@@ -8,6 +8,7 @@
 #include "base/StrToInt.h"
 #include "base/Timing.h"
 #include "support/ConsoleArchives.h"
+#include "support/InstalledCopy.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 #include "support/SimConsole.h"
@@ -104,7 +105,8 @@ TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
     ASSERT_GE(lines.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(lines[i], expected[i]) << i;
-    EXPECT_EQ(lines.back(), "архив закончен!!!!!!!!!!!!!!!!!");
+    EXPECT_EQ(lines[lines.size() - 2], "архив закончен!!!!!!!!!!!!!!!!!");
+    EXPECT_EQ(lines.back(), "Архив записан в файл " + dir.Path() + "day.txt");
 }
 
 TEST_F(Archive, HourArchiveGoesToHourTxtWithItsOwnMemoLines) {
@@ -116,10 +118,11 @@ TEST_F(Archive, HourArchiveGoesToHourTxtWithItsOwnMemoLines) {
     EXPECT_EQ(console.SentHex()[1], "06 01 06 03 E8 00 05");
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 06"), 3);
     const auto lines = Memo1Lines();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "считать 04  строку");
     EXPECT_EQ(lines[1], "считать 04  строку");
     EXPECT_EQ(lines[2], "архив закончен!!!!!!!!!!!!!!!!!");
+    EXPECT_EQ(lines[3], "Архив записан в файл " + dir.Path() + "hour.txt");
     // The value decode of each answer starts at Edit1's register.
     EXPECT_EQ(console.logic.ValueAddr, 100);
 }
@@ -159,7 +162,7 @@ TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
     EXPECT_EQ(dir.Read("day.txt"), "DATE HOUR TNORM sTNORM Q1 M1 ERRORCODE\r\n");
     EXPECT_EQ(console.screen.rowLength, "0");
     EXPECT_EQ(console.screen.rowNumber, "");
-    EXPECT_EQ(Memo1Lines().back(), "архив закончен!!!!!!!!!!!!!!!!!");
+    EXPECT_EQ(Memo1Lines().end()[-2], "архив закончен!!!!!!!!!!!!!!!!!");
     EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
 
     // Finished: a further call sends nothing.
@@ -186,13 +189,22 @@ TEST_F(Archive, ASecondTransferReplacesTheFile) {
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
 }
 
+TEST_F(Archive, AnInstalledCopyWritesIntoTheDocumentsFolderAndNamesTheFile) {
+    InstalledCopy copy;
+    simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+    ReadArchive(false);
+    EXPECT_EQ(copy.root.Read("docs/gateway-configurator/day.txt"), SmallDayFile);
+    EXPECT_EQ(Memo1Lines().back(), "Архив записан в файл " + copy.ArchiveFolder() + "day.txt");
+}
+
 TEST_F(Archive, AFileThatCannotBeCreatedStopsTheTransfer) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
-    ScopedExecutableDir missing{dir.Path() + "missing/"};
+    dir.Write("file", "");
+    ScopedExecutableDir underAFile{dir.Path() + "file/"}; // no folder can be made there, not even by root
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
-              "Невозможно создать Файл с именем " + dir.Path() + "missing/day.txt !");
+              "Невозможно создать Файл с именем " + dir.Path() + "file/day.txt !");
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
     EXPECT_EQ(console.SentHex().back(), "06 01 04 03 EA 00 13"); // nothing after the template
     EXPECT_EQ(simulator.LastArchiveCommand(), 1);

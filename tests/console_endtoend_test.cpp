@@ -95,8 +95,8 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
     EXPECT_EQ(window->Edit5->text(), "3");
     EXPECT_EQ(window->Edit6->text(), "0");
     EXPECT_TRUE(window->ArchiveProgress->text().startsWith(QString::fromUtf8("Чтение архива: 3 стр. за ")));
-    EXPECT_TRUE(
-        window->Memo1->toPlainText().endsWith(QString::fromUtf8("архив закончен!!!!!!!!!!!!!!!!!\n")));
+    EXPECT_TRUE(window->Memo1->toPlainText().endsWith(QString::fromStdString(
+        "архив закончен!!!!!!!!!!!!!!!!!\nАрхив записан в файл " + dir.Path() + "day.txt\n")));
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 

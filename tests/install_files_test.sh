@@ -9,10 +9,10 @@ trap 'rm -rf "$root"' EXIT
 fail=0
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr > /dev/null
-for f in bin/configurator bin/gateway-sim \
+for f in bin/configurator bin/configurator-cli bin/gateway-sim \
     share/applications/*.desktop share/metainfo/*.metainfo.xml \
     share/icons/hicolor/scalable/apps/*.svg share/icons/hicolor/{16,22,24,32,48,64,128,256}x*/apps/*.png \
-    share/man/man1/configurator.1.gz share/man/man1/gateway-sim.1.gz share/doc/*/copyright share/doc/*/changelog.gz; do
+    share/man/man1/configurator.1.gz share/man/man1/configurator-cli.1.gz share/man/man1/gateway-sim.1.gz share/doc/*/copyright share/doc/*/changelog.gz; do
     matches=("$root"/usr/$f)
     [ -e "${matches[0]}" ] || { echo "not installed: $f"; fail=1; }
 done
@@ -24,7 +24,7 @@ grep -qx "Icon=$desktop" "$root"/usr/share/applications/*.desktop || { echo "ico
 grep -q "<launchable type=\"desktop-id\">$desktop.desktop<" "$root/usr/share/metainfo/$desktop.metainfo.xml" ||
     { echo "AppStream file does not launch $desktop.desktop"; fail=1; }
 
-for program in configurator gateway-sim; do
+for program in configurator configurator-cli gateway-sim; do
     page=$(gzip -dc "$root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
     for option in $("$root/usr/bin/$program" --help | grep -oE -- '--[a-z0-9][a-z0-9-]*' | sort -u); do
         grep -qE -- "$option([^a-z0-9-]|\$)" <<< "$page" || { echo "$program.1 lacks $option"; fail=1; }

@@ -1,0 +1,105 @@
+// The command-line tool's run: its arguments, the settings the window would
+// use, the serial line, then one command.
+#include "cli/Cli.h"
+
+#include "base/Paths.h"
+#include "base/StrToInt.h"
+#include "cli/Commands.h"
+#include "serial/Rs232.h"
+
+#include <exception>
+
+namespace {
+
+// The message presenter, the one program-wide object a run changes, put
+// back when it ends: tests run the tool in-process.
+class PresenterScope {
+public:
+    explicit PresenterScope(MessagePresenter* presenter) : saved_(CurrentMessagePresenter()) {
+        SetMessagePresenter(presenter);
+    }
+    ~PresenterScope() { SetMessagePresenter(saved_); }
+    PresenterScope(const PresenterScope&) = delete;
+    PresenterScope& operator=(const PresenterScope&) = delete;
+
+private:
+    MessagePresenter* saved_;
+};
+
+std::string PortName(const CliRun& run) {
+    const CliArguments& a = run.args;
+    if (a.DevicePath) return *a.DevicePath;
+    const int n = a.PortNumber.value_or(run.options.PortNumber);
+    return "COM" + std::to_string(n) + " (" + Rs232Port::DevicePathFor(n) + ")";
+}
+
+} // namespace
+
+int CliRun::Fail(ExitStatus status, const std::string& text) {
+    std::fprintf(err, "%s: %s\n", CliProgramName, text.c_str());
+    return static_cast<int>(status);
+}
+
+void CliRun::Progress(const std::string& text) {
+    std::fprintf(err, "%s\n", text.c_str());
+}
+
+std::string CliRun::FirstMessage() const {
+    if (collector.messages.empty()) return {};
+    const auto& m = collector.messages.front();
+    return m.caption + ": " + m.text;
+}
+
+std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status) {
+    const CliArguments& a = run.args;
+    const int speed = a.Speed.value_or(run.options.BaudRate);
+    auto port = a.DevicePath
+                    ? std::make_unique<Rs232Port>(*a.DevicePath, speed)
+                    : std::make_unique<Rs232Port>(a.PortNumber.value_or(run.options.PortNumber), speed);
+    if (!port->Ok) {
+        status = run.Fail(ExitStatus::PortNotOpened, "порт " + PortName(run) + " не открывается на " +
+                                                         std::to_string(speed) +
+                                                         " бит/с: " + SystemErrorText(port->LastError));
+        return nullptr;
+    }
+    return port;
+}
+
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    CliRun run{out, err, {}, {}, {}};
+    std::string error;
+    auto parsed = ParseCommandLine(args, error);
+    if (!parsed) return run.Fail(ExitStatus::Usage, error);
+    run.args = *parsed;
+    switch (run.args.Command) {
+    case CliCommand::Help:
+        std::fputs(CliUsage().c_str(), out);
+        return 0;
+    case CliCommand::Version:
+        std::fprintf(out, "%s %s\n", CliProgramName, PROGRAM_VERSION);
+        return 0;
+    default:
+        break;
+    }
+
+    PresenterScope presenter(&run.collector);
+    // The window's settings: port, speed, link mode and the gateway's
+    // addresses; the arguments override the first three.
+    LoadOptions(OptionsFilePath(), run.options);
+    if (run.args.LinkMode) run.options.LinkMode = *run.args.LinkMode;
+    try {
+        switch (run.args.Command) {
+        case CliCommand::DayArchive:
+        case CliCommand::HourArchive:
+            return RunArchive(run);
+        case CliCommand::ReadSettings:
+            return RunReadSettings(run);
+        case CliCommand::WriteSettings:
+            return RunWriteSettings(run);
+        default:
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        return run.Fail(ExitStatus::Failed, e.what());
+    }
+}

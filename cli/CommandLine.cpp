@@ -1,0 +1,246 @@
+// Reading the command line: a command word and --options, each option with
+// its value as the next word or after "=".
+#include "cli/CommandLine.h"
+
+#include "base/Paths.h"
+#include "base/StrToInt.h"
+#include "gateway/GatewaySettings.h"
+
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+const char* const UsageHead = R"(Использование:
+  configurator-cli [ЛИНИЯ] day|hour [--address N] [--output ФАЙЛ]
+  configurator-cli [ЛИНИЯ] read-settings
+  configurator-cli [ЛИНИЯ] write-settings [--address N] [--rs485-speed N]
+                   [--packet on|off] [--modem on|off] [--init-line ТЕКСТ]
+  configurator-cli --help | --version
+Команды для сценариев: архивы счётчика за шлюзом RS-232 <-> RS-485 и
+настройки шлюза, как в окнах configurator, без экрана.
+
+Команды:
+  day, hour        опознать счётчик и считать его суточный (day) или часовой
+                   (hour) архив в файл, как кнопки «Считать суточный архив»
+                   и «Считать часовой архив»; ход чтения - в stderr
+  read-settings    считать настройки шлюза и напечатать их строками
+                   ключ=значение (address, rs485-speed, packet, modem,
+                   init-line)
+  write-settings   записать в шлюз заданные настройки; незаданные остаются,
+                   как в шлюзе (их сначала считывают). Проверки - как в окне
+                   «Настройка шлюза»: при ошибке ничего не отправляется
+
+Линия (по умолчанию - из OPTIONS.INI, как у окна):
+  --port COMn|n|ПУТЬ   порт: номер COM (ports/COMn в папке настроек, иначе
+                       /dev/ttyS<n-1>) или путь к устройству
+  --speed N            скорость порта, бит/с
+  --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
+
+Архив:
+  --address N          адрес счётчика (0..255, можно $hex или 0xhex).
+                       По умолчанию 1
+  -o, --output ФАЙЛ    куда записать архив. По умолчанию day.txt или
+                       hour.txt в папке архивов (ниже)
+
+Настройки шлюза (write-settings):
+  --address N          адрес шлюза на линии RS-485: 0 - мастер, 1..255
+  --rs485-speed N      57600, 38400, 19200, 9600 или 4800
+  --packet on|off      пакетный протокол
+  --modem on|off       поддержка модема
+  --init-line ТЕКСТ    строка инициализации модема, до 31 символа
+
+  --help               показать эту справку
+  --version            показать версию
+
+Коды выхода:
+  0  получилось
+  1  другая ошибка (сообщение говорит, какая)
+  2  неверная командная строка (или не выбран режим связи)
+  3  порт не открывается или отключился
+  4  шлюз не отвечает или отказал в обмене
+  5  счётчик не ответил за 3 с или ответил исключением
+  6  файл архива не создаётся или не записывается
+  7  настройки не прошли проверку (ОШИБКА ДАННЫХ); в шлюз ничего не отправлено
+При ошибке в stderr - одна строка с её описанием.
+
+Файлы (те же, что у configurator): OPTIONS.INI (порт, скорость, режим связи,
+адреса шлюза), ports/COMn, day.txt, hour.txt.
+)";
+
+// Every option takes a value; `commands` empty: it belongs to every command.
+struct OptionSpec {
+    const char* name;
+    std::set<CliCommand> commands;
+};
+
+const std::vector<OptionSpec>& Options() {
+    using C = CliCommand;
+    static const std::vector<OptionSpec> options = {
+        {"--port", {}},
+        {"--speed", {}},
+        {"--link", {}},
+        {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings}},
+        {"--output", {C::DayArchive, C::HourArchive}},
+        {"--rs485-speed", {C::WriteSettings}},
+        {"--packet", {C::WriteSettings}},
+        {"--modem", {C::WriteSettings}},
+        {"--init-line", {C::WriteSettings}},
+    };
+    return options;
+}
+
+std::optional<CliCommand> CommandOf(const std::string& word) {
+    if (word == "day") return CliCommand::DayArchive;
+    if (word == "hour") return CliCommand::HourArchive;
+    if (word == "read-settings") return CliCommand::ReadSettings;
+    if (word == "write-settings") return CliCommand::WriteSettings;
+    return std::nullopt;
+}
+
+bool WholeNumber(const std::string& text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::atoi(text.c_str());
+    return value >= low && value <= high;
+}
+
+std::optional<bool> Switch(const std::string& text) {
+    if (text == "on") return true;
+    if (text == "off") return false;
+    return std::nullopt;
+}
+
+// Takes one option's value into `a`; false with `error` set when it does not fit.
+bool TakeOption(const std::string& name, const std::string& value, CliArguments& a, std::string& error) {
+    auto wrong = [&](const std::string& what) {
+        error = "неверное значение " + name + " '" + value + "': " + what;
+        return false;
+    };
+    int n = 0;
+    if (name == "--port") {
+        std::string number = value;
+        if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
+            number = number.substr(3);
+        if (WholeNumber(number, 1, 99, n)) {
+            a.PortNumber = n;
+            a.DevicePath.reset();
+        } else if (value.find('/') != std::string::npos) {
+            a.DevicePath = value;
+            a.PortNumber.reset();
+        } else {
+            return wrong("нужен COM1..COM99, номер 1..99 или путь к устройству");
+        }
+    } else if (name == "--speed") {
+        if (!WholeNumber(value, 1, 99999999, n)) return wrong("нужна скорость в бит/с");
+        a.Speed = n;
+    } else if (name == "--link") {
+        if (value == "i2c")
+            a.LinkMode = 1;
+        else if (value == "zep-lan")
+            a.LinkMode = 2;
+        else
+            return wrong("нужно i2c или zep-lan");
+    } else if (name == "--address") {
+        if (a.Command == CliCommand::WriteSettings) {
+            a.GatewayAddress = value; // the window's check decides
+        } else {
+            if (!TryStrToInt(value, n) || n < 0 || n > 255) return wrong("нужен адрес 0..255");
+            a.MeterAddress = n;
+        }
+    } else if (name == "--output") {
+        if (value.empty()) return wrong("нужно имя файла");
+        a.Output = value;
+    } else if (name == "--rs485-speed") {
+        for (int i = 0; i < SpeedCount; ++i)
+            if (value == SpeedCaptions[i]) a.Rs485SpeedItem = i;
+        if (!a.Rs485SpeedItem) return wrong("нужно 57600, 38400, 19200, 9600 или 4800");
+    } else if (name == "--packet" || name == "--modem") {
+        const auto on = Switch(value);
+        if (!on) return wrong("нужно on или off");
+        (name == "--packet" ? a.Packet : a.Modem) = on;
+    } else if (name == "--init-line") {
+        a.InitLine = value;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string CliUsage() {
+    return std::string(UsageHead) + FileLocationsHelp();
+}
+
+std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
+    CliArguments a;
+    // --help and --version win wherever they stand.
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") return a;
+        if (arg == "--version") {
+            a.Command = CliCommand::Version;
+            return a;
+        }
+    }
+    // The command first, so that options know what they belong to.
+    std::optional<CliCommand> command;
+    std::vector<std::pair<std::string, std::string>> options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg == "-o") arg = "--output";
+        if (arg.compare(0, 2, "--") != 0) {
+            if (command) {
+                error = "лишнее слово '" + arg + "'";
+                return std::nullopt;
+            }
+            command = CommandOf(arg);
+            if (!command) {
+                error = "неизвестная команда '" + arg + "'";
+                return std::nullopt;
+            }
+            continue;
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (const auto eq = arg.find('='); eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        bool known = false;
+        for (const auto& spec : Options())
+            known = known || arg == spec.name;
+        if (!known) {
+            error = "неизвестный параметр " + arg;
+            return std::nullopt;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = "у параметра " + arg + " нет значения";
+                return std::nullopt;
+            }
+            value = args[++i];
+        }
+        options.emplace_back(arg, value);
+    }
+    if (!command) {
+        error = "не указана команда: day, hour, read-settings или write-settings (--help - справка)";
+        return std::nullopt;
+    }
+    a.Command = *command;
+    for (const auto& [name, value] : options) {
+        for (const auto& spec : Options()) {
+            if (name == spec.name && !spec.commands.empty() && !spec.commands.count(a.Command)) {
+                error = "параметр " + name + " не относится к этой команде";
+                return std::nullopt;
+            }
+        }
+        if (!TakeOption(name, value, a, error)) return std::nullopt;
+    }
+    if (a.Command == CliCommand::WriteSettings && !a.GatewayAddress && !a.Rs485SpeedItem && !a.Packet &&
+        !a.Modem && !a.InitLine) {
+        error = "write-settings: укажите, что записать (--address, --rs485-speed, --packet, --modem, "
+                "--init-line)";
+        return std::nullopt;
+    }
+    return a;
+}

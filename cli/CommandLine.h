@@ -1,0 +1,54 @@
+// The command-line tool's arguments, its help and its exit statuses. Only
+// the shape of the arguments is checked here; values the windows check (the
+// gateway's address and initialisation line) are checked by the same logic
+// the windows use.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+// Exit statuses, one for each way a run can end (listed in --help and in the
+// manual page).
+enum class ExitStatus : int {
+    Ok = 0,
+    Failed = 1,         // anything else, with its message
+    Usage = 2,          // the command line is wrong
+    PortNotOpened = 3,  // the serial port cannot be opened
+    GatewaySilent = 4,  // the gateway does not answer or refuses an exchange
+    MeterSilent = 5,    // the meter does not answer in time, or answers with an exception
+    FileNotWritten = 6, // the archive file cannot be created or written
+    DataRefused = 7,    // settings refused by the window's checks; nothing was sent
+};
+
+enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings };
+
+struct CliArguments {
+    CliCommand Command = CliCommand::Help;
+
+    // The line: unset values come from OPTIONS.INI, as in the window.
+    std::optional<int> PortNumber;         // COMn
+    std::optional<std::string> DevicePath; // or a device by its path
+    std::optional<int> Speed;              // bit/s
+    std::optional<int> LinkMode;           // 1 I2C, 2 ZEP-LAN
+
+    // day, hour
+    int MeterAddress = 1;
+    std::string Output; // empty: day.txt or hour.txt in the archive folder
+
+    // write-settings: unset values keep what the gateway holds.
+    std::optional<std::string> GatewayAddress; // as typed, checked as the window checks it
+    std::optional<int> Rs485SpeedItem;         // index into SpeedCaptions
+    std::optional<bool> Packet;
+    std::optional<bool> Modem;
+    std::optional<std::string> InitLine; // UTF-8 as typed
+};
+
+// The arguments after the program's name. On a wrong command line the
+// result holds nothing and `error` says why (one line, UTF-8).
+std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+// The program's name, for messages and --version.
+inline constexpr const char* CliProgramName = "configurator-cli";
+
+// --help (UTF-8).
+std::string CliUsage();

@@ -1,0 +1,59 @@
+// What the commands share: the run's streams and how a run ends, the
+// messages the core shows, and the serial line opened as the window opens it.
+#pragma once
+#include "adapter/Dataio.h"
+#include "base/Messages.h"
+#include "base/Options.h"
+#include "cli/CommandLine.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Every message the core would show in a box, kept in order.
+class MessageCollector : public MessagePresenter {
+public:
+    struct Message {
+        std::string text, caption;
+    };
+    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
+        messages.push_back({text, caption});
+    }
+    std::vector<Message> messages;
+};
+
+struct CliRun {
+    std::FILE* out;
+    std::FILE* err;
+    CliArguments args;
+    // OPTIONS.INI as the window reads it, with the arguments' link mode.
+    TAppOptions options;
+    MessageCollector collector;
+
+    // One line "configurator-cli: text" on err; returns the status.
+    int Fail(ExitStatus status, const std::string& text);
+    // A line of progress on err.
+    void Progress(const std::string& text);
+    // The first message the core showed, as "caption: text" (empty: none).
+    std::string FirstMessage() const;
+};
+
+// The port the arguments (or OPTIONS.INI) name, opened as the window opens
+// it. Null after the failure has been reported.
+std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status);
+
+// The exchanges with the gateway on `port`, with the run's link settings.
+class CliLink : public AdapterLink {
+public:
+    CliLink(const CliRun& run, Rs232Port* port)
+        : AdapterLink([port] { return port; },
+                      [&run] {
+                          return LinkSettings{run.options.LinkMode, run.options.I2cAddress,
+                                              run.options.ZepLanAddress};
+                      }) {}
+};
+
+int RunArchive(CliRun& run);
+int RunReadSettings(CliRun& run);
+int RunWriteSettings(CliRun& run);

@@ -1,0 +1,175 @@
+// configurator-cli: its command line, and each command against the simulated
+// gateway and meter, run in-process: the archive files byte for byte as the
+// window writes them, the gateway's settings, and the exit status of every
+// failure.
+#include "base/Timing.h"
+#include "cli/Cli.h"
+#include "sim/Simulator.h"
+#include "support/ConsoleArchives.h"
+#include "support/Pty.h"
+#include "support/ScopedExecutableDir.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliResult {
+    int status;
+    std::string out, err;
+};
+
+CliResult Cli(const std::vector<std::string>& args) {
+    char *outBuf = nullptr, *errBuf = nullptr;
+    std::size_t outLen = 0, errLen = 0;
+    std::FILE* out = open_memstream(&outBuf, &outLen);
+    std::FILE* err = open_memstream(&errBuf, &errLen);
+    CliResult r{RunCli(args, out, err), {}, {}};
+    std::fclose(out);
+    std::fclose(err);
+    r.out.assign(outBuf, outLen);
+    r.err.assign(errBuf, errLen);
+    std::free(outBuf);
+    std::free(errBuf);
+    return r;
+}
+
+TEST(CliCommandLine, HelpVersionAndWrongCommandLines) {
+    const CliResult help = Cli({"day", "--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* part : {"read-settings", "--rs485-speed", "--output", "Коды выхода", "OPTIONS.INI"})
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    EXPECT_EQ(Cli({"--version"}).out, std::string("configurator-cli ") + PROGRAM_VERSION + "\n");
+
+    // Each refused with status 2 and one line naming the fault.
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"month"},
+        {"day", "hour"},
+        {"day", "--colour", "red"},
+        {"read-settings", "--output", "x.txt"},
+        {"day", "--address"},
+        {"day", "--address", "256"},
+        {"day", "--port", "COM100"},
+        {"day", "--link", "rs485"},
+        {"write-settings", "--rs485-speed", "12345"},
+        {"write-settings", "--packet", "yes"},
+        {"write-settings"},
+    };
+    for (const auto& args : wrong) {
+        const CliResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("configurator-cli: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
+
+// The tool against the simulator, with the window's settings beside a
+// scratch executable.
+class CliTool : public ::testing::Test {
+protected:
+    CliTool() : simulator(FastSim()) {
+        TimingConstants fast;
+        fast.FinishWritePauseMs = 10;
+        SetTimingForTests(fast);
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
+        simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
+        simulator.Start();
+    }
+    ~CliTool() override {
+        SetTimingForTests(TimingConstants{});
+        QLocale::setDefault(QLocale::c());
+    }
+    static sim::SimOptions FastSim() {
+        sim::SimOptions o;
+        o.AnswerGapMs = 3;
+        return o;
+    }
+    // The simulator's line unless the arguments name another port.
+    CliResult Run(std::vector<std::string> args) {
+        if (std::find(args.begin(), args.end(), "--port") == args.end())
+            args.insert(args.end(), {"--port", simulator.PortPath()});
+        args.insert(args.end(), {"--link", "i2c"});
+        return Cli(args);
+    }
+
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+    sim::Simulator simulator;
+};
+
+TEST_F(CliTool, ReadsBothArchivesIntoTheWindowsBytes) {
+    const CliResult day = Run({"day", "--output", dir.File("meter1-day.txt")});
+    EXPECT_EQ(day.status, 0) << day.err;
+    EXPECT_EQ(dir.Read("meter1-day.txt"), SmallDayFile);
+    EXPECT_NE(day.err.find("Архив записан в файл " + dir.File("meter1-day.txt")), std::string::npos)
+        << day.err;
+
+    // Without --output: hour.txt where the window writes it.
+    const CliResult hour = Run({"hour"});
+    EXPECT_EQ(hour.status, 0) << hour.err;
+    EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
+}
+
+TEST_F(CliTool, ReadsAndWritesTheGatewaysSettings) {
+    const CliResult read = Run({"read-settings"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "address=1\nrs485-speed=57600\npacket=on\nmodem=off\ninit-line=ATZ\n");
+
+    const CliResult write =
+        Run({"write-settings", "--address", "$11", "--modem", "on", "--rs485-speed", "9600"});
+    EXPECT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(write.out, "address=$11\nrs485-speed=9600\npacket=on\nmodem=on\ninit-line=ATZ\n");
+    EXPECT_EQ(simulator.AppliedSettings(), (sim::GatewaySettings{17, 0x06, 103, "ATZ\r"}));
+}
+
+TEST_F(CliTool, SettingsTheWindowRefusesAreNotSent) {
+    for (const char* option :
+         {"--address=256", "--address=x", "--init-line=ATDT0123456789012345678901234567"}) {
+        const CliResult r = Run({"write-settings", option});
+        EXPECT_EQ(r.status, 7) << option;
+        EXPECT_EQ(r.err.rfind("configurator-cli: ОШИБКА ДАННЫХ: ", 0), 0u) << r.err;
+    }
+    EXPECT_EQ(simulator.PcTranscript(), "");
+}
+
+TEST_F(CliTool, EachFailureHasItsStatus) {
+    TimingConstants fast; // the gateway's and the meter's silence in milliseconds
+    fast.ReadTimeoutBaseMs = 300;
+    fast.PurgePauseMs = 20;
+    fast.ArchiveAnswerTimeoutMs = 300;
+    SetTimingForTests(fast);
+    EXPECT_EQ(Run({"day", "--port", dir.File("no-such-port")}).status, 3);
+
+    dir.Write("file", "");
+    const CliResult unwritable = Run({"day", "--output", dir.File("file/day.txt")});
+    EXPECT_EQ(unwritable.status, 6);
+    EXPECT_NE(unwritable.err.find("Невозможно создать Файл с именем " + dir.File("file/day.txt")),
+              std::string::npos)
+        << unwritable.err;
+
+    simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Exception, .value = 2});
+    const CliResult exception = Run({"hour"});
+    EXPECT_EQ(exception.status, 5);
+    EXPECT_NE(exception.err.find("прибор ответил ошибкой 2"), std::string::npos) << exception.err;
+
+    const CliResult silent = Run({"day", "--address", "7"}); // no meter there
+    EXPECT_EQ(silent.status, 5);
+    EXPECT_NE(
+        silent.err.find("счётчик 7: ОШИБКА СВЯЗИ: Чтение суточного архива остановлено: прибор не отвечает"),
+        std::string::npos)
+        << silent.err;
+
+    simulator.AddFault({.step = sim::Step::PacketReady, .kind = sim::FaultKind::NoAnswer, .times = -1});
+    EXPECT_EQ(Run({"day"}).status, 4);
+    simulator.AddFault({.step = sim::Step::Ready, .kind = sim::FaultKind::NoAnswer, .times = -1});
+    const CliResult gateway = Run({"read-settings"});
+    EXPECT_EQ(gateway.status, 4);
+    EXPECT_NE(gateway.err.find("Адаптер не отвечает"), std::string::npos) << gateway.err;
+}
+
+} // namespace
