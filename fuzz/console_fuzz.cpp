@@ -68,7 +68,7 @@ void CheckIndices(const ConsoleLogic& c) {
     FUZZ_CHECK(c.ValueByteCnt >= 0 && c.ValueByteCnt < 4);
 
     const ArchiveTransfer& a = c.Archive;
-    FUZZ_CHECK(a.ArhivStep >= ArchiveState::Finished && a.ArhivStep <= ArchiveState::RowDone);
+    FUZZ_CHECK(a.ArhivStep >= ArchiveState::Stopped && a.ArhivStep <= ArchiveState::RowDone);
     FUZZ_CHECK(a.RowLen >= 0 && a.RowLen <= RowAreaSize);
     FUZZ_CHECK(a.ArhivLen >= 0 && a.ArhivLen <= 0xFFFF);
     FUZZ_CHECK(a.ArhivOffset >= 0 && a.ArhivOffset <= 0xFFFF + 1); // never past an odd length rounded up
