@@ -301,4 +301,18 @@ ArchiveData GeneratedArchive(const std::string& templateText, ArchiveKind archiv
     return data;
 }
 
+ArchiveData VariedArchive(ArchiveData data, int seed) {
+    if (seed == 0) return data;
+    for (auto& r : data.Records)
+        for (auto& [keyword, value] : r.Values) {
+            if (keyword == "Q1")
+                value += 0.125 * seed;
+            else if (keyword == "sTNORM")
+                value += 100.0 * seed;
+            else if (keyword.size() == 2 && std::string("MTP").find(keyword[0]) != std::string::npos)
+                value += 0.25 * seed;
+        }
+    return data;
+}
+
 } // namespace sim

@@ -81,4 +81,10 @@ std::string TemplateOfLength(int bytes);
 // keyword given a deterministic value that varies by column and row.
 ArchiveData GeneratedArchive(const std::string& templateText, ArchiveKind archive, int rows);
 
+// `data` with its measured values moved by `seed`: flows, temperatures and
+// pressures by seed / 4, Q1 by seed / 8, the normal-time counter sTNORM by
+// 100 * seed (all exact in single precision), so that the archives of the
+// meters on one line differ. Seed 0 leaves the data as it is.
+ArchiveData VariedArchive(ArchiveData data, int seed);
+
 } // namespace sim

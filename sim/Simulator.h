@@ -14,89 +14,15 @@
 #include "sim/Faults.h"
 #include "sim/LineTiming.h"
 #include "sim/Packets.h"
+#include "sim/SimOptions.h"
 #include "sim/Transcript.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace sim {
-
-// Device type and address of the gateway's settings cells, and of its
-// control cells (0x4000..0x4003 identify it; a write to cell 2 applies the
-// settings).
-inline constexpr std::uint8_t SettingsDeviceType = 0x81;
-inline constexpr std::uint8_t SettingsDeviceAddress = 0x58;
-inline constexpr std::uint8_t ControlDeviceType = 0xEF;
-inline constexpr std::uint8_t ControlDeviceAddress = 0x0C;
-
-// The gateway's settings cells: 0 address, 1 switches (0x02 modem, 0x04
-// packet protocol), 2 speed code (1000000 / speed - 1), 3 length L of the
-// init line, 4.. the init line (L bytes, normally ending in 0x0D).
-struct GatewaySettings {
-    std::uint8_t Address = 1;
-    std::uint8_t Switches = 0x04;
-    std::uint8_t SpeedCode = 0x10;  // 57600
-    std::string InitLine = "ATZ\r"; // cell 3 holds its length
-    bool operator==(const GatewaySettings&) const = default;
-};
-
-// The meter's identification registers: 4 version, 5 configuration word 1,
-// 6..7 configuration 2 (32 bits, high register first).
-struct Identification {
-    std::uint16_t Version = 0x1203;
-    std::uint16_t Config1 = 0x0408;
-    std::uint32_t Config2 = 0x00A10002;
-    bool operator==(const Identification&) const = default;
-};
-
-// Identification values that give the device type number `typeNum` (0, 4, 5,
-// 6, 7, 8, 9 or 10) under the configurator's decision table; throws
-// std::invalid_argument for any other number.
-Identification IdentificationForType(int typeNum);
-// The device type number the configurator derives from the values
-// (`previous` is kept where the table leaves it unchanged).
-int TypeNumberOf(const Identification& id, int previous = 0);
-
-// The measured values the meter holds by default: register -> float
-// (G at 100.., M 120.., T 140.., Q 160.., P 170.., SM 400.., E 420.., Tr 430,
-// Tn 432..; each float takes two registers, high word first).
-std::map<int, float> DefaultFloatRegisters();
-
-// SimOptions::PaceBaud: follow the speed the program set on its port.
-inline constexpr int PacePortSpeed = -1;
-
-struct SimOptions {
-    // Gateway
-    int ZepLanAddress = 1;        // its own ZEP-LAN address; headers carrying 0 (broadcast) are accepted too
-    int ExchangeTimeoutMs = 1000; // silence inside an exchange after which it waits for a new opening byte
-    int ApplyBusyMs = 0;          // after a write to control cell 2 the gateway ignores the PC this long
-    GatewaySettings Settings;
-
-    // Line timing. A paced line hands each byte over when its last bit is
-    // through, 10 bits a byte at the line's speed, in both directions. An
-    // unpaced line hands bytes over at once (fast tests).
-    // PC line: >0 paced at this speed, PacePortSpeed at the speed the program
-    // set on its port, 0 unpaced.
-    int PaceBaud = 0;
-    // RS-485 line: paced at the speed of the gateway's applied speed code;
-    // the meter then also waits for the request's end-of-frame silence.
-    bool PaceRs485 = false;
-    // >0: this silence ends the meter's answer; 0: the Modbus end-of-frame
-    // silence at the RS-485 speed (EndOfFrameSilence), paced or not.
-    int AnswerGapMs = 0;
-
-    // Meter
-    int MeterAddress = 1;
-    int MeterDelayMs = 0; // processing time before each answer
-    Identification Ident;
-
-    // Each recorded run of bytes is also printed here as FormatTrace lines.
-    std::FILE* TraceStream = nullptr;
-};
 
 class Simulator {
 public:

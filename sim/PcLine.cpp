@@ -1,0 +1,85 @@
+// The gateway's end of the PC line.
+#include "sim/PcLine.h"
+
+#include "sim/TerminalSpeed.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+constexpr auto ReadSlice = std::chrono::milliseconds(20); // Stop() noticed within this
+}
+
+double PcLine::Speed() const {
+    if (shared_.opt.PaceBaud == PacePortSpeed) return TerminalSpeed(pc_.master);
+    return shared_.opt.PaceBaud > 0 ? shared_.opt.PaceBaud : 0;
+}
+
+void PcLine::Send(const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty()) return;
+    std::lock_guard lock(writeMutex_);
+    if (pc_.master < 0) return;
+    SendPaced(pc_.master, bytes, Speed(), shared_.stop, shared_.Recorder(Direction::ToPc));
+}
+
+bool PcLine::Drain() {
+    if (pc_.master < 0) return false;
+    std::uint8_t buf[512];
+    for (;;) {
+        ssize_t n = read(pc_.master, buf, sizeof buf);
+        if (n > 0) {
+            line_.Spread(buf, static_cast<std::size_t>(n), Speed());
+            continue;
+        }
+        Arrive();
+        return !(n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR));
+    }
+}
+
+void PcLine::Arrive() {
+    auto run = line_.Take(Clock::now());
+    for (const Arriving& a : run)
+        in_.push_back(a.byte);
+    shared_.Record(Direction::FromPc, run);
+    arriving_ = !line_.Empty();
+}
+
+std::optional<std::uint8_t> PcLine::Take() {
+    Arrive();
+    if (in_.empty()) return std::nullopt;
+    std::uint8_t b = in_.front();
+    in_.pop_front();
+    return b;
+}
+
+std::optional<std::uint8_t> PcLine::Read(int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (auto b = Take()) return b;
+        if (shared_.stop || pc_.master < 0) return std::nullopt;
+        auto now = Clock::now();
+        if (now >= deadline) return std::nullopt;
+        struct pollfd p {
+            pc_.master, POLLIN, 0
+        };
+        PollUntil(&p, 1, NextWake(std::min(deadline, now + ReadSlice)));
+        if (!Drain()) return std::nullopt;
+    }
+}
+
+Clock::time_point PcLine::NextWake(Clock::time_point wake) const {
+    return line_.Empty() ? wake : std::min(wake, line_.NextAt());
+}
+
+void PcLine::Close() {
+    std::lock_guard lock(writeMutex_);
+    pc_.Close();
+    line_.Clear();
+    in_.clear();
+    arriving_ = false;
+}
+
+} // namespace sim

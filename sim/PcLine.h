@@ -1,0 +1,47 @@
+// The gateway's end of the PC line: the PC's bytes arrive paced at the line's
+// speed and are taken one by one; the gateway's bytes go out paced the same way.
+#pragma once
+#include "sim/Shared.h"
+
+#include <optional>
+
+namespace sim {
+
+class PcLine {
+public:
+    PcLine(Shared& shared, PtyEnds& pc) : shared_(shared), pc_(pc) {}
+
+    // The speed the line is paced at; 0 when it is not.
+    double Speed() const;
+    int Descriptor() const { return pc_.master; }
+    int SlaveKeep() const { return pc_.slaveKeep; }
+
+    // Sends the bytes to the PC (from any thread).
+    void Send(const std::vector<std::uint8_t>& bytes);
+    // Puts whatever the PC sent on the line and moves what is through into
+    // the input; false when the line is gone.
+    bool Drain();
+    void Arrive();
+    // The next byte from the PC within timeoutMs; nothing on time-out or stop.
+    std::optional<std::uint8_t> Read(int timeoutMs);
+    // The next byte that has arrived, without waiting.
+    std::optional<std::uint8_t> Take();
+    // Puts a byte back at the front of the input.
+    void PutBack(std::uint8_t byte) { in_.push_front(byte); }
+    // The earliest of `wake` and the time the next byte on the line is through.
+    Clock::time_point NextWake(Clock::time_point wake) const;
+    // Closes the PC's end: the program sees a hang-up.
+    void Close();
+    // Bytes are still on their way from the PC.
+    bool OnTheWay() const { return arriving_; }
+
+private:
+    Shared& shared_;
+    PtyEnds& pc_;
+    ArrivalQueue line_;           // sent by the PC, still on the line
+    std::deque<std::uint8_t> in_; // arrived from the PC, not yet taken
+    std::atomic<bool> arriving_{false};
+    std::mutex writeMutex_; // writes from the gateway thread and from EmitBytes
+};
+
+} // namespace sim

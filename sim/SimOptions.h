@@ -1,0 +1,43 @@
+// What a simulator is made with: the gateway, the timing of its two lines
+// and the meter behind it.
+#pragma once
+#include "sim/GatewayCells.h"
+#include "sim/Meter.h"
+
+#include <cstdio>
+
+namespace sim {
+
+// SimOptions::PaceBaud: follow the speed the program set on its port.
+inline constexpr int PacePortSpeed = -1;
+
+struct SimOptions {
+    // Gateway
+    int ZepLanAddress = 1;        // its own ZEP-LAN address; headers carrying 0 (broadcast) are accepted too
+    int ExchangeTimeoutMs = 1000; // silence inside an exchange after which it waits for a new opening byte
+    int ApplyBusyMs = 0;          // after a write to control cell 2 the gateway ignores the PC this long
+    GatewaySettings Settings;
+
+    // Line timing. A paced line hands each byte over when its last bit is
+    // through, 10 bits a byte at the line's speed, in both directions. An
+    // unpaced line hands bytes over at once (fast tests).
+    // PC line: >0 paced at this speed, PacePortSpeed at the speed the program
+    // set on its port, 0 unpaced.
+    int PaceBaud = 0;
+    // RS-485 line: paced at the speed of the gateway's applied speed code;
+    // the meter then also waits for the request's end-of-frame silence.
+    bool PaceRs485 = false;
+    // >0: this silence ends the meter's answer; 0: the Modbus end-of-frame
+    // silence at the RS-485 speed (EndOfFrameSilence), paced or not.
+    int AnswerGapMs = 0;
+
+    // Meter
+    int MeterAddress = 1;
+    int MeterDelayMs = 0; // processing time before each answer
+    Identification Ident;
+
+    // Each recorded run of bytes is also printed here as FormatTrace lines.
+    std::FILE* TraceStream = nullptr;
+};
+
+} // namespace sim
