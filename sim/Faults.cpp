@@ -2,6 +2,8 @@
 // which armed fault strikes at each pass of a step.
 #include "sim/Faults.h"
 
+#include "sim/TextParts.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -34,28 +36,6 @@ const KindNameEntry KindNames[] = {
     {FaultKind::Exception, "exception"}, {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},
     {FaultKind::Delay, "delay"},         {FaultKind::Close, "close"},
 };
-
-bool ParseNumber(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    long v = std::strtol(text.c_str(), &end, hex ? 16 : 10);
-    if (*end != '\0' || v < -1000000000L || v > 1000000000L) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
-std::vector<std::string> Split(const std::string& text, char sep) {
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        auto pos = text.find(sep, start);
-        parts.push_back(text.substr(start, pos - start));
-        if (pos == std::string::npos) break;
-        start = pos + 1;
-    }
-    return parts;
-}
 
 bool Fail(std::string* error, const std::string& why) {
     if (error) *error = why;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <modbus/modbus.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,18 @@ struct MeterSpec {
     int DayRows = 31;
     int HourRows = 168;
 };
+
+inline constexpr int LastMeterAddress = 247; // Modbus RTU: 1..247, 0 is the broadcast
+inline constexpr int LastExceptionCode = 11; // the exception codes libmodbus sends
+
+// Parses "ADDR[:KEY[=VALUE]...]", a meter at ADDR (1..247) with the keys
+// type=N (identification for device type N), ident=V,C1,C2, slow=MS,
+// silent, exception=CODE (1..11), seed=N (default: the address, so that
+// every meter's archives differ), day-rows=N and hour-rows=N; for example
+// "5:type=8", "17:type=10:slow=40", "30:exception=4". Numbers are decimal or
+// 0x-hexadecimal. Returns nothing when the text is not a meter; `error` then
+// says why.
+std::optional<MeterSpec> ParseMeterSpec(const std::string& text, std::string* error = nullptr);
 
 class Meter {
 public:

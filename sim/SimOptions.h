@@ -5,6 +5,7 @@
 #include "sim/Meter.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace sim {
 
@@ -31,10 +32,13 @@ struct SimOptions {
     // silence at the RS-485 speed (EndOfFrameSilence), paced or not.
     int AnswerGapMs = 0;
 
-    // Meter
+    // Meter: the first meter on the RS-485 line.
     int MeterAddress = 1;
     int MeterDelayMs = 0; // processing time before each answer
     Identification Ident;
+    // Further meters on the line (each address once; the Simulator throws
+    // std::invalid_argument otherwise).
+    std::vector<MeterSpec> MoreMeters;
 
     // Each recorded run of bytes is also printed here as FormatTrace lines.
     std::FILE* TraceStream = nullptr;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 
@@ -31,6 +32,14 @@ struct Simulator::Impl {
         first.DelayMs = options.MeterDelayMs;
         first.Ident = options.Ident;
         meters.meters.push_back(std::make_unique<Meter>(first));
+        for (const MeterSpec& spec : options.MoreMeters)
+            AddMeter(spec);
+    }
+
+    void AddMeter(const MeterSpec& spec) {
+        if (meters.Find(spec.Address))
+            throw std::invalid_argument("two meters at address " + std::to_string(spec.Address));
+        meters.meters.push_back(std::make_unique<Meter>(spec));
     }
 
     Shared shared;
@@ -214,6 +223,26 @@ void Simulator::SetMeterDelay(int milliseconds) {
 void Simulator::SetMeterSilent(bool silent) {
     std::lock_guard lock(impl_->shared.m);
     impl_->First().SetSilent(silent);
+}
+
+void Simulator::AddMeter(const MeterSpec& spec) {
+    std::lock_guard lock(impl_->shared.m);
+    impl_->AddMeter(spec);
+}
+
+std::vector<int> Simulator::MeterAddresses() const {
+    std::lock_guard lock(impl_->shared.m);
+    std::vector<int> out;
+    for (const auto& m : impl_->meters.meters)
+        out.push_back(m->Address());
+    return out;
+}
+
+void Simulator::WithMeter(int address, const std::function<void(Meter&)>& use) {
+    std::lock_guard lock(impl_->shared.m);
+    Meter* m = impl_->meters.Find(address);
+    if (!m) throw std::invalid_argument("no meter at address " + std::to_string(address));
+    use(*m);
 }
 
 void Simulator::SetArchive(ArchiveKind kind, const ArchiveData& data) {

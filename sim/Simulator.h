@@ -18,6 +18,7 @@
 #include "sim/Transcript.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +72,15 @@ public:
     void SetRegister(int reg, std::uint16_t value);
     void SetMeterDelay(int milliseconds);
     void SetMeterSilent(bool silent);
+
+    // The line of meters ------------------------------------------------------
+    // The calls above mean the first meter; these reach any meter by address.
+    // Adds a meter; throws std::invalid_argument when its address is taken.
+    void AddMeter(const MeterSpec& spec);
+    std::vector<int> MeterAddresses() const; // in the order the meters were added
+    // Runs `use` on the meter at `address` under the simulator's lock; throws
+    // std::invalid_argument when no meter has that address.
+    void WithMeter(int address, const std::function<void(Meter&)>& use);
 
     // Archives: from records (rows computed by ArchiveRowBytes) or raw.
     void SetArchive(ArchiveKind kind, const ArchiveData& data);

@@ -1,4 +1,4 @@
-// gateway-sim: the simulated gateway and meter as a command. Creates the
+// gateway-sim: the simulated gateway and its line of meters as a command. Creates the
 // pseudo-terminal, optionally links it as ports/COMn, runs until SIGINT or
 // SIGTERM and removes its link.
 #include "sim/Simulator.h"
@@ -14,7 +14,7 @@ namespace {
 
 const char* const Usage =
     R"(Usage: gateway-sim [options]
-Simulated RS-232/RS-485 gateway with a Modbus RTU meter behind it, on a
+Simulated RS-232/RS-485 gateway with Modbus RTU meters behind it, on a
 pseudo-terminal. Runs until interrupted (SIGINT, SIGTERM).
 
 Line
@@ -72,6 +72,20 @@ Meter
   --long-template BYTES   day archive template of exactly BYTES bytes of float
                           keywords (several chunks). Default: off
 
+Line of meters
+  --meter ADDR[:KEY[=VALUE]...]
+                          one more meter on the RS-485 line, at ADDR (1..247);
+                          repeatable. KEYs: type=N (identification for device
+                          type N), ident=V,C1,C2, slow=MS (processing time
+                          before every answer), silent, exception=CODE (1..11:
+                          every request answered with this exception),
+                          seed=N (archive values; default ADDR, so that every
+                          meter's files differ), day-rows=N, hour-rows=N.
+                          Addresses without a meter stay silent: the gateway
+                          takes the block (22, 00) and no answer follows.
+                          Example: --meter 5:type=8 --meter 17:slow=40
+                          Default: none (the meter above only)
+
 Packet source
   --packets               stream framed packets for the packet monitor.
                           Default: off
@@ -111,13 +125,9 @@ int Number(const std::string& option, const char* text) {
     return static_cast<int>(v);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Command {
     sim::SimOptions opt;
-    // As a command the simulator times its lines as real ones.
-    opt.PaceBaud = sim::PacePortSpeed;
-    opt.PaceRs485 = true;
     std::string link;
     bool trace = false, packets = false, silent = false;
     int deviceType = -1, dayRows = 31, hourRows = 168, longTemplate = 0;
@@ -126,95 +136,174 @@ int main(int argc, char** argv) {
     std::string dayTemplate, hourTemplate;
     sim::PacketStreamOptions stream;
     std::vector<sim::Fault> faults;
+};
 
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) Die(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        } else if (a == "--version") {
-            std::printf("gateway-sim %s\n", PROGRAM_VERSION);
-            return 0;
-        } else if (a == "--link")
-            link = value();
-        else if (a == "--trace")
-            trace = true;
-        else if (a == "--pace") {
-            const char* v = value();
-            opt.PaceBaud = std::strcmp(v, "port") == 0 ? sim::PacePortSpeed : Number(a, v);
-            if (opt.PaceBaud < sim::PacePortSpeed) Die("--pace needs a speed, 0 or port");
-        } else if (a == "--pace-rs485")
-            opt.PaceRs485 = true;
-        else if (a == "--no-pace-rs485")
-            opt.PaceRs485 = false;
-        else if (a == "--no-pace") {
-            opt.PaceBaud = 0;
-            opt.PaceRs485 = false;
-        } else if (a == "--zeplan")
-            opt.ZepLanAddress = Number(a, value());
-        else if (a == "--address")
-            opt.Settings.Address = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--switches")
-            opt.Settings.Switches = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--speed-code")
-            opt.Settings.SpeedCode = static_cast<std::uint8_t>(Number(a, value()));
-        else if (a == "--init-line")
-            opt.Settings.InitLine = std::string(value()) + "\r";
-        else if (a == "--exchange-timeout")
-            opt.ExchangeTimeoutMs = Number(a, value());
-        else if (a == "--answer-gap")
-            opt.AnswerGapMs = Number(a, value());
-        else if (a == "--apply-busy")
-            opt.ApplyBusyMs = Number(a, value());
-        else if (a == "--meter-address")
-            opt.MeterAddress = Number(a, value());
-        else if (a == "--meter-delay")
-            opt.MeterDelayMs = Number(a, value());
-        else if (a == "--meter-silent")
-            silent = true;
-        else if (a == "--device-type")
-            deviceType = Number(a, value());
-        else if (a == "--ident") {
-            std::string text = value();
-            auto c1 = text.find(','), c2 = text.find(',', c1 == std::string::npos ? c1 : c1 + 1);
-            if (c1 == std::string::npos || c2 == std::string::npos) Die("--ident needs V,C1,C2");
-            ident.Version = static_cast<std::uint16_t>(Number(a, text.substr(0, c1).c_str()));
-            ident.Config1 = static_cast<std::uint16_t>(Number(a, text.substr(c1 + 1, c2 - c1 - 1).c_str()));
-            ident.Config2 = static_cast<std::uint32_t>(std::strtoul(text.substr(c2 + 1).c_str(), nullptr, 0));
-            haveIdent = true;
-        } else if (a == "--day-rows")
-            dayRows = Number(a, value());
-        else if (a == "--hour-rows")
-            hourRows = Number(a, value());
-        else if (a == "--day-template")
-            dayTemplate = value();
-        else if (a == "--hour-template")
-            hourTemplate = value();
-        else if (a == "--long-template")
-            longTemplate = Number(a, value());
-        else if (a == "--packets")
-            packets = true;
-        else if (a == "--packet-interval")
-            stream.IntervalMs = Number(a, value());
-        else if (a == "--packet-count")
-            stream.Count = Number(a, value());
-        else if (a == "--packet-pattern") {
-            if (!sim::ParsePacketPattern(value(), stream.Pattern)) Die("bad --packet-pattern");
-        } else if (a == "--fault") {
-            std::string error;
-            auto f = sim::ParseFault(value(), &error);
-            if (!f) Die("--fault: " + error);
-            faults.push_back(*f);
-        } else {
-            Die("unknown option " + a + " (see --help)");
-        }
+// The options one after another; Value() takes the current option's value.
+struct Args {
+    int argc;
+    char** argv;
+    int i = 1;
+    std::string option;
+    const char* Value() {
+        if (i + 1 >= argc) Die(option + " needs a value");
+        return argv[++i];
     }
-    if (trace) opt.TraceStream = stdout;
-    if (haveIdent) opt.Ident = ident;
+    int NumberValue() { return Number(option, Value()); }
+};
+
+bool LineOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    if (o == "--link") {
+        c.link = a.Value();
+    } else if (o == "--trace") {
+        c.trace = true;
+    } else if (o == "--pace") {
+        const char* v = a.Value();
+        c.opt.PaceBaud = std::strcmp(v, "port") == 0 ? sim::PacePortSpeed : Number(o, v);
+        if (c.opt.PaceBaud < sim::PacePortSpeed) Die("--pace needs a speed, 0 or port");
+    } else if (o == "--pace-rs485") {
+        c.opt.PaceRs485 = true;
+    } else if (o == "--no-pace-rs485") {
+        c.opt.PaceRs485 = false;
+    } else if (o == "--no-pace") {
+        c.opt.PaceBaud = 0;
+        c.opt.PaceRs485 = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool GatewayOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    auto byte = [&] { return static_cast<std::uint8_t>(a.NumberValue()); };
+    if (o == "--zeplan")
+        c.opt.ZepLanAddress = a.NumberValue();
+    else if (o == "--address")
+        c.opt.Settings.Address = byte();
+    else if (o == "--switches")
+        c.opt.Settings.Switches = byte();
+    else if (o == "--speed-code")
+        c.opt.Settings.SpeedCode = byte();
+    else if (o == "--init-line")
+        c.opt.Settings.InitLine = std::string(a.Value()) + "\r";
+    else if (o == "--exchange-timeout")
+        c.opt.ExchangeTimeoutMs = a.NumberValue();
+    else if (o == "--answer-gap")
+        c.opt.AnswerGapMs = a.NumberValue();
+    else if (o == "--apply-busy")
+        c.opt.ApplyBusyMs = a.NumberValue();
+    else
+        return false;
+    return true;
+}
+
+void IdentOption(Args& a, Command& c) {
+    std::string text = a.Value();
+    auto c1 = text.find(','), c2 = text.find(',', c1 == std::string::npos ? c1 : c1 + 1);
+    if (c1 == std::string::npos || c2 == std::string::npos) Die("--ident needs V,C1,C2");
+    c.ident.Version = static_cast<std::uint16_t>(Number(a.option, text.substr(0, c1).c_str()));
+    c.ident.Config1 = static_cast<std::uint16_t>(Number(a.option, text.substr(c1 + 1, c2 - c1 - 1).c_str()));
+    c.ident.Config2 = static_cast<std::uint32_t>(std::strtoul(text.substr(c2 + 1).c_str(), nullptr, 0));
+    c.haveIdent = true;
+}
+
+bool MeterOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    if (o == "--meter-address") {
+        c.opt.MeterAddress = a.NumberValue();
+    } else if (o == "--meter-delay") {
+        c.opt.MeterDelayMs = a.NumberValue();
+    } else if (o == "--meter-silent") {
+        c.silent = true;
+    } else if (o == "--device-type") {
+        c.deviceType = a.NumberValue();
+    } else if (o == "--ident") {
+        IdentOption(a, c);
+    } else if (o == "--day-rows") {
+        c.dayRows = a.NumberValue();
+    } else if (o == "--hour-rows") {
+        c.hourRows = a.NumberValue();
+    } else if (o == "--day-template") {
+        c.dayTemplate = a.Value();
+    } else if (o == "--hour-template") {
+        c.hourTemplate = a.Value();
+    } else if (o == "--long-template") {
+        c.longTemplate = a.NumberValue();
+    } else if (o == "--meter") {
+        std::string error;
+        auto spec = sim::ParseMeterSpec(a.Value(), &error);
+        if (!spec) Die("--meter: " + error);
+        c.opt.MoreMeters.push_back(*spec);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool PacketOrFaultOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    if (o == "--packets") {
+        c.packets = true;
+    } else if (o == "--packet-interval") {
+        c.stream.IntervalMs = a.NumberValue();
+    } else if (o == "--packet-count") {
+        c.stream.Count = a.NumberValue();
+    } else if (o == "--packet-pattern") {
+        if (!sim::ParsePacketPattern(a.Value(), c.stream.Pattern)) Die("bad --packet-pattern");
+    } else if (o == "--fault") {
+        std::string error;
+        auto f = sim::ParseFault(a.Value(), &error);
+        if (!f) Die("--fault: " + error);
+        c.faults.push_back(*f);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+Command ParseCommandLine(int argc, char** argv) {
+    Command c;
+    // As a command the simulator times its lines as real ones.
+    c.opt.PaceBaud = sim::PacePortSpeed;
+    c.opt.PaceRs485 = true;
+    for (Args a{argc, argv, 1, {}}; a.i < argc; ++a.i) {
+        a.option = argv[a.i];
+        if (a.option == "--help" || a.option == "-h") {
+            std::fputs(Usage, stdout);
+            std::exit(0);
+        }
+        if (a.option == "--version") {
+            std::printf("gateway-sim %s\n", PROGRAM_VERSION);
+            std::exit(0);
+        }
+        if (!LineOption(a, c) && !GatewayOption(a, c) && !MeterOption(a, c) && !PacketOrFaultOption(a, c))
+            Die("unknown option " + a.option + " (see --help)");
+    }
+    if (c.trace) c.opt.TraceStream = stdout;
+    if (c.haveIdent) c.opt.Ident = c.ident;
+    return c;
+}
+
+// The first meter as the single-meter options describe it.
+void SetUpFirstMeter(sim::Simulator& s, Command& c) {
+    if (c.deviceType >= 0) s.SetDeviceType(c.deviceType);
+    if (c.silent) s.SetMeterSilent(true);
+    if (c.longTemplate > 0) c.dayTemplate = sim::TemplateOfLength(c.longTemplate);
+    s.SetArchive(sim::ArchiveKind::Day,
+                 c.dayTemplate.empty()
+                     ? sim::DefaultDayArchive(c.dayRows)
+                     : sim::GeneratedArchive(c.dayTemplate, sim::ArchiveKind::Day, c.dayRows));
+    s.SetArchive(sim::ArchiveKind::Hour,
+                 c.hourTemplate.empty()
+                     ? sim::DefaultHourArchive(c.hourRows)
+                     : sim::GeneratedArchive(c.hourTemplate, sim::ArchiveKind::Hour, c.hourRows));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Command c = ParseCommandLine(argc, argv);
 
     // The threads inherit the blocked signals; main waits for them below.
     sigset_t signals;
@@ -224,24 +313,14 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
-        sim::Simulator s(opt);
-        if (deviceType >= 0) s.SetDeviceType(deviceType);
-        if (silent) s.SetMeterSilent(true);
-        if (longTemplate > 0) dayTemplate = sim::TemplateOfLength(longTemplate);
-        s.SetArchive(sim::ArchiveKind::Day,
-                     dayTemplate.empty()
-                         ? sim::DefaultDayArchive(dayRows)
-                         : sim::GeneratedArchive(dayTemplate, sim::ArchiveKind::Day, dayRows));
-        s.SetArchive(sim::ArchiveKind::Hour,
-                     hourTemplate.empty()
-                         ? sim::DefaultHourArchive(hourRows)
-                         : sim::GeneratedArchive(hourTemplate, sim::ArchiveKind::Hour, hourRows));
-        for (const auto& f : faults)
+        sim::Simulator s(c.opt);
+        SetUpFirstMeter(s, c);
+        for (const auto& f : c.faults)
             s.AddFault(f);
-        if (!link.empty()) s.Link(link);
+        if (!c.link.empty()) s.Link(c.link);
         s.Start();
-        if (packets) s.StartPacketStream(stream);
-        std::printf("%s\n", link.empty() ? s.PortPath().c_str() : (link + " -> " + s.PortPath()).c_str());
+        if (c.packets) s.StartPacketStream(c.stream);
+        std::printf("%s\n", c.link.empty() ? s.PortPath().c_str() : (c.link + " -> " + s.PortPath()).c_str());
         std::fflush(stdout);
         int sig = 0;
         sigwait(&signals, &sig);

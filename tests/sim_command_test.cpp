@@ -41,10 +41,13 @@ TEST(SimCommand, HelpListsEveryOptionWithItsDefault) {
           "--answer-gap",    "--apply-busy",    "--meter-address", "--meter-delay",     "--meter-silent",
           "--device-type",   "--ident",         "--day-rows",      "--hour-rows",       "--day-template",
           "--hour-template", "--long-template", "--packets",       "--packet-interval", "--packet-pattern",
-          "--packet-count",  "--fault",         "--no-pace",       "--no-pace-rs485",   "--help"})
+          "--packet-count",  "--fault",         "--no-pace",       "--no-pace-rs485",   "--meter ",
+          "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     EXPECT_EQ(RunCommand("--bogus"), "gateway-sim: unknown option --bogus (see --help)\n");
     EXPECT_EQ(RunCommand("--fault nowhere:none"), "gateway-sim: --fault: unknown step 'nowhere'\n");
+    EXPECT_EQ(RunCommand("--meter 5:loud"), "gateway-sim: --meter: 'loud' is not a meter key (see --help)\n");
+    EXPECT_EQ(RunCommand("--meter 1:type=8"), "gateway-sim: two meters at address 1\n");
 }
 
 TEST(SimCommand, LinksRunsAndCleansUpOnTerm) {
@@ -54,8 +57,8 @@ TEST(SimCommand, LinksRunsAndCleansUpOnTerm) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        execl(CommandPath().c_str(), "gateway-sim", "--link", link.c_str(), "--address", "9",
-              static_cast<char*>(nullptr));
+        execl(CommandPath().c_str(), "gateway-sim", "--link", link.c_str(), "--address", "9", "--meter",
+              "5:type=8", static_cast<char*>(nullptr));
         _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -68,6 +71,11 @@ TEST(SimCommand, LinksRunsAndCleansUpOnTerm) {
         EXPECT_EQ(pc.ReceiveHex(1, 5000), "DD");
         pc.Send("5A 50 02 81 58 00 00 01");
         EXPECT_EQ(pc.ReceiveHex(4, 5000), "01 00 09 00");
+        // The meter of --meter answers at its address.
+        pc.Send("11");
+        EXPECT_EQ(pc.ReceiveHex(1, 5000), "22");
+        pc.Send("06 05 04 00 04 00 04");
+        EXPECT_EQ(pc.ReceiveHex(12, 5000), "00 05 04 08 12 03 04 08 00 A1 00 01");
     }
     kill(pid, SIGTERM);
     int status = 0;
