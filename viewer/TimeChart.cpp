@@ -116,6 +116,7 @@ void TimeChart::SetSeries(std::vector<Series> series) {
     rightAxis_->setVisible(
         std::any_of(series_.begin(), series_.end(), [](const Shown& s) { return s.Right; }));
     ShowAll();
+    Redecimate(); // also when the range shown stayed the same
     FitValueAxes();
 }
 

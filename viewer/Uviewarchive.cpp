@@ -24,6 +24,7 @@
 #include <QLineSeries>
 #include <QListWidget>
 #include <QLocale>
+#include <QMdiArea>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -191,7 +192,9 @@ TViewArchive::TViewArchive(QWidget* parent)
     Chart->CursorMoved = [this](double ms) { ShowCursor(ms); };
 
     // A viewer wants room: as large as the frame allows, resizable.
-    const QSize room = ChildRoom(this);
+    QSize room = ChildRoom(this);
+    if (auto* area = qobject_cast<QMdiArea*>(parent); area && !area->viewport()->size().isEmpty())
+        room = room.boundedTo(area->viewport()->size());
     resize(std::min(PreferredSize.width(), room.width()), std::min(PreferredSize.height(), room.height()));
     ShowTable();
 }
