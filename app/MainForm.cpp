@@ -5,6 +5,7 @@
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
 #include "base/Options.h"
+#include "base/Paths.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
@@ -15,11 +16,13 @@
 #include "ui/MdiChild.h"
 #include "ui/SerialList.h"
 #include "ui/TextCodec.h"
+#include "viewer/Uviewarchive.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
@@ -69,11 +72,19 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     RS2321->setObjectName("RS2321");
     mnuTestPacket = mnuConfigurator->addAction(QString::fromUtf8("Тест &пакетов"));
     mnuTestPacket->setObjectName("mnuTestPacket");
+    mnuViewArchive = ViewMenu->addAction(QString::fromUtf8("Просмотр &архива"));
+    mnuViewArchive->setObjectName("mnuViewArchive");
+    mnuHelp = menuBar()->addMenu(QString::fromUtf8("&Справка"));
+    mnuHelp->setObjectName("mnuHelp");
+    mnuAbout = mnuHelp->addAction(QString::fromUtf8("&О программе"));
+    mnuAbout->setObjectName("mnuAbout");
 
     connect(Options1, &QAction::triggered, this, Guard([this] { Options1Click(); }));
     connect(mnuConfig, &QAction::triggered, this, Guard([this] { mnuConfigClick(); }));
     connect(RS2321, &QAction::triggered, this, Guard([this] { RS2321Click(); }));
     connect(mnuTestPacket, &QAction::triggered, this, Guard([this] { mnuTestPacketClick(); }));
+    connect(mnuViewArchive, &QAction::triggered, this, Guard([this] { mnuViewArchiveClick(); }));
+    connect(mnuAbout, &QAction::triggered, this, Guard([this] { mnuAboutClick(); }));
 
     // FormCreate: open the configured port; a failure is reported once and
     // the program runs on without a usable port.
@@ -144,4 +155,28 @@ void TMainForm::mnuTestPacketClick() {
     // runs inside its loop meanwhile.
     window->ReceiveLoop();
     if (window) window->deleteLater();
+}
+
+void TMainForm::mnuViewArchiveClick() {
+    CreateOrRaise(MdiArea(), ViewArchive);
+}
+
+std::string AboutText() {
+    return std::string(ApplicationTitle) +
+           " для шлюзов RS-232 <-> RS-485 Modbus\n"
+           "Версия " PROGRAM_VERSION "\n\n"
+           "Свободная программа: её можно распространять и изменять на условиях GNU General Public "
+           "License версии 3 или (по вашему выбору) любой более поздней (GPL-3.0-or-later). "
+           "Она распространяется без каких-либо гарантий.\n\n"
+           "Настройки (OPTIONS.INI) и ports/: " +
+           ConfigDir() + "\nАрхивы (day.txt, hour.txt): " + ArchiveDir();
+}
+
+void TMainForm::mnuAboutClick() {
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(AboutCaption),
+                                FromUtf8(AboutText()), QMessageBox::Ok, this);
+    box->setObjectName("AboutBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->open();
 }

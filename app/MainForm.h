@@ -28,6 +28,9 @@ public:
     void mnuConfigClick();
     void RS2321Click();
     void mnuTestPacketClick();
+    void mnuViewArchiveClick();
+    // Shows the About box (not modal, so that nothing waits on it).
+    void mnuAboutClick();
     // Shows the port's state in StatusLine.
     void ShowPortState();
     // One look at the port (PortWatch's tick): a device gone or come back.
@@ -39,6 +42,9 @@ public:
     QAction* mnuConfig = nullptr;
     QAction* RS2321 = nullptr;
     QAction* mnuTestPacket = nullptr;
+    QAction* mnuViewArchive = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuAbout = nullptr;
     QStatusBar* StatusLine = nullptr;
     // In StatusLine: COM number, device, speed and whether the port is open.
     QLabel* PortState = nullptr;
@@ -55,5 +61,9 @@ private:
 };
 
 extern TMainForm* MainForm;
+
+// The About box's text (UTF-8): version, licence and where the files are.
+std::string AboutText();
+inline constexpr const char* AboutCaption = "О программе";
 
 inline constexpr const char* MainFormCaption = "Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2";

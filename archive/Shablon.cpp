@@ -82,6 +82,11 @@ bool AnalizShablonStrArhiva(std::string_view shablon, int mode, ShablonDescripto
     return true;
 }
 
+bool ShablonKeyword(std::string_view token) {
+    return std::any_of(Keywords.begin(), Keywords.end(),
+                       [token](const Keyword& k) { return k.text == token; });
+}
+
 int ColumnByteCount(std::int32_t kind) {
     switch (kind) {
     case ColDate:

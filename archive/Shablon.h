@@ -31,6 +31,9 @@ struct ShablonDescriptor {
 // of more than MaxShablonColumns columns; never writes past the table.
 bool AnalizShablonStrArhiva(std::string_view shablon, int mode, ShablonDescriptor& descriptor);
 
+// Whether `token` is one of the template keywords (whole, case-sensitive).
+bool ShablonKeyword(std::string_view token);
+
 // Row bytes of one column: 3, 1, 1, 2, 4, 3, 1 for kinds 1..7; 0 for any other code.
 int ColumnByteCount(std::int32_t kind);
 

@@ -96,6 +96,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
             return RunReadSettings(run);
         case CliCommand::WriteSettings:
             return RunWriteSettings(run);
+        case CliCommand::Csv:
+            return RunCsv(run);
         default:
             return 0;
         }

@@ -16,6 +16,7 @@ const char* const UsageHead = R"(Использование:
   configurator-cli [ЛИНИЯ] read-settings
   configurator-cli [ЛИНИЯ] write-settings [--address N] [--rs485-speed N]
                    [--packet on|off] [--modem on|off] [--init-line ТЕКСТ]
+  configurator-cli csv ФАЙЛ [-o ФАЙЛ.csv]
   configurator-cli --help | --version
 Команды для сценариев: архивы счётчика за шлюзом RS-232 <-> RS-485 и
 настройки шлюза, как в окнах configurator, без экрана.
@@ -30,6 +31,11 @@ const char* const UsageHead = R"(Использование:
   write-settings   записать в шлюз заданные настройки; незаданные остаются,
                    как в шлюзе (их сначала считывают). Проверки - как в окне
                    «Настройка шлюза»: при ошибке ничего не отправляется
+  csv ФАЙЛ         записать архив (day.txt, hour.txt) как CSV для таблиц:
+                   UTF-8, столбец DATETIME (ISO 8601) и столбцы архива;
+                   десятичная запятая и поля через «;» или точка и поля
+                   через «,» - по языковым настройкам. По умолчанию -
+                   ФАЙЛ с расширением .csv рядом; -o - в stdout
 
 Линия (по умолчанию - из OPTIONS.INI, как у окна):
   --port COMn|n|ПУТЬ   порт: номер COM (ports/COMn в папке настроек, иначе
@@ -81,7 +87,7 @@ const std::vector<OptionSpec>& Options() {
         {"--speed", {}},
         {"--link", {}},
         {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings}},
-        {"--output", {C::DayArchive, C::HourArchive}},
+        {"--output", {C::DayArchive, C::HourArchive, C::Csv}},
         {"--rs485-speed", {C::WriteSettings}},
         {"--packet", {C::WriteSettings}},
         {"--modem", {C::WriteSettings}},
@@ -95,6 +101,7 @@ std::optional<CliCommand> CommandOf(const std::string& word) {
     if (word == "hour") return CliCommand::HourArchive;
     if (word == "read-settings") return CliCommand::ReadSettings;
     if (word == "write-settings") return CliCommand::WriteSettings;
+    if (word == "csv") return CliCommand::Csv;
     return std::nullopt;
 }
 
@@ -188,6 +195,10 @@ std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& arg
         std::string arg = args[i];
         if (arg == "-o") arg = "--output";
         if (arg.compare(0, 2, "--") != 0) {
+            if (command == CliCommand::Csv && a.Input.empty()) {
+                a.Input = arg; // the file to convert
+                continue;
+            }
             if (command) {
                 error = "лишнее слово '" + arg + "'";
                 return std::nullopt;
@@ -227,6 +238,10 @@ std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& arg
         return std::nullopt;
     }
     a.Command = *command;
+    if (a.Command == CliCommand::Csv && a.Input.empty()) {
+        error = "csv: укажите файл архива";
+        return std::nullopt;
+    }
     for (const auto& [name, value] : options) {
         for (const auto& spec : Options()) {
             if (name == spec.name && !spec.commands.empty() && !spec.commands.count(a.Command)) {

@@ -20,7 +20,7 @@ enum class ExitStatus : int {
     DataRefused = 7,    // settings refused by the window's checks; nothing was sent
 };
 
-enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings };
+enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings, Csv };
 
 struct CliArguments {
     CliCommand Command = CliCommand::Help;
@@ -34,6 +34,9 @@ struct CliArguments {
     // day, hour
     int MeterAddress = 1;
     std::string Output; // empty: day.txt or hour.txt in the archive folder
+
+    // csv: the archive file to convert (Output: the CSV, empty: beside it)
+    std::string Input;
 
     // write-settings: unset values keep what the gateway holds.
     std::optional<std::string> GatewayAddress; // as typed, checked as the window checks it

@@ -57,3 +57,4 @@ public:
 int RunArchive(CliRun& run);
 int RunReadSettings(CliRun& run);
 int RunWriteSettings(CliRun& run);
+int RunCsv(CliRun& run);

@@ -12,19 +12,24 @@
 #include "monitor/Uviewpacket.h"
 #include "sim/Simulator.h"
 #include "ui/AppIcon.h"
+#include "viewer/Uviewarchive.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -65,9 +70,25 @@ void Save(QWidget* main, QWidget* child, const QString& file) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "Usage: screenshots OUTPUT-FOLDER\n");
+    const bool dark = argc == 3 && std::string(argv[2]) == "--dark";
+    if (argc != 2 && !dark) {
+        std::fprintf(stderr, "Usage: screenshots OUTPUT-FOLDER [--dark]\n");
         return 2;
+    }
+    if (dark) {
+        // A dark desktop: the Fusion style with a dark palette.
+        QApplication::setStyle(QStyleFactory::create("Fusion"));
+        QPalette p;
+        p.setColor(QPalette::Window, QColor(45, 45, 48));
+        p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        p.setColor(QPalette::Base, QColor(30, 30, 32));
+        p.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+        p.setColor(QPalette::Text, QColor(230, 230, 230));
+        p.setColor(QPalette::Button, QColor(55, 55, 58));
+        p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        QApplication::setPalette(p);
     }
     const QString out = QString::fromLocal8Bit(argv[1]) + "/";
     // A Russian desktop: decimal commas, as the program's users see it.
@@ -115,7 +136,25 @@ int main(int argc, char** argv) {
         failed = true;
     }
     Save(form, ViewRS232, out + "console.png");
+
+    // The hour archive copied as well; both archives in the viewer, the hour
+    // archive with a temperature on a second axis.
+    ViewRS232->Button4->click();
+    ViewRS232->Memo1->clear();
+    if (!WaitUntil([&] { return ViewRS232->Memo1->toPlainText().contains(end); }, 120000)) {
+        std::fprintf(stderr, "the hour archive did not end\n");
+        failed = true;
+    }
     ViewRS232->close();
+    form->mnuViewArchive->trigger();
+    ViewArchive->DayButtonClick();
+    Save(form, ViewArchive, out + "viewer-day.png");
+    ViewArchive->HourButtonClick();
+    for (const char* column : {"T1"})
+        for (QListWidgetItem* item : ViewArchive->ColumnList->findItems(column, Qt::MatchExactly))
+            item->setCheckState(Qt::Checked);
+    Save(form, ViewArchive, out + "viewer.png");
+    ViewArchive->close();
 
     // Packets on the line; the monitor's loop runs inside its menu command
     // until the window closes.

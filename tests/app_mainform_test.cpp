@@ -59,7 +59,7 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     EXPECT_EQ(form.windowTitle(), Text("Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2"));
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 
-    ASSERT_EQ(form.menuBar()->actions().size(), 2);
+    ASSERT_EQ(form.menuBar()->actions().size(), 3);
     EXPECT_EQ(form.menuBar()->actions()[0]->text(), Text("&View"));
     EXPECT_EQ(Plain(form.menuBar()->actions()[1]->text()), Text("Конфигурирование"));
     EXPECT_EQ(form.ViewMenu->objectName(), "ViewMenu");
@@ -68,7 +68,11 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     auto* options = form.findChild<QAction*>("Options1");
     ASSERT_NE(options, nullptr);
     EXPECT_EQ(options->text(), Text("&Настройки"));
-    EXPECT_EQ(form.ViewMenu->actions(), QList<QAction*>{options});
+    EXPECT_EQ(form.ViewMenu->actions(), (QList<QAction*>{options, form.mnuViewArchive}));
+    EXPECT_EQ(Plain(form.mnuViewArchive->text()), Text("Просмотр архива"));
+    EXPECT_EQ(Plain(form.menuBar()->actions()[2]->text()), Text("Справка"));
+    EXPECT_EQ(form.mnuHelp->actions(), QList<QAction*>{form.mnuAbout});
+    EXPECT_EQ(Plain(form.mnuAbout->text()), Text("О программе"));
 
     QStringList captions;
     for (QAction* a : form.mnuConfigurator->actions())
