@@ -327,8 +327,8 @@ struct Simulator::Impl {
         s.Address = head[0];
         s.Switches = head[1];
         s.SpeedCode = head[2];
-        auto line = ReadCells(SettingsDeviceType, SettingsDeviceAddress, 4, head[3]);
-        s.InitLine.assign(line.begin(), line.end());
+        auto initLine = ReadCells(SettingsDeviceType, SettingsDeviceAddress, 4, head[3]);
+        s.InitLine.assign(initLine.begin(), initLine.end());
         return s;
     }
 
@@ -916,7 +916,7 @@ struct Simulator::Impl {
             int value = req[4] << 8 | req[5];
             std::lock_guard lock(m);
             if (f && f->kind == FaultKind::Exception) {
-                modbus_reply_exception(ctx, req, f->value);
+                modbus_reply_exception(ctx, req, static_cast<unsigned>(f->value));
             } else if (length == 0 || !Supported(function)) {
                 modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
             } else if (function == 6 && address == ArchiveCommandRegister && !ValidCommand(value)) {
