@@ -9,6 +9,12 @@
 
 namespace {
 
+// A digit count or position, never negative where it is used, as the string's
+// size type.
+std::size_t Size(int n) {
+    return static_cast<std::size_t>(n);
+}
+
 // Exact decimal digits of a finite positive double: |a| = 0.d1d2... x 10^E.
 // A double is M x 2^e; its decimal expansion ends at the 10^e place when e < 0
 // (and at the units when e >= 0), so asking for that many significant digits
@@ -47,7 +53,7 @@ void ExactDigits(double a, std::string& digits, int& exponent) {
 void AppendExponent(std::string& text, int exponent, int minDigits) {
     if (exponent < 0) text.push_back('-');
     std::string number = std::to_string(std::abs(exponent));
-    if (static_cast<int>(number.size()) < minDigits) text.append(minDigits - number.size(), '0');
+    if (static_cast<int>(number.size()) < minDigits) text.append(Size(minDigits) - number.size(), '0');
     text += number;
 }
 
@@ -91,14 +97,14 @@ DecimalDigits RoundDecimal(double value, int maxSignificant, int lastDecimalPlac
         r.Negative = false;
         return r;
     }
-    std::string digits = exact.substr(0, std::min<std::size_t>(keep, exact.size()));
+    std::string digits = exact.substr(0, std::min(Size(keep), exact.size()));
     // The exact digits make half away from zero a look at the next digit alone.
-    if (static_cast<std::size_t>(keep) < exact.size() && exact[keep] >= '5') {
+    if (Size(keep) < exact.size() && exact[Size(keep)] >= '5') {
         int i = static_cast<int>(digits.size()) - 1;
-        for (; i >= 0 && digits[i] == '9'; --i)
-            digits[i] = '0';
+        for (; i >= 0 && digits[Size(i)] == '9'; --i)
+            digits[Size(i)] = '0';
         if (i >= 0) {
-            ++digits[i];
+            ++digits[Size(i)];
         } else {
             digits.insert(digits.begin(), '1');
             digits.pop_back(); // all nines: one digit more in front, one less behind
@@ -129,16 +135,16 @@ std::string FormatGeneral(double value, char decimalSeparator, const GeneralForm
     const int e = r.Exponent;
     if (e >= format.minPositionalExponent && e <= format.maxPositionalExponent) {
         if (e > 0) {
-            text.append(d, 0, std::min(e, count));
-            if (count < e) text.append(e - count, '0');
+            text.append(d, 0, Size(std::min(e, count)));
+            if (count < e) text.append(Size(e - count), '0');
             if (count > e) {
                 text.push_back(decimalSeparator);
-                text.append(d, e);
+                text.append(d, Size(e));
             }
         } else {
             text.push_back('0');
             text.push_back(decimalSeparator);
-            text.append(-e, '0');
+            text.append(Size(-e), '0');
             text += d;
         }
         return text;
@@ -164,15 +170,15 @@ std::string FormatFixed2(double value, char decimalSeparator) {
     const int count = static_cast<int>(d.size());
     const int e = r.Digits.empty() ? 0 : r.Exponent;
     if (e > 0) {
-        text.append(d, 0, std::min(e, count));
-        if (count < e) text.append(e - count, '0');
+        text.append(d, 0, Size(std::min(e, count)));
+        if (count < e) text.append(Size(e - count), '0');
     } else {
         text.push_back('0');
     }
     text.push_back(decimalSeparator);
     // The decimals: zeros up to d1 when E < 0, the digits after the point, zeros to fill.
-    std::string decimals(e < 0 ? -e : 0, '0');
-    if (count > std::max(e, 0)) decimals.append(d, std::max(e, 0));
+    std::string decimals(Size(e < 0 ? -e : 0), '0');
+    if (count > std::max(e, 0)) decimals.append(d, Size(std::max(e, 0)));
     decimals.resize(2, '0');
     text += decimals;
     return text;

@@ -124,7 +124,7 @@ void BM_ArchiveButton(benchmark::State& state) {
         (hour ? window->Button4 : window->Button3)->click();
         check.start();
         loop.exec();
-        seconds = clock.nsecsElapsed() / 1e9;
+        seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         state.SetIterationTime(seconds);
         if (window->Logic().Archive.ArhivStep != ArchiveState::Finished ||
             window->Logic().Archive.ArhivRowCount != rows)

@@ -37,7 +37,7 @@ namespace {
 double ThreadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 double EnvNumber(const char* name, double fallback) {
@@ -142,9 +142,11 @@ void RunMonitor(benchmark::State& state, bool stream) {
         sampler.stop();
         SetExecutableDir(std::nullopt);
 
-        state.SetIterationTime(wallMs / 1000.0);
-        state.counters["gui_cpu_pct"] = wallMs > 0 ? 100.0 * (cpuEnd - cpuStart) / wallMs : 0;
-        state.counters["bytes_per_s"] = wallMs > 0 ? 1000.0 * (sentAtEnd - sentAtStart) / wallMs : 0;
+        const auto wallTime = static_cast<double>(wallMs);
+        state.SetIterationTime(wallTime / 1000.0);
+        state.counters["gui_cpu_pct"] = wallMs > 0 ? 100.0 * (cpuEnd - cpuStart) / wallTime : 0;
+        state.counters["bytes_per_s"] =
+            wallMs > 0 ? 1000.0 * static_cast<double>(sentAtEnd - sentAtStart) / wallTime : 0;
         state.counters["max_backlog"] = maxBacklog;
         state.counters["end_backlog"] = endBacklog;
         state.counters["lines"] = lines;

@@ -132,9 +132,9 @@ int RunArchive(CliRun& run) {
     const auto backstop = 2 * std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs) + tick;
     auto nextTick = Clock::now() + tick;
     const std::string meter = "счётчик " + std::to_string(a.MeterAddress);
-    auto fail = [&](ExitStatus status, const std::string& text) {
+    auto fail = [&](ExitStatus code, const std::string& text) {
         screen.CloseRowLine();
-        return run.Fail(status, text);
+        return run.Fail(code, text);
     };
     auto shown = [&] { return screen.messages.front().caption + ": " + screen.messages.front().text; };
     for (;;) {

@@ -111,15 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool reading = op == Operation::ReadData;
     const std::int32_t count = reading ? in.Word() % 300 : in.Byte();
     const bool writing = op != Operation::GetData && op != Operation::ReadData && op != Operation::WriteValue;
-    const std::string payload = writing ? in.Bytes(count) : std::string();
-    const auto value = static_cast<std::int32_t>(cell * 65599u);
+    const std::string payload = writing ? in.Bytes(static_cast<std::size_t>(count)) : std::string();
+    const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(cell) * 65599u);
     // The data the exchange sends: the payload, or the value's low bytes.
     std::string sentData = payload;
     if (op == Operation::WriteValue)
         for (int i = 0; i < count % 6 && i < 4; ++i)
             sentData += static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i));
     const auto block = ExactCopy(payload.data(), payload.size());
-    auto buffer = ExactBlock(reading || op == Operation::GetData ? count : 0);
+    auto buffer = ExactBlock(static_cast<std::size_t>(reading || op == Operation::GetData ? count : 0));
 
     port.Reset(&in);
     presenter.shown = 0;

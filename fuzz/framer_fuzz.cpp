@@ -27,7 +27,8 @@ class RecordingScreen : public PacketScreen {
 public:
     void ClassifyAndShow(const std::uint8_t* bytes, int length, PacketClass cls) override {
         FUZZ_CHECK(length >= 0 && length <= PacketFramer::BufferSize);
-        lines.push_back({std::string(reinterpret_cast<const char*>(bytes), length), cls, idle});
+        lines.push_back(
+            {std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)), cls, idle});
     }
     std::vector<Line> lines;
     bool idle = false;

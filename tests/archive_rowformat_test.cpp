@@ -105,8 +105,7 @@ TEST(RowFormat, NeverReadsPastTheRowArea) {
     // Exactly the row area on the heap, so that a read past it is caught by
     // the address sanitizer build.
     auto area = std::make_unique<std::uint8_t[]>(RowAreaSize);
-    for (int i = 0; i < RowAreaSize; ++i)
-        area[i] = 0x3F; // 0x3F3F3F3F = 0,7470588
+    std::fill_n(area.get(), RowAreaSize, std::uint8_t{0x3F}); // 0x3F3F3F3F = 0,7470588
     ShablonDescriptor d;
     d.ShablonColumns[0] = ColDate; // 3 bytes, then floats: the 200th ends at byte 803
     for (int i = 1; i < MaxShablonColumns; ++i)

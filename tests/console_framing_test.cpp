@@ -48,7 +48,7 @@ TEST(ConvertNaoborot, ReversesTheGivenRunOnly) {
     EXPECT_EQ(Hex(b), "33 22 11");
     // Runs longer than an 8-bit counter can walk are reversed whole.
     std::vector<std::uint8_t> big(600);
-    for (int i = 0; i < 600; ++i)
+    for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<std::uint8_t>(i);
     ConvertNaoborot(600, big.data());
     EXPECT_EQ(big[0], static_cast<std::uint8_t>(599));

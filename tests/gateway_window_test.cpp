@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 namespace {
 
@@ -202,7 +203,7 @@ TEST_F(ConfigWindow, LongestLineAndEmptyLineComeBackAsWritten) {
 }
 
 TEST_F(ConfigWindow, ALineLengthOutOfRangeIsNotRead) {
-    for (std::uint8_t length : {0, 33}) {
+    for (std::uint8_t length : std::initializer_list<std::uint8_t>{0, 33}) {
         SCOPED_TRACE(length);
         gateway.SetCells(0x81, 0x58, 3, {length});
         frmConfig->EditInitLine->setText("kept");

@@ -88,12 +88,12 @@ TEST(ReadableColours, MonitorLinesFollowThePaletteInUse) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     const std::vector<QColor> colours = LineColours(window);
     ASSERT_EQ(colours.size(), 7u);
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         const PacketColor given = PacketLineColor(Classes[i]);
         EXPECT_EQ(colours[i], QColor(given.red, given.green, given.blue)) << i;
     }
     // The default colour is the dark palette's text; every class reads on its base.
     EXPECT_EQ(colours[3], QColor(230, 230, 230));
-    for (int i = 4; i < 7; ++i)
+    for (std::size_t i = 4; i < 7; ++i)
         EXPECT_GE(Contrast(colours[i], QColor(30, 30, 30)), ReadableContrast) << i;
 }

@@ -104,23 +104,23 @@ TEST_F(Receive, ABatchRestartsTheTicksAndSilenceEndsThePacketOnTheThirdTick) {
 
 TEST_F(Receive, EachLineIsDatedByItsFirstByteWithTheGapAfterThePreviousLinesLastByte) {
     std::int64_t now = 1000;
-    PacketMonitor monitor{screen, [this] { return port.get(); }, [&] { return now; }};
-    screen.dated = &monitor;
-    monitor.Start();
+    PacketMonitor dated{screen, [this] { return port.get(); }, [&] { return now; }};
+    screen.dated = &dated;
+    dated.Start();
     line.Send(Bytes("AA BB 23 23 01 02 00 00 00 AA 23 23 05"));
     AwaitWaiting(*port, 13);
-    monitor.Woken();
+    dated.Woken();
     now = 1250;
     line.Send(Bytes("06"));
     AwaitWaiting(*port, 1);
-    monitor.Woken();
+    dated.Woken();
     now = 1400;
     for (int i = 0; i < 3; ++i)
-        monitor.Tick(); // silence ends the packet begun at 1000, last byte at 1250
+        dated.Tick(); // silence ends the packet begun at 1000, last byte at 1250
     now = 2000;
     line.Send(Bytes("23 23 01 02 00 00 00 AA"));
     AwaitWaiting(*port, 8);
-    monitor.Woken();
+    dated.Woken();
     EXPECT_EQ(screen.lines, (Texts{"BAD  : AA BB ", "OK   : 01 02 00 00 00 [AA] ", "PART : 05 06 ",
                                    "OK   : 01 02 00 00 00 [AA] "}));
     using Times = std::vector<std::pair<std::int64_t, std::int64_t>>;

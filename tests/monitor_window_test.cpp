@@ -287,7 +287,7 @@ TEST_F(Monitor, TimeSwitchLogAndTheViewsLimit) {
     EXPECT_EQ(logged[0].substr(13, 8), std::string(8, ' ')); // no gap before the first line
     EXPECT_EQ(logged[0].substr(21), "OK   : 01 02 00 00 00 [AA] ");
     EXPECT_EQ(logged[1].substr(21), "CRC  : 01 02 00 01 00 [AA] ");
-    for (int i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < 3; ++i)
         EXPECT_EQ(shown[i].text, logged[i + 2]);
     EXPECT_EQ(shown[0].color, DarkGreen);
     EXPECT_EQ(shown[1].color, window->DefaultColor);
@@ -327,7 +327,7 @@ TEST_F(Monitor, DenseBurstShowsEveryPacketInOrder) {
     ASSERT_TRUE(window);
     const auto lines = Shown(*window);
     ASSERT_EQ(lines.size(), 300u);
-    for (int i = 0; i < 300; ++i)
+    for (std::size_t i = 0; i < 300; ++i)
         ASSERT_EQ(lines[i].text, "OK   : 01 02 00 00 00 [" + Hex({static_cast<std::uint8_t>(i)}) + "] ") << i;
 }
 

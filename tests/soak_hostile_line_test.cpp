@@ -163,8 +163,7 @@ TEST_F(HostileLine, AdapterExchanges) {
         const int op = any(random) % 4;
         const int count = op == 1 ? any(random) % 200 : 1 + any(random) % 64;
         auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i)
-            buffer[i] = static_cast<std::uint8_t>(any(random));
+        std::generate_n(buffer.get(), count, [&] { return static_cast<std::uint8_t>(any(random)); });
         const long long start = WallMs();
         bool ok = false;
         long long bound = 0;
