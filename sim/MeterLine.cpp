@@ -102,17 +102,22 @@ void MeterLine::AnswerDue(modbus_t* ctx) {
     }
 }
 
+void MeterLine::TakeFrames() {
+    Clock::time_point lastByte;
+    while (auto frame = framer_.Next(Clock::now(), lastByte))
+        Hear(*frame, lastByte);
+}
+
 void MeterLine::ReadLine(int fd) {
+    // A frame the silence has ended is taken before new bytes can join it.
+    TakeFrames();
     std::uint8_t buf[512];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) break;
         framer_.Add(buf, static_cast<std::size_t>(n), Clock::now());
     }
-    auto now = Clock::now();
-    Clock::time_point lastByte;
-    while (auto frame = framer_.Next(now, lastByte))
-        Hear(*frame, lastByte);
+    TakeFrames();
 }
 
 Clock::time_point MeterLine::NextWake() const {

@@ -57,6 +57,7 @@ private:
     };
     void Hear(const std::vector<std::uint8_t>& frame, Clock::time_point received);
     void AnswerDue(modbus_t* ctx);
+    void TakeFrames();
     void ReadLine(int fd);
     Clock::time_point NextWake() const;
 

@@ -78,8 +78,9 @@ public:
     // Adds a meter; throws std::invalid_argument when its address is taken.
     void AddMeter(const MeterSpec& spec);
     std::vector<int> MeterAddresses() const; // in the order the meters were added
-    // Runs `use` on the meter at `address` under the simulator's lock; throws
-    // std::invalid_argument when no meter has that address.
+    // Runs `use` on the meter at `address` under the simulator's lock (so
+    // `use` must not call the simulator); throws std::invalid_argument when
+    // no meter has that address.
     void WithMeter(int address, const std::function<void(Meter&)>& use);
 
     // Archives: from records (rows computed by ArchiveRowBytes) or raw.
