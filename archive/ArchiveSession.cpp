@@ -181,9 +181,10 @@ void ArchiveSession::Receive(const std::uint8_t* bytes, std::size_t count) {
             rx_.clear();
             Refused(frame.code);
         } else if (frame.state == AnswerFrame::State::Complete) {
-            const std::vector<std::uint8_t> data(rx_.begin() + 3, rx_.begin() + 3 + frame.dataSize);
-            rx_.clear();
-            AnswerArrived(data.data(), static_cast<std::int32_t>(data.size()));
+            // Taken out of the buffer, which the next request empties.
+            std::vector<std::uint8_t> answer;
+            answer.swap(rx_);
+            AnswerArrived(answer.data() + 3, frame.dataSize);
         }
     }
 }
