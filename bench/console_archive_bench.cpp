@@ -116,9 +116,7 @@ void BM_ArchiveButton(benchmark::State& state) {
         check.setInterval(5);
         QElapsedTimer clock;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            const ArchiveState step = window->Logic().Session.Transfer().ArhivStep;
-            if (step == ArchiveState::Finished || step == ArchiveState::Stopped || clock.elapsed() > 900000)
-                loop.quit();
+            if (window->Logic().Session.HasOutcome() || clock.elapsed() > 900000) loop.quit();
         });
         clock.start();
         (hour ? window->Button4 : window->Button3)->click();
