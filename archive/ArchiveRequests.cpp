@@ -1,6 +1,10 @@
 // The archive reader's request blocks.
 #include "archive/ArchiveRequests.h"
 
+RequestBlock IdentRequest(std::uint8_t address) {
+    return MakeRequest(address, FnReadInputRegisters, IdentRegister, IdentRegisterCount);
+}
+
 RequestBlock ArchiveCommandRequest(std::uint8_t address, std::uint16_t command) {
     return MakeRequest(address, FnWriteSingleRegister, ArchiveCommandRegister, command);
 }

@@ -1,11 +1,11 @@
-// The archive transfer's state machine, its row assembly and its two files.
+// The archive transfer's state machine, its row assembly and its file.
 #include "archive/ArchiveTransfer.h"
 
 #include "archive/ArchiveRequests.h"
-#include "base/Paths.h"
 #include "base/TextFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -16,24 +16,15 @@ namespace {
 struct ArchiveKind {
     std::uint16_t StartCommand;
     std::uint16_t NextRowCommand;
-    const char* FileName;
     int ParseMode;
     // The day reader reports every request and decodes its first answer from
-    // the start register; the hour reader reports only the row chunks and
-    // the end.
+    // the start register; the hour reader reports only the row chunks.
     bool Day;
 };
-constexpr ArchiveKind DayKind{1, 2, "day.txt", 1, true};
-constexpr ArchiveKind HourKind{5, 6, "hour.txt", 0, false};
-
-const ArchiveKind& KindOf(bool hour) {
-    return hour ? HourKind : DayKind;
-}
+constexpr ArchiveKind DayKind{1, 2, 1, true};
+constexpr ArchiveKind HourKind{5, 6, 0, false};
 
 constexpr std::int32_t MaxAnswerData = AnswerAreaSize - 1;
-
-const char* const WriteErrorCaption = "ОШИБКА ЗАПИСИ";
-const char* const LinkErrorCaption = "ОШИБКА СВЯЗИ";
 
 bool FileExists(const std::string& name) {
     struct stat st {};
@@ -45,73 +36,43 @@ bool FileExists(const std::string& name) {
 ArchiveTransfer::ArchiveTransfer(ArchiveHost& host, char decimalSeparator)
     : host_(host), decimalSeparator_(decimalSeparator) {}
 
-void ArchiveTransfer::Restart() {
+void ArchiveTransfer::Restart(std::uint8_t address, bool hour, std::string file) {
+    address_ = address;
+    hour_ = hour;
+    ArhivFileName = std::move(file);
     ArhivRowCount = 0;
+    RowsWritten = 0;
     ArhivStep = ArchiveState::StartCommand;
     ArhivStepReady = 1;
 }
 
-void ArchiveTransfer::AnswerArrived(const std::uint8_t* data, std::int32_t count) {
-    const std::int32_t n = std::clamp(count, 0, MaxAnswerData);
-    if (n > 0) std::memcpy(answer_, data, static_cast<size_t>(n));
-    answer_[n] = 0;
-    answerLen_ = n;
-    ArhivStepReady = 1;
-}
-
 bool ArchiveTransfer::StepDue() const {
-    // Finished (or never a valid state): no request is outstanding and none
-    // is sent.
+    // Finished or stopped: no request is outstanding and none is sent.
     return ArhivStepReady == 1 && ArhivStep >= ArchiveState::StartCommand &&
            ArhivStep <= ArchiveState::RowDone;
 }
 
-void ArchiveTransfer::ReadDayArhiv() {
-    ReadArhiv(false);
-}
-
-void ArchiveTransfer::ReadHourArhiv() {
-    ReadArhiv(true);
-}
-
-void ArchiveTransfer::Stop(bool hour, ArchiveStop reason, int code) {
+void ArchiveTransfer::Stop() {
     ArhivStep = ArchiveState::Stopped;
     ArhivStepReady = 0;
-    StopReason = reason;
-    StopCode = code;
-    std::string why, advice;
-    switch (reason) {
-    case ArchiveStop::NoAnswer:
-        why = "прибор не отвечает";
-        advice = "Проверьте связь с прибором и прочтите архив заново.";
-        break;
-    case ArchiveStop::ErrorAnswer:
-        why = "прибор ответил ошибкой " + std::to_string(code);
-        advice = "Прочтите архив заново.";
-        break;
-    case ArchiveStop::PortGone:
-        why = "порт отключён";
-        advice = "Проверьте порт в настройках и прочтите архив заново.";
-        break;
-    }
-    host_.ProgressLine("чтение остановлено: " + why);
-    const std::string last = ArhivRowCount > 0 ? std::to_string(ArhivRowCount) : "нет";
-    host_.ShowMessage(std::string("Чтение ") + (hour ? "часового" : "суточного") + " архива остановлено: " +
-                          why + ". Последняя записанная строка: " + last + ". " + advice,
-                      LinkErrorCaption);
+}
+
+void ArchiveTransfer::Fail(ArchiveFault fault, int detail) {
+    Stop();
+    host_.Failed(fault, detail);
 }
 
 void ArchiveTransfer::SendRequest(const RequestBlock& block, std::int32_t expectedDataLen) {
     Request = block;
     ExpectedDataLen = expectedDataLen;
-    // A step that sends ends here; the answer's completion allows the next.
-    ArhivStepReady = 0;
+    // A step that sends ends here; the answer takes the next.
+    ArhivStepReady = 1;
     host_.SendRequest(Request);
 }
 
 // At most 125 registers a chunk; the start register advances by the bytes
 // already requested. The last chunk moves the state on to `last`.
-void ArchiveTransfer::SendChunkRequest(std::uint8_t address, ArchiveState last) {
+void ArchiveTransfer::SendChunkRequest(ArchiveState last) {
     const std::int32_t remaining = ArhivLen - ArhivOffset;
     std::int32_t registers = MaxChunkRegisters;
     if (remaining <= 2 * MaxChunkRegisters) {
@@ -119,21 +80,19 @@ void ArchiveTransfer::SendChunkRequest(std::uint8_t address, ArchiveState last) 
         ArhivStep = last;
     }
     const RequestBlock block =
-        ArchiveChunkRequest(address, ArhivOffset, static_cast<std::uint16_t>(registers));
+        ArchiveChunkRequest(address_, ArhivOffset, static_cast<std::uint16_t>(registers));
     ArhivOffset += 2 * registers;
     SendRequest(block, 2 * registers);
 }
 
-void ArchiveTransfer::TakeLength() {
-    ArhivLen = answer_[0] * 256 + answer_[1];
+// The answer's text up to its first 0 byte.
+void ArchiveTransfer::AppendAnswerText(const std::uint8_t* data, std::int32_t count) {
+    const auto* end = data + count;
+    ShablonText.append(reinterpret_cast<const char*>(data),
+                       static_cast<std::size_t>(std::find(data, end, 0) - data));
 }
 
-void ArchiveTransfer::AppendAnswerText() {
-    const char* text = reinterpret_cast<const char*>(answer_);
-    ShablonText.append(text, strnlen(text, AnswerAreaSize));
-}
-
-void ArchiveTransfer::CopyChunkToRow() {
+void ArchiveTransfer::CopyChunkToRow(const std::uint8_t* data, std::int32_t count) {
     // The chunk's place in the row: its request moved ArhivOffset past it.
     // After an answer that brought fewer bytes than asked the row has a gap;
     // nothing after it is placed, so the formatter marks the missing columns
@@ -141,167 +100,139 @@ void ArchiveTransfer::CopyChunkToRow() {
     if (RowLen != ArhivOffset - ExpectedDataLen) return;
     // The row length was checked against the row area; the bound holds even
     // for answers that differ from what was asked.
-    const std::int32_t count = std::min({ExpectedDataLen, answerLen_, RowAreaSize - RowLen});
-    if (count <= 0) return;
-    std::memcpy(row_ + RowLen, answer_, static_cast<size_t>(count));
-    RowLen += count;
+    const std::int32_t n = std::min({ExpectedDataLen, count, RowAreaSize - RowLen});
+    if (n <= 0) return;
+    std::memcpy(row_ + RowLen, data, static_cast<size_t>(n));
+    RowLen += n;
 }
 
-bool ArchiveTransfer::WriteTemplateFile(bool hour) {
-    const ArchiveKind& kind = KindOf(hour);
-    if (OutputFile.empty()) {
-        const std::string dir = ArchiveDir();
-        MakeFolder(dir); // an installed copy's folder may not exist yet
-        ArhivFileName = dir + kind.FileName;
-    } else {
-        ArhivFileName = OutputFile;
-    }
+bool ArchiveTransfer::WriteTemplateFile() {
     std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
     if (!file) {
-        host_.ShowMessage("Невозможно создать Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        Fail(ArchiveFault::CannotCreate, errno);
         return false;
     }
     ShablonText += '\n';
     if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
         // A full disk or an I/O error: never go on as if the line were there.
-        host_.ShowMessage("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        Fail(ArchiveFault::CannotWrite, errno);
         return false;
     }
-    if (!AnalizShablonStrArhiva(ShablonText, kind.ParseMode, Shablon)) {
-        host_.ShowMessage("Шаблон архива содержит больше " + std::to_string(MaxShablonColumns) +
-                              " столбцов. Чтение архива остановлено.",
-                          WriteErrorCaption);
-        ArhivStepReady = 0;
+    if (!AnalizShablonStrArhiva(ShablonText, hour_ ? HourKind.ParseMode : DayKind.ParseMode, Shablon)) {
+        Fail(ArchiveFault::TemplateTooWide, MaxShablonColumns);
         return false;
     }
     return true;
 }
 
-bool ArchiveTransfer::AppendRowLine(bool hour) {
-    const ArchiveKind& kind = KindOf(hour);
-    ArhivFileName = OutputFile.empty() ? ArchiveDir() + kind.FileName : OutputFile;
+bool ArchiveTransfer::AppendRowLine() {
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
     std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;
     if (!file) {
-        host_.ShowMessage("Невозможно открыть Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        Fail(ArchiveFault::CannotOpen, errno);
         return false;
     }
     ShablonText += '\n';
     if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
-        host_.ShowMessage("Ошибка записи в Файл с именем " + ArhivFileName + " !", WriteErrorCaption);
+        Fail(ArchiveFault::CannotWrite, errno);
         return false;
     }
     return true;
 }
 
-void ArchiveTransfer::ReadArhiv(bool hour) {
+void ArchiveTransfer::TakeStep(const std::uint8_t* data, std::int32_t count) {
     if (!StepDue()) return;
     ArhivStepReady = 0;
-    const ArchiveKind& kind = KindOf(hour);
-
+    count = std::clamp(count, 0, MaxAnswerData);
+    if (count == 0) data = nullptr;
+    const ArchiveKind& kind = hour_ ? HourKind : DayKind;
     auto dayLine = [&](const char* text) {
         if (kind.Day) host_.ProgressLine(text);
     };
+    // A length, most significant byte first; missing bytes count as 0.
+    auto length = [&] { return (count > 0 ? data[0] * 256 : 0) + (count > 1 ? data[1] : 0); };
 
     for (;;) {
         switch (ArhivStep) {
         case ArchiveState::Stopped:
         case ArchiveState::Finished:
             return;
-        case ArchiveState::StartCommand: {
+        case ArchiveState::StartCommand:
             if (kind.Day) host_.DecodeFromStartRegister();
-            const std::uint8_t address = host_.DeviceAddress();
             dayLine("Инициализация");
-            SendRequest(ArchiveCommandRequest(address, kind.StartCommand), 8);
             ArhivLen = 0;
             ArhivStep = ArchiveState::TemplateLength;
+            SendRequest(ArchiveCommandRequest(address_, kind.StartCommand), 8);
             return;
-        }
-        case ArchiveState::TemplateLength: {
+        case ArchiveState::TemplateLength:
             host_.DecodeFromStartRegister();
-            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 длину шаблона");
-            SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
             ArhivStep = ArchiveState::TemplateChunk;
+            SendRequest(ArchiveLengthRequest(address_), 8);
             return;
-        }
-        case ArchiveState::TemplateChunk: {
+        case ArchiveState::TemplateChunk:
             if (ArhivLen == 0) {
-                TakeLength();
+                ArhivLen = length();
                 ArhivOffset = 0;
                 ShablonText.clear();
             } else {
-                AppendAnswerText();
+                AppendAnswerText(data, count);
             }
-            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 шаблон");
-            SendChunkRequest(address, ArchiveState::TemplateDone);
+            SendChunkRequest(ArchiveState::TemplateDone);
             return;
-        }
         case ArchiveState::TemplateDone:
-            AppendAnswerText();
+            AppendAnswerText(data, count);
             ArhivStep = ArchiveState::NextRowCommand;
-            ArhivStepReady = 1;
-            if (!WriteTemplateFile(hour)) return;
+            if (!WriteTemplateFile()) return;
             continue;
-        case ArchiveState::NextRowCommand: {
+        case ArchiveState::NextRowCommand:
             host_.DecodeFromStartRegister();
-            const std::uint8_t address = host_.DeviceAddress();
             dayLine("Запрос 06 очередной строки из архива");
-            SendRequest(ArchiveCommandRequest(address, kind.NextRowCommand), 8);
             ArhivLen = 0;
             ArhivStep = ArchiveState::RowLength;
+            SendRequest(ArchiveCommandRequest(address_, kind.NextRowCommand), 8);
             return;
-        }
-        case ArchiveState::RowLength: {
+        case ArchiveState::RowLength:
             host_.DecodeFromStartRegister();
-            const std::uint8_t address = host_.DeviceAddress();
             dayLine("считать 04 длину строки");
-            SendRequest(ArchiveLengthRequest(address), 8);
             ArhivLen = 0;
             ArhivStep = ArchiveState::RowChunk;
+            SendRequest(ArchiveLengthRequest(address_), 8);
             return;
-        }
-        case ArchiveState::RowChunk: {
+        case ArchiveState::RowChunk:
             if (ArhivLen == 0) {
-                TakeLength();
+                ArhivLen = length();
                 ArhivOffset = 0;
                 ShablonText.clear();
                 RowLen = 0;
                 ExpectedDataLen = 0;
                 host_.ShowRowLength(ArhivLen);
                 if (ArhivLen == 0) {
-                    host_.ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
-                    // Where to find it: the folder depends on the installation.
-                    host_.ProgressLine("Архив записан в файл " + ArhivFileName);
-                    ArhivStepReady = 1;
                     ArhivStep = ArchiveState::Finished;
+                    host_.Finished();
                     return;
                 }
                 if (ArhivLen > RowAreaSize) {
-                    host_.ShowMessage("Строка архива длиной " + std::to_string(ArhivLen) +
-                                          " байт не помещается в буфер (" + std::to_string(RowAreaSize) +
-                                          " байт). Чтение архива остановлено.",
-                                      WriteErrorCaption);
+                    Fail(ArchiveFault::RowTooLong, ArhivLen);
                     return;
                 }
             } else {
-                CopyChunkToRow();
+                CopyChunkToRow(data, count);
             }
-            const std::uint8_t address = host_.DeviceAddress();
             host_.ProgressLine("считать 04  строку");
-            SendChunkRequest(address, ArchiveState::RowDone);
+            SendChunkRequest(ArchiveState::RowDone);
             return;
-        }
         case ArchiveState::RowDone:
-            CopyChunkToRow();
+            CopyChunkToRow(data, count);
             ++ArhivRowCount;
-            host_.ShowRowNumber(ArhivRowCount);
             FormatStrArhivToStrFile(Shablon, row_, std::min(RowLen, ArhivLen), decimalSeparator_,
                                     ShablonText);
-            if (!AppendRowLine(hour)) return;
+            host_.ShowRowNumber(ArhivRowCount);
+            if (!AppendRowLine()) return;
+            RowsWritten = ArhivRowCount;
             ArhivStep = ArchiveState::NextRowCommand;
             continue;
         }

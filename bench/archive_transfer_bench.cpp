@@ -26,7 +26,7 @@ void BM_ReadDayArchive1000Rows(benchmark::State& state) {
         SimConsole console(simulator);
         const auto t0 = std::chrono::steady_clock::now();
         console.logic.Button3Click();
-        if (!console.RunTransfer(600000) || console.logic.Archive.ArhivRowCount != rows)
+        if (!console.RunTransfer(600000) || console.logic.Session.Transfer().ArhivRowCount != rows)
             state.SkipWithError("the transfer did not complete");
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         state.SetIterationTime(seconds);

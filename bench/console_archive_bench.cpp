@@ -116,9 +116,7 @@ void BM_ArchiveButton(benchmark::State& state) {
         check.setInterval(5);
         QElapsedTimer clock;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            const ArchiveState step = window->Logic().Archive.ArhivStep;
-            if (step == ArchiveState::Finished || step == ArchiveState::Stopped || clock.elapsed() > 900000)
-                loop.quit();
+            if (window->Logic().Session.HasOutcome() || clock.elapsed() > 900000) loop.quit();
         });
         clock.start();
         (hour ? window->Button4 : window->Button3)->click();
@@ -126,8 +124,8 @@ void BM_ArchiveButton(benchmark::State& state) {
         loop.exec();
         seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         state.SetIterationTime(seconds);
-        if (window->Logic().Archive.ArhivStep != ArchiveState::Finished ||
-            window->Logic().Archive.ArhivRowCount != rows)
+        if (window->Logic().Session.Transfer().ArhivStep != ArchiveState::Finished ||
+            window->Logic().Session.Transfer().ArhivRowCount != rows)
             state.SkipWithError("the transfer did not complete");
         window->close();
         QApplication::processEvents();

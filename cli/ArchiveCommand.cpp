@@ -1,13 +1,11 @@
-// day and hour: the console's own logic presses its archive button, and a
-// poll() loop on the port runs its receive loop whenever bytes arrive and its
-// timers when they are due, as the window does, until the archive ends or
-// something stops it (the console's own time-out among them).
+// day and hour: an archive session reads the meter's archive into its file,
+// and a poll() loop on the port feeds it the bytes as they arrive and checks
+// its time-out while the line is quiet, until the session has an outcome.
+#include "archive/ArchiveSession.h"
 #include "base/Timing.h"
 #include "cli/Commands.h"
-#include "console/ConsoleLogic.h"
 #include "serial/Rs232.h"
 
-#include <QLocale>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -18,44 +16,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The console window without a screen: its edits hold what the window shows
-// at start, with the meter's address in Edit3; progress goes to stderr.
-class HeadlessConsole : public ConsoleScreen {
+// The session's reports as progress lines on stderr.
+class ProgressReport : public ArchiveSessionObserver {
 public:
-    HeadlessConsole(CliRun& run, int meterAddress)
-        : run_(run), address_(std::to_string(meterAddress)), tty_(isatty(fileno(run.err))) {}
+    explicit ProgressReport(CliRun& run) : run_(run), tty_(isatty(fileno(run.err))) {}
 
-    // The request fields as the window starts, with the meter's address.
-    std::string DeviceAddressText() override { return address_; }
-    std::string FunctionText() override { return "4"; }
-    std::string StartRegisterText() override { return "0"; }
-    std::string RegisterCountText() override { return "4"; }
-    void SetRowNumber(const std::string& text) override {
-        if (text.empty()) return;
+    void Identified(const DeviceIdentity& d) override {
+        Line("Счётчик опознан: тип " + std::to_string(d.TypeNum) + ", версия " + std::to_string(d.Version) +
+             ", конфигурация " + std::to_string(d.Config1) + " " + std::to_string(d.Config2));
+    }
+    void RowRead(std::int32_t rows) override {
         // One line per row, or one line rewritten on a terminal.
-        std::fprintf(run_.err, tty_ ? "\rПрочитано строк: %s" : "Прочитано строк: %s\n", text.c_str());
+        std::fprintf(run_.err, tty_ ? "\rПрочитано строк: %d" : "Прочитано строк: %d\n", rows);
         rowLineOpen_ = tty_;
-    }
-    void SetRowLength(const std::string&) override {}
-    void AppendToPane(ConsolePane, const std::string&) override {}
-    void AddProgressLine(const std::string&) override {}
-    void ClearPanes() override {}
-    // No panes to fill: the logic skips the dumps.
-    bool PanesActive() override { return false; }
-    void EnableReceiveTimer(bool) override {}
-    void EnableIdentificationPoll(bool enabled) override {
-        if (enabled && !identificationPolling) pollDue = Clock::now() + PollPeriod();
-        identificationPolling = enabled;
-    }
-    void ShowDeviceType(const std::string& text) override {
-        Line("Счётчик опознан: тип " + text + ", версия " + version_ + ", конфигурация " + config1_ + " " +
-             config2_);
-    }
-    void ShowVersion(const std::string& text) override { version_ = text; }
-    void ShowConfig1(const std::string& text) override { config1_ = text; }
-    void ShowConfig2(const std::string& text) override { config2_ = text; }
-    void ShowMessage(const std::string& text, const std::string& caption) override {
-        messages.push_back({text, caption});
     }
 
     // Ends a row counter left open on a terminal.
@@ -69,121 +42,101 @@ public:
         run_.Progress(text);
     }
 
-    static std::chrono::milliseconds PollPeriod() {
-        return std::chrono::milliseconds(Timing().IdentificationPollMs);
-    }
-
-    // The identification's polling timer: enabled, and when it ticks next.
-    bool identificationPolling = false;
-    Clock::time_point pollDue{};
-    std::vector<MessageCollector::Message> messages;
-
 private:
     CliRun& run_;
-    std::string address_;
-    std::string version_, config1_, config2_;
     bool tty_;
     bool rowLineOpen_ = false;
 };
 
-// The decimal separator of the user's locale, by the rule the window uses.
-char LocaleDecimalSeparator() {
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode()) : '.';
-}
-
-bool FileMessage(const MessageCollector::Message& m) {
-    return m.text.find("Файл с именем") != std::string::npos;
+// The exit status and line of a read that did not finish.
+int Failure(CliRun& run, const ArchiveOutcome& outcome, MeterArchive archive, int address) {
+    const ArchiveMessage m = OutcomeMessage(outcome, archive);
+    const std::string shown = m.caption + ": " + m.text;
+    if (outcome.kind == ArchiveOutcome::Kind::FileError) return run.Fail(ExitStatus::FileNotWritten, shown);
+    switch (outcome.reason) {
+    case ArchiveStopReason::MeterSilent:
+    case ArchiveStopReason::Refused:
+        return run.Fail(ExitStatus::MeterSilent, "счётчик " + std::to_string(address) + ": " + shown);
+    case ArchiveStopReason::PortGone:
+        return run.Fail(ExitStatus::PortNotOpened, "счётчик " + std::to_string(address) + ": " + shown);
+    default:
+        return run.Fail(ExitStatus::Failed, shown);
+    }
 }
 
 } // namespace
 
 int RunArchive(CliRun& run) {
     const CliArguments& a = run.args;
-    const bool hour = a.Command == CliCommand::HourArchive;
+    const MeterArchive archive =
+        a.Command == CliCommand::HourArchive ? MeterArchive::Hour : MeterArchive::Day;
     int status = 0;
     auto port = OpenLine(run, status);
     if (!port) return status;
 
-    HeadlessConsole screen(run, a.MeterAddress);
+    ProgressReport report(run);
     auto lastActivity = Clock::now();
     bool gatewayFailed = false;
     Rs232Port* line = port.get();
     CliLink link(run, line);
-    ConsoleLogic logic(
-        screen, [line] { return line; },
-        [&](const std::uint8_t* block, std::int32_t count) {
+    ArchiveSession session(
+        report,
+        [&](const RequestBlock& block) {
             // The exchange the window's SendPacket runs, with its outcome kept.
-            if (!link.SendPacketExchange(block, count)) gatewayFailed = true;
+            if (!link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size())))
+                gatewayFailed = true;
             lastActivity = Clock::now();
         },
-        LocaleDecimalSeparator());
-    if (!a.Output.empty()) logic.Archive.OutputFile = std::filesystem::absolute(a.Output).string();
+        run.decimalSeparator);
+    const std::string file =
+        a.Output.empty() ? DefaultArchiveFile(archive) : std::filesystem::absolute(a.Output).string();
+    session.Start({static_cast<std::uint8_t>(a.MeterAddress), archive, file});
 
-    if (hour)
-        logic.Button4Click();
-    else
-        logic.Button3Click();
-
-    // The window's receive tick, which also stops a read whose answer is
-    // overdue; and a backstop beyond that time-out, should a run ever be left
-    // without one.
+    // The session's time-out is checked at least this often; a backstop
+    // beyond it, should a read ever be left waiting without one.
     const auto tick = std::chrono::milliseconds(Timing().ConsoleTickMs);
     const auto backstop = 2 * std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs) + tick;
-    auto nextTick = Clock::now() + tick;
     const std::string meter = "счётчик " + std::to_string(a.MeterAddress);
-    auto fail = [&](ExitStatus code, const std::string& text) {
-        screen.CloseRowLine();
-        return run.Fail(code, text);
+    auto fail = [&](ExitStatus failure, const std::string& text) {
+        report.CloseRowLine();
+        return run.Fail(failure, text);
     };
-    auto shown = [&] { return screen.messages.front().caption + ": " + screen.messages.front().text; };
+    std::uint8_t bytes[512];
     for (;;) {
         if (gatewayFailed) {
             const std::string message = run.FirstMessage();
             return fail(ExitStatus::GatewaySilent,
                         "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
         }
-        if (logic.Archive.ArhivStep == ArchiveState::Stopped && !screen.messages.empty()) {
-            const bool portGone = logic.Archive.StopReason == ArchiveStop::PortGone;
-            return fail(portGone ? ExitStatus::PortNotOpened : ExitStatus::MeterSilent,
-                        meter + ": " + shown());
+        if (session.HasOutcome()) {
+            const ArchiveOutcome& outcome = session.Outcome();
+            if (outcome.kind == ArchiveOutcome::Kind::Finished) {
+                report.Line("Архив записан в файл " + outcome.file);
+                return 0;
+            }
+            report.CloseRowLine();
+            return Failure(run, outcome, archive, a.MeterAddress);
         }
-        if (!screen.messages.empty())
-            return fail(FileMessage(screen.messages.front()) ? ExitStatus::FileNotWritten
-                                                             : ExitStatus::Failed,
-                        shown());
-        if (logic.Archive.ArhivStep == ArchiveState::Finished) {
-            screen.Line("Архив записан в файл " + logic.Archive.ArhivFileName);
-            return 0;
-        }
-        if (!logic.WaitAnswer && !screen.identificationPolling)
-            return fail(ExitStatus::Failed, "чтение архива остановилось");
-        const auto now = Clock::now();
-        if (now - lastActivity > backstop) return fail(ExitStatus::MeterSilent, meter + " не отвечает");
+        if (!session.Awaiting()) return fail(ExitStatus::Failed, "чтение архива остановилось");
+        if (Clock::now() - lastActivity > backstop)
+            return fail(ExitStatus::MeterSilent, meter + " не отвечает");
 
-        auto due = nextTick;
-        if (screen.identificationPolling) due = std::min(due, screen.pollDue);
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
         pollfd pfd{line->Handle, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(std::max<long long>(0, wait)));
+        const int ready = poll(&pfd, 1, static_cast<int>(tick.count()));
         if (ready < 0 && errno != EINTR) return fail(ExitStatus::Failed, SystemErrorText(errno));
         if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
             return fail(ExitStatus::PortNotOpened, "порт отключён");
         if (ready > 0) {
-            // Bytes waiting: the console takes them at once, as its window's
-            // port watch makes it.
-            logic.PortReadable();
-            lastActivity = Clock::now();
-            continue;
+            // Only the awaited answer's bytes: the next request's exchange
+            // with the gateway reads the line itself.
+            const int want = std::min({line->InQueue(), session.Lacking(), static_cast<int>(sizeof bytes)});
+            std::uint32_t got = 0;
+            if (want > 0) line->ReadBlock(bytes, want, got);
+            if (got > 0) {
+                lastActivity = Clock::now();
+                session.Receive(bytes, got);
+            }
         }
-        // The window's timers.
-        if (Clock::now() >= nextTick) {
-            logic.Timer1Timer();
-            nextTick = Clock::now() + tick;
-        }
-        if (screen.identificationPolling && Clock::now() >= screen.pollDue) {
-            logic.TimerQueryConfTimer();
-            screen.pollDue = Clock::now() + HeadlessConsole::PollPeriod();
-        }
+        session.CheckAnswerTime(line->HungUp());
     }
 }

@@ -65,8 +65,8 @@ std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status) {
     return port;
 }
 
-int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-    CliRun run{out, err, {}, {}, {}};
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, char decimalSeparator) {
+    CliRun run{out, err, {}, {}, {}, decimalSeparator};
     std::string error;
     auto parsed = ParseCommandLine(args, error);
     if (!parsed) return run.Fail(ExitStatus::Usage, error);

@@ -30,6 +30,8 @@ struct CliRun {
     // OPTIONS.INI as the window reads it, with the arguments' link mode.
     TAppOptions options;
     MessageCollector collector;
+    // The decimal separator of numbers in the archive files.
+    char decimalSeparator = '.';
 
     // One line "configurator-cli: text" on err; returns the status.
     int Fail(ExitStatus status, const std::string& text);

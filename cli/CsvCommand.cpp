@@ -1,18 +1,12 @@
 // csv: an archive file written by this program as CSV for spreadsheets, with
-// the decimal separator of the user's locale (the window's rule).
+// the decimal separator of the user's locale when it is a comma, else a point.
 #include "archive/ArchiveCsv.h"
 #include "base/Messages.h"
 #include "cli/Commands.h"
 
-#include <QLocale>
 #include <cerrno>
 
 namespace {
-
-char CsvDecimalSeparator() {
-    const QString point = QLocale().decimalPoint();
-    return point == QLatin1String(",") ? ',' : '.';
-}
 
 // day.txt -> day.csv; a name without an extension gets one.
 std::string CsvPathBeside(const std::string& input) {
@@ -33,7 +27,7 @@ int RunCsv(CliRun& run) {
     if (table->MoreProblems > 0)
         run.Progress(input + ": и ещё строк с ошибками: " + std::to_string(table->MoreProblems));
     if (table->Columns.empty()) return run.Fail(ExitStatus::Failed, input + ": это не архив, CSV не записан");
-    const std::string csv = ArchiveCsv(*table, CsvDecimalSeparator());
+    const std::string csv = ArchiveCsv(*table, run.decimalSeparator == ',' ? ',' : '.');
     if (run.args.Output == "-") {
         std::fwrite(csv.data(), 1, csv.size(), run.out);
         return 0;

@@ -1,5 +1,4 @@
-// The console's send and clear commands, its receive loop, and what it does
-// for the archive transfer it owns.
+// The console's send and clear commands and its receive loop.
 #include "console/ConsoleLogic.h"
 
 #include "base/Cp1251.h"
@@ -18,10 +17,8 @@ const char HexDigits[] = "0123456789ABCDEF";
 // count is done.
 constexpr int ReadChunkSize = 1312;
 
-// Bytes of a Modbus exception answer: address, function | 0x80, code, check.
-constexpr int ExceptionAnswerSize = 5;
+} // namespace
 
-// The text read as an integer, or the toolkit's conversion error.
 int IntOf(const std::string& text) {
     int value = 0;
     if (!TryStrToInt(text, value))
@@ -29,12 +26,12 @@ int IntOf(const std::string& text) {
     return value;
 }
 
-} // namespace
-
 ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSender sender,
                            char decimalSeparator, SteadyClock clock)
-    : DecimalSeparator(decimalSeparator), Archive(*this, decimalSeparator), screen_(screen),
-      port_(std::move(port)), sender_(std::move(sender)), clock_(std::move(clock)) {}
+    : DecimalSeparator(decimalSeparator),
+      Session(
+          *this, [this](const RequestBlock& block) { SendArchiveRequest(block); }, decimalSeparator, clock),
+      screen_(screen), port_(std::move(port)), sender_(std::move(sender)), clock_(std::move(clock)) {}
 
 std::chrono::steady_clock::time_point ConsoleLogic::Now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
@@ -114,7 +111,7 @@ void ConsoleLogic::Button2Click() {
 }
 
 int ConsoleLogic::SafeReadCount() const {
-    if (WaitAnswer && exceptionAnswer_) return std::max(1, ExceptionAnswerSize - AnswerPos);
+    if (WaitAnswer && exceptionAnswer_) return std::max(1, RefusalSize - AnswerPos);
     if (!WaitAnswer || ManualRequest != 0) return ReadChunkSize;
     // The byte count arrives at index 2; after it the answer ends at n + 4.
     if (AnswerPos < 3) return 3 - AnswerPos;
@@ -164,12 +161,12 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         if (AnswerPos == 0) exceptionAnswer_ = false;
         // An archive run's own request refused by the device: its exception
         // answer is five bytes long, whatever its code byte says.
-        if (AnswerPos == 1 && run_ != ArchiveRun::Idle && b == (awaitedFunction_ | 0x80))
+        if (AnswerPos == 1 && run_ != ArchiveRun::Idle && RefusesFunction(b, awaitedFunction_))
             exceptionAnswer_ = true;
     }
     if (awaited && exceptionAnswer_) {
         if (AnswerPos == 2) exceptionCode_ = b;
-        if (AnswerPos == ExceptionAnswerSize - 1) {
+        if (AnswerPos == RefusalSize - 1) {
             CntByteInLine = 16;
             WaitAnswer = false;
             exceptionAnswer_ = false;
@@ -197,7 +194,6 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
             std::memmove(RxBuf + RxAnswerArea, RxBuf + RxReceiveArea, static_cast<size_t>(AnswerDataLen));
             RxBuf[RxAnswerArea + AnswerDataLen] = 0;
             CntByteInLine = 16; // the answer's end closes its dump line
-            Archive.AnswerArrived(RxBuf + RxAnswerArea, AnswerDataLen);
             WaitAnswer = false;
             AnswerReady = true;
             answerEnds = true;
@@ -210,18 +206,13 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         answerBegins_ = true;
         lastAnswerEndMs_ = wallClock_(); // the gap is right also when stamps are switched on later
     }
-    // The reader runs after the byte is dumped, so that its progress line
-    // follows the answer's complete dump line.
+    // The session takes the answer after its byte is dumped, so that its
+    // progress line follows the answer's complete dump line.
     if (refused) {
-        StopRun(ArchiveStop::ErrorAnswer, exceptionCode_);
+        StopRun(ArchiveStopReason::Refused, exceptionCode_);
         return;
     }
-    if (awaited && AnswerReady && ManualRequest == 0) {
-        if (HourArhiv == 0)
-            ReadDayArhiv();
-        else
-            ReadHourArhiv();
-    }
+    if (awaited && AnswerReady && ManualRequest == 0) TakeArchiveAnswer();
 }
 
 void ConsoleLogic::DumpByte(std::uint8_t b) {
@@ -264,148 +255,4 @@ void ConsoleLogic::EndLogLine() {
     if (logLineOpen_) log_.Write(logLine_);
     logLine_.clear();
     logLineOpen_ = false;
-}
-
-void ConsoleLogic::ReadDayArhiv() {
-    ReadArhiv(false);
-}
-
-void ConsoleLogic::ReadHourArhiv() {
-    ReadArhiv(true);
-}
-
-void ConsoleLogic::ReadArhiv(bool hour) {
-    AnswerReady = false;
-    if (!Archive.StepDue()) return;
-    AnswerByteCount = 0;
-    AnswerPos = 0;
-    ValueByteCnt = 0;
-    if (hour)
-        Archive.ReadHourArhiv();
-    else
-        Archive.ReadDayArhiv();
-}
-
-// What the archive transfer asks of the console.
-
-std::uint8_t ConsoleLogic::DeviceAddress() {
-    return static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
-}
-
-void ConsoleLogic::DecodeFromStartRegister() {
-    ValueAddr = IntOf(screen_.StartRegisterText());
-}
-
-void ConsoleLogic::SendRequest(const RequestBlock& block) {
-    WaitAnswer = true;
-    Send(block.data(), static_cast<std::int32_t>(block.size()));
-    awaitedFunction_ = block[2];
-    waitSince_ = Now();
-}
-
-void ConsoleLogic::ProgressLine(const std::string& text) {
-    if (log_.IsOpen()) {
-        EndLogLine(); // a dump line under way ends here, as in the pane
-        log_.Write(TimePrefix(wallClock_(), -1) + text);
-    }
-    if (!screen_.PanesActive()) return;
-    // The dump gathered so far goes first, so that the line keeps its place.
-    std::string& dump = pending_[static_cast<int>(ConsolePane::HexDump)];
-    if (!dump.empty()) {
-        screen_.AppendToPane(ConsolePane::HexDump, dump);
-        dump.clear();
-    }
-    screen_.AddProgressLine(Utf8ToCp1251(text));
-}
-
-void ConsoleLogic::ShowRowNumber(std::int32_t number) {
-    screen_.SetRowNumber(std::to_string(number));
-    ShowProgress(false);
-}
-
-void ConsoleLogic::ShowRowLength(std::int32_t length) {
-    screen_.SetRowLength(std::to_string(length));
-}
-
-void ConsoleLogic::ShowMessage(const std::string& text, const std::string& caption) {
-    FlushPanes(); // the progress so far shows behind the box
-    screen_.ShowMessage(text, caption);
-}
-
-// The archive button's run: its time-out, its stop and its progress.
-
-void ConsoleLogic::SetIdentificationPoll(bool enabled) {
-    identificationPoll_ = enabled;
-    screen_.EnableIdentificationPoll(enabled);
-}
-
-void ConsoleLogic::StartRun(std::chrono::steady_clock::time_point start) {
-    run_ = ArchiveRun::Identifying;
-    runStart_ = start;
-    ShowProgress(true);
-}
-
-void ConsoleLogic::CheckRun() {
-    if (run_ == ArchiveRun::Idle) return;
-    if (!WaitAnswer) {
-        // A read with nothing outstanding has ended: at the end of the
-        // archive, after a file error or "Очистка". The identification's
-        // answer is in and waits for its poll.
-        if (run_ == ArchiveRun::Reading) EndRun();
-        return;
-    }
-    if (Now() - waitSince_ > std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs)) {
-        Rs232Port* port = Port();
-        StopRun(port && !port->HungUp() ? ArchiveStop::NoAnswer : ArchiveStop::PortGone);
-        return;
-    }
-    ShowProgress(false);
-}
-
-void ConsoleLogic::EndRun() {
-    if (run_ == ArchiveRun::Idle) return;
-    run_ = ArchiveRun::Idle;
-    ShowProgress(true);
-}
-
-void ConsoleLogic::StopRun(ArchiveStop reason, int code) {
-    WaitAnswer = false;
-    if (identificationPoll_) SetIdentificationPoll(false);
-    EndRun();
-    Archive.Stop(HourArhiv != 0, reason, code);
-}
-
-void ConsoleLogic::ShowProgress(bool force) {
-    const auto now = Now();
-    if (!force && now - progressShown_ < std::chrono::milliseconds(Timing().ConsoleTickMs)) return;
-    progressShown_ = now;
-    screen_.ShowArchiveProgress(Utf8ToCp1251(ProgressText(run_ == ArchiveRun::Idle)));
-}
-
-namespace {
-
-// One decimal place with the given separator.
-std::string Decimal(double value, char separator) {
-    const long long tenths = std::llround(value * 10);
-    return std::to_string(tenths / 10) + separator + std::to_string(tenths % 10);
-}
-
-std::string DurationText(double seconds, char separator) {
-    if (seconds < 59.95) return Decimal(seconds, separator) + " с";
-    const long long whole = std::llround(seconds);
-    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
-    if (whole < 3600) return std::to_string(whole / 60) + " мин " + two(whole % 60) + " с";
-    return std::to_string(whole / 3600) + " ч " + two(whole / 60 % 60) + " мин";
-}
-
-} // namespace
-
-std::string ConsoleLogic::ProgressText(bool final) const {
-    const double seconds = std::max(0.0, std::chrono::duration<double>(Now() - runStart_).count());
-    const int rows = Archive.ArhivRowCount;
-    const std::string rate = Decimal(seconds > 0 ? rows / seconds : 0.0, DecimalSeparator) + " стр./с";
-    if (final)
-        return std::to_string(rows) + " стр. за " + DurationText(seconds, DecimalSeparator) + " (" + rate +
-               ")";
-    return std::to_string(rows) + " стр., " + rate + ", " + DurationText(seconds, DecimalSeparator);
 }

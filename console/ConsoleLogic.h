@@ -1,11 +1,12 @@
 // The Modbus console's state and behaviour without widgets: the send and
 // clear commands, the receive loop that assembles every answer, the register
-// value decoder and the device identification. It owns the archive transfer,
-// feeds it every completed answer and takes its steps. The console window
-// forwards its events here and shows what this asks for through
-// ConsoleScreen.
+// value decoder, and the archive buttons. Each button starts a read of its
+// archive session, whose identification answer the loop decodes and whose
+// further answers it hands over; the session's reports become the window's
+// lines, fields and messages. The console window forwards its events here and
+// shows what this asks for through ConsoleScreen.
 #pragma once
-#include "archive/ArchiveTransfer.h"
+#include "archive/ArchiveSession.h"
 #include "base/LineLog.h"
 #include "base/Timing.h"
 #include "console/ConsoleScreen.h"
@@ -29,7 +30,11 @@ inline constexpr int RxAnswerArea = 0;    // data of the last complete answer, t
 inline constexpr int RxReceiveArea = 256; // data of the answer being received
 inline constexpr int RxBufSize = 512;
 
-class ConsoleLogic : private ArchiveHost {
+// The CP1251 text of an edit read as an integer, or the toolkit's conversion
+// error.
+int IntOf(const std::string& text);
+
+class ConsoleLogic : private ArchiveSessionObserver {
 public:
     // `port` is asked for the port afresh at every read: a handler running
     // inside a message box may have replaced it. `clock` times the archive
@@ -58,17 +63,12 @@ public:
     // pane and captures version and configuration.
     void DecodeValueByte(std::uint8_t b);
 
-    // Identification.
-    void QueryTypeDevice();
-    void QueryConfigByteFromDevice();
-    void GetTypeOfPresentDevice(std::int16_t version, std::uint16_t config1, std::int32_t config2);
-    void Clear_Config_Dev_Flags_dio();
-
-    // The archive readers as the receive loop and the identification call
-    // them: the answer is taken, and when a step is due the receive counters
-    // restart for its answer before the transfer takes it.
-    void ReadDayArhiv();
-    void ReadHourArhiv();
+    // Starts reading the day or hour archive of the meter in the address
+    // edit into its file: the identification goes out and its polling starts.
+    void StartArchiveRead(MeterArchive archive);
+    // Hands the completed answer to the archive session: when a step is due
+    // the receive counters restart for its answer before the session takes it.
+    void TakeArchiveAnswer();
 
     // Time stamps and the log of the hexadecimal pane. With stamps on, the
     // first dump line of each answer begins with the time its first byte was
@@ -99,7 +99,7 @@ public:
     std::int32_t ValueByteCnt = 0;
     std::uint8_t ValueBytes[4] = {};
 
-    // Identification results.
+    // Identification values as the decoder captures them, and the device type.
     std::int16_t DevVersion = 0;
     std::int16_t DevConfig1 = 0;
     std::int32_t DevConfig2 = 0;
@@ -108,8 +108,8 @@ public:
     std::int32_t HaveConfig2 = 0;
     std::int32_t TypeNum = 0;
 
-    // The day and hour archive transfer, fed with every completed answer.
-    ArchiveTransfer Archive;
+    // The archive buttons' reads.
+    ArchiveSession Session;
 
 private:
     // What an archive button has started.
@@ -141,34 +141,28 @@ private:
     void BeginLogLine(const std::string& prefix);
     void ArmReceive(std::int32_t valueAddr);
     void Send(const std::uint8_t* block, std::int32_t count);
-    void ReadArhiv(bool hour);
+    // The session's requests: sent, and the receive loop awaits their answers.
+    void SendArchiveRequest(const RequestBlock& block);
     std::chrono::steady_clock::time_point Now() const;
     void SetIdentificationPoll(bool enabled);
-    void StartRun(std::chrono::steady_clock::time_point start);
     // After a receive pass: ends a read that has nothing outstanding, stops
     // one whose answer is overdue, refreshes the progress.
     void CheckRun();
     void EndRun();
-    void StopRun(ArchiveStop reason, int code = 0);
+    void StopRun(ArchiveStopReason reason, int code = 0);
     void ShowProgress(bool force);
     std::string ProgressText(bool final) const;
+    // A line of the hexadecimal pane (and the log) of its own.
+    void ProgressLine(const std::string& text);
+    void ShowMessage(const std::string& text, const std::string& caption);
 
-    // ArchiveHost
-    std::uint8_t DeviceAddress() override;
+    // ArchiveSessionObserver
+    void Identified(const DeviceIdentity& identity) override;
     void DecodeFromStartRegister() override;
-    void SendRequest(const RequestBlock& block) override;
-    void ProgressLine(const std::string& text) override;
-    void ShowRowNumber(std::int32_t number) override;
-    void ShowRowLength(std::int32_t length) override;
-    void ShowMessage(const std::string& text, const std::string& caption) override;
-
-    // Branches taken by the last device type decision.
-    struct DevFlags {
-        bool Config1Bit3 = false;
-        bool Config1Bit10 = false;
-        bool Config1Bit8 = false;
-        bool Config1Bit9 = false;
-    } devFlags_;
+    void StepLine(const std::string& text) override;
+    void RowLength(std::int32_t length) override;
+    void RowRead(std::int32_t rows) override;
+    void Ended(const ArchiveOutcome& outcome) override;
 
     ConsoleScreen& screen_;
     PortAccessor port_;
@@ -177,11 +171,11 @@ private:
     std::string pending_[3];
     int tickDepth_ = 0;
 
-    // The archive button's run: its start, when its awaited answer was asked
-    // for and with which function, the progress shown last.
+    // The archive button's run: the function of its awaited answer, the
+    // progress shown last.
     ArchiveRun run_ = ArchiveRun::Idle;
     bool identificationPoll_ = false;
-    std::chrono::steady_clock::time_point runStart_{}, waitSince_{}, progressShown_{};
+    std::chrono::steady_clock::time_point progressShown_{};
     std::uint8_t awaitedFunction_ = 0;
     // The awaited answer is a Modbus exception answer to the run's request:
     // address, function | 0x80, code, two check bytes.

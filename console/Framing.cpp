@@ -1,9 +1,5 @@
-// The console's request blocks and the answer rule.
+// The console's function 16 request block.
 #include "console/Framing.h"
-
-RequestBlock IdentRequest(std::uint8_t address) {
-    return MakeRequest(address, FnReadInputRegisters, IdentRegister, IdentRegisterCount);
-}
 
 std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16_t reg,
                                                std::string_view data) {
@@ -21,12 +17,4 @@ std::vector<std::uint8_t> WriteMultipleRequest(std::uint8_t address, std::uint16
     for (unsigned i = 0; i < n; ++i)
         block[8 + i] = static_cast<std::uint8_t>(data[i]);
     return block;
-}
-
-AnswerByte ClassifyAnswerByte(std::int32_t index, std::int32_t byteCount) {
-    if (index < 2) return AnswerByte::Head;
-    if (index == 2) return AnswerByte::Count;
-    if (index > byteCount + 3) return AnswerByte::Last;
-    if (index < byteCount + 3) return AnswerByte::Data;
-    return AnswerByte::FirstCheck;
 }

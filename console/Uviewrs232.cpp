@@ -2,6 +2,7 @@
 // operations its logic uses.
 #include "console/Uviewrs232.h"
 
+#include "base/DecimalSeparator.h"
 #include "base/Timing.h"
 
 #include "adapter/Dataio.h"
@@ -38,9 +39,10 @@ TViewRS232* ViewRS232 = nullptr;
 
 namespace {
 
+// The decimal point of the locale the window's texts use.
 char LocaleDecimalSeparator() {
-    const std::string point = ToCp1251(QLocale().decimalPoint());
-    return point.size() == 1 ? point[0] : '.';
+    const QByteArray point = QLocale().decimalPoint().toUtf8();
+    return DecimalSeparatorOf(std::string_view(point.constData(), static_cast<size_t>(point.size())));
 }
 
 template <class W> W* Named(W* widget, const char* name) {

@@ -67,7 +67,7 @@ void CheckIndices(const ConsoleLogic& c) {
     if (c.WaitAnswer) FUZZ_CHECK(c.AnswerPos <= c.AnswerByteCount + 4);
     FUZZ_CHECK(c.ValueByteCnt >= 0 && c.ValueByteCnt < 4);
 
-    const ArchiveTransfer& a = c.Archive;
+    const ArchiveTransfer& a = c.Session.Transfer();
     FUZZ_CHECK(a.ArhivStep >= ArchiveState::Stopped && a.ArhivStep <= ArchiveState::RowDone);
     FUZZ_CHECK(a.RowLen >= 0 && a.RowLen <= RowAreaSize);
     FUZZ_CHECK(a.ArhivLen >= 0 && a.ArhivLen <= 0xFFFF);
@@ -180,7 +180,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (FuzzTrace())
         std::printf("archive state %d, %d rows, %s archive, device type %d, %d requests, %d messages\n",
-                    static_cast<int>(console.Archive.ArhivStep), console.Archive.ArhivRowCount,
-                    console.HourArhiv ? "hour" : "day", console.TypeNum, sent, screen.messages);
+                    static_cast<int>(console.Session.Transfer().ArhivStep),
+                    console.Session.Transfer().ArhivRowCount, console.HourArhiv ? "hour" : "day",
+                    console.TypeNum, sent, screen.messages);
     return 0;
 }

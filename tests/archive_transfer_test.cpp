@@ -1,8 +1,11 @@
-// The archive transfer against the simulated meter: requests and chunking,
-// progress lines and row fields, the files day.txt and hour.txt byte for
-// byte, the end of the archive, and the stops for files and rows that cannot
-// be handled. Then the transfer alone, step by step, through a recording host.
-#include "archive/ArchiveTransfer.h"
+// The archive read through the console's logic against the simulated meter:
+// requests and chunking, progress lines and row fields, the files day.txt and
+// hour.txt byte for byte, the end of the archive, and the stops for files and
+// rows that cannot be handled. Then the session alone: fed the line's bytes
+// against the simulator, each outcome with its file; and step by step with
+// answers handed over whole.
+#include "adapter/Dataio.h"
+#include "archive/ArchiveSession.h"
 #include "base/Cp1251.h"
 #include "base/Paths.h"
 #include "base/StrToInt.h"
@@ -14,9 +17,11 @@
 #include "support/SimConsole.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -72,8 +77,8 @@ TEST_F(Archive, DayArchiveGoesToDayTxtLineForLine) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     ReadArchive(false);
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
-    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 3);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivRowCount, 3);
     EXPECT_EQ(console.screen.rowNumber, "3");
     EXPECT_EQ(console.screen.rowLength, "0");
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
@@ -137,7 +142,7 @@ TEST_F(Archive, LongTemplateIsReadInChunksAdvancingByBytes) {
     EXPECT_EQ(sent[4], "06 01 04 04 E4 00 19"); // 25 registers from 1252
     const std::string file = dir.Read("day.txt");
     EXPECT_EQ(file.substr(0, file.find("\r\n")), data.Template);
-    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 1);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivRowCount, 1);
 }
 
 TEST_F(Archive, OddLengthsAskForTheLastByteInAWholeRegister) {
@@ -163,13 +168,12 @@ TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
     EXPECT_EQ(console.screen.rowLength, "0");
     EXPECT_EQ(console.screen.rowNumber, "");
     EXPECT_EQ(Memo1Lines().end()[-2], "архив закончен!!!!!!!!!!!!!!!!!");
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivStep, ArchiveState::Finished);
 
-    // Finished: a further call sends nothing.
+    // Finished: a further answer sends nothing.
     const std::size_t before = console.sent.size();
-    console.logic.Archive.ArhivStepReady = 1;
-    console.logic.ReadDayArhiv();
-    console.logic.ReadHourArhiv();
+    console.logic.Session.AnswerArrived(nullptr, 0);
+    console.logic.TakeArchiveAnswer();
     EXPECT_EQ(console.sent.size(), before);
 }
 
@@ -208,23 +212,27 @@ TEST_F(Archive, AFileThatCannotBeCreatedStopsTheTransfer) {
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
     EXPECT_EQ(console.SentHex().back(), "06 01 04 03 EA 00 13"); // nothing after the template
     EXPECT_EQ(simulator.LastArchiveCommand(), 1);
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::NextRowCommand);
-    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 1);
+    const ArchiveOutcome& outcome = console.logic.Session.Outcome();
+    EXPECT_EQ(outcome.kind, ArchiveOutcome::Kind::FileError);
+    EXPECT_EQ(outcome.fileFault, ArchiveFault::CannotCreate);
+    EXPECT_EQ(outcome.systemError, ENOTDIR);
+    EXPECT_FALSE(console.logic.Session.Active());
 }
 
 TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     console.logic.Button3Click();
-    ASSERT_TRUE(
-        console.RunUntil([&] { return console.logic.Archive.ArhivStep >= ArchiveState::NextRowCommand; }));
+    ASSERT_TRUE(console.RunUntil(
+        [&] { return console.logic.Session.Transfer().ArhivStep >= ArchiveState::NextRowCommand; }));
     std::filesystem::remove(dir.File("day.txt"));
     EXPECT_TRUE(console.RunTransfer());
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
               "Невозможно открыть Файл с именем " + dir.Path() + "day.txt !");
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА ЗАПИСИ");
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::RowDone);
-    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 0);
+    EXPECT_EQ(console.logic.Session.Outcome().fileFault, ArchiveFault::CannotOpen);
+    EXPECT_EQ(console.logic.Session.Outcome().rows, 0);
+    EXPECT_EQ(console.screen.rowNumber, "1");        // the row was read
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 1); // no second row asked for
     EXPECT_FALSE(std::filesystem::exists(dir.File("day.txt")));
 }
@@ -256,8 +264,8 @@ TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {
     simulator.SetArchiveRaw(ArchiveKind::Day, "DATE Q1", {std::vector<std::uint8_t>(800, 0x41)});
     ReadArchive(false);
     EXPECT_TRUE(console.screen.messages.empty());
-    EXPECT_EQ(console.logic.Archive.ArhivRowCount, 1);
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivRowCount, 1);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivStep, ArchiveState::Finished);
 }
 
 TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
@@ -300,7 +308,9 @@ TEST_F(Archive, AMeterFallenSilentStopsTheReadAfterTheTimeOutLeavingCompleteRows
     EXPECT_EQ(Memo1Lines().back(), "чтение остановлено: прибор не отвечает");
     EXPECT_EQ(dir.Read("day.txt"), FirstRowOnly);
     EXPECT_EQ(console.screen.progress, Utf8ToCp1251("1 стр. за 3,0 с (0,3 стр./с)"));
-    EXPECT_EQ(console.logic.Archive.ArhivStep, ArchiveState::Stopped);
+    EXPECT_EQ(console.logic.Session.Transfer().ArhivStep, ArchiveState::Stopped);
+    EXPECT_EQ(console.logic.Session.Outcome().reason, ArchiveStopReason::MeterSilent);
+    EXPECT_EQ(console.logic.Session.Outcome().rows, 1);
     EXPECT_FALSE(console.logic.WaitAnswer);
 }
 
@@ -327,133 +337,254 @@ TEST_F(Archive, AnExceptionAnswerStopsTheReadAtOnce) {
               Utf8ToCp1251("\r\nчтение остановлено: прибор ответил ошибкой 2\r\n"));
 }
 
-TEST_F(Archive, ANonNumericAddressEndsTheStepAndTheTransferRests) {
+TEST_F(Archive, TheAddressIsTheOneTheReadStartedWith) {
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
     console.logic.Button3Click();
-    ASSERT_TRUE(
-        console.RunUntil([&] { return console.logic.Archive.ArhivStep >= ArchiveState::NextRowCommand; }));
-    console.screen.deviceAddress = "z";
-    EXPECT_THROW(console.RunTransfer(), EConvertError);
-    EXPECT_EQ(console.logic.Archive.ArhivStepReady, 0);
-    const std::size_t before = console.sent.size();
-    console.screen.deviceAddress = "1";
-    console.RunUntil([] { return false; }, 300);
-    EXPECT_EQ(console.sent.size(), before);
+    ASSERT_TRUE(console.RunUntil(
+        [&] { return console.logic.Session.Transfer().ArhivStep >= ArchiveState::NextRowCommand; }));
+    console.screen.deviceAddress = "z"; // an edit changed during the read is not read again
+    EXPECT_TRUE(console.RunTransfer());
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    for (const std::string& block : console.SentHex())
+        EXPECT_EQ(block.substr(0, 5), "06 01");
 }
 
-// The transfer alone, through a host that records what it is asked: each
-// answer's data is handed over as the console hands it, and the reader is
-// called as the receive loop would call it.
-class RecordingHost : public ArchiveHost {
+// What a session reports, in order, as text.
+class RecordingObserver : public ArchiveSessionObserver {
 public:
-    std::uint8_t DeviceAddress() override { return 1; }
+    void Identified(const DeviceIdentity& d) override { Note("type " + std::to_string(d.TypeNum)); }
     void DecodeFromStartRegister() override { ++decodeStarts; }
-    void SendRequest(const RequestBlock& block) override { sent.emplace_back(block.begin(), block.end()); }
-    void ProgressLine(const std::string&) override {}
-    void ShowRowNumber(std::int32_t) override {}
-    void ShowRowLength(std::int32_t length) override { rowLength = std::to_string(length); }
-    void ShowMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
+    void StepLine(const std::string& text) override { Note(text); }
+    void RowLength(std::int32_t length) override { rowLength = std::to_string(length); }
+    void RowRead(std::int32_t rows) override { Note("row " + std::to_string(rows)); }
+    void Ended(const ArchiveOutcome& o) override {
+        const ArchiveMessage m = OutcomeMessage(o, MeterArchive::Day);
+        Note(m.text.empty() ? "finished " + std::to_string(o.rows) : m.text);
+    }
+    void Note(const std::string& text) { notes.push_back(text); }
 
     int decodeStarts = 0;
-    std::vector<std::vector<std::uint8_t>> sent;
-    std::vector<std::string> messages;
     std::string rowLength;
+    std::vector<std::string> notes;
 };
 
-class ArchiveSteps : public ::testing::Test {
+// The session fed the line's bytes, as the command-line tool feeds it, with
+// the real SendPacket to the simulator and a clock that moves when the test
+// moves it.
+class SessionOnLine : public ::testing::Test {
 protected:
-    ArchiveSteps() { transfer.Restart(); }
-
-    void Step(bool hour) { hour ? transfer.ReadHourArhiv() : transfer.ReadDayArhiv(); }
-    void Answer(const std::vector<std::uint8_t>& data, bool hour) {
-        transfer.AnswerArrived(data.data(), static_cast<std::int32_t>(data.size()));
-        Step(hour);
+    SessionOnLine() : simulator(FastSim()) {
+        simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
+        simulator.Start();
     }
-    std::string Last() const { return host.sent.empty() ? "" : Hex(host.sent.back()); }
+    void Start(std::uint8_t address = 1) {
+        session.Start({address, MeterArchive::Day, dir.File("meter.txt")});
+    }
+    // Feeds what arrives until `done` holds (false after ten seconds).
+    bool FeedUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::uint8_t bytes[300];
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            const int want = std::min(port.InQueue(), session.Lacking());
+            std::uint32_t got = 0;
+            if (want > 0) port.ReadBlock(bytes, want, got);
+            if (got > 0)
+                session.Receive(bytes, got);
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        return true;
+    }
+    // Until the request numbered `n` (0: the identification) has gone, then
+    // past the time-out.
+    void SilentAfter(std::size_t n) {
+        ASSERT_TRUE(FeedUntil([&] { return sent > n; }));
+        now += std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs);
+        EXPECT_FALSE(session.CheckAnswerTime(port.HungUp()));
+        now += std::chrono::milliseconds(1);
+    }
+    const ArchiveOutcome& Outcome() const { return session.Outcome(); }
 
     TempDir dir;
-    ScopedExecutableDir exeDir{dir.Path()};
-    RecordingHost host;
-    ArchiveTransfer transfer{host, ','};
-    std::vector<std::vector<std::uint8_t>>& sent = host.sent;
+    sim::Simulator simulator;
+    Rs232Port port{simulator.PortPath(), 115200};
+    AdapterLink link{[this] { return &port; }, [] { return LinkSettings{}; }};
+    RecordingObserver observer;
+    std::size_t sent = 0;
+    std::chrono::steady_clock::time_point now{};
+    ArchiveSession session{observer,
+                           [this](const RequestBlock& b) {
+                               ++sent;
+                               link.SendPacket(b.data(), static_cast<std::int32_t>(b.size()));
+                           },
+                           ',', [this] { return now; }};
+};
+
+TEST_F(SessionOnLine, FinishedWithEveryRowInTheFileItWasGiven) {
+    simulator.SetDeviceType(9);
+    now += std::chrono::seconds(2);
+    Start();
+    ASSERT_TRUE(FeedUntil([&] { return session.HasOutcome(); }));
+    EXPECT_EQ(Outcome().kind, ArchiveOutcome::Kind::Finished);
+    EXPECT_EQ(Outcome().rows, 3);
+    EXPECT_EQ(Outcome().file, dir.File("meter.txt"));
+    EXPECT_EQ(dir.Read("meter.txt"), SmallDayFile);
+    EXPECT_EQ(observer.notes.front(), "type 9");
+    EXPECT_EQ(observer.notes.back(), "finished 3");
+    EXPECT_EQ(observer.rowLength, "0");
+    EXPECT_EQ(observer.decodeStarts, 2 + 4 * 2); // start command and template length, then per row
+    now += std::chrono::seconds(4);
+    const ArchiveProgress p = session.Progress(); // the clock stopped with the read
+    EXPECT_EQ(p.Rows, 3);
+    EXPECT_EQ(p.Seconds, 0.0);
+    EXPECT_FALSE(session.Active());
+}
+
+TEST_F(SessionOnLine, StoppedWithTheLastRowWrittenAndItsReason) {
+    // Silent after the second row's bytes were asked for (request 9).
+    simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 9});
+    Start();
+    SilentAfter(9);
+    EXPECT_TRUE(session.CheckAnswerTime(port.HungUp()));
+    EXPECT_EQ(Outcome().kind, ArchiveOutcome::Kind::Stopped);
+    EXPECT_EQ(Outcome().reason, ArchiveStopReason::MeterSilent);
+    EXPECT_EQ(Outcome().rows, 1);
+    EXPECT_EQ(dir.Read("meter.txt"), FirstRowOnly);
+    EXPECT_EQ(observer.notes.back(),
+              "Чтение суточного архива остановлено: прибор не отвечает. Последняя записанная строка: 1. "
+              "Проверьте связь с прибором и прочтите архив заново.");
+    EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: прибор не отвечает");
+}
+
+TEST_F(SessionOnLine, ARefusalStopsTheReadAtOnceWithItsCode) {
+    simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Exception, .value = 2, .after = 3});
+    Start();
+    ASSERT_TRUE(FeedUntil([&] { return session.HasOutcome(); }));
+    EXPECT_EQ(Outcome().reason, ArchiveStopReason::Refused);
+    EXPECT_EQ(Outcome().code, 2);
+    EXPECT_EQ(sent, 4u);
+    EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: прибор ответил ошибкой 2");
+}
+
+TEST_F(SessionOnLine, APortGoneIsNamedAsTheReason) {
+    // No meter at 7: the identification goes unanswered, and the owner finds
+    // the port gone.
+    Start(7);
+    SilentAfter(0);
+    EXPECT_TRUE(session.CheckAnswerTime(true));
+    EXPECT_EQ(Outcome().reason, ArchiveStopReason::PortGone);
+    EXPECT_EQ(Outcome().rows, 0);
+    EXPECT_EQ(observer.notes.back(),
+              "Чтение суточного архива остановлено: порт отключён. Последняя записанная строка: нет. "
+              "Проверьте порт в настройках и прочтите архив заново.");
+}
+
+TEST_F(SessionOnLine, AFileThatCannotBeCreatedNamesItsPathAndError) {
+    dir.Write("file", "");
+    session.Start({1, MeterArchive::Day, dir.File("file/day.txt")});
+    ASSERT_TRUE(FeedUntil([&] { return session.HasOutcome(); }));
+    EXPECT_EQ(Outcome().kind, ArchiveOutcome::Kind::FileError);
+    EXPECT_EQ(Outcome().file, dir.File("file/day.txt"));
+    EXPECT_EQ(Outcome().systemError, ENOTDIR);
+    EXPECT_EQ(observer.notes.back(), "Невозможно создать Файл с именем " + dir.File("file/day.txt") + " !");
+    EXPECT_EQ(sent, 4u); // identification, start, template length, template
+}
+
+// The session alone, answers handed over whole as the console hands them.
+class ArchiveSteps : public ::testing::Test {
+protected:
+    ArchiveSteps() { Begin(false); }
+
+    void Begin(bool hour) {
+        session.Start(
+            {1, hour ? MeterArchive::Hour : MeterArchive::Day, dir.File(hour ? "hour.txt" : "day.txt")});
+        session.Identified(0x1200, 0x0408, 0x04);
+    }
+    void Answer(const std::vector<std::uint8_t>& data) {
+        session.AnswerArrived(data.data(), static_cast<std::int32_t>(data.size()));
+    }
+    std::string Last() const { return sent.empty() ? "" : Hex(sent.back()); }
+    const ArchiveTransfer& T() const { return session.Transfer(); }
+
+    TempDir dir;
+    RecordingObserver host;
+    std::vector<std::vector<std::uint8_t>> sent;
+    ArchiveSession session{host, [this](const RequestBlock& b) { sent.emplace_back(b.begin(), b.end()); },
+                           ','};
 };
 
 TEST_F(ArchiveSteps, OnlyTheDayReaderDecodesFromTheStartRegisterWhenItStarts) {
     for (bool hour : {false, true}) {
-        transfer.Restart();
         host.decodeStarts = 0;
-        Step(hour);
+        Begin(hour);
         EXPECT_EQ(Last(), hour ? "06 01 06 03 E8 00 05" : "06 01 06 03 E8 00 01");
         EXPECT_EQ(host.decodeStarts, hour ? 0 : 1) << hour;
-        EXPECT_EQ(transfer.ExpectedDataLen, 8);
-        // No step without the answer.
-        const std::size_t before = sent.size();
-        Step(hour);
-        EXPECT_EQ(sent.size(), before);
-        Answer(Bytes("03 E8"), hour);
+        EXPECT_EQ(T().ExpectedDataLen, 8);
+        EXPECT_EQ(host.notes[0], "type 9");
+        Answer(Bytes("03 E8"));
         EXPECT_EQ(Last(), "06 01 04 03 E9 00 01");
         EXPECT_EQ(host.decodeStarts, hour ? 1 : 2) << hour;
     }
 }
 
 TEST_F(ArchiveSteps, AnAnswerShorterThanAskedNeverShowsOlderBytesAsValues) {
-    Step(false);                   // start command
-    Answer(Bytes("03 E8"), false); // its echo: ask the template length
-    Answer(Bytes("00 07"), false); // 7 bytes: 4 registers
-    Answer({'D', 'A', 'T', 'E', ' ', 'Q', '1', 0}, false);
-    Answer(Bytes("03 E8"), false); // next row's echo
-    Answer(Bytes("00 07"), false);
-    Answer(Bytes("31 12 08 41 20 00 00 00"), false);
-    Answer(Bytes("03 E8"), false);
-    Answer(Bytes("00 07"), false);
-    Answer(Bytes("01 01 09"), false); // 3 of the 8 bytes asked for
-    Answer(Bytes("03 E8"), false);
-    Answer(Bytes("00 00"), false); // end of the archive
-    EXPECT_EQ(transfer.ArhivStep, ArchiveState::Finished);
+    Answer(Bytes("03 E8")); // the start command's echo: ask the template length
+    Answer(Bytes("00 07")); // 7 bytes: 4 registers
+    Answer({'D', 'A', 'T', 'E', ' ', 'Q', '1', 0});
+    Answer(Bytes("03 E8")); // next row's echo
+    Answer(Bytes("00 07"));
+    Answer(Bytes("31 12 08 41 20 00 00 00"));
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 07"));
+    Answer(Bytes("01 01 09")); // 3 of the 8 bytes asked for
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 00")); // end of the archive
+    EXPECT_EQ(T().ArhivStep, ArchiveState::Finished);
     EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n01-01-2009 ? \r\n");
-    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.notes.back(), "finished 2");
 }
 
 TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
     const std::string shablon = sim::TemplateOfLength(250);
     ASSERT_EQ(shablon.size(), 250u);
-    Step(false);
-    Answer(Bytes("03 E8"), false);
-    Answer(Bytes("00 FA"), false);
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 FA"));
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
-    EXPECT_EQ(transfer.ArhivStep, ArchiveState::TemplateDone);
-    Answer({shablon.begin(), shablon.end()}, false);
+    EXPECT_EQ(T().ArhivStep, ArchiveState::TemplateDone);
+    Answer({shablon.begin(), shablon.end()});
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 02"); // straight on to the first row
     EXPECT_EQ(dir.Read("day.txt"), shablon + "\r\n");
 
     // A 250-byte row likewise.
-    Answer(Bytes("03 E8"), false);
-    Answer(Bytes("00 FA"), false);
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 FA"));
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
-    EXPECT_EQ(transfer.ArhivStep, ArchiveState::RowDone);
-    Answer(std::vector<std::uint8_t>(250, 0x00), false);
+    EXPECT_EQ(T().ArhivStep, ArchiveState::RowDone);
+    Answer(std::vector<std::uint8_t>(250, 0x00));
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 02");
-    EXPECT_EQ(transfer.RowLen, 250);
-    EXPECT_EQ(transfer.ArhivRowCount, 1);
+    EXPECT_EQ(T().RowLen, 250);
+    EXPECT_EQ(T().ArhivRowCount, 1);
 }
 
 TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
-    Step(true);
-    Answer(Bytes("03 E8"), true);
-    Answer(Bytes("00 00"), true);
+    Begin(true);
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 00"));
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 00");
-    EXPECT_EQ(transfer.ExpectedDataLen, 0);
-    Answer({'D', 'A', 'T', 'E'}, true);
+    EXPECT_EQ(T().ExpectedDataLen, 0);
+    Answer({'D', 'A', 'T', 'E'});
     EXPECT_EQ(dir.Read("hour.txt"), "DATE\r\n");
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 06");
 
-    // The end leaves the reader ready, and a call then sends nothing.
-    Answer(Bytes("03 E8"), true);
-    Answer(Bytes("00 00"), true);
-    EXPECT_EQ(transfer.ArhivStep, ArchiveState::Finished);
-    EXPECT_EQ(transfer.ArhivStepReady, 1);
+    // The end: a further answer sends nothing.
+    Answer(Bytes("03 E8"));
+    Answer(Bytes("00 00"));
+    EXPECT_EQ(T().ArhivStep, ArchiveState::Finished);
     const std::size_t before = sent.size();
-    Step(true);
+    Answer(Bytes("00 01"));
     EXPECT_EQ(sent.size(), before);
     EXPECT_EQ(host.rowLength, "0");
 }

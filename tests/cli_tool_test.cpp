@@ -9,7 +9,6 @@
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
 
-#include <QLocale>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +26,7 @@ CliResult Cli(const std::vector<std::string>& args) {
     std::size_t outLen = 0, errLen = 0;
     std::FILE* out = open_memstream(&outBuf, &outLen);
     std::FILE* err = open_memstream(&errBuf, &errLen);
-    CliResult r{RunCli(args, out, err), {}, {}};
+    CliResult r{RunCli(args, out, err, ','), {}, {}};
     std::fclose(out);
     std::fclose(err);
     r.out.assign(outBuf, outLen);
@@ -75,15 +74,11 @@ protected:
         TimingConstants fast;
         fast.FinishWritePauseMs = 10;
         SetTimingForTests(fast);
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
         simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
         simulator.Start();
     }
-    ~CliTool() override {
-        SetTimingForTests(TimingConstants{});
-        QLocale::setDefault(QLocale::c());
-    }
+    ~CliTool() override { SetTimingForTests(TimingConstants{}); }
     static sim::SimOptions FastSim() {
         sim::SimOptions o;
         o.AnswerGapMs = 3;

@@ -86,8 +86,8 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
     simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
     simulator.SetDeviceType(9);
     window->Button3->click();
-    ASSERT_TRUE(
-        WaitUntil([&] { return window->Logic().Archive.ArhivStep == ArchiveState::Finished; }, 10000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; }, 10000));
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
     EXPECT_EQ(window->Label7->text(), "9");
     EXPECT_EQ(window->Label8->text(),
@@ -103,8 +103,8 @@ TEST_F(EndToEnd, DayArchiveButtonWritesDayTxt) {
 TEST_F(EndToEnd, HourArchiveButtonWritesHourTxt) {
     simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
     window->Button4->click();
-    ASSERT_TRUE(
-        WaitUntil([&] { return window->Logic().Archive.ArhivStep == ArchiveState::Finished; }, 10000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; }, 10000));
     EXPECT_EQ(dir.Read("hour.txt"), SmallHourFile);
     EXPECT_EQ(window->Label7->text(), "4");
     EXPECT_EQ(window->Label14->text(), "1032");

@@ -88,6 +88,52 @@ TEST(AnswerRule, CompleteAtIndexNPlus4WhateverTheFunction) {
     EXPECT_EQ(CompletesAfter(Bytes("01 84 02 C1 C2 01 04")), 7);
 }
 
+// The buffer framer: what it says of the bytes received so far.
+TEST(AnswerRule, FramerOverABufferAsATable) {
+    using S = AnswerFrame::State;
+    struct Row {
+        const char* bytes;
+        std::uint8_t awaited; // function whose refusal is recognised
+        S state;
+        int lackingOrSize; // Incomplete: bytes lacking; otherwise the answer's size
+        int dataOrCode;    // Complete: data bytes; Refused: the code
+    };
+    const Row table[] = {
+        {"", 0, S::Incomplete, 3, 0},
+        {"01 04", 4, S::Incomplete, 1, 0},
+        {"01 04 02 12", 4, S::Incomplete, 3, 0},
+        {"01 04 02 12 34 C1", 4, S::Incomplete, 1, 0},
+        {"01 04 02 12 34 C1 C2", 4, S::Complete, 7, 2},
+        {"01 04 02 12 34 C1 C2 99 98", 4, S::Complete, 7, 2}, // later bytes are not its own
+        {"01 04 00 C1 C2", 4, S::Complete, 5, 0},
+        {"01 06 03 E8 00 01 C1 C2", 6, S::Complete, 8, 3}, // an echo ends on its 8th byte
+        {"01 84 02 C1", 4, S::Incomplete, 1, 0},
+        {"01 84 02 C1 C2", 4, S::Refused, 5, 2},
+        {"01 86 03 C1 C2", 6, S::Refused, 5, 3},
+        {"01 84 02 C1 C2", 0, S::Incomplete, 2, 0}, // not recognised: counted as n = 2
+        {"01 84 02 C1 C2", 6, S::Incomplete, 2, 0}, // a refusal of another request likewise
+        {"01 84 02 C1 C2 01 04", 0, S::Complete, 7, 2},
+        {"01 04 FF", 4, S::Incomplete, 257, 0},
+    };
+    for (const Row& r : table) {
+        const std::vector<std::uint8_t> b = Bytes(r.bytes);
+        const AnswerFrame f = FrameAnswer(b.data(), b.size(), r.awaited);
+        EXPECT_EQ(f.state, r.state) << r.bytes;
+        if (r.state == S::Incomplete) {
+            EXPECT_EQ(f.lacking, r.lackingOrSize) << r.bytes;
+        }
+        if (r.state != S::Incomplete) {
+            EXPECT_EQ(f.size, r.lackingOrSize) << r.bytes;
+        }
+        if (r.state == S::Complete) {
+            EXPECT_EQ(f.dataSize, r.dataOrCode) << r.bytes;
+        }
+        if (r.state == S::Refused) {
+            EXPECT_EQ(f.code, r.dataOrCode) << r.bytes;
+        }
+    }
+}
+
 TEST(AnswerRule, RolesOfTheBytes) {
     const AnswerByte expected[] = {AnswerByte::Head, AnswerByte::Head, AnswerByte::Count,
                                    AnswerByte::Data, AnswerByte::Data, AnswerByte::FirstCheck,

@@ -23,17 +23,16 @@ TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
     for (int round = 0; round < 40; ++round) {
         // Start a day or hour transfer as the identification would, then feed
         // noise: every "answer" the noise completes drives the reader on.
-        logic.Archive.Restart();
-        logic.HourArhiv = round % 2;
+        logic.Session.Start({1, round % 2 ? MeterArchive::Hour : MeterArchive::Day, dir.File("archive.txt")});
         logic.ManualRequest = 0;
         logic.ValueAddr = static_cast<std::int32_t>(random());
-        round % 2 ? logic.ReadHourArhiv() : logic.ReadDayArhiv();
+        logic.Session.Identified(0, 0, 0);
         for (int i = 0; i < 20000; ++i) {
             logic.ReceiveByte(static_cast<std::uint8_t>(byte(random)));
             ASSERT_GE(logic.AnswerDataLen, 0);
             ASSERT_LE(logic.AnswerDataLen, 255);
-            ASSERT_GE(logic.Archive.RowLen, 0);
-            ASSERT_LE(logic.Archive.RowLen, RowAreaSize);
+            ASSERT_GE(logic.Session.Transfer().RowLen, 0);
+            ASSERT_LE(logic.Session.Transfer().RowLen, RowAreaSize);
             ASSERT_GE(logic.ValueByteCnt, 0);
             ASSERT_LE(logic.ValueByteCnt, 4);
         }

@@ -20,10 +20,8 @@ protected:
               },
               ',', [this] { return now; }) {}
 
-    int TypeOf(std::uint16_t version, std::uint16_t c1, std::uint32_t c2, int before = 0) {
-        logic.TypeNum = before;
-        logic.GetTypeOfPresentDevice(static_cast<std::int16_t>(version), c1, static_cast<std::int32_t>(c2));
-        return logic.TypeNum;
+    static int TypeOf(std::uint16_t version, std::uint16_t c1, std::uint32_t c2, int before = 0) {
+        return DeviceTypeOf(static_cast<std::int16_t>(version), c1, static_cast<std::int32_t>(c2), before);
     }
     void Answer(const std::string& hex) {
         port.Deliver(Bytes(hex));
@@ -102,7 +100,7 @@ TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
     EXPECT_EQ(logic.ManualRequest, 0);
-    EXPECT_EQ(logic.Archive.ArhivStep, ArchiveState::TemplateLength);
+    EXPECT_EQ(logic.Session.Transfer().ArhivStep, ArchiveState::TemplateLength);
     EXPECT_EQ(screen.pane[0].substr(screen.pane[0].size() - 15), Utf8ToCp1251("Инициализация\r\n"));
 }
 
@@ -178,7 +176,7 @@ TEST_F(Identification, NoAnswerWithinTheTimeOutEndsTheReadAndNamesTheLostPort) {
     EXPECT_EQ(screen.pane[0], Utf8ToCp1251("чтение остановлено: порт отключён\r\n"));
     EXPECT_FALSE(screen.identificationPoll);
     EXPECT_FALSE(logic.WaitAnswer);
-    EXPECT_EQ(logic.Archive.ArhivStep, ArchiveState::Stopped);
+    EXPECT_EQ(logic.Session.Transfer().ArhivStep, ArchiveState::Stopped);
 }
 
 TEST_F(Identification, ANonNumericAddressSendsNothingAndStartsNoPolling) {

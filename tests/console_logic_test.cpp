@@ -144,7 +144,6 @@ TEST_F(Console, AnAnswerCompletesOnItsLastByteAndClosesItsDumpLine) {
     Tick("01 04 04 00 01 00 02 C1 C2");
     EXPECT_FALSE(logic.WaitAnswer);
     EXPECT_TRUE(logic.AnswerReady);
-    EXPECT_EQ(logic.Archive.ArhivStepReady, 1);
     EXPECT_EQ(logic.AnswerByteCount, 4);
     EXPECT_EQ(logic.AnswerDataLen, 4);
     EXPECT_EQ(Hex(std::vector<std::uint8_t>(logic.RxBuf, logic.RxBuf + 5)), "00 01 00 02 00");
@@ -222,10 +221,10 @@ TEST_F(Console, ATickDrainsWhatWaitsWithOneAppendPerMemo) {
 
 TEST_F(Console, TimerRunsAgainWhenTheTickEndsByAnError) {
     // An archive step inside the loop reads Edit1; a bad text ends the tick.
+    logic.Session.Start({1, MeterArchive::Hour, "hour.txt"});
+    logic.Session.Identified(0, 0, 0); // the start command goes: its echo is awaited
     logic.ManualRequest = 0;
-    logic.Archive.Restart();
-    logic.Archive.ArhivStep = ArchiveState::TemplateLength;
-    logic.WaitAnswer = true;
+    logic.AnswerPos = 0;
     screen.startRegister = "x";
     port.Deliver(Bytes("01 04 00 C1 C2 41"));
     EXPECT_THROW(logic.Timer1Timer(), EConvertError);

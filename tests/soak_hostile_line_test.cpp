@@ -238,11 +238,11 @@ TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
         quietTicks = sentInTick > 0 ? 0 : quietTicks + 1;
         ASSERT_GE(logic.AnswerDataLen, 0);
         ASSERT_LE(logic.AnswerDataLen, RxBufSize - RxReceiveArea - 1);
-        ASSERT_GE(logic.Archive.RowLen, 0);
-        ASSERT_LE(logic.Archive.RowLen, RowAreaSize);
-        ASSERT_LE(logic.Archive.Shablon.ShablonColumnCount, MaxShablonColumns);
-        rows += std::max(0, logic.Archive.ArhivRowCount - rowCount);
-        rowCount = logic.Archive.ArhivRowCount;
+        ASSERT_GE(logic.Session.Transfer().RowLen, 0);
+        ASSERT_LE(logic.Session.Transfer().RowLen, RowAreaSize);
+        ASSERT_LE(logic.Session.Transfer().Shablon.ShablonColumnCount, MaxShablonColumns);
+        rows += std::max(0, logic.Session.Transfer().ArhivRowCount - rowCount);
+        rowCount = logic.Session.Transfer().ArhivRowCount;
         for (auto& pane : screen.pane)
             pane.clear();
         ++ticks;

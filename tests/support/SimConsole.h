@@ -48,7 +48,7 @@ public:
     bool RunTransfer(int timeoutMs = 20000) {
         return RunUntil(
             [&] {
-                return logic.Archive.ArhivStep == ArchiveState::Finished ||
+                return logic.Session.Transfer().ArhivStep == ArchiveState::Finished ||
                        (!logic.WaitAnswer && !screen.identificationPoll);
             },
             timeoutMs);

@@ -1,0 +1,214 @@
+// The console's archive buttons: a read of the archive session started with
+// the meter in the address edit, the identification polling until the
+// receive loop has captured the meter's values, the session's reports shown
+// in the window's lines, fields and messages, its time-out and its progress.
+#include "base/Cp1251.h"
+#include "console/ConsoleLogic.h"
+
+#include <algorithm>
+#include <cmath>
+
+void ConsoleLogic::Button3Click() {
+    StartArchiveRead(MeterArchive::Day);
+}
+
+void ConsoleLogic::Button4Click() {
+    StartArchiveRead(MeterArchive::Hour);
+}
+
+void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
+    screen_.SetRowNumber("");
+    // A read under way ends here, also when the address turns out unreadable.
+    Session.Abandon();
+    EndRun();
+    HourArhiv = archive == MeterArchive::Hour ? 1 : 0;
+    TypeNum = 0;
+    // DevVersion keeps its old value; only the flags say what is fresh.
+    DevConfig1 = 0;
+    DevConfig2 = 0;
+    HaveVersion = 0;
+    HaveConfig2 = 0;
+    HaveConfig1 = 0;
+    // The identification's answer completes no archive step.
+    ManualRequest = 1;
+    const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
+    Session.Start({address, archive, DefaultArchiveFile(archive)});
+    CntByteInLine = 0;
+    ArmReceive(IdentRegister);
+    SetIdentificationPoll(true);
+    run_ = ArchiveRun::Identifying;
+    ShowProgress(true);
+}
+
+void ConsoleLogic::TimerQueryConfTimer() {
+    // No repeat and no limit: a silent device leaves the polling running.
+    if (HaveConfig1 == 0 || HaveConfig2 == 0 || HaveVersion == 0) return;
+    // The values are captured before the answer's two check bytes arrive. A
+    // read started now would count those bytes into its own first answer and
+    // lose step with the device, so the answer is let finish first.
+    if (WaitAnswer) return;
+    TickScope scope(*this);
+    SetIdentificationPoll(false);
+    if (run_ == ArchiveRun::Idle) Session.RestartProgress();
+    run_ = ArchiveRun::Reading;
+    ManualRequest = 0;
+    AnswerReady = false;
+    AnswerByteCount = 0;
+    AnswerPos = 0;
+    ValueByteCnt = 0;
+    Session.Identified(DevVersion, DevConfig1, DevConfig2);
+}
+
+void ConsoleLogic::TakeArchiveAnswer() {
+    AnswerReady = false;
+    if (!Session.StepDue()) return;
+    AnswerByteCount = 0;
+    AnswerPos = 0;
+    ValueByteCnt = 0;
+    Session.AnswerArrived(RxBuf + RxAnswerArea, AnswerDataLen);
+}
+
+void ConsoleLogic::SendArchiveRequest(const RequestBlock& block) {
+    WaitAnswer = true;
+    Send(block.data(), static_cast<std::int32_t>(block.size()));
+    awaitedFunction_ = block[2];
+}
+
+// What the session reports.
+
+void ConsoleLogic::Identified(const DeviceIdentity& identity) {
+    screen_.ShowVersion(std::to_string(identity.Version));
+    screen_.ShowConfig1(std::to_string(identity.Config1));
+    screen_.ShowConfig2(std::to_string(identity.Config2));
+    TypeNum = identity.TypeNum;
+    screen_.ShowDeviceType(std::to_string(TypeNum));
+    if (HourArhiv == 1) screen_.SetRowNumber("");
+}
+
+void ConsoleLogic::DecodeFromStartRegister() {
+    ValueAddr = IntOf(screen_.StartRegisterText());
+}
+
+void ConsoleLogic::StepLine(const std::string& text) {
+    ProgressLine(text);
+}
+
+void ConsoleLogic::RowLength(std::int32_t length) {
+    screen_.SetRowLength(std::to_string(length));
+}
+
+void ConsoleLogic::RowRead(std::int32_t rows) {
+    screen_.SetRowNumber(std::to_string(rows));
+    ShowProgress(false);
+}
+
+void ConsoleLogic::Ended(const ArchiveOutcome& outcome) {
+    const MeterArchive archive = Session.Job().Archive;
+    if (outcome.kind == ArchiveOutcome::Kind::Finished) {
+        ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
+        // Where to find it: the folder depends on the installation.
+        ProgressLine("Архив записан в файл " + outcome.file);
+        return;
+    }
+    const ArchiveMessage message = OutcomeMessage(outcome, archive);
+    const std::string line = StopLine(outcome);
+    if (!line.empty()) {
+        // The meter or the line stopped the read: nothing is awaited any more.
+        WaitAnswer = false;
+        if (identificationPoll_) SetIdentificationPoll(false);
+        EndRun();
+        ProgressLine(line);
+    }
+    ShowMessage(message.text, message.caption);
+}
+
+void ConsoleLogic::ProgressLine(const std::string& text) {
+    if (log_.IsOpen()) {
+        EndLogLine(); // a dump line under way ends here, as in the pane
+        log_.Write(TimePrefix(wallClock_(), -1) + text);
+    }
+    if (!screen_.PanesActive()) return;
+    // The dump gathered so far goes first, so that the line keeps its place.
+    std::string& dump = pending_[static_cast<int>(ConsolePane::HexDump)];
+    if (!dump.empty()) {
+        screen_.AppendToPane(ConsolePane::HexDump, dump);
+        dump.clear();
+    }
+    screen_.AddProgressLine(Utf8ToCp1251(text));
+}
+
+void ConsoleLogic::ShowMessage(const std::string& text, const std::string& caption) {
+    FlushPanes(); // the progress so far shows behind the box
+    screen_.ShowMessage(text, caption);
+}
+
+// The archive button's run: its time-out, its stop and its progress.
+
+void ConsoleLogic::SetIdentificationPoll(bool enabled) {
+    identificationPoll_ = enabled;
+    screen_.EnableIdentificationPoll(enabled);
+}
+
+void ConsoleLogic::CheckRun() {
+    if (run_ == ArchiveRun::Idle) return;
+    if (!WaitAnswer) {
+        // A read with nothing outstanding has ended: at the end of the
+        // archive, after a file error or "Очистка". The identification's
+        // answer is in and waits for its poll.
+        if (run_ == ArchiveRun::Reading) EndRun();
+        return;
+    }
+    Rs232Port* port = Port();
+    if (Session.CheckAnswerTime(!port || port->HungUp())) return;
+    ShowProgress(false);
+}
+
+void ConsoleLogic::EndRun() {
+    if (run_ == ArchiveRun::Idle) return;
+    run_ = ArchiveRun::Idle;
+    ShowProgress(true);
+}
+
+void ConsoleLogic::StopRun(ArchiveStopReason reason, int code) {
+    if (Session.Active()) {
+        Session.Stop(reason, code);
+        return;
+    }
+    WaitAnswer = false;
+    if (identificationPoll_) SetIdentificationPoll(false);
+    EndRun();
+}
+
+void ConsoleLogic::ShowProgress(bool force) {
+    const auto now = Now();
+    if (!force && now - progressShown_ < std::chrono::milliseconds(Timing().ConsoleTickMs)) return;
+    progressShown_ = now;
+    screen_.ShowArchiveProgress(Utf8ToCp1251(ProgressText(run_ == ArchiveRun::Idle)));
+}
+
+namespace {
+
+// One decimal place with the given separator.
+std::string Decimal(double value, char separator) {
+    const long long tenths = std::llround(value * 10);
+    return std::to_string(tenths / 10) + separator + std::to_string(tenths % 10);
+}
+
+std::string DurationText(double seconds, char separator) {
+    if (seconds < 59.95) return Decimal(seconds, separator) + " с";
+    const long long whole = std::llround(seconds);
+    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    if (whole < 3600) return std::to_string(whole / 60) + " мин " + two(whole % 60) + " с";
+    return std::to_string(whole / 3600) + " ч " + two(whole / 60 % 60) + " мин";
+}
+
+} // namespace
+
+std::string ConsoleLogic::ProgressText(bool final) const {
+    const ArchiveProgress p = Session.Progress();
+    const std::string rate = Decimal(p.RowsPerSecond, DecimalSeparator) + " стр./с";
+    if (final)
+        return std::to_string(p.Rows) + " стр. за " + DurationText(p.Seconds, DecimalSeparator) + " (" +
+               rate + ")";
+    return std::to_string(p.Rows) + " стр., " + rate + ", " + DurationText(p.Seconds, DecimalSeparator);
+}
