@@ -404,17 +404,27 @@ std::int32_t MapCellAddress(std::uint8_t deviceType, std::uint8_t deviceAddress,
     return cellAddress;
 }
 
+bool AdapterLink::PortNotOpen() {
+    const Rs232Port* port = port_ ? port_() : nullptr;
+    if (!port || !port->NotOpen()) return false;
+    // Every write would fail, so every exchange would end in its third attempt
+    // with this message: it comes at once, after why the port is not open.
+    if (LinkMessages)
+        ShowMessage(PortNotOpenText(*port) + "\n" + SetNotTaking1, LinkCaption, MessageIcon::Error);
+    return true;
+}
+
 bool AdapterLink::WriteData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
                             const std::uint8_t* data, std::int32_t count) {
     BusyScope busy(LinkBusy);
-    if (!busy.Entered()) return false;
+    if (!busy.Entered() || PortNotOpen()) return false;
     return SetData(deviceType, deviceAddress, cellAddress, data, count);
 }
 
 bool AdapterLink::WriteDataMapped(std::uint8_t deviceType, std::uint8_t deviceAddress,
                                   std::int32_t cellAddress, const std::uint8_t* data, std::int32_t count) {
     BusyScope busy(LinkBusy);
-    if (!busy.Entered()) return false;
+    if (!busy.Entered() || PortNotOpen()) return false;
     return SetData(deviceType, deviceAddress, MapCellAddress(deviceType, deviceAddress, cellAddress), data,
                    count);
 }
@@ -432,7 +442,7 @@ bool AdapterLink::WriteValue(std::uint8_t deviceType, std::uint8_t deviceAddress
 bool AdapterLink::ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
                            std::int32_t count, std::uint8_t* buffer) {
     BusyScope busy(LinkBusy);
-    if (!busy.Entered()) return false;
+    if (!busy.Entered() || PortNotOpen()) return false;
     constexpr std::int32_t Block = 64; // bounds the time and buffer of one GetData
     const std::int32_t cell = MapCellAddress(deviceType, deviceAddress, cellAddress);
     const std::int32_t blocks = count / Block;
@@ -447,7 +457,7 @@ bool AdapterLink::ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, 
 
 void AdapterLink::SendPacket(const std::uint8_t* block, std::int32_t count) {
     BusyScope busy(LinkBusy);
-    if (!busy.Entered()) return;
+    if (!busy.Entered() || PortNotOpen()) return;
     SendPacketExchange(block, count);
 }
 

@@ -61,7 +61,9 @@ public:
     // Public operations. Each runs with LinkBusy set; one that finds LinkBusy
     // already set (it was called from a handler running inside another
     // exchange's failure message) declines at once: nothing is sent or shown,
-    // and the result is false.
+    // and the result is false. One that finds the port not open (its opening
+    // failed, or its device went away) sends nothing and says so, with the
+    // reason, before the message every exchange would end with.
 
     // SetData with the cell address unchanged.
     bool WriteData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
@@ -97,6 +99,8 @@ private:
     Transfer Write(const std::uint8_t* bytes, std::uint32_t count);
     Transfer Read(std::uint8_t* bytes, int count);
     void Purge();
+    // The port is there but not open: shown (when messages are on), true.
+    bool PortNotOpen();
     void Show(const char* text, MessageIcon icon, const char* caption);
     void Report(const char* text, MessageIcon icon, const Transfer& t, bool systemVariant);
     void HardFailure(int attempt, const char* text, MessageIcon icon, const Transfer& t, bool systemVariant);

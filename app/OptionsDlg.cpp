@@ -170,15 +170,20 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     group4->addStretch();
     PageControl1->addTab(TabSheet2, QString::fromUtf8("Модем"));
 
-    auto* buttons = new QHBoxLayout;
+    // OK and Отмена in a row of their own, which stays in view when the
+    // pages have to scroll.
+    auto* buttonRow = new QWidget(content);
+    buttonRow->setObjectName("ButtonRow");
+    auto* buttons = new QHBoxLayout(buttonRow);
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch();
-    Button2 = new QPushButton(QString::fromUtf8("&Отмена"), content);
+    Button2 = new QPushButton(QString::fromUtf8("&Отмена"), buttonRow);
     Button2->setObjectName("Button2");
-    Button1 = new QPushButton(QStringLiteral("&OK"), content);
+    Button1 = new QPushButton(QStringLiteral("&OK"), buttonRow);
     Button1->setObjectName("Button1");
     buttons->addWidget(Button1);
     buttons->addWidget(Button2);
-    layout->addLayout(buttons);
+    layout->addWidget(buttonRow);
     setWidget(content);
 
     connect(Button1, &QPushButton::clicked, this, Guard([this] { Button1Click(); }));
@@ -186,11 +191,15 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     connect(ComboDevices, &QComboBox::activated, this,
             [this](int index) { RunHandler([this, index] { DeviceChosen(index); }); });
     connect(Edit2, &QLineEdit::textChanged, this, Guard([this] { ShowBinding(); }));
+    // Enter in any edit presses OK, as in a dialog.
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6})
+        connect(edit, &QLineEdit::returnPressed, Button1, &QPushButton::click);
+    Button1->setDefault(true);
 
     Fill(AppOptions);
     FillDevices();
     const QSize size = sizeHint().expandedTo(QSize(460, 0));
-    FitToScreen(this, size);
+    FitToScreen(this, size, WindowSizing::Fixed, buttonRow);
     Edit1->setFocus();
 }
 
@@ -228,9 +237,15 @@ void TOptionsDlg::ShowBinding() {
     const int number = Edit2->text().trimmed().toInt(&numeric);
     if (!numeric || number < 1 || number > 99) {
         LabelDevice->clear();
+        ComboDevices->setCurrentIndex(0);
         return;
     }
     const std::string path = Rs232Port::DevicePathFor(number);
+    // The list starts on the device the number leads to, if it is present.
+    int bound = 0;
+    for (int i = 1; i < ComboDevices->count() && bound == 0; ++i)
+        if (SameDevice(ComboDevices->itemData(i).toString().toStdString(), path)) bound = i;
+    ComboDevices->setCurrentIndex(bound);
     // From the link's target on: the ports/ folder says nothing new.
     std::string shown = DeviceShownFor(path);
     if (shown.rfind(path + " -> ", 0) == 0) shown.erase(0, path.size() + 4);

@@ -40,8 +40,9 @@ OptionsFields FillOptions(const TAppOptions& o) {
 }
 
 std::optional<OptionsRejection> CheckOptions(const OptionsFields& f, TAppOptions& o) {
+    // 0 and negative multiples of 2400 are no speed a port can be opened at.
     const int speed = StrToInt(f.Edit1);
-    if (speed % 2400 != 0)
+    if (speed <= 0 || speed % 2400 != 0)
         return Reject("Speed must be 19200,38400,57600,115200", OptionsPage::TabSheet1, "Edit1");
     o.BaudRate = speed;
 

@@ -1,10 +1,11 @@
 // Opening the program's port, reporting a failure, and following its device
-// when it goes away and comes back.
+// when it goes away and comes back, or appears after a failed opening.
 #include "app/ProgramPort.h"
 
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -13,20 +14,74 @@ namespace {
 // device.
 bool pathWasGone = false;
 
-} // namespace
+// A port that did not open: the path and node its last opening tried (node 0:
+// no device there), so that the same device is not tried again and again.
+std::string triedPath;
+unsigned long long triedNode = 0;
 
-void ReopenMainPort(const TAppOptions& options) {
+// The device number of the character device `path` leads to; 0 when none.
+unsigned long long NodeAt(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
+    return st.st_rdev;
+}
+
+// Where the port's COM number leads now: a ports/COMn link made after the
+// start replaces the fallback device.
+std::string PathNow(const Rs232Port& port) {
+    return port.PortNumber > 0 ? Rs232Port::DevicePathFor(port.PortNumber) : port.DevicePath;
+}
+
+// The same settings the port was opened with, also when the dialog holds
+// other values not yet stored.
+TAppOptions SameSettings(const TAppOptions& options) {
+    TAppOptions same = options;
+    same.PortNumber = MainPort->PortNumber;
+    same.BaudRate = MainPort->BaudRate;
+    return same;
+}
+
+Rs232Port* OpenPort(const TAppOptions& options) {
     delete MainPort;
     MainPort = nullptr;
     MainPort = new Rs232Port(options.PortNumber, options.BaudRate);
     pathWasGone = false;
-    if (!MainPort->Ok) ShowPortOpenError(*MainPort);
+    triedPath = MainPort->DevicePath;
+    triedNode = NodeAt(triedPath);
+    return MainPort;
+}
+
+// A port that did not open is opened once its path leads to a device it has
+// not tried yet: one plugged in, or a ports/COMn link made meanwhile. A
+// failure then is reported once. A busy device is tried again quietly at
+// every look, so that the port opens when the other program lets it go.
+bool RetryUnopened(const TAppOptions& options) {
+    const std::string path = PathNow(*MainPort);
+    const unsigned long long node = NodeAt(path);
+    if (node == 0) {
+        triedNode = 0; // nothing there: the next device that appears is new
+        return false;
+    }
+    if (MainPort->OpenError == EBUSY && path == triedPath && node == triedNode) {
+        OpenPort(SameSettings(options));
+        return MainPort->IsOpen();
+    }
+    if (path == triedPath && node == triedNode) return false; // tried already
+    ReopenMainPort(SameSettings(options));
+    return true;
+}
+
+} // namespace
+
+void ReopenMainPort(const TAppOptions& options) {
+    if (!OpenPort(options)->Ok) ShowPortOpenError(*MainPort);
 }
 
 bool WatchMainPort(const TAppOptions& options) {
     if (!MainPort) return false;
+    if (MainPort->OpenError != 0) return RetryUnopened(options);
     if (!MainPort->Disconnected) {
-        if (MainPort->Handle < 0) return false; // never opened: waits for the dialog
+        if (MainPort->Handle < 0) return false; // a stand-in
         return !MainPort->CheckLine();
     }
     struct stat st {};
@@ -35,11 +90,6 @@ bool WatchMainPort(const TAppOptions& options) {
         return false;
     }
     if (!pathWasGone && st.st_rdev == MainPort->DeviceId) return false; // the same node, still hung up
-    // The same settings the port was opened with, also when the dialog holds
-    // other values not yet stored.
-    TAppOptions same = options;
-    same.PortNumber = MainPort->PortNumber;
-    same.BaudRate = MainPort->BaudRate;
-    ReopenMainPort(same);
+    ReopenMainPort(SameSettings(options));
     return true;
 }

@@ -14,6 +14,9 @@ void ReopenMainPort(const TAppOptions& options);
 // One look at MainPort, for a timer of about half a second: an open port whose
 // device has hung up or gone is marked disconnected; a disconnected port is
 // opened again with the same settings once its path leads to a device again
-// (after the path was gone, or to another node than before). Returns true
-// when the port's state may have changed (the status line is due).
+// (after the path was gone, or to another node than before). A port that did
+// not open is watched the same way: opened once its path leads to a device
+// not tried yet (plugged in, or a ports/COMn link made since), and a busy one
+// tried again at every look. Returns true when the port's state may have
+// changed (the status line is due).
 bool WatchMainPort(const TAppOptions& options);

@@ -6,8 +6,10 @@
 #include "base/Paths.h"
 #include "ui/AppIcon.h"
 #include "ui/Presenter.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -58,6 +60,9 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral(APP_ID));
     QApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
     QApplication::setWindowIcon(MakeAppIcon());
+    // Qt's own dialogs and buttons speak Russian like the program; the texts
+    // the program sets itself stay as they are.
+    const std::unique_ptr<QTranslator> qtTexts = LoadQtTranslations();
     QtMessagePresenter presenter;
     SetMessagePresenter(&presenter);
 

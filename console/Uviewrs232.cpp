@@ -170,7 +170,11 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QString());
     Label5->setBuddy(ComboBox1);
-    Memo3 = MakeMemo("Memo3", 0, 8);
+    // The values take what the column leaves: the window is no taller for
+    // them than the request, the archive and the device need, and fits a
+    // 2560x1440 screen at scale 2.
+    Memo3 = MakeMemo("Memo3", 0, 6);
+    Memo3->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     Button3 = Named(new QPushButton(QString::fromUtf8("Считать &суточный архив")), "Button3");
     Button4 = Named(new QPushButton(QString::fromUtf8("Считать &часовой архив")), "Button4");
 

@@ -46,8 +46,9 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
     : QMdiSubWindow(parent), log_(clock), monitor_(*this, std::move(port), clock) {
     setObjectName("ViewPacket");
     setWindowTitle(QStringLiteral("ViewPacket"));
+    // Starts at its own size and may be enlarged, the view growing with it.
     setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
 
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
@@ -76,7 +77,7 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
     RichEdit->clear();
     RichEdit->document()->setMaximumBlockCount(MaxShownLines);
     groupLayout->addWidget(RichEdit);
-    layout->addWidget(GroupBox1);
+    layout->addWidget(GroupBox1, 1); // the view takes what the window grows by
 
     Button1 = new QPushButton(QString::fromUtf8("&Очистить"), content);
     Button1->setObjectName("Button1");
@@ -96,7 +97,7 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
     layout->addLayout(buttons);
     Log = new LogSwitch(this, LogCheckBox, LogFileLabel, log_);
     setWidget(content);
-    FitToScreen(this, QSize(760, 480));
+    FitToScreen(this, QSize(760, 480), WindowSizing::Growing);
     RichEdit->setFocus();
 
     Timer1 = new QTimer(this);

@@ -2,7 +2,7 @@
 # Sourced by the scripts in this folder.
 
 # Building and running the configurator and the simulator (scripts/run).
-RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libmodbus-dev fonts-dejavu-core"
+RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev qt6-translations-l10n libmodbus-dev fonts-dejavu-core"
 # The test suite and the benchmarks on top of that (scripts/test): tests run
 # headless, the sanitizer build uses clang's runtime, pictures are taken
 # under Xvfb.

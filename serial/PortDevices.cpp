@@ -62,8 +62,16 @@ bool AllDigits(const char* text) {
 
 const char* const SystemErrorCaption = "ОШИБКА СИСТЕМЫ";
 
+bool MissingDevice(int error) {
+    return error == ENOENT || error == ENODEV || error == ENXIO;
+}
+
+// The system's line of a box: in Russian where the case is known, the
+// system's own text and the code in brackets.
 std::string SystemLine(int error) {
-    return "Система: " + SystemErrorText(error) + " (код " + std::to_string(error) + ")";
+    const std::string known = KnownPortError(error);
+    if (known.empty()) return "Система: " + SystemErrorText(error) + " (код " + std::to_string(error) + ")";
+    return "Система: " + known + " (" + SystemErrorText(error) + ", код " + std::to_string(error) + ")";
 }
 
 std::string PresentList(const std::vector<SerialDevice>& present) {
@@ -162,6 +170,11 @@ std::string BindComPort(int portNumber, const std::string& device) {
     return {};
 }
 
+bool SameDevice(const std::string& a, const std::string& b) {
+    const std::string node = RealPath(a);
+    return !node.empty() && node == RealPath(b);
+}
+
 std::string DeviceShownFor(const std::string& path) {
     std::string shown = path;
     const std::string target = ReadLink(path);
@@ -221,7 +234,7 @@ std::vector<std::string> DeviceHolders(const std::string& path) {
 }
 
 std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
-                              const std::vector<SerialDevice>& present) {
+                              const std::vector<SerialDevice>& present, int baudRate) {
     std::string text = "Не удалось открыть порт " + ComName(portNumber) + "(" + DeviceShownFor(path) + ").\n";
     switch (error) {
     case EACCES:
@@ -244,6 +257,10 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
         text += ".\nЗакройте её и откройте порт снова: «Настройки», кнопка OK.\n";
         break;
     }
+    case EINVAL:
+        text += "Устройство не принимает скорость " + std::to_string(baudRate) +
+                " бит/с. Выберите другую в «Настройки», страница «Связь», и нажмите OK.\n";
+        break;
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -258,17 +275,84 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
 }
 
 void ShowPortOpenError(const Rs232Port& port) {
+    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
     const std::vector<SerialDevice> present =
-        port.LastError == ENOENT || port.LastError == ENODEV || port.LastError == ENXIO
-            ? PresentSerialDevices()
-            : std::vector<SerialDevice>{};
-    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, port.LastError, present),
+        MissingDevice(error) ? PresentSerialDevices() : std::vector<SerialDevice>{};
+    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, error, present, port.BaudRate),
                 SystemErrorCaption, MessageIcon::Information);
 }
 
 std::string PortDisconnectedText(const Rs232Port& port) {
     return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
            " пропало. Подключите адаптер снова, порт откроется сам.";
+}
+
+std::string KnownPortError(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "нет прав на устройство";
+    case EBUSY:
+        return "устройство занято другой программой";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "нет такого устройства";
+    case EINVAL:
+        return "устройство не принимает эти настройки (скорость)";
+    case ENOTTY:
+        return "это не последовательный порт";
+    case EIO:
+        return "ошибка ввода-вывода устройства";
+    default:
+        return {};
+    }
+}
+
+std::string PortFailureReason(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "нет прав";
+    case EBUSY:
+        return "занят другой программой";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "нет устройства";
+    case EINVAL:
+        return "скорость не поддерживается";
+    case ENOTTY:
+        return "не последовательный порт";
+    default:
+        return SystemErrorText(error);
+    }
+}
+
+std::string PortNotOpenText(const Rs232Port& port) {
+    if (port.Disconnected) return PortDisconnectedText(port);
+    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
+    std::string text = "Порт " + ComName(port.PortNumber) + "не открыт: " + PortFailureReason(error) + " (" +
+                       DeviceShownFor(port.DevicePath) + "), поэтому ничего не отправлено. ";
+    switch (error) {
+    case EACCES:
+    case EPERM: {
+        std::string group = DeviceGroup(port.DevicePath);
+        if (group.empty()) group = "dialout";
+        return text + "Добавьте себя в группу " + group + " и войдите в систему заново.";
+    }
+    case EBUSY:
+        return text + "Закройте программу, которая его держит: порт откроется сам.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return text + "Подключите адаптер: порт откроется сам. Или выберите устройство в «Настройки», "
+                      "страница «Связь».";
+    case EINVAL:
+        return text + "Выберите другую скорость в «Настройки» и нажмите OK.";
+    default:
+        return text + "Исправьте причину и откройте порт снова: «Настройки», кнопка OK.";
+    }
 }
 
 std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
@@ -281,17 +365,7 @@ std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) 
     if (!port) return text + "не открыт";
     if (port->Disconnected) return text + "отключён";
     if (port->Handle >= 0) return text + "открыт";
-    switch (port->LastError) {
-    case EACCES:
-    case EPERM:
-        return text + "не открыт: нет прав";
-    case EBUSY:
-        return text + "не открыт: занят другой программой";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return text + "не открыт: нет устройства";
-    default:
-        return text + "не открыт: " + SystemErrorText(port->LastError);
-    }
+    // The opening's own cause: reads and writes tried on the unopened port
+    // since then leave their errors in LastError, not here.
+    return text + "не открыт: " + PortFailureReason(port->OpenError != 0 ? port->OpenError : port->LastError);
 }

@@ -40,6 +40,9 @@ std::string ComLinkTarget(int portNumber);
 // folder of that name is never replaced).
 std::string BindComPort(int portNumber, const std::string& device);
 
+// Whether both paths lead, through their links, to the same existing node.
+bool SameDevice(const std::string& a, const std::string& b);
+
 // The device `path` stands for, for the user: "ports/COM3 -> /dev/ttyUSB0"
 // style, following links to the final node.
 std::string DeviceShownFor(const std::string& path);
@@ -50,9 +53,18 @@ std::string DeviceGroup(const std::string& path);
 std::vector<std::string> DeviceHolders(const std::string& path);
 
 // The text of the box shown when COM<portNumber> at `path` did not open with
-// errno `error`; `present` is the list shown for a missing device.
+// errno `error`; `present` is the list shown for a missing device, `baudRate`
+// the speed named when the device refused it.
 std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
-                              const std::vector<SerialDevice>& present);
+                              const std::vector<SerialDevice>& present, int baudRate = 0);
+
+// The cases of a port that does not open that the program explains itself:
+// the system's text in Russian ("нет такого устройства"), empty for others.
+std::string KnownPortError(int error);
+// The status line's short reason ("нет устройства", "занят другой
+// программой", "нет прав", "скорость не поддерживается"); the system's text
+// for a case not known.
+std::string PortFailureReason(int error);
 
 // Shows PortOpenErrorText for a port that failed to open (caption
 // "ОШИБКА СИСТЕМЫ").
@@ -61,6 +73,9 @@ void ShowPortOpenError(const Rs232Port& port);
 // The text printed before an exchange's own message while the port is
 // disconnected.
 std::string PortDisconnectedText(const Rs232Port& port);
+// The same for a port that is not open (NotOpen()): that it is not, why, and
+// what to do; PortDisconnectedText for one whose device went away.
+std::string PortNotOpenText(const Rs232Port& port);
 
 // The main window's status line: COM number, device, speed and state
 // ("открыт", "не открыт: <причина>", "отключён"). Null port: not open.

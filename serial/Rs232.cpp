@@ -45,10 +45,12 @@ std::string Rs232Port::DevicePathFor(int portNumber) {
 
 Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
     Open(DevicePathFor(portNumber), baudRate);
+    if (Handle < 0) OpenError = LastError != 0 ? LastError : EIO;
 }
 
 Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) {
     Open(devicePath, baudRate);
+    if (Handle < 0) OpenError = LastError != 0 ? LastError : EIO;
 }
 
 bool Rs232Port::Fail(int error) {

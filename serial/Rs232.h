@@ -46,6 +46,10 @@ public:
     bool CheckLine();
     // True once the port is open and its device has not gone away.
     bool IsOpen() const { return Handle >= 0 && !Disconnected; }
+    // Whether this port was meant to be open and is not: its opening failed,
+    // or its device went away. False for an open port and for stand-ins that
+    // play the line themselves.
+    bool NotOpen() const { return OpenError != 0 || Disconnected; }
 
     std::string DevicePath; // the path it was opened on (ports/COMn or a device)
     int PortNumber = 0;     // the COM number, 0 when opened by path
@@ -56,9 +60,13 @@ public:
     // fails with ENODEV until the port is replaced by a new one.
     bool Disconnected = false;
 
-    int Handle = -1;        // file descriptor, -1 when opening failed
-    bool Ok = false;        // result of the last operation that sets it
-    int LastError = 0;      // errno of the last failed step
+    int Handle = -1;   // file descriptor, -1 when opening failed
+    bool Ok = false;   // result of the last operation that sets it
+    int LastError = 0; // errno of the last failed step
+    // Why the opening failed (its errno; 0 once opened). Unlike LastError, no
+    // later read or write on the unopened port changes it, so the status line
+    // keeps naming the real cause.
+    int OpenError = 0;
     bool Gated = false;     // with Connected clear: refuse reads and writes
     bool Connected = false; // lets I/O through; 60000 ms time-out base
 

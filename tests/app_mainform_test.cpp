@@ -6,6 +6,7 @@
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "gateway/Uwait.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/Rs232.h"
 #include "support/Pty.h"
@@ -14,8 +15,10 @@
 #include "support/WindowChecks.h"
 #include "ui/MdiChild.h"
 #include "ui/Presenter.h"
+#include "ui/Translations.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -26,8 +29,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QTimer>
+#include <QTranslator>
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -184,13 +190,58 @@ TEST_F(MainWindow, AtScaleTwoEveryWindowFitsTheScreen) {
         EXPECT_LE(window->minimumWidth(), room.width());
         EXPECT_LE(window->minimumHeight(), room.height());
         const bool fixed = window->minimumSize() == window->maximumSize();
-        EXPECT_TRUE(fixed || qobject_cast<QScrollArea*>(window->widget()));
+        EXPECT_TRUE(fixed || window->widget()->findChild<QScrollArea*>() ||
+                    qobject_cast<QScrollArea*>(window->widget()));
         EXPECT_EQ(window->focusWidget()->objectName(), first);
     }
     // The two large windows are the ones that had to give way.
     EXPECT_TRUE(qobject_cast<QScrollArea*>(ViewRS232->widget()));
     EXPECT_TRUE(qobject_cast<QScrollArea*>(monitor->widget()));
     delete monitor;
+}
+
+// 2560x1440 at scale 2: the console keeps its own fixed size, nothing scrolls.
+TEST_F(MainWindow, AtScaleTwoOnAWideScreenTheConsoleFits) {
+    ScopedScreen screen{QSize(1280, 720)};
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    TMainForm form;
+    form.RS2321->trigger();
+    ASSERT_NE(ViewRS232, nullptr);
+    EXPECT_FALSE(qobject_cast<QScrollArea*>(ViewRS232->widget()));
+    EXPECT_EQ(ViewRS232->minimumSize(), ViewRS232->maximumSize());
+    EXPECT_LE(ViewRS232->height(), 720 - FrameChrome.height());
+}
+
+// With Qt's Russian texts loaded, Qt's own texts are Russian and every button
+// the program names keeps its text, the message boxes' OK included.
+TEST(QtTranslations, QtSpeaksRussianNamedButtonsKeepTheirTexts) {
+    const std::unique_ptr<QTranslator> russian = LoadQtTranslations();
+    ASSERT_NE(russian, nullptr) << "qtbase_ru.qm missing (qt6-translations-l10n)";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), Text("Отмена"));
+
+    QString okText;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                okText = box->buttons().value(0)->text();
+                box->accept();
+            }
+    });
+    closer.start(5);
+    QtMessagePresenter().Show("Текст", "ОШИБКА СИСТЕМЫ", MessageIcon::Information);
+    closer.stop();
+    EXPECT_EQ(Plain(okText), "OK");
+
+    QMdiArea area;
+    TOptionsDlg* dialog = CreateOrRaise(&area, OptionsDlg);
+    EXPECT_EQ(Plain(dialog->Button1->text()), "OK");
+    EXPECT_EQ(Plain(dialog->Button2->text()), Text("Отмена"));
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    TDelayForm wait(&area);
+    EXPECT_EQ(wait.Cancel->text(), "Cancel");
 }
 
 TEST(MessageBox, AsWideAsItsCaption) {

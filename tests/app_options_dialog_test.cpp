@@ -15,10 +15,12 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -41,6 +43,11 @@ dev_t DeviceOf(const std::string& path) {
     struct stat st {};
     stat(path.c_str(), &st);
     return st.st_rdev;
+}
+
+void PressKey(QWidget* widget, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
 }
 
 class OptionsDialog : public ::testing::Test {
@@ -220,18 +227,43 @@ TEST_F(OptionsDialog, OkReopensThePortAlsoWhenNothingChanged) {
     EXPECT_EQ(MainPort->InQueue(), 0);
 }
 
-TEST_F(OptionsDialog, SpeedZeroIsStoredAndTheFailedOpenIsShown) {
+// A speed of 0 is refused like any other that is no multiple of 2400; Enter
+// in an edit presses OK.
+TEST_F(OptionsDialog, SpeedZeroIsRefusedAndEnterPressesOk) {
+    Rs232Port* port = MainPort;
     dlg->Edit1->setText("0");
-    dlg->Button1->click();
+    PressKey(dlg->Edit1, Qt::Key_Return);
     Settle();
-    ASSERT_EQ(TheRecorder().messages.size(), 1u);
-    EXPECT_EQ(TheRecorder().messages[0].caption, "ОШИБКА СИСТЕМЫ");
-    const std::string& text = TheRecorder().messages[0].text;
-    EXPECT_EQ(text.rfind("Не удалось открыть порт COM2 (", 0), 0u) << text;
-    EXPECT_NE(text.find(SystemErrorText(EINVAL) + " (код 22)"), std::string::npos) << text;
+    EXPECT_EQ(TheRecorder().messages, (std::vector<RecordedMessage>{{"Speed must be 19200,38400,57600,115200",
+                                                                     "OPTIONS", MessageIcon::Error}}));
+    EXPECT_EQ(OptionsDlg, dlg);
+    EXPECT_EQ(MainPort, port);
+    EXPECT_EQ(AppOptions.BaudRate, 115200);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("OPTIONS.INI")));
+
+    TheRecorder().Clear();
+    dlg->Edit1->setText("9600");
+    PressKey(dlg->Edit6, Qt::Key_Enter);
+    Settle();
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
     EXPECT_EQ(OptionsDlg, nullptr);
-    EXPECT_FALSE(MainPort->Ok);
-    EXPECT_EQ(AppOptions.BaudRate, 0);
+    EXPECT_EQ(AppOptions.BaudRate, 9600);
+}
+
+// On a screen too small for the dialog its pages scroll, OK and Отмена stay
+// below them in view.
+TEST_F(OptionsDialog, WhenThePagesScrollOkAndCancelStayOutside) {
+    dlg->close();
+    Settle();
+    ScopedScreen tiny{FrameChrome + QSize(300, 200)};
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    auto* scroll = dlg->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    for (QPushButton* button : {dlg->Button1, dlg->Button2}) {
+        EXPECT_FALSE(scroll->isAncestorOf(button)) << button->objectName().toStdString();
+        EXPECT_TRUE(dlg->isAncestorOf(button));
+    }
+    EXPECT_LE(dlg->height(), 200);
 }
 
 TEST_F(OptionsDialog, AnInstalledCopySavesIntoANewConfigurationFolder) {

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -143,7 +144,62 @@ TEST_F(PortReturn, AFailedOpeningShowsItsCauseInTheStatusLine) {
     ASSERT_EQ(TheRecorder().messages.size(), 1u);
     EXPECT_PRED2(Contains, TheRecorder().messages[0].text, "Не удалось открыть порт COM2");
     EXPECT_PRED2(Contains, Status(), "не открыт: нет устройства");
-    EXPECT_FALSE(WatchMainPort(AppOptions)); // waits for the dialog, opens nothing by itself
+    EXPECT_FALSE(WatchMainPort(AppOptions)); // no device there yet: opens nothing
+}
+
+// Started before the adapter: the port is watched like one that went away.
+// Meanwhile every exchange says why nothing is sent, and the status line keeps
+// the opening's cause; once COM5 leads to a device, it is opened.
+TEST_F(PortReturn, APortMissingAtStartIsOpenedWhenItsDeviceAppears) {
+    AppOptions.PortNumber = 5; // no ports/COM5 yet
+    TMainForm form;
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    TheRecorder().Clear();
+    const std::string reason = "не открыт: " + PortFailureReason(MainPort->OpenError);
+    EXPECT_PRED2(Contains, form.PortState->text().toStdString(), reason);
+
+    const std::string refusal = "Порт COM5 " + reason + " (";
+    std::uint8_t cells[4];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(world.link.ReadData(0x81, 0x58, 0, 4, cells));                   // the gateway window's read
+    world.link.SendPacket(cells, 4);                                              // the console's request
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)); // no attempts
+    ASSERT_EQ(TheRecorder().messages.size(), 2u);
+    for (const RecordedMessage& m : TheRecorder().messages) {
+        EXPECT_EQ(m.text.rfind(refusal, 0), 0u) << m.text;
+        EXPECT_PRED2(Contains, m.text, "\nSetData:(1) Адаптер не принимает.");
+        EXPECT_EQ(m.caption, "ОШИБКА СВЯЗИ");
+    }
+    TheRecorder().Clear();
+    // A read or write tried on the unopened port leaves the cause shown.
+    std::int32_t written = 0;
+    MainPort->WriteBlock(cells, 4, written);
+    form.WatchPort();
+    EXPECT_PRED2(Contains, form.PortState->text().toStdString(), reason);
+
+    PtyPair adapterNow;
+    dir.LinkCom(5, adapterNow.SlavePath());
+    form.WatchPort();
+    ASSERT_TRUE(MainPort->IsOpen());
+    EXPECT_EQ(form.PortState->text().toStdString(),
+              "COM5, " + adapterNow.SlavePath() + ", 57600 бит/с: открыт");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+// A device held by another program is tried again at every look, quietly,
+// and opened once it is let go.
+TEST_F(PortReturn, ABusyPortOpensWhenTheOtherProgramLetsItGo) {
+    auto other = std::make_unique<Rs232Port>(adapter, 9600);
+    ASSERT_TRUE(other->Ok);
+    ReopenMainPort(AppOptions);
+    ASSERT_EQ(MainPort->OpenError, EBUSY);
+    TheRecorder().Clear();
+    EXPECT_FALSE(WatchMainPort(AppOptions));
+    EXPECT_PRED2(Contains, Status(), "не открыт: занят другой программой");
+    other.reset();
+    EXPECT_TRUE(WatchMainPort(AppOptions));
+    EXPECT_TRUE(MainPort->IsOpen());
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 
 } // namespace

@@ -156,7 +156,6 @@ TEST_F(Monitor, PacketsArriveAsColouredLinesAndSilenceEndsAPacket) {
     RunMonitor(Steps({
         [](TViewPacket& w) {
             EXPECT_EQ(w.windowTitle(), "ViewPacket");
-            EXPECT_EQ(w.minimumSize(), w.maximumSize());
             EXPECT_EQ(Plain(w.Button1->text()), QString::fromUtf8("Очистить"));
             EXPECT_TRUE(w.RichEdit->isReadOnly());
             EXPECT_EQ(w.RichEdit->lineWrapMode(), QPlainTextEdit::NoWrap);
@@ -262,7 +261,8 @@ TEST_F(Monitor, TimeSwitchLogAndTheViewsLimit) {
         [&](TViewPacket& w) {
             EXPECT_FALSE(w.findChild<QCheckBox*>("TimeCheckBox")->isChecked());
             w.SetMaxShownLines(3);
-            w.Log->ChooseFile = [&] { return QString::fromStdString(path); };
+            // Chosen without an extension: the log gets ".log".
+            w.Log->ChooseFile = [&] { return QString::fromStdString(dir.File("monitor")); };
             w.findChild<QCheckBox*>("LogCheckBox")->click();
             EXPECT_EQ(w.findChild<QLabel*>("LogFileLabel")->text(), QString::fromUtf8("Журнал: monitor.log"));
             return w.Looping();
@@ -292,6 +292,30 @@ TEST_F(Monitor, TimeSwitchLogAndTheViewsLimit) {
     EXPECT_EQ(shown[0].color, DarkGreen);
     EXPECT_EQ(shown[1].color, window->DefaultColor);
     EXPECT_EQ(shown[2].color, Red);
+}
+
+// The window starts at its own size, which is also its smallest, and may be
+// enlarged: the view takes the room it gains.
+TEST_F(Monitor, EnlargedTheViewGrowsWithIt) {
+    QSize start, view;
+    const QSize more(200, 120);
+    RunMonitor(Steps({
+        [&](TViewPacket& w) {
+            start = w.size();
+            view = w.RichEdit->size();
+            EXPECT_EQ(w.minimumSize(), start);
+            EXPECT_GT(w.maximumHeight(), 4 * start.height());
+            EXPECT_TRUE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+            w.resize(start + more);
+            return w.Looping();
+        },
+        // Wider, the note above the view may take fewer lines: the view gains
+        // at least what the window did.
+        [&](TViewPacket& w) {
+            return w.RichEdit->width() == view.width() + more.width() &&
+                   w.RichEdit->height() >= view.height() + more.height();
+        },
+    }));
 }
 
 TEST_F(Monitor, ALogThatCannotBeWrittenStopsWithOneMessageAndTheViewGoesOn) {

@@ -1,6 +1,7 @@
 // Serial devices for the user: binding a device under a by-id-like name to
 // COMn, the texts of a port that does not open (missing, busy, no permission,
 // anything else), and a port whose device goes away under it.
+#include "base/Messages.h"
 #include "base/Timing.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
@@ -94,14 +95,39 @@ TEST_F(SerialDevices, MissingAndOtherErrorsNameThePortTheDeviceAndTheFix) {
     EXPECT_PRED2(Contains, box.text, "COM3 (" + dir.File("ports/COM3") + " -> " + byId + "/usb-gone)");
     EXPECT_PRED2(Contains, box.text, "Такого устройства сейчас нет");
     EXPECT_PRED2(Contains, box.text, adapterLink + " -> " + pty.SlavePath() + " (Bridge)");
-    EXPECT_PRED2(Contains, box.text, "(код 2)");
+    EXPECT_PRED2(Contains, box.text,
+                 "Система: нет такого устройства (" + SystemErrorText(ENOENT) + ", код 2)");
     EXPECT_EQ(PortStatusText(&missing, 3, 9600),
               "COM3, " + dir.File("ports/COM3") + ", 9600 бит/с: не открыт: нет устройства");
 
-    // Not a terminal at all: the system's text with its code.
+    // Not a terminal at all: said in Russian, the system's text in brackets.
     const std::string other = PortOpenErrorText(1, "/dev/null", ENOTTY, {});
     EXPECT_PRED2(Contains, other, "COM1 (/dev/null)");
-    EXPECT_PRED2(Contains, other, "(код " + std::to_string(ENOTTY) + ")");
+    EXPECT_PRED2(Contains, other,
+                 "Система: это не последовательный порт (" + SystemErrorText(ENOTTY) + ", код 25)");
+    // A case the program does not know: the system's text alone.
+    EXPECT_PRED2(Contains, PortOpenErrorText(1, "/dev/null", EMFILE, {}),
+                 "Система: " + SystemErrorText(EMFILE) + " (код " + std::to_string(EMFILE) + ")");
+}
+
+// The cases the program knows are named in Russian in the status line and in
+// the box's system line; a speed the device refuses names the speed.
+TEST_F(SerialDevices, KnownCausesAreSaidInRussian) {
+    const std::pair<int, const char*> reasons[] = {{ENOENT, "нет устройства"},
+                                                   {ENODEV, "нет устройства"},
+                                                   {EBUSY, "занят другой программой"},
+                                                   {EACCES, "нет прав"},
+                                                   {EINVAL, "скорость не поддерживается"}};
+    for (auto [error, reason] : reasons) {
+        EXPECT_EQ(PortFailureReason(error), reason) << error;
+        EXPECT_PRED2(Contains, PortOpenErrorText(1, "/dev/null", error, {}),
+                     "Система: " + KnownPortError(error) + " (" + SystemErrorText(error) + ", код ");
+    }
+    Rs232Port zero(pty.SlavePath(), 0);
+    ASSERT_EQ(zero.OpenError, EINVAL);
+    EXPECT_PRED2(Contains, PortStatusText(&zero, 1, 0), "0 бит/с: не открыт: скорость не поддерживается");
+    EXPECT_PRED2(Contains, PortOpenErrorText(1, pty.SlavePath(), EINVAL, {}, 0),
+                 "Устройство не принимает скорость 0 бит/с");
 }
 
 TEST_F(SerialDevices, BusyNamesTheProgramThatHoldsIt) {

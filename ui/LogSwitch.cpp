@@ -42,11 +42,14 @@ void LogSwitch::Toggled(bool on) {
         SetOff();
         return;
     }
-    const QString path = ChooseFile ? ChooseFile() : QString();
+    QString path = ChooseFile ? ChooseFile() : QString();
     if (path.isEmpty()) {
         SetOff();
         return;
     }
+    // A new file named without an extension is a log all the same; an
+    // existing file chosen is taken as it is.
+    if (QFileInfo(path).suffix().isEmpty() && !QFileInfo::exists(path)) path += QStringLiteral(".log");
     std::string error;
     if (!log_.Open(QFile::encodeName(path).toStdString(), error)) {
         SetOff();

@@ -19,7 +19,8 @@ public:
     LogSwitch(QWidget* window, QCheckBox* box, QLabel* label, LineLog& log);
     ~LogSwitch() override;
 
-    // Asks for the log file; an empty name leaves logging off. Tests replace it.
+    // Asks for the log file; an empty name leaves logging off, a new file
+    // named without an extension gets ".log". Tests replace it.
     std::function<QString()> ChooseFile;
     // Runs just before the log is closed by the box or with the window, so
     // that a line under way still reaches the file.

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 #include <QStyle>
 
@@ -45,6 +46,8 @@ void QtMessagePresenter::Show(const std::string& text, const std::string& captio
         break;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    // "OK" as the program has always shown it, whatever Qt's translation says.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("&OK"));
     WidenForCaption(box);
     box.exec();
 }

@@ -6,6 +6,7 @@
 #include <QMdiSubWindow>
 #include <QScreen>
 #include <QScrollArea>
+#include <QVBoxLayout>
 
 namespace {
 std::optional<QSize> roomOverride;
@@ -23,10 +24,16 @@ QSize ChildRoom(const QWidget* widget) {
     return screen->availableGeometry().size() - FrameChrome;
 }
 
-bool FitToScreen(QMdiSubWindow* window, QSize partSize) {
+bool FitToScreen(QMdiSubWindow* window, QSize partSize, WindowSizing sizing, QWidget* footer) {
     const QSize room = ChildRoom(window);
     if (partSize.width() <= room.width() && partSize.height() <= room.height()) {
-        window->setFixedSize(partSize);
+        if (sizing == WindowSizing::Fixed) {
+            window->setFixedSize(partSize);
+        } else {
+            window->setMinimumSize(partSize);
+            window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            window->resize(partSize);
+        }
         return true;
     }
     // The content keeps the size it needs and scrolls inside the window; when
@@ -42,7 +49,18 @@ bool FitToScreen(QMdiSubWindow* window, QSize partSize) {
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setWidget(content);
-    window->setWidget(scroll);
+    if (footer) {
+        // The footer leaves the content for a frame of its own under the area.
+        auto* frame = new QWidget;
+        frame->setObjectName(window->objectName() + QStringLiteral("Frame"));
+        auto* column = new QVBoxLayout(frame);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->addWidget(scroll, 1);
+        column->addWidget(footer);
+        window->setWidget(frame);
+    } else {
+        window->setWidget(scroll);
+    }
     if (focus) focus->setFocus();
     window->setWindowFlags(window->windowFlags() & ~Qt::MSWindowsFixedSizeDialogHint);
     window->setMinimumSize(partSize.boundedTo(SmallestScreen - FrameChrome).boundedTo(room));

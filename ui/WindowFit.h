@@ -21,6 +21,14 @@ QSize ChildRoom(const QWidget* widget);
 // display); nullopt goes back to the screen.
 void OverrideChildRoom(std::optional<QSize> room);
 
-// Fixes `window` at `partSize` when that fits ChildRoom; otherwise puts its
-// content into a scroll area and makes it resizable (returns false).
-bool FitToScreen(QMdiSubWindow* window, QSize partSize);
+// How a window that fits the screen is sized: fixed, or starting at its size
+// as its smallest and free to grow (its views taking the extra room).
+enum class WindowSizing { Fixed, Growing };
+
+// Fixes `window` at `partSize` when that fits ChildRoom (or, Growing, makes
+// that its initial and smallest size); otherwise puts its content into a
+// scroll area and makes it resizable (returns false). A `footer` (a row of
+// OK and Отмена, part of the content) then stays below the scrolled area,
+// always in view.
+bool FitToScreen(QMdiSubWindow* window, QSize partSize, WindowSizing sizing = WindowSizing::Fixed,
+                 QWidget* footer = nullptr);
