@@ -4,6 +4,7 @@
 #include "archive/ArchiveRequests.h"
 #include "base/AnswerFrame.h"
 #include "base/Paths.h"
+#include "base/TextFile.h"
 
 #include <algorithm>
 
@@ -29,6 +30,14 @@ std::int32_t DeviceTypeOf(std::int16_t version, std::uint16_t config1, std::int3
     return 5;
 }
 
+std::string PartialFileOf(const std::string& file) {
+    const std::size_t slash = file.find_last_of('/');
+    const std::size_t dot = file.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+        return file + ".partial";
+    return file.substr(0, dot) + ".partial" + file.substr(dot);
+}
+
 std::string DefaultArchiveFile(MeterArchive archive) {
     const std::string dir = ArchiveDir();
     MakeFolder(dir); // an installed copy's folder may not exist yet
@@ -52,6 +61,8 @@ StopWords WordsOf(const ArchiveOutcome& o) {
         return {"прибор ответил ошибкой " + std::to_string(o.code), "Прочтите архив заново."};
     case ArchiveStopReason::PortGone:
         return {"порт отключён", "Проверьте порт в настройках и прочтите архив заново."};
+    case ArchiveStopReason::UserStopped:
+        return {"нажата кнопка «Стоп»", ""};
     case ArchiveStopReason::RowTooLong:
     case ArchiveStopReason::TemplateTooWide:
         break;
@@ -64,8 +75,21 @@ StopWords WordsOf(const ArchiveOutcome& o) {
 std::string StopLine(const ArchiveOutcome& outcome) {
     if (outcome.kind != ArchiveOutcome::Kind::Stopped) return {};
     const StopWords words = WordsOf(outcome);
-    return words.why.empty() ? std::string() : "чтение остановлено: " + words.why;
+    if (words.why.empty()) return {};
+    return "чтение остановлено: " + words.why +
+           (outcome.partialFile.empty() ? "" : "; прочитанные строки — в файле " + outcome.partialFile);
 }
+
+namespace {
+
+// Where the rows of a read that stopped are, and that the file asked for
+// has kept its contents.
+std::string PartialSentence(const ArchiveOutcome& o) {
+    if (o.partialFile.empty()) return {};
+    return " Прочитанные строки сохранены в файле " + o.partialFile + ", файл " + o.file + " не изменён.";
+}
+
+} // namespace
 
 ArchiveMessage OutcomeMessage(const ArchiveOutcome& o, MeterArchive archive) {
     switch (o.kind) {
@@ -85,17 +109,17 @@ ArchiveMessage OutcomeMessage(const ArchiveOutcome& o, MeterArchive archive) {
     }
     if (o.reason == ArchiveStopReason::RowTooLong)
         return {"Строка архива длиной " + std::to_string(o.code) + " байт не помещается в буфер (" +
-                    std::to_string(RowAreaSize) + " байт). Чтение архива остановлено.",
+                    std::to_string(RowAreaSize) + " байт). Чтение архива остановлено." + PartialSentence(o),
                 WriteErrorCaption};
     if (o.reason == ArchiveStopReason::TemplateTooWide)
         return {"Шаблон архива содержит больше " + std::to_string(MaxShablonColumns) +
-                    " столбцов. Чтение архива остановлено.",
+                    " столбцов. Чтение архива остановлено." + PartialSentence(o),
                 WriteErrorCaption};
     const StopWords words = WordsOf(o);
     const std::string last = o.rows > 0 ? std::to_string(o.rows) : "нет";
     return {std::string("Чтение ") + (archive == MeterArchive::Hour ? "часового" : "суточного") +
-                " архива остановлено: " + words.why + ". Последняя записанная строка: " + last + ". " +
-                words.advice,
+                " архива остановлено: " + words.why + ". Последняя записанная строка: " + last + "." +
+                (words.advice.empty() ? "" : " " + words.advice) + PartialSentence(o),
             LinkErrorCaption};
 }
 
@@ -141,7 +165,7 @@ void ArchiveSession::Identified(std::int16_t version, std::int16_t config1, std:
     identity_ = {version, config1, config2,
                  DeviceTypeOf(version, static_cast<std::uint16_t>(config1), config2, 0)};
     phase_ = Phase::Reading;
-    transfer_.Restart(job_.Address, job_.Archive == MeterArchive::Hour, job_.File);
+    transfer_.Restart(job_.Address, job_.Archive == MeterArchive::Hour, PartialFileOf(job_.File));
     observer_.Identified(identity_);
     if (phase_ == Phase::Reading) transfer_.TakeStep(nullptr, 0);
 }
@@ -195,9 +219,13 @@ int ArchiveSession::Lacking() const {
     return frame.state == AnswerFrame::State::Incomplete ? frame.lacking : 0;
 }
 
+bool ArchiveSession::AnswerOverdue() const {
+    return Active() && awaiting_ &&
+           Now() - waitSince_ > std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs);
+}
+
 bool ArchiveSession::CheckAnswerTime(bool portGone) {
-    if (!Active() || !awaiting_) return false;
-    if (Now() - waitSince_ <= std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs)) return false;
+    if (!AnswerOverdue()) return false;
     Stop(portGone ? ArchiveStopReason::PortGone : ArchiveStopReason::MeterSilent);
     return true;
 }
@@ -210,6 +238,7 @@ void ArchiveSession::Stop(ArchiveStopReason reason, int code) {
     o.code = code;
     o.rows = transfer_.RowsWritten;
     o.file = job_.File;
+    if (transfer_.FileStarted) o.partialFile = transfer_.ArhivFileName;
     transfer_.Stop();
     End(o);
 }
@@ -263,6 +292,15 @@ void ArchiveSession::Finished() {
     o.kind = ArchiveOutcome::Kind::Finished;
     o.rows = transfer_.RowsWritten;
     o.file = job_.File;
+    int error = 0;
+    if (!ReplaceFile(transfer_.ArhivFileName, job_.File, error)) {
+        // The archive is complete in its incomplete file, but could not
+        // take the place of the file asked for.
+        o.kind = ArchiveOutcome::Kind::FileError;
+        o.fileFault = ArchiveFault::CannotWrite;
+        o.systemError = error;
+        o.partialFile = transfer_.ArhivFileName;
+    }
     End(o);
 }
 
@@ -270,6 +308,7 @@ void ArchiveSession::Failed(ArchiveFault fault, int detail) {
     ArchiveOutcome o;
     o.rows = transfer_.RowsWritten;
     o.file = job_.File;
+    if (transfer_.FileStarted) o.partialFile = transfer_.ArhivFileName;
     switch (fault) {
     case ArchiveFault::RowTooLong:
     case ArchiveFault::TemplateTooWide:

@@ -33,11 +33,12 @@ std::int32_t DeviceTypeOf(std::int16_t version, std::uint16_t config1, std::int3
 
 // Why a read stopped before the end of the archive.
 enum class ArchiveStopReason {
-    MeterSilent,    // no answer within the time-out
-    Refused,        // the meter answered with a Modbus exception (code)
-    PortGone,       // no port, or the port has failed
-    RowTooLong,     // a row longer than the row area (code: its length)
-    TemplateTooWide // a template of more columns than the descriptor holds
+    MeterSilent,     // no answer within the time-out
+    Refused,         // the meter answered with a Modbus exception (code)
+    PortGone,        // no port, or the port has failed
+    RowTooLong,      // a row longer than the row area (code: its length)
+    TemplateTooWide, // a template of more columns than the descriptor holds
+    UserStopped      // the user stopped it (the stop button, the window closed)
 };
 
 // How a read ended.
@@ -50,7 +51,13 @@ struct ArchiveOutcome {
     Kind kind = Kind::Finished;
     // Rows written into the file: all of them, or the last one written.
     std::int32_t rows = 0;
+    // The file asked for. A read writes into its incomplete file beside it
+    // and puts that in its place only when the archive has ended: a read that
+    // stops leaves the file as it was.
     std::string file;
+    // The incomplete file holding the rows this read has written, when it
+    // stopped after creating it; empty otherwise (and when finished).
+    std::string partialFile;
     ArchiveStopReason reason = ArchiveStopReason::MeterSilent;
     int code = 0;
     ArchiveFault fileFault = ArchiveFault::CannotCreate;
@@ -65,6 +72,10 @@ struct ArchiveMessage {
 ArchiveMessage OutcomeMessage(const ArchiveOutcome& outcome, MeterArchive archive);
 // The progress line of a stop the meter or the line caused ("" for others).
 std::string StopLine(const ArchiveOutcome& outcome);
+
+// The incomplete file of `file`, where a read writes until the archive ends:
+// "day.txt" -> "day.partial.txt" (beside it in a listing, still a text file).
+std::string PartialFileOf(const std::string& file);
 
 // day.txt or hour.txt in the archive folder, which is made if it is missing.
 std::string DefaultArchiveFile(MeterArchive archive);
@@ -142,6 +153,9 @@ public:
     // Stops a read whose answer is overdue: the meter is silent, or the port
     // has gone when `portGone`. Returns whether it stopped.
     bool CheckAnswerTime(bool portGone);
+    // Whether the answer to the last request (or the identification, until
+    // its values are in) is awaited longer than the answer time-out.
+    bool AnswerOverdue() const;
     // Stops the read under way with `reason`.
     void Stop(ArchiveStopReason reason, int code = 0);
     // The read's progress counts from now.

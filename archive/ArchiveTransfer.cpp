@@ -42,6 +42,7 @@ void ArchiveTransfer::Restart(std::uint8_t address, bool hour, std::string file)
     ArhivFileName = std::move(file);
     ArhivRowCount = 0;
     RowsWritten = 0;
+    FileStarted = false;
     ArhivStep = ArchiveState::StartCommand;
     ArhivStepReady = 1;
 }
@@ -112,6 +113,7 @@ bool ArchiveTransfer::WriteTemplateFile() {
         Fail(ArchiveFault::CannotCreate, errno);
         return false;
     }
+    FileStarted = true;
     ShablonText += '\n';
     if (!WriteAndClose(file, TextModeBytes(ShablonText))) {
         // A full disk or an I/O error: never go on as if the line were there.

@@ -95,8 +95,9 @@ public:
     std::int32_t RowLen = 0;
     // The template text while it is read; afterwards the current row's line.
     std::string ShablonText;
-    // The file written.
+    // The file written, and whether this transfer has created it.
     std::string ArhivFileName;
+    bool FileStarted = false;
     RequestBlock Request = {};
     // One column kind per template keyword, in template order.
     ShablonDescriptor Shablon;

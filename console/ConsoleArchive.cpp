@@ -4,16 +4,53 @@
 // in the window's lines, fields and messages, its time-out and its progress.
 #include "base/Cp1251.h"
 #include "console/ConsoleLogic.h"
+#include "serial/LineClaim.h"
 
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// What the line is held for while a read runs.
+std::string ReadActivity(MeterArchive archive) {
+    return archive == MeterArchive::Hour ? "чтение часового архива" : "чтение суточного архива";
+}
+
+} // namespace
+
+ConsoleLogic::~ConsoleLogic() {
+    ReleaseLine(this);
+}
+
 void ConsoleLogic::Button3Click() {
-    StartArchiveRead(MeterArchive::Day);
+    if (run_ != ArchiveRun::Idle && Session.Job().Archive == MeterArchive::Day)
+        StopArchiveRead();
+    else if (!LineRefused())
+        StartArchiveRead(MeterArchive::Day);
 }
 
 void ConsoleLogic::Button4Click() {
-    StartArchiveRead(MeterArchive::Hour);
+    if (run_ != ArchiveRun::Idle && Session.Job().Archive == MeterArchive::Hour)
+        StopArchiveRead();
+    else if (!LineRefused())
+        StartArchiveRead(MeterArchive::Hour);
+}
+
+bool ConsoleLogic::LineRefused() {
+    // While a read runs the console holds the line itself: a second read or
+    // a request would take its answers.
+    if (run_ == ArchiveRun::Idle && !LineHeldByOther(this)) return false;
+    screen_.ShowNotice(LineBusyText());
+    return true;
+}
+
+void ConsoleLogic::StopArchiveRead(bool quiet) {
+    if (run_ == ArchiveRun::Idle) return;
+    quietStop_ = quiet;
+    stopping_ = true;
+    screen_.ShowNotice("Чтение останавливается: ждём ответа на последний запрос.");
+    // Nothing on the line is awaited: the read ends at once.
+    if (!WaitAnswer || !Session.Awaiting()) CheckRun();
 }
 
 void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
@@ -32,6 +69,13 @@ void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
     // The identification's answer completes no archive step.
     ManualRequest = 1;
     const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
+    ClaimLine(this, ReadActivity(archive));
+    stopping_ = false;
+    quietStop_ = false;
+    manualAwaiting_ = false;
+    screen_.ShowNotice("");
+    screen_.OfferArchive("");
+    screen_.ShowArchiveRun(true, archive);
     Session.Start({address, archive, DefaultArchiveFile(archive)});
     CntByteInLine = 0;
     ArmReceive(IdentRegister);
@@ -49,6 +93,10 @@ void ConsoleLogic::TimerQueryConfTimer() {
     if (WaitAnswer) return;
     TickScope scope(*this);
     SetIdentificationPoll(false);
+    if (stopping_) {
+        Session.Stop(ArchiveStopReason::UserStopped);
+        return;
+    }
     if (run_ == ArchiveRun::Idle) Session.RestartProgress();
     run_ = ArchiveRun::Reading;
     ManualRequest = 0;
@@ -62,6 +110,11 @@ void ConsoleLogic::TimerQueryConfTimer() {
 void ConsoleLogic::TakeArchiveAnswer() {
     AnswerReady = false;
     if (!Session.StepDue()) return;
+    if (stopping_) {
+        // The awaited answer is in: the line is quiet, the read ends here.
+        Session.Stop(ArchiveStopReason::UserStopped);
+        return;
+    }
     AnswerByteCount = 0;
     AnswerPos = 0;
     ValueByteCnt = 0;
@@ -70,6 +123,7 @@ void ConsoleLogic::TakeArchiveAnswer() {
 
 void ConsoleLogic::SendArchiveRequest(const RequestBlock& block) {
     WaitAnswer = true;
+    ShowRequestLine(block.data(), static_cast<std::int32_t>(block.size()));
     Send(block.data(), static_cast<std::int32_t>(block.size()));
     awaitedFunction_ = block[2];
 }
@@ -104,22 +158,23 @@ void ConsoleLogic::RowRead(std::int32_t rows) {
 
 void ConsoleLogic::Ended(const ArchiveOutcome& outcome) {
     const MeterArchive archive = Session.Job().Archive;
+    const bool quiet = quietStop_;
+    // Nothing is awaited any more; the line is free again.
+    WaitAnswer = false;
+    if (identificationPoll_) SetIdentificationPoll(false);
+    EndRun();
     if (outcome.kind == ArchiveOutcome::Kind::Finished) {
         ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
         // Where to find it: the folder depends on the installation.
         ProgressLine("Архив записан в файл " + outcome.file);
+        screen_.OfferArchive(outcome.file);
         return;
     }
     const ArchiveMessage message = OutcomeMessage(outcome, archive);
     const std::string line = StopLine(outcome);
-    if (!line.empty()) {
-        // The meter or the line stopped the read: nothing is awaited any more.
-        WaitAnswer = false;
-        if (identificationPoll_) SetIdentificationPoll(false);
-        EndRun();
-        ProgressLine(line);
-    }
-    ShowMessage(message.text, message.caption);
+    if (!line.empty()) ProgressLine(line);
+    screen_.ShowNotice(message.text);
+    if (!quiet) ShowMessage(message.text, message.caption);
 }
 
 void ConsoleLogic::ProgressLine(const std::string& text) {
@@ -151,25 +206,42 @@ void ConsoleLogic::SetIdentificationPoll(bool enabled) {
 
 void ConsoleLogic::CheckRun() {
     if (run_ == ArchiveRun::Idle) return;
-    if (!WaitAnswer) {
-        // A read with nothing outstanding has ended: at the end of the
-        // archive, after a file error or "Очистка". The identification's
-        // answer is in and waits for its poll.
-        if (run_ == ArchiveRun::Reading) EndRun();
+    if (!Session.Active()) {
+        // Ended without a report (the session was abandoned).
+        EndRun();
         return;
     }
-    Rs232Port* port = Port();
-    if (Session.CheckAnswerTime(!port || port->HungUp())) return;
+    if (stopping_ && !WaitAnswer) {
+        Session.Stop(ArchiveStopReason::UserStopped);
+        return;
+    }
+    // The identification's answer is in and waits for its poll.
+    if (run_ == ArchiveRun::Identifying && !WaitAnswer && HaveVersion && HaveConfig1 && HaveConfig2) return;
+    // Every wait has its time-out, the identification's too, also when its
+    // answer went to another reader or gave no values.
+    if (Session.AnswerOverdue()) {
+        Rs232Port* port = Port();
+        const bool gone = !port || port->HungUp();
+        Session.Stop(stopping_ ? ArchiveStopReason::UserStopped
+                     : gone    ? ArchiveStopReason::PortGone
+                               : ArchiveStopReason::MeterSilent);
+        return;
+    }
     ShowProgress(false);
 }
 
 void ConsoleLogic::EndRun() {
     if (run_ == ArchiveRun::Idle) return;
     run_ = ArchiveRun::Idle;
+    stopping_ = false;
+    quietStop_ = false;
+    ReleaseLine(this);
+    screen_.ShowArchiveRun(false, Session.Job().Archive);
     ShowProgress(true);
 }
 
 void ConsoleLogic::StopRun(ArchiveStopReason reason, int code) {
+    if (stopping_) reason = ArchiveStopReason::UserStopped;
     if (Session.Active()) {
         Session.Stop(reason, code);
         return;

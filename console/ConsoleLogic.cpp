@@ -2,12 +2,14 @@
 #include "console/ConsoleLogic.h"
 
 #include "base/Cp1251.h"
+#include "base/ModbusTexts.h"
 #include "base/StrToInt.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -72,6 +74,8 @@ void ConsoleLogic::Button1Click() {
     for (auto& p : pending_)
         p.clear();
     screen_.ClearPanes();
+    // A read under way goes on: its answer is still awaited.
+    if (run_ != ArchiveRun::Idle) return;
     CntByteInLine = 0;
     ValueByteCnt = 0;
     AnswerPos = 0;
@@ -83,11 +87,13 @@ void ConsoleLogic::Button1Click() {
 }
 
 void ConsoleLogic::Button2Click() {
+    // A request now would take the answer a read awaits.
+    if (LineRefused()) return;
     ManualRequest = 1;
-    EndRun(); // the console's own request ends an archive read
     const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
     const int function = IntOf(screen_.FunctionText());
     const auto reg = static_cast<std::uint16_t>(IntOf(screen_.StartRegisterText()));
+    std::vector<std::uint8_t> sentBlock;
     if (function == 16) {
         const std::string text = screen_.RegisterCountText();
         if (static_cast<int>(text.size()) > MaxWriteDataBytes) {
@@ -96,18 +102,50 @@ void ConsoleLogic::Button2Click() {
                                 "ОШИБКА ДАННЫХ");
             return;
         }
-        const auto block = WriteMultipleRequest(address, reg, text);
-        Send(block.data(), static_cast<std::int32_t>(block.size()));
+        sentBlock = WriteMultipleRequest(address, reg, text);
     } else {
         // The second field carries the low 16 bits of the typed value, so a
         // value written with function 06 reaches the device unchanged.
         const auto second = static_cast<std::uint16_t>(IntOf(screen_.RegisterCountText()));
         const auto block = MakeRequest(address, static_cast<std::uint8_t>(function), reg, second);
-        Send(block.data(), static_cast<std::int32_t>(block.size()));
+        sentBlock.assign(block.begin(), block.end());
     }
+    screen_.ShowNotice("");
+    Send(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
     Button1Click();
+    ShowRequestLine(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
     if (PortReadByMonitor) Out(ConsolePane::HexDump, Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
     ArmReceive(IntOf(screen_.StartRegisterText()));
+    manualAddress_ = address;
+    manualSentAt_ = Now();
+    awaitedFunction_ = static_cast<std::uint8_t>(function);
+    manualRefusal_ = false;
+    // With the packet monitor taking every byte, no answer can be seen here.
+    manualAwaiting_ = !PortReadByMonitor;
+}
+
+void ConsoleLogic::ShowRequestLine(const std::uint8_t* block, std::int32_t count) {
+    if (!showRequests_) return;
+    std::string line = "запрос:";
+    for (std::int32_t i = 0; i < count; ++i) {
+        const char hex[] = {' ', HexDigits[block[i] >> 4], HexDigits[block[i] & 0x0F]};
+        line.append(hex, sizeof hex);
+    }
+    TickScope scope(*this);
+    ProgressLine(line);
+}
+
+void ConsoleLogic::CheckManualAnswer() {
+    if (!manualAwaiting_ || run_ != ArchiveRun::Idle) return;
+    if (!WaitAnswer) {
+        manualAwaiting_ = false;
+        return;
+    }
+    const int waitMs = Timing().ArchiveAnswerTimeoutMs;
+    if (Now() - manualSentAt_ <= std::chrono::milliseconds(waitMs)) return;
+    manualAwaiting_ = false;
+    // The request is over: a late answer is still shown as it comes.
+    screen_.ShowNotice(NoAnswerText(manualAddress_, waitMs, DecimalSeparator));
 }
 
 int ConsoleLogic::SafeReadCount() const {
@@ -146,6 +184,7 @@ void ConsoleLogic::Timer1Timer() {
             ReceiveByte(chunk[i]);
     }
     CheckRun();
+    CheckManualAnswer();
 }
 
 void ConsoleLogic::PortReadable() {
@@ -163,6 +202,17 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         // answer is five bytes long, whatever its code byte says.
         if (AnswerPos == 1 && run_ != ArchiveRun::Idle && RefusesFunction(b, awaitedFunction_))
             exceptionAnswer_ = true;
+    }
+    if (awaited && run_ == ArchiveRun::Idle && ManualRequest != 0) {
+        // The console's own request refused: its answer is read as any
+        // other (the panes show what they always showed), and explained.
+        if (AnswerPos == 0) manualRefusal_ = false;
+        if (AnswerPos == 1) manualRefusal_ = RefusesFunction(b, awaitedFunction_);
+        if (AnswerPos == 2) manualCode_ = b;
+        if (AnswerPos == RefusalSize - 1 && manualRefusal_) {
+            manualAwaiting_ = false;
+            screen_.ShowNotice(RefusalText(manualAddress_, manualCode_));
+        }
     }
     if (awaited && exceptionAnswer_) {
         if (AnswerPos == 2) exceptionCode_ = b;

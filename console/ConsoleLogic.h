@@ -43,12 +43,15 @@ public:
                  SteadyClock clock = {});
     ConsoleLogic(const ConsoleLogic&) = delete;
     ConsoleLogic& operator=(const ConsoleLogic&) = delete;
+    // Gives the line back; a read under way is left where it is (its
+    // incomplete file keeps the rows read, the file asked for is untouched).
+    ~ConsoleLogic() override;
 
     // Window events.
     void Button1Click(); // "Очистка"
     void Button2Click(); // "Отправить пакет"
-    void Button3Click(); // "Считать суточный архив"
-    void Button4Click(); // "Считать часовой архив"
+    void Button3Click(); // "Считать суточный архив", or "Стоп" while its read runs
+    void Button4Click(); // "Считать часовой архив", or "Стоп" while its read runs
     void Timer1Timer();  // the receive loop, every 100 ms
     void TimerQueryConfTimer();
     // The port has bytes to read: the receive loop's work at once, and the
@@ -66,6 +69,16 @@ public:
     // Starts reading the day or hour archive of the meter in the address
     // edit into its file: the identification goes out and its polling starts.
     void StartArchiveRead(MeterArchive archive);
+    // Whether an archive read (or its identification) runs.
+    bool ArchiveRunning() const { return run_ != ArchiveRun::Idle; }
+    // Stops the read under way: its awaited answer is let arrive (or time
+    // out) first, so that the line is quiet when the read ends. `quiet`: no
+    // message box at the end (the window is closing).
+    void StopArchiveRead(bool quiet = false);
+    // Each request is shown in the hexadecimal pane (and the log) as it goes
+    // out, before its answer.
+    void SetShowRequests(bool on) { showRequests_ = on; }
+
     // Hands the completed answer to the archive session: when a step is due
     // the receive counters restart for its answer before the session takes it.
     void TakeArchiveAnswer();
@@ -149,6 +162,12 @@ private:
     // one whose answer is overdue, refreshes the progress.
     void CheckRun();
     void EndRun();
+    // Refuses a command while the line is held: the holder's activity shown.
+    bool LineRefused();
+    // Says so when the console's own request has had no complete answer
+    // within the answer time-out.
+    void CheckManualAnswer();
+    void ShowRequestLine(const std::uint8_t* block, std::int32_t count);
     void StopRun(ArchiveStopReason reason, int code = 0);
     void ShowProgress(bool force);
     std::string ProgressText(bool final) const;
@@ -181,6 +200,19 @@ private:
     // address, function | 0x80, code, two check bytes.
     bool exceptionAnswer_ = false;
     std::uint8_t exceptionCode_ = 0;
+    // The stop button was pressed: the read ends once its awaited answer is
+    // in or overdue; `quietStop_`: without a message box.
+    bool stopping_ = false;
+    bool quietStop_ = false;
+
+    // The console's own request: its meter, when it went, whether its answer
+    // is still awaited, and whether the answer so far is a refusal.
+    int manualAddress_ = 0;
+    std::chrono::steady_clock::time_point manualSentAt_{};
+    bool manualAwaiting_ = false;
+    bool manualRefusal_ = false;
+    std::uint8_t manualCode_ = 0;
+    bool showRequests_ = false;
 
     WallClock wallClock_ = SystemNowMs;
     LineLog log_{[this] { return wallClock_(); }};

@@ -2,6 +2,8 @@
 // console window implements them; tests use a fake. Texts are CP1251 bytes,
 // except message texts, which are UTF-8 like every ShowMessage text.
 #pragma once
+#include "archive/ArchiveSession.h"
+
 #include <string>
 
 // The three text panes: every byte received in hexadecimal (with the archive
@@ -42,4 +44,16 @@ public:
     virtual void ShowConfig2(const std::string& text) = 0;
     // A modal box with an OK button and the information icon (UTF-8 texts).
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // The console's line of what just happened (UTF-8): a refused command, a
+    // request nobody answered, a refusal explained, how a read ended. Empty
+    // clears it.
+    virtual void ShowNotice(const std::string& text) { (void)text; }
+    // A read of `archive` runs (its button stops it) or has ended.
+    virtual void ShowArchiveRun(bool running, MeterArchive archive) {
+        (void)running;
+        (void)archive;
+    }
+    // The archive just written completely into `path` may be shown; an empty
+    // path withdraws the offer.
+    virtual void OfferArchive(const std::string& path) { (void)path; }
 };

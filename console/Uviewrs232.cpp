@@ -14,6 +14,7 @@
 #include "ui/PortWatch.h"
 #include "ui/TextCodec.h"
 #include "ui/WindowFit.h"
+#include "viewer/Uviewarchive.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -134,6 +135,10 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     status->addWidget(MemoCheckBox);
     status->addStretch(1);
     status->addWidget(ArchiveProgress);
+    ShowArchiveButton = Named(new QPushButton(QString::fromUtf8("Показать")), "ShowArchiveButton");
+    ShowArchiveButton->setToolTip(QString::fromUtf8("Открыть записанный архив в окне просмотра"));
+    ShowArchiveButton->hide();
+    status->addWidget(ShowArchiveButton);
     dumps->addLayout(status, 1, 0, 1, 2);
     // Off by default: the dumps stay as they always were.
     TimeCheckBox = Named(new QCheckBox(QString::fromUtf8("Время ответов")), "TimeCheckBox");
@@ -144,10 +149,22 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     records->addWidget(TimeCheckBox);
     records->addWidget(LogCheckBox);
     records->addWidget(LogFileLabel, 1);
+    RequestsCheckBox = Named(new QCheckBox(QString::fromUtf8("Запросы")), "RequestsCheckBox");
+    RequestsCheckBox->setToolTip(
+        QString::fromUtf8("Показывать каждый запрос в шестнадцатеричном виде, когда он уходит"));
+    records->addWidget(RequestsCheckBox);
     dumps->addLayout(records, 2, 0, 1, 2);
+    ConsoleNotice = Named(new QLabel, "ConsoleNotice");
+    ConsoleNotice->setWordWrap(true);
+    ConsoleNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    dumps->addWidget(ConsoleNotice, 3, 0, 1, 2);
     Log = new LogSwitch(this, LogCheckBox, LogFileLabel, logic_.Log());
     Log->Closing = [this] { logic_.EndLogLine(); };
     connect(TimeCheckBox, &QCheckBox::toggled, this, [this](bool on) { logic_.SetTimeStamps(on); });
+    connect(RequestsCheckBox, &QCheckBox::toggled, this, [this](bool on) { logic_.SetShowRequests(on); });
+    connect(ShowArchiveButton, &QPushButton::clicked, this, [this] {
+        if (!offeredArchive_.isEmpty()) ShowArchiveInViewer(mdiArea(), offeredArchive_);
+    });
 
     // Right: the request, the decoded values and the archive commands.
     Label1 = MakeLabel("Label1", "Адрес устройства");
@@ -301,6 +318,17 @@ void TViewRS232::UpdateWatch() {
 }
 
 void TViewRS232::closeEvent(QCloseEvent* event) {
+    // A read under way stops first, as its stop button stops it, without a
+    // question or a message; the window closes when the line is quiet.
+    if (logic_.ArchiveRunning()) {
+        closeAfterRun_ = true;
+        event->ignore();
+        if (handlersRunning_ == 0)
+            Run([this] { logic_.StopArchiveRead(true); });
+        else
+            QTimer::singleShot(0, this, [this] { Run([this] { logic_.StopArchiveRead(true); }); });
+        return;
+    }
     // A message box inside a handler runs a nested loop in which the window
     // could be closed and freed under the running handler: the close waits
     // until the handler has ended.
@@ -415,4 +443,24 @@ void TViewRS232::ShowConfig2(const std::string& text) {
 
 void TViewRS232::ShowMessage(const std::string& text, const std::string& caption) {
     ::ShowMessage(text, caption, MessageIcon::Information);
+}
+
+void TViewRS232::ShowNotice(const std::string& text) {
+    ConsoleNotice->setText(QString::fromStdString(text));
+}
+
+void TViewRS232::ShowArchiveRun(bool running, MeterArchive archive) {
+    QPushButton* button = archive == MeterArchive::Hour ? Button4 : Button3;
+    button->setText(QString::fromUtf8(running                         ? "Стоп"
+                                      : archive == MeterArchive::Hour ? "Считать &часовой архив"
+                                                                      : "Считать &суточный архив"));
+    if (!running && closeAfterRun_) {
+        closeAfterRun_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TViewRS232::OfferArchive(const std::string& path) {
+    offeredArchive_ = QString::fromStdString(path);
+    ShowArchiveButton->setVisible(!path.empty());
 }

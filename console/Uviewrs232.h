@@ -51,12 +51,20 @@ public:
     void ShowConfig1(const std::string& text) override;
     void ShowConfig2(const std::string& text) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    void ShowNotice(const std::string& text) override;
+    void ShowArchiveRun(bool running, MeterArchive archive) override;
+    void OfferArchive(const std::string& path) override;
 
     QGroupBox* GroupBox1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QCheckBox* MemoCheckBox = nullptr;
     QLabel* ArchiveProgress = nullptr;
+    // Beside the progress after a complete read: the file in the viewer.
+    QPushButton* ShowArchiveButton = nullptr;
+    // What just happened: refusals, silence, how a read ended.
+    QLabel* ConsoleNotice = nullptr;
+    QCheckBox* RequestsCheckBox = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* Edit3 = nullptr;
     QLabel* Label4 = nullptr;
@@ -120,6 +128,9 @@ private:
     ConsoleLogic logic_;
     int handlersRunning_ = 0;
     bool closePending_ = false;
+    // Closed during a read: the window closes once the read has stopped.
+    bool closeAfterRun_ = false;
+    QString offeredArchive_;
 };
 
 // The one console window; empty while it does not exist.

@@ -430,6 +430,7 @@ TEST_F(SessionOnLine, FinishedWithEveryRowInTheFileItWasGiven) {
     EXPECT_EQ(Outcome().rows, 3);
     EXPECT_EQ(Outcome().file, dir.File("meter.txt"));
     EXPECT_EQ(dir.Read("meter.txt"), SmallDayFile);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("meter.partial.txt")));
     EXPECT_EQ(observer.notes.front(), "type 9");
     EXPECT_EQ(observer.notes.back(), "finished 3");
     EXPECT_EQ(observer.rowLength, "0");
@@ -445,17 +446,29 @@ TEST_F(SessionOnLine, StoppedWithTheLastRowWrittenAndItsReason) {
     // Silent after the second row's bytes were asked for (request 9).
     simulator.AddFault(
         {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 9});
+    dir.Write("meter.txt", "the last good archive\r\n");
     Start();
     SilentAfter(9);
     EXPECT_TRUE(session.CheckAnswerTime(port.HungUp()));
     EXPECT_EQ(Outcome().kind, ArchiveOutcome::Kind::Stopped);
     EXPECT_EQ(Outcome().reason, ArchiveStopReason::MeterSilent);
     EXPECT_EQ(Outcome().rows, 1);
-    EXPECT_EQ(dir.Read("meter.txt"), FirstRowOnly);
+    // The file asked for keeps its contents; the rows read are beside it.
+    EXPECT_EQ(dir.Read("meter.txt"), "the last good archive\r\n");
+    EXPECT_EQ(dir.Read("meter.partial.txt"), FirstRowOnly);
+    EXPECT_EQ(Outcome().partialFile, dir.File("meter.partial.txt"));
     EXPECT_EQ(observer.notes.back(),
               "Чтение суточного архива остановлено: прибор не отвечает. Последняя записанная строка: 1. "
-              "Проверьте связь с прибором и прочтите архив заново.");
-    EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: прибор не отвечает");
+              "Проверьте связь с прибором и прочтите архив заново. Прочитанные строки сохранены в файле " +
+                  dir.File("meter.partial.txt") + ", файл " + dir.File("meter.txt") + " не изменён.");
+    EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: прибор не отвечает; прочитанные строки — в файле " +
+                                       dir.File("meter.partial.txt"));
+}
+
+TEST(PartialFile, SitsBesideTheFileAndKeepsItsExtension) {
+    EXPECT_EQ(PartialFileOf("/a/day.txt"), "/a/day.partial.txt");
+    EXPECT_EQ(PartialFileOf("/a.b/out"), "/a.b/out.partial");
+    EXPECT_EQ(PartialFileOf("/a/.hidden"), "/a/.hidden.partial");
 }
 
 TEST_F(SessionOnLine, ARefusalStopsTheReadAtOnceWithItsCode) {
@@ -467,6 +480,7 @@ TEST_F(SessionOnLine, ARefusalStopsTheReadAtOnceWithItsCode) {
     EXPECT_EQ(Outcome().code, 2);
     EXPECT_EQ(sent, 4u);
     EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: прибор ответил ошибкой 2");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("meter.partial.txt"))); // stopped before the template
 }
 
 TEST_F(SessionOnLine, APortGoneIsNamedAsTheReason) {

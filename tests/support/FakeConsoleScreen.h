@@ -59,6 +59,11 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back({text, caption});
     }
+    void ShowNotice(const std::string& text) override { notice = text; }
+    void ShowArchiveRun(bool on, MeterArchive) override { running = on; }
+    void OfferArchive(const std::string& path) override { offered = path; }
+    std::string notice, offered; // UTF-8
+    bool running = false;
     void ResetCounts() {
         for (int& a : appends)
             a = 0;
