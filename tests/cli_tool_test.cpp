@@ -159,6 +159,19 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
         std::string::npos)
         << silent.err;
 
+    // A read that stalls after its first row keeps the previous output.
+    dir.Write("out.txt", "previous\r\n");
+    simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 9});
+    const CliResult stalled = Run({"day", "--output", dir.File("out.txt")});
+    EXPECT_EQ(stalled.status, 5);
+    EXPECT_EQ(dir.Read("out.txt"), "previous\r\n");
+    EXPECT_EQ(dir.Read("out.partial.txt").rfind("DATE HOUR", 0), 0u);
+    EXPECT_NE(stalled.err.find("Прочитанные строки сохранены в файле " + dir.File("out.partial.txt")),
+              std::string::npos)
+        << stalled.err;
+    simulator.ClearFaults();
+
     simulator.AddFault({.step = sim::Step::PacketReady, .kind = sim::FaultKind::NoAnswer, .times = -1});
     EXPECT_EQ(Run({"day"}).status, 4);
     simulator.AddFault({.step = sim::Step::Ready, .kind = sim::FaultKind::NoAnswer, .times = -1});

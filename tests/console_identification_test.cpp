@@ -115,10 +115,13 @@ TEST_F(Identification, HourReaderStartsWithItsOwnCommand) {
     EXPECT_EQ(screen.rowNumber, "");
 }
 
-TEST_F(Identification, AConsoleRequestForTheSameRegistersSatisfiesThePolling) {
+TEST_F(Identification, AConsoleRequestWouldTakeTheIdentificationsAnswerAndIsRefused) {
     logic.Button3Click();
     screen.startRegister = "4";
-    logic.Button2Click(); // function 04, count 4, from register 4
+    logic.Button2Click();
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(screen.notice,
+              "Линия занята: идёт чтение суточного архива. Дождитесь конца или остановите его.");
     Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
     logic.TimerQueryConfTimer();
     EXPECT_EQ(logic.TypeNum, 4);
