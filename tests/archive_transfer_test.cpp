@@ -48,6 +48,11 @@ protected:
             console.logic.Button3Click();
         EXPECT_TRUE(console.RunTransfer());
     }
+    // The sentence that names the incomplete day file and the kept day.txt.
+    std::string Kept() const {
+        return " Прочитанные строки сохранены в файле " + dir.Path() + "day.partial.txt, файл " + dir.Path() +
+               "day.txt не изменён.";
+    }
     std::vector<std::string> Memo1Lines() const {
         std::vector<std::string> lines;
         const std::string& m = console.screen.pane[0];
@@ -224,7 +229,7 @@ TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
     console.logic.Button3Click();
     ASSERT_TRUE(console.RunUntil(
         [&] { return console.logic.Session.Transfer().ArhivStep >= ArchiveState::NextRowCommand; }));
-    std::filesystem::remove(dir.File("day.txt"));
+    std::filesystem::remove(dir.File("day.partial.txt")); // the file being written
     EXPECT_TRUE(console.RunTransfer());
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
@@ -240,7 +245,7 @@ TEST_F(Archive, AFileThatVanishesIsReportedAndTheTransferStops) {
 TEST_F(Archive, AFailedWriteIsReportedAndTheTransferStops) {
     // A file on a full device opens but cannot take the line.
     simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
-    std::filesystem::create_symlink("/dev/full", dir.File("day.txt"));
+    std::filesystem::create_symlink("/dev/full", dir.File("day.partial.txt"));
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text, "Ошибка записи в Файл с именем " + dir.Path() + "day.txt !");
@@ -254,8 +259,9 @@ TEST_F(Archive, ARowLongerThanTheRowAreaIsRefused) {
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
-              "Строка архива длиной 801 байт не помещается в буфер (800 байт). Чтение архива остановлено.");
-    EXPECT_EQ(dir.Read("day.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
+              "Строка архива длиной 801 байт не помещается в буфер (800 байт). Чтение архива остановлено." +
+                  Kept());
+    EXPECT_EQ(dir.Read("day.partial.txt"), "DATE Q1\r\n31-12-2008 10 \r\n");
     EXPECT_EQ(console.SentHex().back(), "06 01 04 03 E9 00 01");
     EXPECT_EQ(console.screen.rowLength, "801");
 
@@ -276,8 +282,8 @@ TEST_F(Archive, ATemplateOfMoreColumnsThanTheDescriptorHoldsIsRefused) {
     ReadArchive(false);
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
-              "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено.");
-    EXPECT_EQ(dir.Read("day.txt"), tooWide + "\r\n");
+              "Шаблон архива содержит больше 300 столбцов. Чтение архива остановлено." + Kept());
+    EXPECT_EQ(dir.Read("day.partial.txt"), tooWide + "\r\n");
     EXPECT_EQ(CountSent("06 01 06 03 E8 00 02"), 0);
 }
 
@@ -303,10 +309,12 @@ TEST_F(Archive, AMeterFallenSilentStopsTheReadAfterTheTimeOutLeavingCompleteRows
     ASSERT_EQ(console.screen.messages.size(), 1u);
     EXPECT_EQ(console.screen.messages[0].text,
               "Чтение суточного архива остановлено: прибор не отвечает. Последняя записанная строка: 1. "
-              "Проверьте связь с прибором и прочтите архив заново.");
+              "Проверьте связь с прибором и прочтите архив заново." +
+                  Kept());
     EXPECT_EQ(console.screen.messages[0].caption, "ОШИБКА СВЯЗИ");
-    EXPECT_EQ(Memo1Lines().back(), "чтение остановлено: прибор не отвечает");
-    EXPECT_EQ(dir.Read("day.txt"), FirstRowOnly);
+    EXPECT_EQ(Memo1Lines().back(), "чтение остановлено: прибор не отвечает; прочитанные строки — в файле " +
+                                       dir.Path() + "day.partial.txt");
+    EXPECT_EQ(dir.Read("day.partial.txt"), FirstRowOnly);
     EXPECT_EQ(console.screen.progress, Utf8ToCp1251("1 стр. за 3,0 с (0,3 стр./с)"));
     EXPECT_EQ(console.logic.Session.Transfer().ArhivStep, ArchiveState::Stopped);
     EXPECT_EQ(console.logic.Session.Outcome().reason, ArchiveStopReason::MeterSilent);
@@ -326,15 +334,17 @@ TEST_F(Archive, AnExceptionAnswerStopsTheReadAtOnce) {
     EXPECT_EQ(
         console.screen.messages[0].text,
         "Чтение суточного архива остановлено: прибор ответил ошибкой 2. Последняя записанная строка: 1. "
-        "Прочтите архив заново.");
+        "Прочтите архив заново." +
+            Kept());
     EXPECT_EQ(console.sent.size(), SecondRowBytesRequest + 1u);
-    EXPECT_EQ(dir.Read("day.txt"), FirstRowOnly);
+    EXPECT_EQ(dir.Read("day.partial.txt"), FirstRowOnly);
     // The refusal closes its dump line; the stop line follows it.
     const std::string& memo1 = console.screen.pane[0];
     const auto refusal = memo1.rfind("01 84 02 ");
     ASSERT_NE(refusal, std::string::npos);
     EXPECT_EQ(memo1.substr(refusal + 15),
-              Utf8ToCp1251("\r\nчтение остановлено: прибор ответил ошибкой 2\r\n"));
+              Utf8ToCp1251("\r\nчтение остановлено: прибор ответил ошибкой 2; прочитанные строки — в файле " +
+                           dir.Path() + "day.partial.txt\r\n"));
 }
 
 TEST_F(Archive, TheAddressIsTheOneTheReadStartedWith) {

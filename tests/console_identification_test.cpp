@@ -80,10 +80,19 @@ TEST_F(Identification, ButtonSendsTheRequestAndStartsPolling) {
     EXPECT_TRUE(screen.identificationPoll);
     EXPECT_EQ(sent.size(), 1u);
 
-    // Pressed again before an answer: the request goes again.
+    // The other archive's button is refused; its own stops the read.
     logic.Button4Click();
-    EXPECT_EQ(sent.size(), 2u);
-    EXPECT_EQ(logic.HourArhiv, 1);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(logic.HourArhiv, 0);
+    EXPECT_TRUE(screen.running);
+    logic.Button3Click();
+    EXPECT_TRUE(screen.running); // until the identification's answer or its time-out
+    now += std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs + 1);
+    logic.Timer1Timer();
+    EXPECT_FALSE(screen.running);
+    ASSERT_EQ(screen.messages.size(), 1u);
+    EXPECT_EQ(screen.messages[0].text,
+              "Чтение суточного архива остановлено: нажата кнопка «Стоп». Последняя записанная строка: нет.");
 }
 
 TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
