@@ -7,7 +7,7 @@
 #include "base/Timing.h"
 #include "serial/Rs232.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -113,8 +113,10 @@ bool GatewaySettings::WriteGatewaySettings() {
     };
     if (!link_.WriteData(GatewayType, GatewayAddress, 0, block, 4)) return false;
 
+    // The line as the gateway keeps it: its characters, then a carriage
+    // return (no terminating zero). CheckGatewayInput bounded its length.
     std::uint8_t bytes[MaxInitLineLength + 1];
-    std::memcpy(bytes, line.data(), line.size());
+    std::copy(line.begin(), line.end(), bytes);
     bytes[length] = 0x0D;
     if (!link_.WriteData(GatewayType, GatewayAddress, 4, bytes, length + 1)) return false;
     FinishWrite();

@@ -2,13 +2,8 @@
 // watched duplicate of the port's descriptor.
 #include "monitor/PacketMonitor.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 PacketMonitor::~PacketMonitor() {
     if (receiving_) PortReadByMonitor = false;
-    if (watchFd_ >= 0) ::close(watchFd_);
 }
 
 void PacketMonitor::Start() {
@@ -39,7 +34,7 @@ void PacketMonitor::Tick() {
 // for silence.
 void PacketMonitor::Pass(bool woken) {
     if (!receiving_) return;
-    FollowPort();
+    follower_.Follow(Port());
     Rs232Port* port = Port();
     const int waiting = port ? port->InQueue() : 0;
     if (waiting > 0) {
@@ -58,7 +53,7 @@ void PacketMonitor::Pass(bool woken) {
         framer_.Idle(tickCount_);
         // Woken with nothing to read: the far end hung up or the device
         // reports an error. Wait for the next tick instead of spinning.
-        if (woken && watchFd_ >= 0) {
+        if (woken && follower_.Descriptor() >= 0) {
             screen_.EnableWatch(false);
             watchPaused_ = true;
         }
@@ -91,43 +86,7 @@ void PacketMonitor::Dating::ClassifyAndShow(const std::uint8_t* bytes, int lengt
     m.screen_.ClassifyAndShow(bytes, length, cls);
 }
 
-bool PacketMonitor::StillWatching(int fd) const {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) return false;
-    return st.st_dev == watchedDev_ && st.st_ino == watchedIno_ && st.st_rdev == watchedRdev_;
-}
-
-// Watches the port anew when it has been replaced since the last pass.
-void PacketMonitor::FollowPort() {
-    const Rs232Port* port = Port();
-    const int fd = port ? port->Handle : -1;
-    if (port == watchedPort_ && fd == watchedHandle_ && (fd < 0 || watchFd_ < 0 || StillWatching(fd))) return;
-    Unwatch();
-    watchedPort_ = port;
-    watchedHandle_ = fd;
-    if (fd < 0) return;
-    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    struct stat st {};
-    if (copy < 0 || fstat(copy, &st) != 0) {
-        if (copy >= 0) ::close(copy);
-        return; // the ticks still drive the passes
-    }
-    watchFd_ = copy;
-    watchedDev_ = st.st_dev;
-    watchedIno_ = st.st_ino;
-    watchedRdev_ = st.st_rdev;
-    screen_.WatchDescriptor(watchFd_);
-}
-
-// The screen lets go of the descriptor before it is closed, so that nothing
-// ever polls a closed descriptor.
 void PacketMonitor::Unwatch() {
-    if (watchFd_ >= 0) {
-        screen_.WatchDescriptor(-1);
-        ::close(watchFd_);
-    }
-    watchFd_ = -1;
+    follower_.Unwatch();
     watchPaused_ = false;
-    watchedPort_ = nullptr;
-    watchedHandle_ = -1;
 }

@@ -1,14 +1,14 @@
 // The packet monitor's receive loop without its window: every pass reads what
 // the port has waiting, in arrival order, into the framer, or lets the framer
-// count silence. It follows the port through replacements by watching its own
-// duplicate of the port's descriptor and checking that the duplicate still
-// names the port's device.
+// count silence. It follows the port through replacements with a PortFollower
+// (its own duplicate of the port's descriptor, checked to still name the
+// port's device), whose descriptor the window watches.
 #pragma once
 #include "base/LineLog.h"
 #include "monitor/PacketFramer.h"
+#include "serial/PortFollower.h"
 #include "serial/Rs232.h"
 
-#include <sys/types.h>
 #include <utility>
 
 // What the loop needs from its window besides showing packets.
@@ -63,9 +63,7 @@ public:
 
 private:
     void Pass(bool woken);
-    void FollowPort();
     void Unwatch();
-    bool StillWatching(int fd) const;
     Rs232Port* Port() const { return port_ ? port_() : nullptr; }
 
     // Dates every line the framer shows before the screen shows it.
@@ -94,13 +92,11 @@ private:
     bool receiving_ = false;
     int tickCount_ = 0;
 
-    // The port last seen and our duplicate of its descriptor with the
-    // device's identity, so that a descriptor number reused by another
-    // device after the dialog reopened the port is noticed.
-    int watchFd_ = -1;
+    // The window watches the follower's duplicate of the port's descriptor;
+    // a wake-up with nothing to read pauses that watch until the next tick.
     bool watchPaused_ = false;
-    const Rs232Port* watchedPort_ = nullptr;
-    int watchedHandle_ = -1;
-    dev_t watchedDev_ = 0, watchedRdev_ = 0;
-    ino_t watchedIno_ = 0;
+    PortFollower follower_{[this](int fd) {
+        watchPaused_ = false;
+        screen_.WatchDescriptor(fd);
+    }};
 };

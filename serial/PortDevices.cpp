@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -90,6 +91,57 @@ std::string ComName(int portNumber) {
     return portNumber > 0 ? "COM" + std::to_string(portNumber) + " " : std::string();
 }
 
+// Every link in a folder such as /dev/serial/by-id with the node it leads to.
+std::vector<std::pair<std::string, std::string>> LinksIn(const std::string& folder) {
+    std::vector<std::pair<std::string, std::string>> links; // link, node
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return links;
+    while (const dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string link = folder + "/" + e->d_name;
+        const std::string node = RealPath(link);
+        if (!node.empty()) links.emplace_back(link, node);
+    }
+    closedir(dir);
+    return links;
+}
+
+// The processes holding a lock on the device's node (/proc/locks names the
+// file by its file system and inode: "MAJ:MIN:INODE").
+void AddLockHolders(std::vector<std::string>& holders, const struct stat& device) {
+    char lockId[64];
+    std::snprintf(lockId, sizeof lockId, "%02x:%02x:%llu", major(device.st_dev), minor(device.st_dev),
+                  static_cast<unsigned long long>(device.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream words(line);
+        std::string number, kind, mode, access, pid, id;
+        if (words >> number >> kind >> mode >> access >> pid >> id) {
+            if (number.size() > 1 && pid == "->") continue; // a waiter
+            if (id == lockId) AddHolder(holders, pid);
+        }
+    }
+}
+
+// Whether the process has a descriptor open on the device.
+bool HasDeviceOpen(const std::string& pid, const struct stat& device) {
+    const std::string fdDir = "/proc/" + pid + "/fd/";
+    DIR* fds = opendir(fdDir.c_str());
+    if (!fds) return false;
+    bool found = false;
+    while (const dirent* f = readdir(fds)) {
+        if (!AllDigits(f->d_name)) continue;
+        struct stat st {};
+        if (stat((fdDir + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == device.st_rdev) {
+            found = true;
+            break;
+        }
+    }
+    closedir(fds);
+    return found;
+}
+
 } // namespace
 
 void SetSerialDeviceLister(SerialDeviceLister lister) {
@@ -102,16 +154,7 @@ std::vector<SerialDevice> PresentSerialDevices() {
 
 std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes,
                                             const std::string& byIdDir) {
-    std::vector<std::pair<std::string, std::string>> byId; // link, node
-    if (DIR* dir = opendir(byIdDir.c_str())) {
-        while (const dirent* e = readdir(dir)) {
-            if (e->d_name[0] == '.') continue;
-            const std::string link = byIdDir + "/" + e->d_name;
-            const std::string node = RealPath(link);
-            if (!node.empty()) byId.emplace_back(link, node);
-        }
-        closedir(dir);
-    }
+    const auto byId = LinksIn(byIdDir);
     std::vector<SerialDevice> devices;
     auto listed = [&devices](const std::string& node) {
         for (const SerialDevice& d : devices)
@@ -196,38 +239,11 @@ std::vector<std::string> DeviceHolders(const std::string& path) {
     struct stat device {};
     if (stat(path.c_str(), &device) != 0) return holders;
 
-    // Locks name the file by its file system and inode: "MAJ:MIN:INODE".
-    char lockId[64];
-    std::snprintf(lockId, sizeof lockId, "%02x:%02x:%llu", major(device.st_dev), minor(device.st_dev),
-                  static_cast<unsigned long long>(device.st_ino));
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream words(line);
-        std::string number, kind, mode, access, pid, id;
-        if (words >> number >> kind >> mode >> access >> pid >> id) {
-            if (number.size() > 1 && pid == "->") continue; // a waiter
-            if (id == lockId) AddHolder(holders, pid);
-        }
-    }
-
+    AddLockHolders(holders, device);
     // Open descriptors of the processes we may look at.
     if (DIR* proc = opendir("/proc")) {
-        while (const dirent* p = readdir(proc)) {
-            if (!AllDigits(p->d_name)) continue;
-            const std::string fdDir = std::string("/proc/") + p->d_name + "/fd/";
-            DIR* fds = opendir(fdDir.c_str());
-            if (!fds) continue;
-            while (const dirent* f = readdir(fds)) {
-                if (!AllDigits(f->d_name)) continue;
-                struct stat st {};
-                if (stat((fdDir + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                    st.st_rdev == device.st_rdev) {
-                    AddHolder(holders, p->d_name);
-                    break;
-                }
-            }
-            closedir(fds);
-        }
+        while (const dirent* p = readdir(proc))
+            if (AllDigits(p->d_name) && HasDeviceOpen(p->d_name, device)) AddHolder(holders, p->d_name);
         closedir(proc);
     }
     return holders;

@@ -187,28 +187,36 @@ Rs232Port::WaitResult Rs232Port::WaitFor(short events, long long deadlineMs) {
     }
 }
 
+bool Rs232Port::ReadyForTransfer() {
+    if (Disconnected) return Fail(ENODEV);
+    if (Gated && !Connected) return Fail(EPERM);
+    if (Handle < 0) return Fail(EBADF);
+    return true;
+}
+
+void Rs232Port::FailTransfer(int error) {
+    if (DeviceGone(error)) {
+        Disconnect(error);
+    } else {
+        Fail(error);
+    }
+}
+
+long long Rs232Port::TransferDeadline(int perByteMs, std::uint32_t bytes) const {
+    return NowMs() + static_cast<long long>(perByteMs) * bytes + readTimeoutBaseMs_;
+}
+
 void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
     bytesRead = 0;
-    if (Disconnected) {
-        Fail(ENODEV);
-        return;
-    }
-    if (Gated && !Connected) {
-        Fail(EPERM);
-        return;
-    }
-    if (Handle < 0) {
-        Fail(EBADF);
-        return;
-    }
+    if (!ReadyForTransfer()) return;
     Ok = true;
     if (count <= 0) return;
+    const auto wanted = static_cast<std::uint32_t>(count);
     auto* out = static_cast<unsigned char*>(buffer);
-    const long long deadline =
-        NowMs() + static_cast<long long>(Timing().ReadTimeoutPerByteMs) * count + readTimeoutBaseMs_;
+    const long long deadline = TransferDeadline(Timing().ReadTimeoutPerByteMs, wanted);
     // Loop until we have the requested number of bytes or the deadline passes.
-    while (bytesRead < static_cast<std::uint32_t>(count)) {
-        ssize_t n = read(Handle, out + bytesRead, static_cast<size_t>(count) - bytesRead);
+    while (bytesRead < wanted) {
+        ssize_t n = read(Handle, out + bytesRead, wanted - bytesRead);
         if (n > 0) {
             bytesRead += static_cast<std::uint32_t>(n);
             continue;
@@ -220,11 +228,7 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN) {
-            if (DeviceGone(errno)) {
-                Disconnect(errno);
-            } else {
-                Fail(errno);
-            }
+            FailTransfer(errno);
             return;
         }
         switch (WaitFor(POLLIN, deadline)) {
@@ -241,32 +245,17 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
 
 void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
     bytesWritten = 0;
-    if (Disconnected) {
-        Fail(ENODEV);
-        return;
-    }
-    if (Gated && !Connected) {
-        Fail(EPERM);
-        return;
-    }
+    if (!ReadyForTransfer()) return;
     if (count == 0) return;
-    if (Handle < 0) {
-        Fail(EBADF);
-        return;
-    }
     const auto* in = static_cast<const unsigned char*>(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const long long deadline = NowMs() + Timing().WriteTimeoutPerByteMs + readTimeoutBaseMs_;
+        const long long deadline = TransferDeadline(Timing().WriteTimeoutPerByteMs, 1);
         for (;;) {
             ssize_t n = write(Handle, in + i, 1);
             if (n == 1) break;
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN) {
-                if (DeviceGone(errno)) {
-                    Disconnect(errno);
-                } else {
-                    Fail(errno);
-                }
+                FailTransfer(errno);
                 return;
             }
             switch (WaitFor(POLLOUT, deadline)) {

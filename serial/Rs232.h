@@ -85,6 +85,15 @@ private:
     };
 
     bool Fail(int error);
+    // Before a read or write: false (with Ok and LastError set) when the
+    // device has gone, the port is gated or it never opened.
+    bool ReadyForTransfer();
+    // A read or write failed with `error`: a device that has gone is
+    // disconnected, any other error only reported.
+    void FailTransfer(int error);
+    // When a transfer of `bytes` bytes at `perByteMs` each must end: from
+    // now, on top of the read time-out base.
+    long long TransferDeadline(int perByteMs, std::uint32_t bytes) const;
     // The device has gone: close at once, fail with `error`.
     void Disconnect(int error);
     WaitResult WaitFor(short events, long long deadlineMs);
