@@ -280,7 +280,7 @@ std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) 
     text += ", " + std::to_string(baudRate) + " бит/с: ";
     if (!port) return text + "не открыт";
     if (port->Disconnected) return text + "отключён";
-    if (port->Handle >= 0) return text + "открыт";
+    if (port->Handle >= 0) return text + "открыт" + AdapterLatencyStatus(port->Adapter);
     switch (port->LastError) {
     case EACCES:
     case EPERM:
@@ -294,4 +294,9 @@ std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) 
     default:
         return text + "не открыт: " + SystemErrorText(port->LastError);
     }
+}
+
+std::string PortStatusHint(const Rs232Port* port) {
+    if (!port || port->Handle < 0) return {};
+    return AdapterLatencyHint(port->Adapter);
 }
