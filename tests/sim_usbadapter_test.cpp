@@ -1,7 +1,13 @@
 // The simulated USB adapter's hand-over rule on a clock the test sets: bytes
 // go to the PC at the next tick of the latency timer, or at once when a
-// packet of 62 is full; latency 0 is no adapter.
+// packet of 62 is full; latency 0 is no adapter. And the adapter on the
+// simulator's line, following its fake driver attribute as the program
+// lowers it.
+#include "serial/AdapterLatency.h"
+#include "serial/Rs232.h"
+#include "sim/Simulator.h"
 #include "sim/UsbAdapter.h"
+#include "support/Pty.h"
 
 #include <gtest/gtest.h>
 #include <numeric>
@@ -68,6 +74,33 @@ TEST_F(UsbHandOverRule, TheLatencyInForceWhenAWaitStartsCountsAndZeroIsNoAdapter
     Put(5, 30ms, 0ms);
     EXPECT_EQ(Due(), 30ms);
     EXPECT_EQ(Take(30ms), 5u);
+}
+
+TEST(UsbAdapterOnTheLine, FollowsTheAttributeTheProgramLowersAndPassesEveryByte) {
+    TempDir dir;
+    sim::SimOptions options;
+    options.AdapterLatencyMs = 16;
+    options.AdapterSysfs = dir.File("sys");
+    sim::Simulator simulator(options);
+    simulator.Start();
+    EXPECT_EQ(simulator.AdapterLatencyMs(), 16);
+    SerialDriverAccess driver;
+    driver.SysfsRoot = dir.File("sys");
+    driver.GetLowLatency = [](int) { return std::optional<bool>(); };
+    SetSerialDriverForTests(driver);
+    {
+        Rs232Port port(simulator.PortPath(), 115200);
+        EXPECT_EQ(simulator.AdapterLatencyMs(), 1);
+        const std::vector<std::uint8_t> sent = Numbered(150);
+        simulator.EmitBytes(sent);
+        std::vector<std::uint8_t> got(sent.size());
+        std::uint32_t count = 0;
+        port.ReadBlock(got.data(), static_cast<int>(got.size()), count);
+        EXPECT_EQ(got, sent);
+        EXPECT_TRUE(simulator.WaitIdle(2000));
+    }
+    SetSerialDriverForTests(SerialDriverAccess{});
+    EXPECT_EQ(simulator.AdapterLatencyMs(), 16);
 }
 
 } // namespace
