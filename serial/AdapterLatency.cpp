@@ -158,7 +158,7 @@ std::string AdapterLatencyHint(const AdapterLatency& adapter) {
     const std::string target = std::to_string(Timing().AdapterLatencyMs);
     return "Адаптер " + adapter.Name + " отдаёт принятые байты с задержкой до " +
            std::to_string(adapter.LatencyMs) +
-           " мс: обмены и чтение архивов идут медленнее, пакеты в мониторе могут склеиваться.\n"
+           " мс:\nобмены со шлюзом и чтение архивов идут медленнее.\n"
            "Программе снизить задержку не удалось: файл\n    " +
            path +
            "\nменяет только администратор.\n\n"
