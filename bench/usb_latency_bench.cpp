@@ -129,12 +129,14 @@ void BM_GetData(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < GetDataRuns; ++i)
             if (!link.GetData(0x81, 0x58, 0, GetDataCells, buf)) state.SkipWithError("GetData failed");
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / GetDataRuns;
+        seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / GetDataRuns;
         state.SetIterationTime(seconds);
     }
     const double limit = GetDataLineBytes * 10.0 / PcSpeed;
     state.counters["ratio"] = seconds / limit;
-    results.push_back({"GetData 64 cells", mode, 1, seconds, limit, setup.simulator->AdapterLatencyMs() * 1.0});
+    results.push_back(
+        {"GetData 64 cells", mode, 1, seconds, limit, setup.simulator->AdapterLatencyMs() * 1.0});
     state.SetLabel(ModeNames[mode]);
 }
 BENCHMARK(BM_GetData)->DenseRange(0, 2)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -170,9 +172,7 @@ void BM_Archive(benchmark::State& state) {
         check.setInterval(5);
         QElapsedTimer clock;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            const ArchiveState step = window->Logic().Archive.ArhivStep;
-            if (step == ArchiveState::Finished || step == ArchiveState::Stopped || clock.elapsed() > 900000)
-                loop.quit();
+            if (window->Logic().Session.HasOutcome() || clock.elapsed() > 900000) loop.quit();
         });
         clock.start();
         (hour ? window->Button4 : window->Button3)->click();
@@ -180,8 +180,8 @@ void BM_Archive(benchmark::State& state) {
         loop.exec();
         seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         state.SetIterationTime(seconds);
-        if (window->Logic().Archive.ArhivStep != ArchiveState::Finished ||
-            window->Logic().Archive.ArhivRowCount != rows)
+        if (window->Logic().Session.Transfer().ArhivStep != ArchiveState::Finished ||
+            window->Logic().Session.Transfer().ArhivRowCount != rows)
             state.SkipWithError("the transfer did not complete");
         window->close();
         QApplication::processEvents();
@@ -194,7 +194,11 @@ void BM_Archive(benchmark::State& state) {
     delete MainPort;
     MainPort = previous;
 }
-BENCHMARK(BM_Archive)->ArgsProduct({{0, 1, 2}, {0, 1}})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Archive)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 } // namespace
 
