@@ -122,6 +122,9 @@ void TMainForm::ShowPortState() {
     const int speed = MainPort ? MainPort->BaudRate : AppOptions.BaudRate;
     const QString text = QString::fromStdString(PortStatusText(MainPort, number, speed));
     if (PortState->text() != text) PortState->setText(text);
+    // How to lower an adapter's latency where the program could not.
+    const QString hint = QString::fromStdString(PortStatusHint(MainPort));
+    if (PortState->toolTip() != hint) PortState->setToolTip(hint);
 }
 
 void TMainForm::WatchPort() {

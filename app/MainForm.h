@@ -46,7 +46,8 @@ public:
     QMenu* mnuHelp = nullptr;
     QAction* mnuAbout = nullptr;
     QStatusBar* StatusLine = nullptr;
-    // In StatusLine: COM number, device, speed and whether the port is open.
+    // In StatusLine: COM number, device, speed and whether the port is open;
+    // its tooltip tells how to lower an adapter latency that stays high.
     QLabel* PortState = nullptr;
     // Watches the port about twice a second: a device that went away is
     // noticed and, when it is back, opened again.

@@ -21,6 +21,7 @@ struct TimingConstants {
     int MonitorShowBatchMs = 40;            // packet lines closer together than this are drawn as one batch
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
     int LogFlushMs = 1000;                  // a line log is written out at least this often
+    int AdapterLatencyMs = 1;               // a USB-serial adapter's latency timer is set to this on opening
 };
 
 // The constants in force.

@@ -380,8 +380,13 @@ std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) 
     text += ", " + std::to_string(baudRate) + " бит/с: ";
     if (!port) return text + "не открыт";
     if (port->Disconnected) return text + "отключён";
-    if (port->Handle >= 0) return text + "открыт";
+    if (port->Handle >= 0) return text + "открыт" + AdapterLatencyStatus(port->Adapter);
     // The opening's own cause: reads and writes tried on the unopened port
     // since then leave their errors in LastError, not here.
     return text + "не открыт: " + PortFailureReason(port->OpenError != 0 ? port->OpenError : port->LastError);
+}
+
+std::string PortStatusHint(const Rs232Port* port) {
+    if (!port || port->Handle < 0) return {};
+    return AdapterLatencyHint(port->Adapter);
 }

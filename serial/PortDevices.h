@@ -78,5 +78,9 @@ std::string PortDisconnectedText(const Rs232Port& port);
 std::string PortNotOpenText(const Rs232Port& port);
 
 // The main window's status line: COM number, device, speed and state
-// ("открыт", "не открыт: <причина>", "отключён"). Null port: not open.
+// ("открыт", "не открыт: <причина>", "отключён"); an open USB-serial
+// adapter adds its latency. Null port: not open.
 std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate);
+// The status line's tooltip: how to fix an adapter whose latency stays high;
+// empty otherwise.
+std::string PortStatusHint(const Rs232Port* port);

@@ -138,6 +138,7 @@ void Rs232Port::Open(const std::string& devicePath, int baudRate) {
         return;
     }
     SetTimeouts();
+    Adapter = LowerAdapterLatency(Handle, DeviceId);
     SetModemLines(Handle, true);
     Connected = false;
     Gated = false;
@@ -147,6 +148,7 @@ Rs232Port::~Rs232Port() {
     if (Handle >= 0) SetModemLines(Handle, false);
     Pause(Timing().ClosePauseMs);
     if (Handle >= 0) {
+        RestoreAdapterLatency(Handle, Adapter);
         // The exclusive flag outlives the close on a pseudo-terminal whose
         // master stays open; clear it so that the next opener gets in.
         ioctl(Handle, TIOCNXCL);

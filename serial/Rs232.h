@@ -2,6 +2,8 @@
 // termios. Blocking reads with a total time-out, single-byte writes, a purge,
 // a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
+#include "serial/AdapterLatency.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -55,6 +57,7 @@ public:
     int PortNumber = 0;     // the COM number, 0 when opened by path
     int BaudRate = 0;
     unsigned long long DeviceId = 0; // the node's device number once opened
+    AdapterLatency Adapter;          // a USB-serial adapter's latency, lowered while open
     // The device went away under the open port (hang-up, EIO, ENODEV, the node
     // removed): the descriptor is closed at once and every read and write
     // fails with ENODEV until the port is replaced by a new one.

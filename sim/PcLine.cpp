@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <unistd.h>
 
 namespace sim {
@@ -22,7 +23,37 @@ void PcLine::Send(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return;
     std::lock_guard lock(writeMutex_);
     if (pc_.master < 0) return;
-    SendPaced(pc_.master, bytes, Speed(), shared_.stop, shared_.Recorder(Direction::ToPc));
+    SendPaced(bytes, Speed(), shared_.stop, shared_.Recorder(Direction::ToPc),
+              [this](const std::uint8_t* data, std::size_t count) { return Deliver(data, count); });
+}
+
+bool PcLine::Deliver(const std::uint8_t* bytes, std::size_t count) {
+    if (!adapter_) return WriteAll(pc_.master, bytes, count, shared_.stop);
+    adapter_->Put(bytes, count);
+    return true;
+}
+
+void PcLine::StartAdapter() {
+    const SimOptions& opt = shared_.opt;
+    adapterMs_ = opt.AdapterLatencyMs;
+    if (!opt.AdapterSysfs.empty())
+        adapterTimer_ = MakeFakeAdapterSysfs(opt.AdapterSysfs, pc_.slavePath, opt.AdapterLatencyMs);
+    if (opt.AdapterLatencyMs <= 0 && adapterTimer_.empty()) return;
+    adapter_ = std::make_unique<UsbAdapter>(
+        [this](const std::vector<std::uint8_t>& bytes) {
+            std::lock_guard lock(handMutex_);
+            if (pc_.master >= 0) WriteAll(pc_.master, bytes.data(), bytes.size(), shared_.stop);
+        },
+        [this] { return AdapterLatency(); });
+}
+
+int PcLine::AdapterLatency() const {
+    return adapterTimer_.empty() ? adapterMs_.load() : ReadLatencyFile(adapterTimer_, adapterMs_);
+}
+
+void PcLine::SetAdapterLatency(int milliseconds) {
+    adapterMs_ = milliseconds;
+    if (!adapterTimer_.empty()) std::ofstream(adapterTimer_) << milliseconds << "\n";
 }
 
 bool PcLine::Drain() {
@@ -76,6 +107,8 @@ Clock::time_point PcLine::NextWake(Clock::time_point wake) const {
 
 void PcLine::Close() {
     std::lock_guard lock(writeMutex_);
+    if (adapter_) adapter_->Clear();
+    std::lock_guard hand(handMutex_);
     pc_.Close();
     line_.Clear();
     in_.clear();

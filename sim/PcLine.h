@@ -2,7 +2,9 @@
 // speed and are taken one by one; the gateway's bytes go out paced the same way.
 #pragma once
 #include "sim/Shared.h"
+#include "sim/UsbAdapter.h"
 
+#include <memory>
 #include <optional>
 
 namespace sim {
@@ -35,6 +37,18 @@ public:
     // Bytes are still on their way from the PC.
     bool OnTheWay() const { return arriving_; }
 
+    // A USB adapter between the gateway and the PC where the options ask for
+    // one (SimOptions::AdapterLatencyMs, AdapterSysfs): started once the
+    // pseudo-terminal exists, stopped before it is closed.
+    void StartAdapter();
+    void StopAdapter() { adapter_.reset(); }
+    // The adapter's latency in force: its attribute's value where there is one.
+    int AdapterLatency() const;
+    void SetAdapterLatency(int milliseconds);
+    const std::string& AdapterTimer() const { return adapterTimer_; }
+    // The adapter holds bytes not yet handed to the PC.
+    bool Holding() const { return adapter_ && !adapter_->Empty(); }
+
 private:
     Shared& shared_;
     PtyEnds& pc_;
@@ -42,6 +56,13 @@ private:
     std::deque<std::uint8_t> in_; // arrived from the PC, not yet taken
     std::atomic<bool> arriving_{false};
     std::mutex writeMutex_; // writes from the gateway thread and from EmitBytes
+
+    // Bytes through the line: to the PC, through the adapter where there is one.
+    bool Deliver(const std::uint8_t* bytes, std::size_t count);
+    std::atomic<int> adapterMs_{0};
+    std::string adapterTimer_; // the fake driver attribute the adapter follows, if any
+    std::mutex handMutex_;     // the adapter's writes against closing the line
+    std::unique_ptr<UsbAdapter> adapter_;
 };
 
 } // namespace sim

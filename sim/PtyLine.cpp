@@ -126,9 +126,16 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t count, const std::at
 
 bool SendPaced(int fd, const std::vector<std::uint8_t>& bytes, double speed, const std::atomic<bool>& stop,
                const RecordRun& record) {
+    return SendPaced(bytes, speed, stop, record, [fd, &stop](const std::uint8_t* data, std::size_t count) {
+        return WriteAll(fd, data, count, stop);
+    });
+}
+
+bool SendPaced(const std::vector<std::uint8_t>& bytes, double speed, const std::atomic<bool>& stop,
+               const RecordRun& record, const WriteRun& write) {
     if (speed <= 0) {
         record(bytes.data(), bytes.size());
-        return WriteAll(fd, bytes.data(), bytes.size(), stop);
+        return write(bytes.data(), bytes.size());
     }
     auto start = Clock::now();
     for (std::size_t done = 0; done < bytes.size();) {
@@ -138,7 +145,7 @@ bool SendPaced(int fd, const std::vector<std::uint8_t>& bytes, double speed, con
         while (upto < bytes.size() && start + LineTime(upto + 1, speed) <= now)
             ++upto;
         record(bytes.data() + done, upto - done);
-        if (!WriteAll(fd, bytes.data() + done, upto - done, stop)) return false;
+        if (!write(bytes.data() + done, upto - done)) return false;
         done = upto;
     }
     return true;

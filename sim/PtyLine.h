@@ -69,5 +69,10 @@ using RecordRun = std::function<void(const std::uint8_t* bytes, std::size_t coun
 // writes them at once. False when the far end is gone or on stop.
 bool SendPaced(int fd, const std::vector<std::uint8_t>& bytes, double speed, const std::atomic<bool>& stop,
                const RecordRun& record);
+// Hands a run of bytes on once it is through the line; false: the far end is gone.
+using WriteRun = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+// The same, handing each run to `write` instead of a descriptor.
+bool SendPaced(const std::vector<std::uint8_t>& bytes, double speed, const std::atomic<bool>& stop,
+               const RecordRun& record, const WriteRun& write);
 
 } // namespace sim

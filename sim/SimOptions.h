@@ -5,6 +5,7 @@
 #include "sim/Meter.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -39,6 +40,15 @@ struct SimOptions {
     // Further meters on the line (each address once; the Simulator throws
     // std::invalid_argument otherwise).
     std::vector<MeterSpec> MoreMeters;
+
+    // A USB-serial adapter between the gateway and the PC (sim/UsbAdapter.h):
+    // bytes towards the PC are handed over when 62 are waiting or at the next
+    // tick of this latency timer. 0: no adapter, every byte at once.
+    int AdapterLatencyMs = 0;
+    // Not empty: a fake sysfs tree made in this folder, in which the PC line's
+    // pseudo-terminal is the adapter's port; its latency_timer attribute
+    // starts at AdapterLatencyMs and the adapter follows what is written there.
+    std::string AdapterSysfs;
 
     // Each recorded run of bytes is also printed here as FormatTrace lines.
     std::FILE* TraceStream = nullptr;

@@ -27,6 +27,7 @@ struct Simulator::Impl {
           meters(shared, line, [this] { return gateway.Rs485Pace(); }) {
         pc.Open();
         line.Open();
+        gateway.Pc().StartAdapter();
         MeterSpec first;
         first.Address = options.MeterAddress;
         first.DelayMs = options.MeterDelayMs;
@@ -59,6 +60,7 @@ Simulator::Simulator(const SimOptions& options) : impl_(std::make_unique<Impl>(o
 
 Simulator::~Simulator() {
     Stop();
+    impl_->gateway.Pc().StopAdapter();
     Unlink();
     impl_->pc.Close();
     impl_->line.Close();
@@ -343,8 +345,9 @@ bool Simulator::WaitIdle(int timeoutMs) const {
     auto quietSince = Clock::now();
     bool quiet = false;
     while (Clock::now() < deadline) {
-        bool idle = s.gateway.Idle() && !s.meters.Busy() && Pending(s.pc.master) == 0 &&
-                    Pending(s.line.master) == 0 && Pending(s.line.slaveKeep) == 0;
+        bool idle = s.gateway.Idle() && !s.gateway.Pc().Holding() && !s.meters.Busy() &&
+                    Pending(s.pc.master) == 0 && Pending(s.line.master) == 0 &&
+                    Pending(s.line.slaveKeep) == 0;
         {
             std::lock_guard lock(s.shared.m);
             if (s.gateway.streaming) idle = false;
@@ -382,6 +385,18 @@ bool Simulator::WaitForBytes(Direction dir, std::size_t count, int timeoutMs) co
                                [&](const TraceEntry& e) { return e.Dir == dir; });
         return static_cast<std::size_t>(n) >= count;
     });
+}
+
+int Simulator::AdapterLatencyMs() const {
+    return impl_->gateway.Pc().AdapterLatency();
+}
+
+void Simulator::SetAdapterLatency(int milliseconds) {
+    impl_->gateway.Pc().SetAdapterLatency(milliseconds);
+}
+
+const std::string& Simulator::AdapterTimerPath() const {
+    return impl_->gateway.Pc().AdapterTimer();
 }
 
 } // namespace sim

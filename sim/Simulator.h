@@ -107,6 +107,14 @@ public:
     void StopPacketStream();
     int PacketItemsSent() const;
 
+    // USB adapter -----------------------------------------------------------
+    // The latency in force (its attribute's value where there is one).
+    int AdapterLatencyMs() const;
+    // As a driver's setting: writes the attribute where there is one.
+    void SetAdapterLatency(int milliseconds);
+    // The fake latency_timer attribute; empty without AdapterSysfs.
+    const std::string& AdapterTimerPath() const;
+
     // Transcript ------------------------------------------------------------
     std::vector<TraceEntry> Transcript() const;
     std::string PcTranscript() const;    // FormatPcLine of the transcript

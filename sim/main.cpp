@@ -31,6 +31,14 @@ Line
                           after the request's end-of-frame silence. Default: on
   --no-pace-rs485         RS-485 line without pacing. Default: off
   --no-pace               both lines without pacing (as fast as possible)
+  --adapter-latency MS    a USB-serial adapter between gateway and PC: bytes
+                          towards the PC are handed over when 62 are waiting
+                          or at the next tick of this latency timer (16 is a
+                          common driver's default). Default: 0, no adapter
+  --adapter-sysfs DIR     make DIR a fake sysfs tree in which the
+                          pseudo-terminal is the adapter's port, and follow
+                          its latency_timer file while running, as a driver
+                          its attribute (echo 1 > ... lowers it). Default: none
 
 Gateway
   --zeplan N              own ZEP-LAN address (0 in a header is accepted too).
@@ -168,6 +176,11 @@ bool LineOption(Args& a, Command& c) {
     } else if (o == "--no-pace") {
         c.opt.PaceBaud = 0;
         c.opt.PaceRs485 = false;
+    } else if (o == "--adapter-latency") {
+        c.opt.AdapterLatencyMs = a.NumberValue();
+        if (c.opt.AdapterLatencyMs < 0 || c.opt.AdapterLatencyMs > 255) Die("--adapter-latency needs 0..255");
+    } else if (o == "--adapter-sysfs") {
+        c.opt.AdapterSysfs = a.Value();
     } else {
         return false;
     }

@@ -8,7 +8,9 @@
 #include "gateway/Config.h"
 #include "gateway/Uwait.h"
 #include "monitor/Uviewpacket.h"
+#include "serial/AdapterLatency.h"
 #include "serial/Rs232.h"
+#include "sim/UsbAdapter.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
@@ -35,6 +37,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <cerrno>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,6 +92,24 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
     EXPECT_EQ(form.PortState->text(),
               Text("COM5, ") + QString::fromStdString(pty.SlavePath()) + Text(", 115200 бит/с: открыт"));
+}
+
+TEST_F(MainWindow, AnAdapterLatencyThatStaysHighShowsItsFixAsTheStatusLineTooltip) {
+    PtyPair pty;
+    dir.LinkCom(5, pty.SlavePath());
+    const std::string timer = sim::MakeFakeAdapterSysfs(dir.File("sys"), pty.SlavePath(), 16);
+    std::filesystem::permissions(timer, std::filesystem::perms::owner_read);
+    SerialDriverAccess fake;
+    fake.SysfsRoot = dir.File("sys");
+    fake.GetLowLatency = [](int) { return std::optional<bool>(); }; // a driver without the flag
+    SetSerialDriverForTests(fake);
+    {
+        TMainForm form;
+        EXPECT_TRUE(form.PortState->text().endsWith(
+            Text("открыт, задержка адаптера 16 мс (снизить не удалось, см. подсказку)")));
+        EXPECT_TRUE(form.PortState->toolTip().contains(QString::fromUtf8(LatencyUdevRule)));
+    }
+    SetSerialDriverForTests(SerialDriverAccess{});
 }
 
 TEST_F(MainWindow, OpensTheConfiguredPortAndClosesItWhenDestroyed) {

@@ -12,7 +12,8 @@ DESTDIR="$root" cmake --install "$build" --prefix /usr > /dev/null
 for f in bin/configurator bin/configurator-cli bin/gateway-sim \
     share/applications/*.desktop share/metainfo/*.metainfo.xml \
     share/icons/hicolor/scalable/apps/*.svg share/icons/hicolor/{16,22,24,32,48,64,128,256}x*/apps/*.png \
-    share/man/man1/configurator.1.gz share/man/man1/configurator-cli.1.gz share/man/man1/gateway-sim.1.gz share/doc/*/copyright share/doc/*/changelog.gz; do
+    share/man/man1/configurator.1.gz share/man/man1/configurator-cli.1.gz share/man/man1/gateway-sim.1.gz share/doc/*/copyright share/doc/*/changelog.gz \
+    share/doc/*/examples/99-usb-serial-latency.rules; do
     matches=("$root"/usr/$f)
     [ -e "${matches[0]}" ] || { echo "not installed: $f"; fail=1; }
 done

@@ -461,9 +461,18 @@ TEST_F(Monitor, WaitsWithoutSpinningWhenIdleOrWhenTheFarEndHangsUp) {
 }
 
 // The simulated gateway's packet source on COM2.
-class MonitorOnSimulator : public Monitor {
+class SimulatorMonitor : public Monitor {
 protected:
-    void LinkPorts() override { simulator.LinkCom(dir.Path(), 2); }
+    void LinkPorts() override { Sim().LinkCom(dir.Path(), 2); }
+    virtual sim::Simulator& Sim() = 0;
+    // The source's eight items and then a frame of its own, each shown as
+    // one line of its class.
+    void EveryLineClass(const sim::PacketFrame& last);
+};
+
+class MonitorOnSimulator : public SimulatorMonitor {
+protected:
+    sim::Simulator& Sim() override { return simulator; }
     sim::Simulator simulator;
 };
 
@@ -478,14 +487,13 @@ std::string Expected(const char* prefix, std::vector<std::uint8_t> bytes, bool b
     return text;
 }
 
-TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
+void SimulatorMonitor::EveryLineClass(const sim::PacketFrame& last) {
     using sim::PacketItem;
+    sim::Simulator& simulator = Sim();
     simulator.Start();
     sim::PacketStreamOptions stream;
     stream.IntervalMs = 400; // room for the monitor's silence of three ticks
     stream.Count = 8;        // ok ok crc ok nofinal ok cut garbage
-    sim::PacketFrame last;
-    last.Data = {0x10, 0x20};
     RunMonitor(Steps({
         [&](TViewPacket&) {
             simulator.StartPacketStream(stream);
@@ -521,6 +529,34 @@ TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
         EXPECT_EQ(lines[i].text, expected[i].first) << "line " << i;
         EXPECT_EQ(lines[i].color, expected[i].second) << "line " << i;
     }
+}
+
+TEST_F(MonitorOnSimulator, EveryLineClassFromThePacketSource) {
+    sim::PacketFrame last;
+    last.Data = {0x10, 0x20};
+    EveryLineClass(last);
+}
+
+// A USB adapter at its default latency between the gateway and the PC, on a
+// line timed as a real one: frames reach the monitor in pieces of up to 62
+// bytes up to 16 ms apart, well within its silence of three 50 ms ticks.
+class MonitorBehindUsbAdapter : public SimulatorMonitor {
+protected:
+    static sim::SimOptions Options() {
+        sim::SimOptions options;
+        options.PaceBaud = 115200;
+        options.AdapterLatencyMs = 16;
+        return options;
+    }
+    sim::Simulator& Sim() override { return simulator; }
+    sim::Simulator simulator{Options()};
+};
+
+TEST_F(MonitorBehindUsbAdapter, FramesStayWholeAndApart) {
+    sim::PacketFrame longFrame; // three USB packets, within the framer's 140 bytes
+    for (int i = 0; i < 120; ++i)
+        longFrame.Data.push_back(static_cast<std::uint8_t>(i));
+    EveryLineClass(longFrame);
 }
 
 } // namespace
