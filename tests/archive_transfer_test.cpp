@@ -580,7 +580,7 @@ TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
     EXPECT_EQ(T().ArhivStep, ArchiveState::TemplateDone);
     Answer({shablon.begin(), shablon.end()});
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 02"); // straight on to the first row
-    EXPECT_EQ(dir.Read("day.txt"), shablon + "\r\n");
+    EXPECT_EQ(dir.Read("day.partial.txt"), shablon + "\r\n"); // the read's file until it ends
 
     // A 250-byte row likewise.
     Answer(Bytes("03 E8"));
@@ -600,13 +600,14 @@ TEST_F(ArchiveSteps, TemplateLengthZeroTakesTheNextAnswerAsTemplate) {
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 00");
     EXPECT_EQ(T().ExpectedDataLen, 0);
     Answer({'D', 'A', 'T', 'E'});
-    EXPECT_EQ(dir.Read("hour.txt"), "DATE\r\n");
+    EXPECT_EQ(dir.Read("hour.partial.txt"), "DATE\r\n");
     EXPECT_EQ(Last(), "06 01 06 03 E8 00 06");
 
     // The end: a further answer sends nothing.
     Answer(Bytes("03 E8"));
     Answer(Bytes("00 00"));
     EXPECT_EQ(T().ArhivStep, ArchiveState::Finished);
+    EXPECT_EQ(dir.Read("hour.txt"), "DATE\r\n");
     const std::size_t before = sent.size();
     Answer(Bytes("00 01"));
     EXPECT_EQ(sent.size(), before);
