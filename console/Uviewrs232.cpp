@@ -108,7 +108,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     : QMdiSubWindow(parent), port_(port),
       logic_(
           *this, std::move(port),
-          [&link](const std::uint8_t* block, std::int32_t count) { link.SendPacket(block, count); },
+          [&link](const std::uint8_t* block, std::int32_t count) { return link.SendPacket(block, count); },
           LocaleDecimalSeparator()) {
     setObjectName("ViewRS232");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -154,9 +154,14 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
         QString::fromUtf8("Показывать каждый запрос в шестнадцатеричном виде, когда он уходит"));
     records->addWidget(RequestsCheckBox);
     dumps->addLayout(records, 2, 0, 1, 2);
+    // What the last command came to, under the dumps across their width: a
+    // long text takes its lines from the room the dumps have beyond their
+    // smallest height, so the window is no taller for it.
     ConsoleNotice = Named(new QLabel, "ConsoleNotice");
     ConsoleNotice->setWordWrap(true);
     ConsoleNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selectable by mouse, yet never the control the window starts on.
+    ConsoleNotice->setFocusPolicy(Qt::NoFocus);
     dumps->addWidget(ConsoleNotice, 3, 0, 1, 2);
     Log = new LogSwitch(this, LogCheckBox, LogFileLabel, logic_.Log());
     Log->Closing = [this] { logic_.EndLogLine(); };
@@ -269,7 +274,8 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
         connect(edit, &QLineEdit::returnPressed, Button2, &QPushButton::click);
     // The request first, then the archive and its fields, then the dumps.
     SetTabOrder({Edit3, Edit4, Edit1, Edit2, Button2, ComboBox1, Memo3, Button3, Button4, Edit6, Edit5,
-                 Button1, Memo1, Memo2, MemoCheckBox, TimeCheckBox, LogCheckBox});
+                 Button1, Memo1, Memo2, MemoCheckBox, ShowArchiveButton, TimeCheckBox, LogCheckBox,
+                 RequestsCheckBox});
     Edit3->setFocus();
 
     watch_ = new PortWatch(this);
@@ -277,8 +283,11 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
 
     Memo1->clear();
     Memo2->clear();
+    // Polishing the sub-window drops the focus set above: a window of its own
+    // size starts on the tab chain's first control when it is activated; one
+    // whose controls scroll is given it again.
     adjustSize();
-    FitToScreen(this, size());
+    if (!FitToScreen(this, size())) Edit3->setFocus();
     Timer1->start();
     UpdateWatch();
 }

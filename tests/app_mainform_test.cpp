@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -227,11 +228,24 @@ TEST_F(MainWindow, AtScaleTwoOnAWideScreenTheConsoleFits) {
     PtyPair pty;
     dir.LinkCom(5, pty.SlavePath());
     TMainForm form;
+    form.show();
     form.RS2321->trigger();
     ASSERT_NE(ViewRS232, nullptr);
     EXPECT_FALSE(qobject_cast<QScrollArea*>(ViewRS232->widget()));
     EXPECT_EQ(ViewRS232->minimumSize(), ViewRS232->maximumSize());
     EXPECT_LE(ViewRS232->height(), 720 - FrameChrome.height());
+    // A long notice (how a read stopped) wraps within the room the dumps
+    // spare: the dumps keep their smallest height and the notice is seen whole.
+    ViewRS232->ShowNotice("Чтение суточного архива остановлено: порт отключён. Последняя записанная строка: "
+                          "12. Проверьте порт в настройках и прочтите архив заново. Прочитанные строки "
+                          "сохранены в файле /home/user/.local/share/configurator/day.partial.txt, файл "
+                          "/home/user/.local/share/configurator/day.txt не изменён.");
+    QApplication::processEvents();
+    EXPECT_GE(ViewRS232->Memo1->height(), ViewRS232->Memo1->minimumHeight());
+    const QRect notice(ViewRS232->ConsoleNotice->mapTo(ViewRS232->widget(), QPoint(0, 0)),
+                       ViewRS232->ConsoleNotice->size());
+    EXPECT_GE(notice.height(), ViewRS232->ConsoleNotice->heightForWidth(notice.width()));
+    EXPECT_LE(notice.bottom(), ViewRS232->widget()->height());
 }
 
 // With Qt's Russian texts loaded, Qt's own texts are Russian and every button
