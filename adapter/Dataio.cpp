@@ -455,10 +455,10 @@ bool AdapterLink::ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, 
     return true;
 }
 
-void AdapterLink::SendPacket(const std::uint8_t* block, std::int32_t count) {
+bool AdapterLink::SendPacket(const std::uint8_t* block, std::int32_t count) {
     BusyScope busy(LinkBusy);
-    if (!busy.Entered() || PortNotOpen()) return;
-    SendPacketExchange(block, count);
+    if (!busy.Entered() || PortNotOpen()) return false;
+    return SendPacketExchange(block, count);
 }
 
 void AdapterLink::EnableLinkMessages() {

@@ -80,8 +80,10 @@ public:
     bool ReadData(std::uint8_t deviceType, std::uint8_t deviceAddress, std::int32_t cellAddress,
                   std::int32_t count, std::uint8_t* buffer);
     // The SendPacket exchange; the caller reads the line's answer from the
-    // port.
-    void SendPacket(const std::uint8_t* block, std::int32_t count);
+    // port. True when the adapter took the block; false when it did not, or
+    // nothing went out at all (the port not open, another exchange under way):
+    // then no answer will come.
+    bool SendPacket(const std::uint8_t* block, std::int32_t count);
     // Whether the settings name a link mode an exchange can use (1 or 2).
     bool LinkModeChosen() const;
     // Switches the failure messages on.

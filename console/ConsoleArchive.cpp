@@ -215,19 +215,28 @@ void ConsoleLogic::CheckRun() {
         Session.Stop(ArchiveStopReason::UserStopped);
         return;
     }
+    // A port whose device went away (the far end hung up, the adapter was
+    // pulled) answers nothing more: the read ends now, not at its time-out.
+    if (PortGone()) {
+        Session.Stop(stopping_ ? ArchiveStopReason::UserStopped : ArchiveStopReason::PortGone);
+        return;
+    }
     // The identification's answer is in and waits for its poll.
     if (run_ == ArchiveRun::Identifying && !WaitAnswer && HaveVersion && HaveConfig1 && HaveConfig2) return;
     // Every wait has its time-out, the identification's too, also when its
     // answer went to another reader or gave no values.
     if (Session.AnswerOverdue()) {
-        Rs232Port* port = Port();
-        const bool gone = !port || port->HungUp();
-        Session.Stop(stopping_ ? ArchiveStopReason::UserStopped
-                     : gone    ? ArchiveStopReason::PortGone
-                               : ArchiveStopReason::MeterSilent);
+        Session.Stop(stopping_ ? ArchiveStopReason::UserStopped : ArchiveStopReason::MeterSilent);
         return;
     }
     ShowProgress(false);
+}
+
+bool ConsoleLogic::PortGone() const {
+    Rs232Port* port = Port();
+    // Not open: its opening failed or its device went away. An open port is
+    // asked whether its line has hung up; a stand-in answers for itself.
+    return !port || port->NotOpen() || port->HungUp();
 }
 
 void ConsoleLogic::EndRun() {

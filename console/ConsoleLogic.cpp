@@ -54,8 +54,8 @@ void ConsoleLogic::FlushPanes() {
     }
 }
 
-void ConsoleLogic::Send(const std::uint8_t* block, std::int32_t count) {
-    if (sender_) sender_(block, count);
+bool ConsoleLogic::Send(const std::uint8_t* block, std::int32_t count) {
+    return sender_ && sender_(block, count);
 }
 
 Rs232Port* ConsoleLogic::Port() const {
@@ -111,7 +111,7 @@ void ConsoleLogic::Button2Click() {
         sentBlock.assign(block.begin(), block.end());
     }
     screen_.ShowNotice("");
-    Send(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
+    const bool sent = Send(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
     Button1Click();
     ShowRequestLine(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
     if (PortReadByMonitor) Out(ConsolePane::HexDump, Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
@@ -120,8 +120,10 @@ void ConsoleLogic::Button2Click() {
     manualSentAt_ = Now();
     awaitedFunction_ = static_cast<std::uint8_t>(function);
     manualRefusal_ = false;
-    // With the packet monitor taking every byte, no answer can be seen here.
-    manualAwaiting_ = !PortReadByMonitor;
+    // A block that did not go out has been reported by the adapter and gets
+    // no answer; with the packet monitor taking every byte, no answer can be
+    // seen here.
+    manualAwaiting_ = sent && !PortReadByMonitor;
 }
 
 void ConsoleLogic::ShowRequestLine(const std::uint8_t* block, std::int32_t count) {

@@ -17,8 +17,9 @@
 #include <functional>
 #include <string>
 
-// Hands a request block to the gateway (SendPacket in the program).
-using PacketSender = std::function<void(const std::uint8_t* block, std::int32_t count)>;
+// Hands a request block to the gateway (SendPacket in the program); false
+// when the block did not go out, so that no answer is to be awaited.
+using PacketSender = std::function<bool(const std::uint8_t* block, std::int32_t count)>;
 
 // Shown in the hexadecimal pane when a request goes out while the packet
 // monitor takes every byte the port receives.
@@ -153,7 +154,8 @@ private:
     void DumpByte(std::uint8_t b);
     void BeginLogLine(const std::string& prefix);
     void ArmReceive(std::int32_t valueAddr);
-    void Send(const std::uint8_t* block, std::int32_t count);
+    // False when the block did not go out.
+    bool Send(const std::uint8_t* block, std::int32_t count);
     // The session's requests: sent, and the receive loop awaits their answers.
     void SendArchiveRequest(const RequestBlock& block);
     std::chrono::steady_clock::time_point Now() const;
@@ -161,6 +163,8 @@ private:
     // After a receive pass: ends a read that has nothing outstanding, stops
     // one whose answer is overdue, refreshes the progress.
     void CheckRun();
+    // The port is missing, not open, or reports that its device went away.
+    bool PortGone() const;
     void EndRun();
     // Refuses a command while the line is held: the holder's activity shown.
     bool LineRefused();

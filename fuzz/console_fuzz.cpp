@@ -126,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(count >= 2 && count <= 256);
             FUZZ_CHECK(block[0] == count - 1);
             ++sent;
+            return true;
         },
         ',');
 

@@ -84,6 +84,11 @@ void Simulator::Stop() {
     s.running = false;
 }
 
+void Simulator::HangUp() {
+    Stop();
+    impl_->pc.Close();
+}
+
 bool Simulator::Running() const {
     return impl_->running;
 }

@@ -36,6 +36,9 @@ public:
     void Start();
     void Stop();
     bool Running() const;
+    // Stop(), then closes the far end of the PC line as a pulled adapter
+    // would: the configurator's port sees its line hang up. For good.
+    void HangUp();
 
     // The device the configurator opens (the slave side of the PC line).
     const std::string& PortPath() const;

@@ -102,6 +102,7 @@ TEST_F(PortReturn, GoneThenBackUnderTheSameNameWithoutTheDialog) {
         [](const std::uint8_t* block, std::int32_t count) {
             std::int32_t written = 0;
             MainPort->WriteBlock(block, static_cast<std::uint32_t>(count), written);
+            return written == count;
         },
         ',');
     console.Button2Click();

@@ -16,7 +16,13 @@ TEST(ConsoleGarbage, RandomBytesThroughAnArchiveReadStayInBounds) {
     ScopedExecutableDir exeDir{dir.Path()};
     FakeConsoleScreen screen;
     int sent = 0;
-    ConsoleLogic logic{screen, {}, [&](const std::uint8_t*, std::int32_t) { ++sent; }, ','};
+    ConsoleLogic logic{screen,
+                       {},
+                       [&](const std::uint8_t*, std::int32_t) {
+                           ++sent;
+                           return true;
+                       },
+                       ','};
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> byte(0, 255);
 

@@ -17,6 +17,7 @@ protected:
               screen, port.Accessor(),
               [this](const std::uint8_t* b, std::int32_t n) {
                   sent.push_back(Hex({b, b + n}));
+                  return true;
               },
               ',', [this] { return now; }) {}
 

@@ -20,6 +20,7 @@ protected:
               screen, port.Accessor(),
               [this](const std::uint8_t* b, std::int32_t n) {
                   sent.push_back(std::vector<std::uint8_t>(b, b + n));
+                  return true;
               },
               ',') {}
 

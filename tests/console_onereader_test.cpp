@@ -159,15 +159,24 @@ TEST_F(OneReader, ClosingMidReadStopsItWithoutAQuestion) {
     EXPECT_TRUE(LineHolderActivity().empty());
 }
 
-TEST_F(OneReader, APortGoneMidReadKeepsThePreviousFile) {
+TEST_F(OneReader, APortGoneMidReadEndsAtOnceAndKeepsThePreviousFile) {
+    // The answer time-out is far away: only the hang-up can end the read.
+    TimingConstants slow;
+    slow.ArchiveAnswerTimeoutMs = 60000;
+    SetTimingForTests(slow);
     ReadDayUntilRow(1);
-    simulator.Stop();
+    simulator.HangUp();
     ASSERT_TRUE(WaitUntil([&] { return !Running(); }, 5000));
     EXPECT_EQ(dir.Read("day.txt"), OldDay);
     EXPECT_EQ(dir.Read("day.partial.txt"), DayRows(1));
+    const std::string expected = "Чтение суточного архива остановлено: порт отключён. Последняя записанная "
+                                 "строка: 1. Проверьте порт в настройках и прочтите архив заново. "
+                                 "Прочитанные строки сохранены в файле " +
+                                 dir.File("day.partial.txt") + ", файл " + dir.File("day.txt") +
+                                 " не изменён.";
     ASSERT_EQ(TheRecorder().messages.size(), 1u);
-    EXPECT_EQ(TheRecorder().messages[0].text.rfind("Чтение суточного архива остановлено: ", 0), 0u)
-        << TheRecorder().messages[0].text;
+    EXPECT_EQ(TheRecorder().messages[0].text, expected);
+    EXPECT_EQ(Notice().toStdString(), expected);
 }
 
 // The console's logic with a clock the test moves.
@@ -223,6 +232,18 @@ TEST_F(ConsoleAnswers, ASilentAddressGetsOneLineAndTheNextRequestGoes) {
     EXPECT_EQ(c.screen.notice, "");
     ASSERT_TRUE(c.RunUntil([&] { return !c.logic.WaitAnswer; }));
     EXPECT_EQ(c.screen.pane[0].substr(0, 9), "01 04 08 ");
+}
+
+TEST_F(ConsoleAnswers, ARequestThatDidNotGoOutAwaitsNoAnswer) {
+    simulator.HangUp();
+    ASSERT_FALSE(MainPort->CheckLine());
+    TheRecorder().Clear();
+    c.logic.Button2Click();
+    ASSERT_EQ(TheRecorder().messages.size(), 1u); // the adapter: the port is not open
+    PastTheTimeOut();
+    c.logic.Timer1Timer();
+    EXPECT_EQ(c.screen.notice, "");
+    EXPECT_EQ(TheRecorder().messages.size(), 1u);
 }
 
 TEST_F(ConsoleAnswers, ARefusalIsExplainedBesideItsBytesAndRequestsShowWhenAsked) {

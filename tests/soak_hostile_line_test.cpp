@@ -209,7 +209,7 @@ TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
     ConsoleLogic logic{screen, [this] { return port.get(); },
                        [&](const std::uint8_t* block, std::int32_t count) {
                            ++sentInTick;
-                           link.SendPacket(block, count);
+                           return link.SendPacket(block, count);
                        },
                        ','};
     int ticks = 0, quietTicks = 20, starts = 0;

@@ -32,6 +32,7 @@ public:
     void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) override;
     bool Purge() override;
     int InQueue() override;
+    bool HungUp() const override { return hungUp_; }
 
     // The bytes of every WriteBlock call, in order, as asked (a write that
     // stopped early sent only the first of them).

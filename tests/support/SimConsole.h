@@ -70,7 +70,7 @@ public:
     ConsoleLogic logic{screen, [this] { return port_; },
                        [this](const std::uint8_t* block, std::int32_t count) {
                            sent.emplace_back(block, block + count);
-                           link.SendPacket(block, count);
+                           return link.SendPacket(block, count);
                        },
                        ',', [this] { return now; }};
 
