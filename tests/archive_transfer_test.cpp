@@ -579,7 +579,7 @@ TEST_F(ArchiveSteps, ExactlyTwoHundredFiftyBytesAreOneChunk) {
     EXPECT_EQ(Last(), "06 01 04 03 EA 00 7D");
     EXPECT_EQ(T().ArhivStep, ArchiveState::TemplateDone);
     Answer({shablon.begin(), shablon.end()});
-    EXPECT_EQ(Last(), "06 01 06 03 E8 00 02"); // straight on to the first row
+    EXPECT_EQ(Last(), "06 01 06 03 E8 00 02");                // straight on to the first row
     EXPECT_EQ(dir.Read("day.partial.txt"), shablon + "\r\n"); // the read's file until it ends
 
     // A 250-byte row likewise.
