@@ -171,7 +171,7 @@ TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
     o.MoreMeters = {Meter(5, [](auto& m) { m.Silent = true; }), Meter(17)};
     BatchRig rig(o);
     TempDir dir;
-    rig.Run(BatchJobs({1, 5, 17}, BatchArchives::Day, dir.Path() + "/"));
+    rig.Run(BatchJobs({1, 5, 17}, BatchArchives::Day, dir.Path()));
     SetTimingForTests(TimingConstants{});
 
     EXPECT_FALSE(rig.batch.Stopped());
@@ -185,7 +185,7 @@ TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
     EXPECT_EQ(rows[1].Rows, 0);
     EXPECT_TRUE(rows[2].Complete);
     EXPECT_EQ(rows[2].Rows, 2);
-    EXPECT_EQ(rows[2].Job.File, dir.Path() + "/day-017.txt");
+    EXPECT_EQ(rows[2].Job.File, dir.File("day-017.txt"));
     EXPECT_NE(dir.Read("day-017.txt"), dir.Read("day-001.txt"));
 }
 
