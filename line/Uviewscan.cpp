@@ -92,6 +92,13 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The file a read left: the archive, or the incomplete file of a read that
+// stopped (its rows so far, complete rows only).
+std::string LeftFile(const BatchRow& r) {
+    const std::string partial = PartialFileOf(r.Job.File);
+    return !r.Complete && QFile::exists(QString::fromStdString(partial)) ? partial : r.Job.File;
+}
+
 } // namespace
 
 TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
@@ -521,7 +528,7 @@ void TViewScan::ShowBatchRow(std::size_t index) {
     const BatchRow& r = batch_.Rows()[index];
     const int row = static_cast<int>(index);
     auto* address = Cell(std::to_string(r.Job.Address));
-    address->setData(Qt::UserRole, FromUtf8(r.Job.File));
+    address->setData(Qt::UserRole, FromUtf8(LeftFile(r)));
     BatchTable->setItem(row, 0, address);
     BatchTable->setItem(row, 1, Cell(r.Job.Archive == MeterArchive::Hour ? "часовой" : "суточный"));
     BatchTable->setItem(row, 2, Cell(std::to_string(r.Rows)));
@@ -529,7 +536,7 @@ void TViewScan::ShowBatchRow(std::size_t index) {
     std::snprintf(seconds, sizeof seconds, "%.1f", r.Seconds);
     BatchTable->setItem(row, 3, Cell(r.Attempts > 0 ? seconds : ""));
     BatchTable->setItem(row, 4, Cell(BatchRowText(r)));
-    BatchTable->setItem(row, 5, Cell(FileName(r.Job.File)));
+    BatchTable->setItem(row, 5, Cell(FileName(LeftFile(r))));
 }
 
 void TViewScan::ReadStarted(std::size_t index, int attempt) {
@@ -557,7 +564,7 @@ void TViewScan::BatchEnded(bool stopped) {
         if (r.Complete)
             ++read;
         else if (r.Attempts > 0)
-            incomplete += (incomplete.empty() ? "" : ", ") + FileName(r.Job.File);
+            incomplete += (incomplete.empty() ? "" : ", ") + FileName(LeftFile(r));
     }
     std::string text = std::string(stopped ? "Чтение остановлено" : "Готово") + " за " +
                        Clock(batch_.Seconds()) + ": прочитано " + std::to_string(read) + " из " +
