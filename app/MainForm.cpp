@@ -9,6 +9,7 @@
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "line/Uviewscan.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
@@ -72,6 +73,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     RS2321->setObjectName("RS2321");
     mnuTestPacket = mnuConfigurator->addAction(QString::fromUtf8("Тест &пакетов"));
     mnuTestPacket->setObjectName("mnuTestPacket");
+    mnuScan = mnuConfigurator->addAction(QString::fromUtf8("П&оиск приборов"));
+    mnuScan->setObjectName("mnuScan");
     mnuViewArchive = ViewMenu->addAction(QString::fromUtf8("Просмотр &архива"));
     mnuViewArchive->setObjectName("mnuViewArchive");
     mnuHelp = menuBar()->addMenu(QString::fromUtf8("&Справка"));
@@ -83,6 +86,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     connect(mnuConfig, &QAction::triggered, this, Guard([this] { mnuConfigClick(); }));
     connect(RS2321, &QAction::triggered, this, Guard([this] { RS2321Click(); }));
     connect(mnuTestPacket, &QAction::triggered, this, Guard([this] { mnuTestPacketClick(); }));
+    connect(mnuScan, &QAction::triggered, this, Guard([this] { mnuScanClick(); }));
     connect(mnuViewArchive, &QAction::triggered, this, Guard([this] { mnuViewArchiveClick(); }));
     connect(mnuAbout, &QAction::triggered, this, Guard([this] { mnuAboutClick(); }));
 
@@ -158,6 +162,10 @@ void TMainForm::mnuTestPacketClick() {
     // runs inside its loop meanwhile.
     window->ReceiveLoop();
     if (window) window->deleteLater();
+}
+
+void TMainForm::mnuScanClick() {
+    CreateOrRaise(MdiArea(), ViewScan, PortAccessor(CurrentPort), link_);
 }
 
 void TMainForm::mnuViewArchiveClick() {

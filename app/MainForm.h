@@ -28,6 +28,7 @@ public:
     void mnuConfigClick();
     void RS2321Click();
     void mnuTestPacketClick();
+    void mnuScanClick();
     void mnuViewArchiveClick();
     // Shows the About box (not modal, so that nothing waits on it).
     void mnuAboutClick();
@@ -42,6 +43,7 @@ public:
     QAction* mnuConfig = nullptr;
     QAction* RS2321 = nullptr;
     QAction* mnuTestPacket = nullptr;
+    QAction* mnuScan = nullptr;
     QAction* mnuViewArchive = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuAbout = nullptr;

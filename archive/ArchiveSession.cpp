@@ -236,7 +236,9 @@ void ArchiveSession::Stop(ArchiveStopReason reason, int code) {
     o.kind = ArchiveOutcome::Kind::Stopped;
     o.reason = reason;
     o.code = code;
-    o.rows = transfer_.RowsWritten;
+    // Stopped while identifying: this read has written nothing yet (the
+    // transfer still counts the previous read's rows).
+    o.rows = phase_ == Phase::Identifying ? 0 : transfer_.RowsWritten;
     o.file = job_.File;
     if (transfer_.FileStarted) o.partialFile = transfer_.ArhivFileName;
     transfer_.Stop();

@@ -22,6 +22,8 @@ struct TimingConstants {
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
     int LogFlushMs = 1000;                  // a line log is written out at least this often
     int AdapterLatencyMs = 1;               // a USB-serial adapter's latency timer is set to this on opening
+    int MeterProcessingAllowanceMs = 40;    // a scan's wait allows a meter this long to prepare its answer
+    int ScanQuietMs = 20;                   // a line quiet this long has no answer under way
 };
 
 // The constants in force.

@@ -91,13 +91,15 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
         switch (run.args.Command) {
         case CliCommand::DayArchive:
         case CliCommand::HourArchive:
-            return RunArchive(run);
+            return run.args.Addresses.size() > 1 ? RunBatch(run) : RunArchive(run);
         case CliCommand::ReadSettings:
             return RunReadSettings(run);
         case CliCommand::WriteSettings:
             return RunWriteSettings(run);
         case CliCommand::Csv:
             return RunCsv(run);
+        case CliCommand::Scan:
+            return RunScan(run);
         default:
             return 0;
         }

@@ -5,6 +5,8 @@
 #include "base/Paths.h"
 #include "base/StrToInt.h"
 #include "gateway/GatewaySettings.h"
+#include "line/ArchiveBatch.h"
+#include "line/LineScan.h"
 
 #include <cstdlib>
 #include <set>
@@ -13,6 +15,9 @@ namespace {
 
 const char* const UsageHead = R"(Использование:
   configurator-cli [ЛИНИЯ] day|hour [--address N] [--output ФАЙЛ]
+  configurator-cli [ЛИНИЯ] day|hour --address СПИСОК [--output ШАБЛОН]
+  configurator-cli [ЛИНИЯ] scan [--address СПИСОК] [--wait МС]
+                   [--rs485-speed N] [--output ФАЙЛ.csv]
   configurator-cli [ЛИНИЯ] read-settings
   configurator-cli [ЛИНИЯ] write-settings [--address N] [--rs485-speed N]
                    [--packet on|off] [--modem on|off] [--init-line ТЕКСТ]
@@ -25,6 +30,11 @@ const char* const UsageHead = R"(Использование:
   day, hour        опознать счётчик и считать его суточный (day) или часовой
                    (hour) архив в файл, как кнопки «Считать суточный архив»
                    и «Считать часовой архив»; ход чтения - в stderr
+  scan             найти приборы на линии RS-485: каждому адресу списка
+                   (по умолчанию 1-247) - запрос опознания, ответ ждать
+                   --wait мс (по умолчанию - по скорости RS-485: --rs485-speed
+                   или считанной из шлюза). Таблица - CSV (UTF-8, строка
+                   заголовка) в stdout или в --output; ход - в stderr
   read-settings    считать настройки шлюза и напечатать их строками
                    ключ=значение (address, rs485-speed, packet, modem,
                    init-line)
@@ -46,8 +56,21 @@ const char* const UsageHead = R"(Использование:
 Архив:
   --address N          адрес счётчика (0..255, можно $hex или 0xhex).
                        По умолчанию 1
+  --address СПИСОК     несколько счётчиков, например 1,5,7-9: архивы по
+                       очереди, каждый в свой файл; по строке на счётчик
+                       в stderr. Сбой - ещё одна попытка, затем следующий
   -o, --output ФАЙЛ    куда записать архив. По умолчанию day.txt или
                        hour.txt в папке архивов (ниже)
+  -o, --output ШАБЛОН  для списка: имя файла с {address} (адрес из трёх
+                       цифр), например day-{address}.txt. По умолчанию -
+                       новая папка «архивы ДАТА ВРЕМЯ» в папке архивов,
+                       файлы day-003.txt, hour-003.txt
+
+Поиск (scan):
+  --address СПИСОК     адреса, например 1-247 (по умолчанию) или 0-255
+  --wait МС            ожидание ответа каждого адреса, мс
+  --rs485-speed N      скорость линии RS-485 для расчёта ожидания
+  -o, --output ФАЙЛ    CSV в файл. По умолчанию - в stdout
 
 Настройки шлюза (write-settings):
   --address N          адрес шлюза на линии RS-485: 0 - мастер, 1..255
@@ -68,6 +91,7 @@ const char* const UsageHead = R"(Использование:
   5  счётчик не ответил за 3 с или ответил исключением
   6  файл архива не создаётся или не записывается
   7  настройки не прошли проверку (ОШИБКА ДАННЫХ); в шлюз ничего не отправлено
+  8  список счётчиков: архивы некоторых не прочитаны (какие - в stderr)
 При ошибке в stderr - одна строка с её описанием.
 
 Файлы (те же, что у configurator): OPTIONS.INI (порт, скорость, режим связи,
@@ -86,9 +110,10 @@ const std::vector<OptionSpec>& Options() {
         {"--port", {}},
         {"--speed", {}},
         {"--link", {}},
-        {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings}},
-        {"--output", {C::DayArchive, C::HourArchive, C::Csv}},
-        {"--rs485-speed", {C::WriteSettings}},
+        {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings, C::Scan}},
+        {"--output", {C::DayArchive, C::HourArchive, C::Csv, C::Scan}},
+        {"--rs485-speed", {C::WriteSettings, C::Scan}},
+        {"--wait", {C::Scan}},
         {"--packet", {C::WriteSettings}},
         {"--modem", {C::WriteSettings}},
         {"--init-line", {C::WriteSettings}},
@@ -102,6 +127,7 @@ std::optional<CliCommand> CommandOf(const std::string& word) {
     if (word == "read-settings") return CliCommand::ReadSettings;
     if (word == "write-settings") return CliCommand::WriteSettings;
     if (word == "csv") return CliCommand::Csv;
+    if (word == "scan") return CliCommand::Scan;
     return std::nullopt;
 }
 
@@ -151,10 +177,19 @@ bool TakeOption(const std::string& name, const std::string& value, CliArguments&
     } else if (name == "--address") {
         if (a.Command == CliCommand::WriteSettings) {
             a.GatewayAddress = value; // the window's check decides
-        } else {
-            if (!TryStrToInt(value, n) || n < 0 || n > 255) return wrong("нужен адрес 0..255");
+        } else if (TryStrToInt(value, n) && a.Command != CliCommand::Scan) {
+            if (n < 0 || n > 255) return wrong("нужен адрес 0..255");
             a.MeterAddress = n;
+            a.Addresses = {n};
+        } else {
+            std::string why;
+            a.Addresses = ParseAddressList(value, why);
+            if (a.Addresses.empty()) return wrong("нужен адрес 0..255 или список, например 1,5,7-9");
+            a.MeterAddress = a.Addresses.front();
         }
+    } else if (name == "--wait") {
+        if (!WholeNumber(value, 1, 600000, n)) return wrong("нужно время в мс, 1..600000");
+        a.WaitMs = n;
     } else if (name == "--output") {
         if (value.empty()) return wrong("нужно имя файла");
         a.Output = value;
@@ -234,7 +269,7 @@ std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& arg
         options.emplace_back(arg, value);
     }
     if (!command) {
-        error = "не указана команда: day, hour, read-settings или write-settings (--help - справка)";
+        error = "не указана команда: day, hour, scan, read-settings или write-settings (--help - справка)";
         return std::nullopt;
     }
     a.Command = *command;
@@ -257,5 +292,13 @@ std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& arg
                 "--init-line)";
         return std::nullopt;
     }
+    if ((a.Command == CliCommand::DayArchive || a.Command == CliCommand::HourArchive) &&
+        a.Addresses.size() > 1 && !a.Output.empty() && a.Output.find(AddressField) == std::string::npos) {
+        error = "для нескольких счётчиков --output должен содержать {address}, например day-{address}.txt";
+        return std::nullopt;
+    }
+    if (a.Command == CliCommand::Scan && a.Addresses.empty())
+        for (int n = FirstMeterAddress; n <= LastMeterAddress; ++n)
+            a.Addresses.push_back(n);
     return a;
 }

@@ -18,9 +18,10 @@ enum class ExitStatus : int {
     MeterSilent = 5,    // the meter does not answer in time, or answers with an exception
     FileNotWritten = 6, // the archive file cannot be created or written
     DataRefused = 7,    // settings refused by the window's checks; nothing was sent
+    SomeNotRead = 8,    // several meters: some of their archives were not read (see stderr)
 };
 
-enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings, Csv };
+enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings, Csv, Scan };
 
 struct CliArguments {
     CliCommand Command = CliCommand::Help;
@@ -34,13 +35,19 @@ struct CliArguments {
     // day, hour
     int MeterAddress = 1;
     std::string Output; // empty: day.txt or hour.txt in the archive folder
+    // day, hour with several meters (each file from Output with {address}
+    // replaced, or in a batch folder), and scan (every address to ask)
+    std::vector<int> Addresses;
+
+    // scan: the wait for each answer (unset: from the RS-485 speed)
+    std::optional<int> WaitMs;
 
     // csv: the archive file to convert (Output: the CSV, empty: beside it)
     std::string Input;
 
     // write-settings: unset values keep what the gateway holds.
     std::optional<std::string> GatewayAddress; // as typed, checked as the window checks it
-    std::optional<int> Rs485SpeedItem;         // index into SpeedCaptions
+    std::optional<int> Rs485SpeedItem;         // index into SpeedCaptions (also scan's speed)
     std::optional<bool> Packet;
     std::optional<bool> Modem;
     std::optional<std::string> InitLine; // UTF-8 as typed
@@ -49,6 +56,10 @@ struct CliArguments {
 // The arguments after the program's name. On a wrong command line the
 // result holds nothing and `error` says why (one line, UTF-8).
 std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+// Stands for a meter's address (three digits) in the file pattern of a
+// read of several meters.
+inline constexpr const char* AddressField = "{address}";
 
 // The program's name, for messages and --version.
 inline constexpr const char* CliProgramName = "configurator-cli";

@@ -60,3 +60,6 @@ int RunArchive(CliRun& run);
 int RunReadSettings(CliRun& run);
 int RunWriteSettings(CliRun& run);
 int RunCsv(CliRun& run);
+int RunScan(CliRun& run);
+// day or hour for several meters, one after another.
+int RunBatch(CliRun& run);

@@ -4,6 +4,7 @@
 #include "base/Cp1251.h"
 #include "base/ModbusTexts.h"
 #include "base/StrToInt.h"
+#include "serial/LineClaim.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
@@ -166,6 +167,11 @@ void ConsoleLogic::Timer1Timer() {
         ~Restart() { screen.EnableReceiveTimer(true); }
     } restart{screen_};
     TickScope scope(*this);
+    // A scan or a batch read takes the port's answers meanwhile.
+    if (LineHeldByOther(this)) {
+        WaitAnswer = false;
+        return;
+    }
 
     Rs232Port* port = Port();
     int k = port ? port->InQueue() : 0;

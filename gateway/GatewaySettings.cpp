@@ -5,6 +5,7 @@
 #include "base/Messages.h"
 #include "base/StrToInt.h"
 #include "base/Timing.h"
+#include "serial/LineClaim.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
@@ -51,13 +52,21 @@ std::optional<GatewayInputRejection> CheckGatewayInput(const std::string& addres
     return std::nullopt;
 }
 
+bool GatewaySettings::RefusedWhileLineHeld() {
+    if (!LineHeldByOther(this)) return false;
+    ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
+    return true;
+}
+
 void GatewaySettings::ReadClick() {
+    if (RefusedWhileLineHeld()) return;
     if (!LinkModeReady()) return;
     WaitScope wait(screen_);
     ReadGatewaySettings();
 }
 
 void GatewaySettings::WriteClick() {
+    if (RefusedWhileLineHeld()) return;
     if (!LinkModeReady()) return;
     bool written = false;
     {

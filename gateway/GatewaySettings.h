@@ -89,6 +89,8 @@ public:
 
 private:
     bool LinkModeReady();
+    // While a scan or a batch read holds the line: says so, and true.
+    bool RefusedWhileLineHeld();
 
     ConfigScreen& screen_;
     AdapterLink& link_;

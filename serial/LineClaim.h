@@ -21,6 +21,8 @@ bool LineHeldByOther(const void* owner);
 // The short message for a window refused while another holds the line:
 // "Линия занята: идёт <activity>. Дождитесь конца или остановите его."
 std::string LineBusyText();
+// The caption of that message.
+inline constexpr const char* LineBusyCaption = "Линия занята";
 
 // A claim held for a scope; `Held()` tells whether it was granted.
 class ScopedLineClaim {

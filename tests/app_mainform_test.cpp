@@ -87,8 +87,9 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     QStringList captions;
     for (QAction* a : form.mnuConfigurator->actions())
         captions << a->objectName() + "=" + Plain(a->text());
-    EXPECT_EQ(captions, (QStringList{Text("mnuConfig=Настройка шлюза RS485<->RS232"),
-                                     Text("RS2321=Тест RS232"), Text("mnuTestPacket=Тест пакетов")}));
+    EXPECT_EQ(captions,
+              (QStringList{Text("mnuConfig=Настройка шлюза RS485<->RS232"), Text("RS2321=Тест RS232"),
+                           Text("mnuTestPacket=Тест пакетов"), Text("mnuScan=Поиск приборов")}));
 
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
     EXPECT_EQ(form.PortState->text(),

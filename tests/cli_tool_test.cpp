@@ -181,3 +181,39 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
 }
 
 } // namespace
+
+// A line of meters: the scan's table on stdout, a batch's files equal to
+// single reads byte for byte, and the status when some meters were not read.
+TEST_F(CliTool, ScansTheLineAndReadsSeveralMeters) {
+    sim::MeterSpec five;
+    five.Address = 5;
+    five.Ident = sim::IdentificationForType(8);
+    five.DayRows = 3;
+    simulator.AddMeter(five);
+
+    const CliResult scan = Run({"scan", "--address", "1-6", "--wait", "60"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.out.substr(0, scan.out.find("\r\n")),
+              "Адрес;Результат;Тип;Версия;Конфигурация 1;Конфигурация 2;Ответ, мс");
+    EXPECT_NE(scan.out.find("\r\n5;опознан;8;4611;1032;10551297;"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("\r\n6;нет ответа;;;;;\r\n"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.err.find("Поиск закончен. Ответили адресов: 2."), std::string::npos) << scan.err;
+
+    const CliResult batch = Run({"day", "--address", "1,5", "-o", dir.File("day-{address}.txt")});
+    EXPECT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(dir.Read("day-001.txt"), SmallDayFile);
+    ASSERT_EQ(Run({"day", "--address", "5", "-o", dir.File("single.txt")}).status, 0);
+    EXPECT_EQ(dir.Read("day-005.txt"), dir.Read("single.txt"));
+    EXPECT_NE(batch.err.find("счётчик 5, суточный архив: прочитан, строк 3, "), std::string::npos)
+        << batch.err;
+
+    TimingConstants fast;
+    fast.ArchiveAnswerTimeoutMs = 100;
+    SetTimingForTests(fast);
+    const CliResult some = Run({"hour", "--address", "1,9", "-o", dir.File("hour-{address}.txt")});
+    EXPECT_EQ(some.status, 8) << some.err;
+    EXPECT_NE(some.err.find("счётчик 9, часовой архив: не прочитан: прибор не отвечает"), std::string::npos)
+        << some.err;
+    EXPECT_EQ(dir.Read("hour-001.txt"), SmallHourFile);
+    EXPECT_EQ(Run({"day", "--address", "1,5", "-o", dir.File("day.txt")}).status, 2); // no {address}
+}

@@ -1,0 +1,149 @@
+// The scan of a whole line and the batch read of its meters against the
+// simulator with real line timing (PC line 115200 bit/s, RS-485 at 9600 and
+// 57600), side by side in one run: each run's total time, the waits and line
+// times it had to spend, and their ratio (goals: scan 1.1, batch 1.2).
+#include "adapter/Dataio.h"
+#include "line/ArchiveBatch.h"
+#include "line/LineLoop.h"
+#include "line/LineScan.h"
+#include "sim/LineTiming.h"
+#include "sim/Simulator.h"
+#include "support/Pty.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+constexpr int PcSpeed = 115200;
+const int MeterAddresses[] = {1, 5, 17, 30, 200};
+// The SendPacket exchange on the PC line: 0x11, 0x22, the 7-byte block, the status.
+constexpr std::size_t PacketExchangeBytes = 10;
+
+double Seconds(std::chrono::nanoseconds ns) {
+    return std::chrono::duration<double>(ns).count();
+}
+
+// The time the transcript's bytes take on both lines (as the console's benchmark counts it).
+double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, double meterSpeed) {
+    std::size_t pcBytes = 0, request = 0, answer = 0;
+    std::chrono::nanoseconds meter{0};
+    auto exchange = [&] {
+        if (request + answer > 0) meter += sim::MeterExchangeTime(request, answer, meterSpeed);
+        request = answer = 0;
+    };
+    for (const auto& e : trace) {
+        if (e.Dir == sim::Direction::FromPc || e.Dir == sim::Direction::ToPc) ++pcBytes;
+        if (e.Dir == sim::Direction::ToMeter) {
+            if (answer > 0) exchange();
+            ++request;
+        }
+        if (e.Dir == sim::Direction::FromMeter) ++answer;
+    }
+    exchange();
+    return Seconds(sim::LineTime(pcBytes, PcSpeed) + meter);
+}
+
+sim::SimOptions Line(std::uint8_t speedCode) {
+    sim::SimOptions o;
+    o.PaceBaud = sim::PacePortSpeed;
+    o.PaceRs485 = true;
+    o.Settings.SpeedCode = speedCode;
+    o.MeterAddress = MeterAddresses[0];
+    for (std::size_t i = 1; i < std::size(MeterAddresses); ++i) {
+        sim::MeterSpec m;
+        m.Address = MeterAddresses[i];
+        o.MoreMeters.push_back(m);
+    }
+    return o;
+}
+
+struct Rig : ScanObserver, BatchObserver {
+    explicit Rig(std::uint8_t code) : simulator(Line(code)) { simulator.Start(); }
+    sim::Simulator simulator;
+    Rs232Port port{simulator.PortPath(), PcSpeed};
+    AdapterLink link{[this] { return &port; }, [] { return LinkSettings{.LinkMode = 1}; }};
+};
+
+void Report(benchmark::State& state, const char* what, double seconds, double spent) {
+    state.counters["total_s"] = seconds;
+    state.counters["spent_s"] = spent;
+    state.counters["ratio"] = seconds / spent;
+    std::printf("%-28s total %7.3f s, waits and line times %7.3f s, ratio %.3f\n", what, seconds, spent,
+                seconds / spent);
+}
+
+// arg: the gateway's speed code (103: 9615, 16: 58824 bit/s).
+void BM_Scan(benchmark::State& state) {
+    const auto code = static_cast<std::uint8_t>(state.range(0));
+    Rig rig(code);
+    const double speed = sim::SpeedOfCode(code);
+    const int waitMs = ScanWait(speed, PcSpeed).TotalMs;
+    LineScan scan(rig, [&](const RequestBlock& b) {
+        return rig.link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
+    });
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        scan.Start(FirstMeterAddress, LastMeterAddress, waitMs);
+        RunLineLoop(rig.port, {.Running = [&] { return scan.Running(); },
+                               .Lacking = [] { return 0; },
+                               .Receive = [&](const std::uint8_t* b, std::size_t n) { scan.Receive(b, n); },
+                               .Tick = [&](bool gone) { scan.Tick(gone); },
+                               .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+        const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+        // Every address: the exchange with the gateway, then the wait (or
+        // the answer's time where one came).
+        double spent = 0;
+        int found = 0;
+        for (const ScanResult& r : scan.Results()) {
+            spent += Seconds(sim::LineTime(PacketExchangeBytes, PcSpeed));
+            spent +=
+                r.AnswerMs >= 0 && r.Kind != ScanResultKind::Late ? r.AnswerMs / 1000.0 : waitMs / 1000.0;
+            found += r.Kind == ScanResultKind::Identified;
+        }
+        if (found != static_cast<int>(std::size(MeterAddresses)))
+            state.SkipWithError("not every meter found");
+        char what[64];
+        std::snprintf(what, sizeof what, "scan 1..247 at %d (wait %d ms)", static_cast<int>(speed + 0.5),
+                      waitMs);
+        Report(state, what, seconds, spent);
+    }
+}
+
+void BM_Batch(benchmark::State& state) {
+    const auto code = static_cast<std::uint8_t>(state.range(0));
+    Rig rig(code);
+    TempDir dir;
+    ArchiveBatch batch(
+        rig,
+        [&](const RequestBlock& b) {
+            rig.link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
+        },
+        ',');
+    for (auto _ : state) {
+        rig.simulator.ClearTranscript();
+        const auto start = std::chrono::steady_clock::now();
+        batch.Start(BatchJobs({std::begin(MeterAddresses), std::end(MeterAddresses)}, BatchArchives::Day,
+                              dir.Path()));
+        RunLineLoop(rig.port, {.Running = [&] { return batch.Running(); },
+                               .Lacking = [&] { return batch.Lacking(); },
+                               .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
+                               .Tick = [&](bool gone) { batch.Tick(gone); },
+                               .MsUntilDue = {}});
+        const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+        for (const BatchRow& row : batch.Rows())
+            if (!row.Complete) state.SkipWithError("a meter was not read");
+        char what[64];
+        std::snprintf(what, sizeof what, "batch day x5 at %d",
+                      static_cast<int>(sim::SpeedOfCode(code) + 0.5));
+        Report(state, what, seconds, LineLimitSeconds(rig.simulator.Transcript(), sim::SpeedOfCode(code)));
+    }
+}
+
+BENCHMARK(BM_Scan)->Arg(103)->Arg(16)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Batch)->Arg(103)->Arg(16)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,200 @@
+// scan: the identification request to every address of a list, the results
+// as CSV; and day or hour for a list of meters, one file each.
+#include "base/Paths.h"
+#include "base/TextFile.h"
+#include "cli/Commands.h"
+#include "gateway/GatewaySettings.h"
+#include "line/ArchiveBatch.h"
+#include "line/LineLoop.h"
+#include "line/LineScan.h"
+#include "serial/Rs232.h"
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// Every result as a progress line on stderr, and the end.
+class ScanReport : public ScanObserver {
+public:
+    explicit ScanReport(CliRun& run) : run_(run) {}
+    void Watch(const LineScan& scan) { scan_ = &scan; }
+    void ResultChanged(std::size_t index, bool added) override {
+        (void)added;
+        const ScanResult& r = scan_->Results()[index];
+        if (r.Kind == ScanResultKind::NoAnswer) return;
+        std::string line = "адрес " + std::to_string(r.Address) + ": " + ScanResultText(r);
+        if (r.HasIdentity)
+            line += ", тип " + std::to_string(r.Identity.TypeNum) + ", версия " +
+                    std::to_string(r.Identity.Version) + ", конфигурация " +
+                    std::to_string(r.Identity.Config1) + " " + std::to_string(r.Identity.Config2);
+        if (r.AnswerMs >= 0) line += ", " + std::to_string(r.AnswerMs) + " мс";
+        run_.Progress(line);
+    }
+
+private:
+    CliRun& run_;
+    const LineScan* scan_ = nullptr;
+};
+
+std::string Replace(std::string text, const std::string& field, const std::string& value) {
+    for (std::size_t at = text.find(field); at != std::string::npos; at = text.find(field, at + value.size()))
+        text.replace(at, field.size(), value);
+    return text;
+}
+
+// A read of the batch as one line on stderr.
+class BatchReport : public BatchObserver {
+public:
+    explicit BatchReport(CliRun& run) : run_(run) {}
+    void Watch(const ArchiveBatch& batch) { batch_ = &batch; }
+    void ReadStarted(std::size_t index, int attempt) override {
+        if (attempt > 1) run_.Progress(Meter(index) + ": ещё одна попытка");
+    }
+    void ReadEnded(std::size_t index) override {
+        const BatchRow& row = batch_->Rows()[index];
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
+        run_.Progress(Meter(index) + ": " + BatchRowText(row) + ", строк " + std::to_string(row.Rows) + ", " +
+                      seconds + " с, файл " + row.Job.File);
+    }
+
+private:
+    std::string Meter(std::size_t index) const {
+        const ArchiveJob& job = batch_->Rows()[index].Job;
+        return std::string("счётчик ") + std::to_string(job.Address) +
+               (job.Archive == MeterArchive::Hour ? ", часовой архив" : ", суточный архив");
+    }
+    CliRun& run_;
+    const ArchiveBatch* batch_ = nullptr;
+};
+
+} // namespace
+
+int RunScan(CliRun& run) {
+    const CliArguments& a = run.args;
+    int status = 0;
+    auto port = OpenLine(run, status);
+    if (!port) return status;
+    Rs232Port* line = port.get();
+    CliLink link(run, line);
+
+    int waitMs = a.WaitMs.value_or(0);
+    if (!a.WaitMs) {
+        double speed = 0;
+        if (a.Rs485SpeedItem) {
+            speed = Rs485SpeedOfCode(SpeedCodes[*a.Rs485SpeedItem]);
+        } else {
+            const auto code = ReadGatewaySpeedCode(link);
+            if (!code) {
+                const std::string message = run.FirstMessage();
+                return run.Fail(ExitStatus::GatewaySilent, "шлюз не отвечает" +
+                                                               (message.empty() ? "" : ": " + message) +
+                                                               " (или укажите --rs485-speed либо --wait)");
+            }
+            speed = Rs485SpeedOfCode(*code);
+        }
+        waitMs = ScanWait(speed, line->BaudRate).TotalMs;
+        run.Progress("ожидание ответа: " + std::to_string(waitMs) + " мс (RS-485 " +
+                     std::to_string(std::lround(speed)) + " бит/с)");
+    }
+
+    ScanReport report(run);
+    LineScan scan(report, [&](const RequestBlock& block) {
+        return link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size()));
+    });
+    report.Watch(scan);
+    scan.Start(a.Addresses, waitMs);
+    RunLineLoop(*line, {.Running = [&] { return scan.Running(); },
+                        .Lacking = [] { return 0; },
+                        .Receive = [&](const std::uint8_t* b, std::size_t n) { scan.Receive(b, n); },
+                        .Tick = [&](bool gone) { scan.Tick(gone); },
+                        .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+
+    const std::string csv = ScanCsv(scan.Results());
+    if (a.Output.empty()) {
+        std::fwrite(csv.data(), 1, csv.size(), run.out);
+    } else {
+        std::ofstream file(a.Output, std::ios::binary);
+        file << csv;
+        file.close();
+        if (!file) return run.Fail(ExitStatus::FileNotWritten, "файл " + a.Output + " не записывается");
+    }
+    const ScanProgress p = scan.Progress();
+    switch (scan.End()) {
+    case ScanEnd::PortGone:
+        return run.Fail(ExitStatus::PortNotOpened, ScanEndText(scan.End(), p.Address));
+    case ScanEnd::GatewayFailed: {
+        const std::string message = run.FirstMessage();
+        return run.Fail(ExitStatus::GatewaySilent,
+                        ScanEndText(scan.End(), p.Address) + (message.empty() ? "" : " " + message));
+    }
+    default:
+        break;
+    }
+    int found = 0;
+    for (const ScanResult& r : scan.Results())
+        found += r.Kind != ScanResultKind::NoAnswer;
+    run.Progress(ScanEndText(scan.End(), p.Address) + " Ответили адресов: " + std::to_string(found) + ".");
+    return 0;
+}
+
+int RunBatch(CliRun& run) {
+    const CliArguments& a = run.args;
+    const BatchArchives archives =
+        a.Command == CliCommand::HourArchive ? BatchArchives::Hour : BatchArchives::Day;
+    std::vector<ArchiveJob> jobs;
+    if (a.Output.empty()) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        const std::string folder = ArchiveDir() + BatchFolderName(local) + "/";
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error)
+            return run.Fail(ExitStatus::FileNotWritten,
+                            "папка " + folder + " не создаётся: " + error.message());
+        jobs = BatchJobs(a.Addresses, archives, folder);
+    } else {
+        for (int address : a.Addresses) {
+            char digits[8];
+            std::snprintf(digits, sizeof digits, "%03d", address);
+            const std::string file =
+                std::filesystem::absolute(Replace(a.Output, AddressField, digits)).string();
+            jobs.push_back({static_cast<std::uint8_t>(address),
+                            archives == BatchArchives::Hour ? MeterArchive::Hour : MeterArchive::Day, file});
+        }
+    }
+
+    int status = 0;
+    auto port = OpenLine(run, status);
+    if (!port) return status;
+    Rs232Port* line = port.get();
+    CliLink link(run, line);
+    BatchReport report(run);
+    ArchiveBatch batch(
+        report,
+        [&](const RequestBlock& block) {
+            link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size()));
+        },
+        run.decimalSeparator);
+    report.Watch(batch);
+    batch.Start(std::move(jobs));
+    RunLineLoop(*line, {.Running = [&] { return batch.Running(); },
+                        .Lacking = [&] { return batch.Lacking(); },
+                        .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
+                        .Tick = [&](bool gone) { batch.Tick(gone); },
+                        .MsUntilDue = {}});
+    int read = 0;
+    for (const BatchRow& row : batch.Rows())
+        read += row.Complete;
+    const int total = static_cast<int>(batch.Rows().size());
+    if (read == total) {
+        run.Progress("Прочитаны все архивы: " + std::to_string(total) + ".");
+        return 0;
+    }
+    return run.Fail(ExitStatus::SomeNotRead, "прочитано архивов: " + std::to_string(read) + " из " +
+                                                 std::to_string(total) + "; остальные - в строках выше");
+}

@@ -1,0 +1,128 @@
+// The scan window headless, through its real controls, against a simulated
+// line of meters: the table of a scan, the console refused while the scan
+// holds the line, a batch read from the ticked rows, and the packet monitor
+// that keeps a scan from starting.
+#include "base/Paths.h"
+#include "console/Uviewrs232.h"
+#include "line/Uviewscan.h"
+#include "serial/LineClaim.h"
+#include "sim/Simulator.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
+#include "support/ScopedProgramState.h"
+#include "ui/MdiChild.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLocale>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+template <class Pred> bool WaitUntil(Pred pred, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+sim::SimOptions Line() {
+    sim::SimOptions o;
+    sim::MeterSpec five;
+    five.Address = 5;
+    five.Ident = sim::IdentificationForType(8);
+    five.DayRows = 2;
+    o.MoreMeters = {five};
+    return o;
+}
+
+class ScanWindow : public ::testing::Test {
+protected:
+    ScanWindow() : simulator(Line()) {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        simulator.Start();
+        MainPort = new Rs232Port(simulator.PortPath(), 115200);
+        area.resize(1200, 900);
+        window = CreateOrRaise(&area, ViewScan, PortAccessor([] { return MainPort; }), world.link);
+        window->LastEdit->setValue(8);
+        window->WaitEdit->setValue(60);
+    }
+    ~ScanWindow() override {
+        if (ViewRS232) ViewRS232->close();
+        if (ViewScan) ViewScan->close();
+        QApplication::processEvents();
+        QLocale::setDefault(QLocale::c());
+    }
+    bool Idle() const { return window->StartButton->isEnabled(); }
+
+    ScopedProgramState world;
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+    sim::Simulator simulator;
+    QMdiArea area;
+    TViewScan* window = nullptr;
+};
+
+TEST_F(ScanWindow, ScansTheLineThenReadsTheTickedMetersOneFileEach) {
+    window->StartButton->click();
+    EXPECT_FALSE(Idle());
+    // The console's sending waits while the scan holds the line.
+    TViewRS232* console = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
+    console->Button2->click();
+    EXPECT_EQ(console->ConsoleNotice->text().toStdString(),
+              "Линия занята: идёт поиск приборов. Дождитесь конца или остановите его.");
+    ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+
+    QTableWidget* table = window->ScanTable;
+    ASSERT_EQ(table->rowCount(), 8);
+    std::vector<int> shown;
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (!table->isRowHidden(row)) shown.push_back(table->item(row, 0)->text().toInt());
+    EXPECT_EQ(shown, (std::vector<int>{1, 5}));
+    EXPECT_EQ(table->item(4, 1)->text().toStdString(), "опознан");
+    EXPECT_EQ(table->item(4, 2)->text().toStdString(), "8");
+    EXPECT_EQ(window->ChosenAddresses(), (std::vector<int>{1, 5}));
+    EXPECT_EQ(
+        window->ProgressLine->text().toStdString().rfind("Поиск закончен. Ответили адресов: 2 из 8, за ", 0),
+        0u);
+    window->SilentCheck->setChecked(true);
+    EXPECT_FALSE(table->isRowHidden(1));
+    ASSERT_TRUE(window->SaveCsv(QString::fromStdString(dir.File("scan.csv"))));
+    EXPECT_EQ(dir.Read("scan.csv").substr(0, 10), "Адрес"); // UTF-8, the header first
+    EXPECT_TRUE(LineHolderActivity().empty());
+
+    window->BatchButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+    const std::string folder = window->BatchFolder();
+    EXPECT_EQ(folder.rfind(ArchiveDir() + "архивы ", 0), 0u) << folder;
+    EXPECT_EQ(window->BatchTable->rowCount(), 2);
+    EXPECT_EQ(window->BatchTable->item(1, 4)->text().toStdString(), "прочитан");
+    EXPECT_EQ(window->BatchTable->item(1, 5)->text().toStdString(), "day-005.txt");
+    EXPECT_TRUE(std::filesystem::exists(folder + "day-001.txt"));
+    EXPECT_TRUE(std::filesystem::exists(folder + "day-005.txt"));
+    EXPECT_NE(window->BatchProgress->text().toStdString().find(": прочитано 2 из 2."), std::string::npos);
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(ScanWindow, AScanDoesNotStartWhileThePacketMonitorTakesTheAnswers) {
+    PortReadByMonitor = true;
+    window->StartButton->click();
+    PortReadByMonitor = false;
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages[0].text, MonitorOpenText);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(window->ScanTable->rowCount(), 0);
+}
+
+} // namespace
