@@ -22,7 +22,11 @@ struct TimingConstants {
     int StatusNoticeMs = 5000;              // a confirmation in the status line goes away after this
     int LogFlushMs = 1000;                  // a line log is written out at least this often
     int AdapterLatencyMs = 1;               // a USB-serial adapter's latency timer is set to this on opening
+    int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
 };
+
+// The shortest interval between two requests of the console's polling.
+inline constexpr int MinPollIntervalMs = 100;
 
 // The constants in force.
 const TimingConstants& Timing();
