@@ -152,6 +152,9 @@ void TimeChart::SetTimeFormat(const QString& format) {
 
 void TimeChart::AppendPoints(double x, const std::vector<double>& values, std::size_t keep) {
     const bool following = !Zoomed();
+    // The value axes are fitted again only when a new value falls outside
+    // them or old points go (a pass over every point).
+    bool refit = false;
     double first = std::numeric_limits<double>::infinity();
     double last = -first;
     for (std::size_t i = 0; i < series_.size(); ++i) {
@@ -172,7 +175,7 @@ void TimeChart::AppendPoints(double x, const std::vector<double>& values, std::s
     const double from = from_, to = to_;
     if (following) ShowAll();
     if (from_ == from && to_ == to) Redecimate(); // a changed range has redrawn already
-    FitValueAxes();
+    if (refit) FitValueAxes();
 }
 
 int TimeChart::Slices() const {
