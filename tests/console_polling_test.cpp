@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QValueAxis>
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
@@ -234,6 +235,9 @@ TEST_F(PollingWindow, TheSwitchFillsTableAndChartUntilTurnedOff) {
     EXPECT_EQ(live->Table->item(0, 2)->text(), "3,5");
     EXPECT_EQ(live->Chart->SeriesCount(), 1);
     EXPECT_GE(live->Chart->PointCount(0), 3u);
+    // The value axis has grown to take the values in.
+    const auto* axis = qobject_cast<QValueAxis*>(live->Chart->chart()->axes(Qt::Vertical)[0]);
+    EXPECT_TRUE(axis->min() < 3.5 && axis->max() > 3.5);
     window->PollCheckBox->click();
     EXPECT_FALSE(window->PollCheckBox->isChecked());
     EXPECT_TRUE(window->Button2->isEnabled());

@@ -161,9 +161,13 @@ void TimeChart::AppendPoints(double x, const std::vector<double>& values, std::s
         auto& points = series_[i].Points;
         if (i < values.size() && !std::isnan(values[i])) {
             points.push_back({x, values[i]});
-            if (points.size() > keep)
+            const QValueAxis* axis = series_[i].Right ? rightAxis_ : leftAxis_;
+            refit = refit || points.size() == 1 || values[i] < axis->min() || values[i] > axis->max();
+            if (points.size() > keep) {
                 points.erase(points.begin(),
                              points.begin() + static_cast<std::ptrdiff_t>(points.size() / 10));
+                refit = true;
+            }
         }
         if (!points.empty())
             first = std::min(first, points.front().X), last = std::max(last, points.back().X);
