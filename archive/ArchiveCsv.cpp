@@ -7,11 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
 // RFC 4180: a field holding the separator, a quote, a line end or an outer
 // blank is quoted, its quotes doubled.
-void AppendField(std::string& out, const std::string& field, char separator) {
+void AppendCsvField(std::string& out, const std::string& field, char separator) {
     const bool quote = field.find_first_of(std::string("\"\r\n") + separator) != std::string::npos ||
                        (!field.empty() && (field.front() == ' ' || field.back() == ' '));
     if (!quote) {
@@ -26,8 +24,6 @@ void AppendField(std::string& out, const std::string& field, char separator) {
     out += '"';
 }
 
-} // namespace
-
 char CsvFieldSeparator(char decimalSeparator) {
     return decimalSeparator == ',' ? ';' : ',';
 }
@@ -35,11 +31,11 @@ char CsvFieldSeparator(char decimalSeparator) {
 std::string ArchiveCsv(const ArchiveTable& table, char decimalSeparator, std::size_t first,
                        std::size_t last) {
     const char separator = CsvFieldSeparator(decimalSeparator);
-    std::string out = "\xEF\xBB\xBF"; // byte order mark: spreadsheets then take the text as UTF-8
+    std::string out = CsvByteOrderMark;
     out += CsvTimeHeader;
     for (const auto& c : table.Columns) {
         out += separator;
-        AppendField(out, Cp1251ToUtf8(c.Keyword), separator);
+        AppendCsvField(out, Cp1251ToUtf8(c.Keyword), separator);
     }
     out += "\r\n";
     last = std::min(last, table.Rows.size());
@@ -51,11 +47,11 @@ std::string ArchiveCsv(const ArchiveTable& table, char decimalSeparator, std::si
             const std::string& text = row.Texts[i];
             const std::int32_t kind = table.Columns[i].Kind;
             if (kind == ColHour && text.size() == 2 && text[0] == ' ')
-                AppendField(out, text.substr(1), separator); // " 5" is the number 5
+                AppendCsvField(out, text.substr(1), separator); // " 5" is the number 5
             else if (table.Columns[i].Numeric())
-                AppendField(out, PlainNumberText(text, decimalSeparator), separator);
+                AppendCsvField(out, PlainNumberText(text, decimalSeparator), separator);
             else
-                AppendField(out, Cp1251ToUtf8(text), separator);
+                AppendCsvField(out, Cp1251ToUtf8(text), separator);
         }
         out += "\r\n";
     }

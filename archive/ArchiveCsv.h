@@ -16,6 +16,14 @@ inline constexpr const char* CsvTimeHeader = "DATETIME";
 // semicolon where the decimal separator is a comma, else a comma.
 char CsvFieldSeparator(char decimalSeparator);
 
+// Appends `field` to `out`, quoted as RFC 4180 says where it holds the
+// separator, a quote, a line end or an outer blank.
+void AppendCsvField(std::string& out, const std::string& field, char separator);
+
+// The byte order mark that begins every CSV file: spreadsheets then take the
+// text as UTF-8.
+inline constexpr const char* CsvByteOrderMark = "\xEF\xBB\xBF";
+
 // Rows [first, last) of `table` (clamped to its rows) as CSV.
 std::string ArchiveCsv(const ArchiveTable& table, char decimalSeparator, std::size_t first = 0,
                        std::size_t last = std::numeric_limits<std::size_t>::max());

@@ -24,7 +24,11 @@ struct TimingConstants {
     int AdapterLatencyMs = 1;               // a USB-serial adapter's latency timer is set to this on opening
     int MeterProcessingAllowanceMs = 40;    // a scan's wait allows a meter this long to prepare its answer
     int ScanQuietMs = 20;                   // a line quiet this long has no answer under way
+    int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
 };
+
+// The shortest interval between two requests of the console's polling.
+inline constexpr int MinPollIntervalMs = 100;
 
 // The constants in force.
 const TimingConstants& Timing();

@@ -54,6 +54,7 @@ void ConsoleLogic::StopArchiveRead(bool quiet) {
 }
 
 void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
+    StopPolling();
     screen_.SetRowNumber("");
     // A read under way ends here, also when the address turns out unreadable.
     Session.Abandon();

@@ -34,7 +34,10 @@ ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSende
     : DecimalSeparator(decimalSeparator),
       Session(
           *this, [this](const RequestBlock& block) { SendArchiveRequest(block); }, decimalSeparator, clock),
-      screen_(screen), port_(std::move(port)), sender_(std::move(sender)), clock_(std::move(clock)) {}
+      Poller(
+          *this, [this] { SendPollRequest(); }, clock, [this] { return wallClock_(); }),
+      PollLog(decimalSeparator), screen_(screen), port_(std::move(port)), sender_(std::move(sender)),
+      clock_(std::move(clock)) {}
 
 std::chrono::steady_clock::time_point ConsoleLogic::Now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
@@ -193,6 +196,7 @@ void ConsoleLogic::Timer1Timer() {
     }
     CheckRun();
     CheckManualAnswer();
+    CheckPoll();
 }
 
 void ConsoleLogic::PortReadable() {
@@ -208,7 +212,8 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         if (AnswerPos == 0) exceptionAnswer_ = false;
         // An archive run's own request refused by the device: its exception
         // answer is five bytes long, whatever its code byte says.
-        if (AnswerPos == 1 && run_ != ArchiveRun::Idle && RefusesFunction(b, awaitedFunction_))
+        if (AnswerPos == 1 && (run_ != ArchiveRun::Idle || Poller.Awaiting()) &&
+            RefusesFunction(b, awaitedFunction_))
             exceptionAnswer_ = true;
     }
     if (awaited && run_ == ArchiveRun::Idle && ManualRequest != 0) {
@@ -266,6 +271,11 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     }
     // The session takes the answer after its byte is dumped, so that its
     // progress line follows the answer's complete dump line.
+    if (answerEnds && !refused && Poller.Awaiting()) Poller.Answered(RxBuf + RxAnswerArea, AnswerDataLen);
+    if (refused && Poller.Awaiting()) {
+        Poller.Refused(exceptionCode_);
+        return;
+    }
     if (refused) {
         StopRun(ArchiveStopReason::Refused, exceptionCode_);
         return;

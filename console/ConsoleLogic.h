@@ -11,6 +11,8 @@
 #include "base/Timing.h"
 #include "console/ConsoleScreen.h"
 #include "console/Framing.h"
+#include "console/PollCsv.h"
+#include "console/ValuePoller.h"
 #include "serial/Rs232.h"
 
 #include <cstdint>
@@ -35,7 +37,10 @@ inline constexpr int RxBufSize = 512;
 // error.
 int IntOf(const std::string& text);
 
-class ConsoleLogic : private ArchiveSessionObserver {
+// The activity a poll names when it holds the line.
+inline constexpr const char* PollActivity = "опрос прибора";
+
+class ConsoleLogic : private ArchiveSessionObserver, private PollObserver {
 public:
     // `port` is asked for the port afresh at every read: a handler running
     // inside a message box may have replaced it. `clock` times the archive
@@ -84,6 +89,20 @@ public:
     // the receive counters restart for its answer before the session takes it.
     void TakeArchiveAnswer();
 
+    // Polling: the current request repeated every `intervalMs`, its answers
+    // shown in the panes as a send's (each request clears them) and their
+    // values reported to the screen. Refused with a message while another
+    // holds the line or the packet monitor takes the answers; the poll
+    // holds the line while it runs. An archive button stops it.
+    bool StartPolling(int intervalMs);
+    void StopPolling();
+    // The poll's timer: the interval or an answer's time-out is due.
+    void PollTimer();
+    // The poll's values logged as CSV into `path` (see DefaultPollLogFile);
+    // false with a message when it cannot be created.
+    bool StartPollLog(const std::string& path);
+    void StopPollLog() { PollLog.Close(); }
+
     // Time stamps and the log of the hexadecimal pane. With stamps on, the
     // first dump line of each answer begins with the time its first byte was
     // dumped and the gap since the previous answer's last byte. The log, open
@@ -124,6 +143,9 @@ public:
 
     // The archive buttons' reads.
     ArchiveSession Session;
+    // The polling and its CSV log.
+    ValuePoller Poller;
+    PollCsvLog PollLog;
 
 private:
     // What an archive button has started.
@@ -178,6 +200,16 @@ private:
     // A line of the hexadecimal pane (and the log) of its own.
     void ProgressLine(const std::string& text);
     void ShowMessage(const std::string& text, const std::string& caption);
+
+    // Sends the poll's request as the send button does.
+    void SendPollRequest();
+    // After a receive pass or on the poll's timer: the poll's time.
+    void CheckPoll();
+
+    // PollObserver
+    void Sampled(const PollSample& sample) override;
+    void Missed(const PollCounts& counts) override;
+    void PollStopped(PollStopReason reason, int code) override;
 
     // ArchiveSessionObserver
     void Identified(const DeviceIdentity& identity) override;

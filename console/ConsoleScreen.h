@@ -3,6 +3,7 @@
 // except message texts, which are UTF-8 like every ShowMessage text.
 #pragma once
 #include "archive/ArchiveSession.h"
+#include "console/ValuePoller.h"
 
 #include <string>
 
@@ -42,6 +43,18 @@ public:
     virtual void ShowVersion(const std::string& text) = 0;
     virtual void ShowConfig1(const std::string& text) = 0;
     virtual void ShowConfig2(const std::string& text) = 0;
+    // Polling: an answer's values with the counters, the counters after a
+    // request left without answer, a poll or its CSV log ended by itself,
+    // and when the logic's PollTimer() is due next. A screen without a
+    // place for them shows nothing.
+    virtual void ShowPollSample(const PollSample& sample, const PollCounts& counts) {
+        (void)sample;
+        (void)counts;
+    }
+    virtual void ShowPollCounts(const PollCounts& counts) { (void)counts; }
+    virtual void PollingEnded() {}
+    virtual void PollLogEnded() {}
+    virtual void WakePollAfter(int ms) { (void)ms; }
     // A modal box with an OK button and the information icon (UTF-8 texts).
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
     // The console's line of what just happened (UTF-8): a refused command, a

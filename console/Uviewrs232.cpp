@@ -2,6 +2,8 @@
 // operations its logic uses.
 #include "console/Uviewrs232.h"
 
+#include "console/Uviewlive.h"
+
 #include "base/DecimalSeparator.h"
 #include "base/Timing.h"
 
@@ -31,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -238,6 +241,17 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     }
     request->addWidget(Label16, row++, 0, 1, 2);
     request->addWidget(Button2, row++, 0, 1, 2);
+    // Polling: the request repeated every interval, its values in a window of their own.
+    PollCheckBox = Named(new QCheckBox(QString::fromUtf8("Оп&рос, интервал")), "PollCheckBox");
+    PollCheckBox->setToolTip(QString::fromUtf8("Повторять запрос; значения — в окне «Опрос значений»"));
+    PollInterval = Named(new QSpinBox, "PollInterval");
+    PollInterval->setRange(MinPollIntervalMs, 3600000);
+    PollInterval->setSingleStep(100);
+    PollInterval->setValue(1000);
+    PollInterval->setSuffix(QString::fromUtf8(" мс"));
+    PollInterval->setAccessibleName(QString::fromUtf8("Интервал опроса"));
+    request->addWidget(PollCheckBox, row, 0);
+    request->addWidget(PollInterval, row++, 1);
     request->addWidget(Label5, row, 0);
     request->addWidget(ComboBox1, row++, 1);
 
@@ -268,14 +282,19 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     });
     connect(TimerQueryConf, &QTimer::timeout, this,
             [this] { Run([this] { logic_.TimerQueryConfTimer(); }); });
+    PollTimer = MakeTimer(this, "PollTimer", Timing().PollAnswerTimeoutMs);
+    PollTimer->setSingleShot(true);
+    connect(PollTimer, &QTimer::timeout, this, [this] { Run([this] { logic_.PollTimer(); }); });
+    connect(PollCheckBox, &QCheckBox::clicked, this, [this](bool on) { PollCheckBoxClick(on); });
 
     // Enter in a request edit sends the packet, as the button does.
     for (QLineEdit* edit : {Edit3, Edit4, Edit1, Edit2})
         connect(edit, &QLineEdit::returnPressed, Button2, &QPushButton::click);
     // The request first, then the archive and its fields, then the dumps.
-    SetTabOrder({Edit3, Edit4, Edit1, Edit2, Button2, ComboBox1, Memo3, Button3, Button4, Edit6, Edit5,
-                 Button1, Memo1, Memo2, MemoCheckBox, ShowArchiveButton, TimeCheckBox, LogCheckBox,
-                 RequestsCheckBox});
+    SetTabOrder({Edit3,        Edit4,       Edit1,           Edit2,   Button2,      PollCheckBox,
+                 PollInterval, ComboBox1,   Memo3,           Button3, Button4,      Edit6,
+                 Edit5,        Button1,     Memo1,           Memo2,   MemoCheckBox, ShowArchiveButton,
+                 TimeCheckBox, LogCheckBox, RequestsCheckBox});
     Edit3->setFocus();
 
     watch_ = new PortWatch(this);
@@ -294,6 +313,67 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
 
 TViewRS232::~TViewRS232() {
     delete Log; // before the log it switches
+    delete live_;
+}
+
+void TViewRS232::PollCheckBoxClick(bool on) {
+    bool started = false;
+    if (on) {
+        // The window first: the first answer may come while the poll starts.
+        if (!live_) {
+            live_ = new TViewLiveValues(mdiArea());
+            live_->LogSwitched = [this](bool log) {
+                if (!log) {
+                    logic_.StopPollLog();
+                    return false;
+                }
+                const std::string path = DefaultPollLogFile(SystemNowMs());
+                bool opened = false;
+                Run([&] { opened = logic_.StartPollLog(path); });
+                if (opened) live_->ShowLogFile(FromCp1251(path));
+                return opened;
+            };
+        }
+        live_->Reset();
+        Run([&] { started = logic_.StartPolling(PollInterval->value()); });
+        if (started) {
+            live_->show();
+            live_->raise();
+        }
+    } else {
+        Run([this] { logic_.StopPolling(); });
+        PollTimer->stop();
+    }
+    PollCheckBox->setChecked(started);
+    LockRequest(started);
+}
+
+void TViewRS232::LockRequest(bool locked) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Edit3, Edit4, Edit1, Edit2, Button2, Button3, Button4, PollInterval})
+        w->setEnabled(!locked);
+}
+
+void TViewRS232::ShowPollSample(const PollSample& sample, const PollCounts& counts) {
+    if (live_) live_->AddSample(sample, counts);
+}
+
+void TViewRS232::ShowPollCounts(const PollCounts& counts) {
+    if (live_) live_->ShowCounts(counts);
+}
+
+void TViewRS232::PollingEnded() {
+    PollTimer->stop();
+    PollCheckBox->setChecked(false);
+    LockRequest(false);
+}
+
+void TViewRS232::PollLogEnded() {
+    if (live_) live_->LogEnded();
+}
+
+void TViewRS232::WakePollAfter(int ms) {
+    PollTimer->start(std::max(ms, 0));
 }
 
 void TViewRS232::Run(const std::function<void()>& handler) {

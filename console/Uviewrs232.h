@@ -4,9 +4,11 @@
 #pragma once
 #include "console/ConsoleLogic.h"
 #include "console/ConsoleScreen.h"
+#include "console/Uviewlive.h"
 #include "serial/Rs232.h"
 
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <functional>
 
 class AdapterLink;
@@ -19,6 +21,7 @@ class QLineEdit;
 class QMdiArea;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QTimer;
 class PortWatch;
 
@@ -54,6 +57,16 @@ public:
     void ShowNotice(const std::string& text) override;
     void ShowArchiveRun(bool running, MeterArchive archive) override;
     void OfferArchive(const std::string& path) override;
+    void ShowPollSample(const PollSample& sample, const PollCounts& counts) override;
+    void ShowPollCounts(const PollCounts& counts) override;
+    void PollingEnded() override;
+    void PollLogEnded() override;
+    void WakePollAfter(int ms) override;
+
+    // The polling switch turned by the user.
+    void PollCheckBoxClick(bool on);
+    // The polling's table and chart (made at the first poll).
+    TViewLiveValues* LiveValues() const { return live_; }
 
     QGroupBox* GroupBox1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
@@ -100,6 +113,9 @@ public:
     QCheckBox* TimeCheckBox = nullptr;
     QCheckBox* LogCheckBox = nullptr;
     QLabel* LogFileLabel = nullptr;
+    QCheckBox* PollCheckBox = nullptr;
+    QSpinBox* PollInterval = nullptr;
+    QTimer* PollTimer = nullptr;
     LogSwitch* Log = nullptr;
 
     // false: Timer1 alone drives the receive loop, as a comparison for
@@ -119,6 +135,8 @@ private:
     // Points the port watch at the current port and lets it wake the loop
     // while an answer is awaited and the receive timer runs.
     void UpdateWatch();
+    // The request's controls are locked while a poll repeats it.
+    void LockRequest(bool locked);
 
     PortAccessor port_;
     PortWatch* watch_ = nullptr;
@@ -126,6 +144,7 @@ private:
     // reports a hang-up): the watch rests until the next tick.
     bool wokenEmpty_ = false;
     ConsoleLogic logic_;
+    QPointer<TViewLiveValues> live_;
     int handlersRunning_ = 0;
     bool closePending_ = false;
     // Closed during a read: the window closes once the read has stopped.

@@ -59,6 +59,42 @@ std::string ValueLine(std::int32_t address, float value, char decimalSeparator) 
            "): " + FormatGeneral(value, decimalSeparator, DecoderGeneral) + "\r\n";
 }
 
+std::vector<RegisterValue> RegisterValues(std::int32_t startRegister, const std::uint8_t* data,
+                                          std::int32_t count) {
+    std::vector<RegisterValue> values;
+    std::int32_t address = startRegister;
+    std::int32_t at = 0;
+    while (at < count) {
+        const bool word = address == 4 || address == 5;
+        const std::int32_t size = word ? 2 : 4;
+        if (count - at < size) break;
+        const std::uint8_t* b = data + at;
+        RegisterValue v;
+        v.Address = address;
+        if (word) {
+            v.Name = address == 4 ? "Adr_Vers" : "Adr_Conf2";
+            v.Value = static_cast<std::int16_t>(b[0] << 8 | b[1]);
+        } else {
+            const std::uint32_t u = static_cast<std::uint32_t>(b[0]) << 24 |
+                                    static_cast<std::uint32_t>(b[1]) << 16 |
+                                    static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+            if (address == 6) {
+                v.Name = "Adr_Conf2";
+                v.Value = static_cast<std::int32_t>(u);
+            } else {
+                v.Name = ValueLabel(address);
+                v.Name.erase(v.Name.find_last_not_of(' ') + 1);
+                v.Value = std::bit_cast<float>(u);
+            }
+        }
+        v.Name += "(" + std::to_string(address) + ")";
+        values.push_back(std::move(v));
+        at += size;
+        address = Advance(address, word ? 1u : 2u);
+    }
+    return values;
+}
+
 void ConsoleLogic::DecodeValueByte(std::uint8_t b) {
     if (ValueByteCnt >= 0 && ValueByteCnt < 4) ValueBytes[ValueByteCnt] = b;
     ++ValueByteCnt;

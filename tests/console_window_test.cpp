@@ -189,10 +189,13 @@ TEST_F(ConsoleWindow, TabMovesFromTheFirstEditThroughEveryControlAndNeverIntoADu
             order << w->objectName();
         w = w->nextInFocusChain();
     } while (w != window->Edit3);
-    EXPECT_EQ(order,
-              (QStringList{"Edit3", "Edit4", "Edit1", "Edit2", "Button2", "ComboBox1", "Memo3", "Button3",
-                           "Button4", "Edit6", "Edit5", "Button1", "Memo1", "Memo2", "MemoCheckBox",
-                           "ShowArchiveButton", "TimeCheckBox", "LogCheckBox", "RequestsCheckBox"}));
+    EXPECT_EQ(order, (QStringList{"Edit3",        "Edit4",        "Edit1",
+                                  "Edit2",        "Button2",      "PollCheckBox",
+                                  "PollInterval", "ComboBox1",    "Memo3",
+                                  "Button3",      "Button4",      "Edit6",
+                                  "Edit5",        "Button1",      "Memo1",
+                                  "Memo2",        "MemoCheckBox", "ShowArchiveButton",
+                                  "TimeCheckBox", "LogCheckBox",  "RequestsCheckBox"}));
     for (QPlainTextEdit* memo : {window->Memo1, window->Memo2, window->Memo3}) {
         QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
         QApplication::sendEvent(memo, &tab);

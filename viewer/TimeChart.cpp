@@ -46,7 +46,7 @@ bool DarkPalette(const QWidget* w) {
 
 } // namespace
 
-TimeChart::TimeChart(QWidget* parent) : QChartView(parent) {
+TimeChart::TimeChart(QWidget* parent) : QChartView(parent), narrowestMs_(NarrowestMs) {
     auto* chart = new QChart;
     chart->setTheme(DarkPalette(this) ? QChart::ChartThemeDark : QChart::ChartThemeLight);
     chart->legend()->setAlignment(Qt::AlignBottom);
@@ -109,9 +109,9 @@ void TimeChart::SetSeries(std::vector<Series> series) {
     }
     if (!(first_ <= last_))
         first_ = last_ = static_cast<double>(QDateTime::currentDateTime().toMSecsSinceEpoch());
-    if (last_ - first_ < NarrowestMs) {
+    if (last_ - first_ < narrowestMs_) {
         const double middle = (first_ + last_) / 2;
-        first_ = middle - NarrowestMs / 2, last_ = middle + NarrowestMs / 2;
+        first_ = middle - narrowestMs_ / 2, last_ = middle + narrowestMs_ / 2;
     }
     rightAxis_->setVisible(
         std::any_of(series_.begin(), series_.end(), [](const Shown& s) { return s.Right; }));
@@ -126,7 +126,7 @@ bool TimeChart::Zoomed() const {
 
 void TimeChart::ShowRange(double from, double to) {
     const double full = last_ - first_;
-    double width = std::clamp(to - from, std::min(NarrowestMs, full), full);
+    double width = std::clamp(to - from, std::min(narrowestMs_, full), full);
     from = std::clamp(from, first_, last_ - width);
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from)),
                         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(from + width)));
@@ -144,6 +144,42 @@ void TimeChart::Zoom(double factor, double centre) {
 void TimeChart::Pan(double fraction) {
     const double shift = (to_ - from_) * fraction;
     ShowRange(from_ + shift, to_ + shift);
+}
+
+void TimeChart::SetTimeFormat(const QString& format) {
+    timeAxis_->setFormat(format);
+}
+
+void TimeChart::AppendPoints(double x, const std::vector<double>& values, std::size_t keep) {
+    const bool following = !Zoomed();
+    // The value axes are fitted again only when a new value falls outside
+    // them or old points go (a pass over every point).
+    bool refit = false;
+    double first = std::numeric_limits<double>::infinity();
+    double last = -first;
+    for (std::size_t i = 0; i < series_.size(); ++i) {
+        auto& points = series_[i].Points;
+        if (i < values.size() && !std::isnan(values[i])) {
+            points.push_back({x, values[i]});
+            const QValueAxis* axis = series_[i].Right ? rightAxis_ : leftAxis_;
+            refit = refit || points.size() == 1 || values[i] < axis->min() || values[i] > axis->max();
+            if (points.size() > keep) {
+                points.erase(points.begin(),
+                             points.begin() + static_cast<std::ptrdiff_t>(points.size() / 10));
+                refit = true;
+            }
+        }
+        if (!points.empty())
+            first = std::min(first, points.front().X), last = std::max(last, points.back().X);
+    }
+    if (!(first <= last)) return;
+    // The range starts at the first point and spans at least the narrowest range.
+    first_ = first;
+    last_ = std::max(last, first + narrowestMs_);
+    const double from = from_, to = to_;
+    if (following) ShowAll();
+    if (from_ == from && to_ == to) Redecimate(); // a changed range has redrawn already
+    if (refit) FitValueAxes();
 }
 
 int TimeChart::Slices() const {

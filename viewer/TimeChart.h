@@ -47,6 +47,17 @@ public:
     // Told after the shown range has changed.
     std::function<void()> RangeChanged;
 
+    // For a chart that grows while it is shown: the narrowest time range a
+    // zoom reaches (and the least the chart spans), the time axis's format.
+    void SetNarrowestRange(double ms) { narrowestMs_ = ms; }
+    void SetTimeFormat(const QString& format);
+    // Adds a point at time `x` to every series, `values` in the order of the
+    // series (NaN: none for that series). A series longer than `keep` points
+    // drops its oldest tenth. A chart that showed its whole range follows
+    // the new end; a zoomed one stays where it is.
+    void AppendPoints(double x, const std::vector<double>& values, std::size_t keep);
+    std::size_t PointCount(int i) const { return series_[static_cast<std::size_t>(i)].Points.size(); }
+
     // Series values a slice of the chart's width shows: the points handed to
     // drawing per series stay about 4 x this.
     int Slices() const;
@@ -77,6 +88,7 @@ private:
     QValueAxis* rightAxis_ = nullptr;
     double first_ = 0, last_ = 0; // the data's time range
     double from_ = 0, to_ = 0;    // the range shown
+    double narrowestMs_;
     bool panning_ = false;
     QPointF panFrom_;
     bool settingRange_ = false;

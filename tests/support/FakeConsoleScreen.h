@@ -27,6 +27,11 @@ public:
         std::string text, caption;
     };
     std::vector<Shown> messages;
+    // Polling: its samples, the counters last shown, its end, its timer.
+    std::vector<PollSample> samples;
+    PollCounts pollCounts;
+    bool pollingEnded = false;
+    int wakeMs = -1;
 
     std::string DeviceAddressText() override { return deviceAddress; }
     std::string FunctionText() override { return function; }
@@ -64,6 +69,13 @@ public:
     void OfferArchive(const std::string& path) override { offered = path; }
     std::string notice, offered; // UTF-8
     bool running = false;
+    void ShowPollSample(const PollSample& sample, const PollCounts& counts) override {
+        samples.push_back(sample);
+        pollCounts = counts;
+    }
+    void ShowPollCounts(const PollCounts& counts) override { pollCounts = counts; }
+    void PollingEnded() override { pollingEnded = true; }
+    void WakePollAfter(int ms) override { wakeMs = ms; }
     void ResetCounts() {
         for (int& a : appends)
             a = 0;

@@ -67,7 +67,9 @@ public:
     std::vector<std::vector<std::uint8_t>> sent;
     // The real SendPacket on this port; it reads no link settings.
     AdapterLink link{[this] { return port_; }, [] { return LinkSettings{}; }};
-    ConsoleLogic logic{screen, [this] { return port_; },
+    // false: the logic finds no port (a port gone); the link still has it.
+    bool plugged = true;
+    ConsoleLogic logic{screen, [this] { return plugged ? port_ : nullptr; },
                        [this](const std::uint8_t* block, std::int32_t count) {
                            sent.emplace_back(block, block + count);
                            return link.SendPacket(block, count);
