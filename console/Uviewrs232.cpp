@@ -240,8 +240,8 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
         ++row;
     }
     request->addWidget(Label16, row++, 0, 1, 2);
-    request->addWidget(Button2, row++, 0, 1, 2);
-    // Polling: the request repeated every interval, its values in a window of their own.
+    // Polling: the request repeated every interval, its values in a window of their own. It shares the
+    // send button's row, so that the window still fits a 2560x1440 screen at scale 2.
     PollCheckBox = Named(new QCheckBox(QString::fromUtf8("Оп&рос, интервал")), "PollCheckBox");
     PollCheckBox->setToolTip(QString::fromUtf8("Повторять запрос; значения — в окне «Опрос значений»"));
     PollInterval = Named(new QSpinBox, "PollInterval");
@@ -250,8 +250,11 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     PollInterval->setValue(1000);
     PollInterval->setSuffix(QString::fromUtf8(" мс"));
     PollInterval->setAccessibleName(QString::fromUtf8("Интервал опроса"));
-    request->addWidget(PollCheckBox, row, 0);
-    request->addWidget(PollInterval, row++, 1);
+    auto* poll = new QHBoxLayout;
+    poll->addWidget(PollCheckBox);
+    poll->addWidget(PollInterval, 1);
+    request->addWidget(Button2, row, 0);
+    request->addLayout(poll, row++, 1);
     request->addWidget(Label5, row, 0);
     request->addWidget(ComboBox1, row++, 1);
 

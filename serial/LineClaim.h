@@ -22,7 +22,7 @@ bool LineHeldByOther(const void* owner);
 // "Линия занята: идёт <activity>. Дождитесь конца или остановите его."
 std::string LineBusyText();
 // The caption of that message.
-inline constexpr const char* LineBusyCaption = "Линия занята";
+inline constexpr const char* LineBusyCaption = "ЛИНИЯ ЗАНЯТА";
 
 // A claim held for a scope; `Held()` tells whether it was granted.
 class ScopedLineClaim {
