@@ -10,7 +10,13 @@ wine_prefix_ready
 line="$(mktemp -d)"
 socat PTY,link="$line/a",raw,echo=0 PTY,link="$line/b",raw,echo=0 &
 socat_pid=$!
-trap 'kill $socat_pid 2> /dev/null; wait $socat_pid 2> /dev/null; rm -rf "$line"; rm -f "$WINEPREFIX/dosdevices/com21" "$WINEPREFIX/dosdevices/com22"' EXIT
+cleanup() {
+    kill "$socat_pid" 2> /dev/null || true
+    wait "$socat_pid" 2> /dev/null || true
+    rm -rf "$line"
+    rm -f "$WINEPREFIX/dosdevices/com21" "$WINEPREFIX/dosdevices/com22"
+}
+trap cleanup EXIT
 wait_for "$line/a"
 wait_for "$line/b"
 link_com 21 "$(readlink -f "$line/a")"
