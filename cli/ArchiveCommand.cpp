@@ -28,14 +28,6 @@ bool IsTerminal(std::FILE* stream) {
 #endif
 }
 
-// The absolute form of a UTF-8 file name, as UTF-8 (Windows takes the name
-// through its wide-character form, not the ANSI code page).
-std::string AbsoluteUtf8(const std::string& name) {
-    const std::u8string absolute =
-        std::filesystem::absolute(std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
-    return std::string(absolute.begin(), absolute.end());
-}
-
 // The session's reports as progress lines on stderr.
 class ProgressReport : public ArchiveSessionObserver {
 public:
@@ -85,6 +77,12 @@ int Failure(CliRun& run, const ArchiveOutcome& outcome, MeterArchive archive, in
 }
 
 } // namespace
+
+std::string AbsoluteUtf8(const std::string& name) {
+    const std::u8string absolute =
+        std::filesystem::absolute(std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
+    return std::string(absolute.begin(), absolute.end());
+}
 
 int RunArchive(CliRun& run) {
     const CliArguments& a = run.args;

@@ -8,10 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-const char* const LineBusyCaption = "ЛИНИЯ ЗАНЯТА";
-} // namespace
-
 bool ConsoleLogic::StartPolling(int intervalMs) {
     if (run_ != ArchiveRun::Idle || LineHeldByOther(this)) {
         ShowMessage(LineBusyText(), LineBusyCaption);
