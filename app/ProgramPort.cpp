@@ -2,11 +2,9 @@
 // when it goes away and comes back, or appears after a failed opening.
 #include "app/ProgramPort.h"
 
+#include "serial/PortDescriptor.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace {
 
@@ -20,10 +18,11 @@ std::string triedPath;
 unsigned long long triedNode = 0;
 
 // The device number of the character device `path` leads to; 0 when none.
+// A system that numbers no devices (Windows) gives 1 for any present one.
 unsigned long long NodeAt(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
-    return st.st_rdev;
+    unsigned long long device = 0;
+    if (!DevicePresentAt(path, device)) return 0;
+    return device != 0 ? device : 1;
 }
 
 // Where the port's COM number leads now: a ports/COMn link made after the
@@ -62,7 +61,7 @@ bool RetryUnopened(const TAppOptions& options) {
         triedNode = 0; // nothing there: the next device that appears is new
         return false;
     }
-    if (MainPort->OpenError == EBUSY && path == triedPath && node == triedNode) {
+    if (PortBusyError(MainPort->OpenError) && path == triedPath && node == triedNode) {
         OpenPort(SameSettings(options));
         return MainPort->IsOpen();
     }
@@ -84,12 +83,12 @@ bool WatchMainPort(const TAppOptions& options) {
         if (MainPort->Handle < 0) return false; // a stand-in
         return !MainPort->CheckLine();
     }
-    struct stat st {};
-    if (stat(MainPort->DevicePath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+    unsigned long long device = 0;
+    if (!DevicePresentAt(MainPort->DevicePath, device)) {
         pathWasGone = true;
         return false;
     }
-    if (!pathWasGone && st.st_rdev == MainPort->DeviceId) return false; // the same node, still hung up
+    if (!pathWasGone && device == MainPort->DeviceId) return false; // the same node, still hung up
     ReopenMainPort(SameSettings(options));
     return true;
 }

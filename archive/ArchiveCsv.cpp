@@ -3,6 +3,7 @@
 
 #include "archive/Shablon.h"
 #include "base/Cp1251.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +60,7 @@ std::string ArchiveCsv(const ArchiveTable& table, char decimalSeparator, std::si
 }
 
 bool WriteArchiveCsv(const std::string& path, const std::string& csv) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenFile(path, "wb");
     if (!file) return false;
     const bool written = std::fwrite(csv.data(), 1, csv.size(), file) == csv.size();
     return std::fclose(file) == 0 && written;

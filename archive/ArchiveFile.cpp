@@ -3,13 +3,13 @@
 
 #include "archive/Shablon.h"
 #include "base/Cp1251.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <sstream>
@@ -353,10 +353,16 @@ ArchiveTable ReadArchiveText(std::string_view bytes) {
 }
 
 std::optional<ArchiveTable> ReadArchiveFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::FILE* in = OpenFile(path, "rb");
     if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    std::string bytes;
+    char block[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, in)) > 0)
+        bytes.append(block, got);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) return std::nullopt;
     return ReadArchiveText(bytes);
 }
 

@@ -2,13 +2,13 @@
 #include "archive/ArchiveTransfer.h"
 
 #include "archive/ArchiveRequests.h"
+#include "base/Files.h"
 #include "base/TextFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -25,11 +25,6 @@ constexpr ArchiveKind DayKind{1, 2, 1, true};
 constexpr ArchiveKind HourKind{5, 6, 0, false};
 
 constexpr std::int32_t MaxAnswerData = AnswerAreaSize - 1;
-
-bool FileExists(const std::string& name) {
-    struct stat st {};
-    return stat(name.c_str(), &st) == 0;
-}
 
 } // namespace
 
@@ -108,7 +103,7 @@ void ArchiveTransfer::CopyChunkToRow(const std::uint8_t* data, std::int32_t coun
 }
 
 bool ArchiveTransfer::WriteTemplateFile() {
-    std::FILE* file = std::fopen(ArhivFileName.c_str(), "wb");
+    std::FILE* file = OpenFile(ArhivFileName, "wb");
     if (!file) {
         Fail(ArchiveFault::CannotCreate, errno);
         return false;
@@ -130,7 +125,7 @@ bool ArchiveTransfer::WriteTemplateFile() {
 bool ArchiveTransfer::AppendRowLine() {
     // A file that has gone during the transfer is reported like one that
     // cannot be opened: rows are never dropped without a word.
-    std::FILE* file = FileExists(ArhivFileName) ? std::fopen(ArhivFileName.c_str(), "ab") : nullptr;
+    std::FILE* file = FileExists(ArhivFileName) ? OpenFile(ArhivFileName, "ab") : nullptr;
     if (!file) {
         Fail(ArchiveFault::CannotOpen, errno);
         return false;

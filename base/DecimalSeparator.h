@@ -7,6 +7,7 @@
 // byte, or '.' when it is no single character of that code page.
 char DecimalSeparatorOf(std::string_view utf8Point);
 
-// The separator of the user's locale as the C library reads it from the
-// environment (LC_ALL, LC_NUMERIC, LANG), by the same rule.
+// The separator of the user's locale by the same rule. Linux: as the C
+// library reads it from the environment (LC_ALL, LC_NUMERIC, LANG); Windows:
+// the user's LOCALE_SDECIMAL.
 char UserDecimalSeparator();

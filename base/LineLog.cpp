@@ -1,6 +1,7 @@
 // Time stamps and the line log.
 #include "base/LineLog.h"
 
+#include "base/Files.h"
 #include "base/Timing.h"
 
 #include <cerrno>
@@ -8,9 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 std::int64_t SystemNowMs() {
     using namespace std::chrono;
@@ -25,7 +23,11 @@ std::string TimeOfDayText(std::int64_t ms) {
     }
     const auto t = static_cast<std::time_t>(seconds);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
     localtime_r(&t, &local);
+#endif
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));
@@ -46,8 +48,10 @@ std::string ReasonOf(int error) {
     switch (error) {
     case ENOSPC:
         return "нет места на диске";
+#ifdef EDQUOT
     case EDQUOT:
         return "превышена квота диска";
+#endif
     case EACCES:
     case EPERM:
         return "нет доступа";
@@ -62,57 +66,51 @@ std::string ReasonOf(int error) {
 
 bool LineLog::Open(const std::string& path, std::string& error) {
     Close();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    std::FILE* file = OpenFile(path, "ab");
+    if (!file) {
         error = ReasonOf(errno);
         return false;
     }
-    fd_ = fd;
+    file_ = file;
     path_ = path;
     lastFlushMs_ = clock_();
     return true;
 }
 
 void LineLog::Close() {
-    if (fd_ < 0) return;
+    if (!file_) return;
     Flush();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
 }
 
 void LineLog::Write(const std::string& line) {
-    if (fd_ < 0) return;
+    if (!file_) return;
     buffer_ += line;
     buffer_ += '\n';
     if (clock_() - lastFlushMs_ >= Timing().LogFlushMs) Flush();
 }
 
 bool LineLog::Flush() {
-    if (fd_ < 0) return false;
+    if (!file_) return false;
     lastFlushMs_ = clock_();
     // A removed file would swallow every line without an error.
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+    if (FileRemoved(file_)) {
         Fail("файл удалён");
         return false;
     }
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            Fail(ReasonOf(n < 0 ? errno : ENOSPC));
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size() || std::fflush(file_) != 0) {
+        Fail(ReasonOf(errno != 0 ? errno : ENOSPC));
+        return false;
     }
     buffer_.clear();
     return true;
 }
 
 void LineLog::Fail(const std::string& reason) {
-    ::close(fd_);
-    fd_ = -1;
+    std::fclose(file_);
+    file_ = nullptr;
     buffer_.clear();
     if (onFailure_) onFailure_(reason);
 }

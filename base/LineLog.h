@@ -3,6 +3,7 @@
 // that tests can drive it.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -35,7 +36,7 @@ public:
     bool Open(const std::string& path, std::string& error);
     // Writes out what is buffered and closes the file.
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_ != nullptr; }
     const std::string& Path() const { return path_; }
     void OnFailure(FailureHandler handler) { onFailure_ = std::move(handler); }
 
@@ -51,6 +52,6 @@ private:
     FailureHandler onFailure_;
     std::string path_;
     std::string buffer_;
-    int fd_ = -1;
+    std::FILE* file_ = nullptr;
     std::int64_t lastFlushMs_ = 0;
 };

@@ -19,8 +19,9 @@ MessagePresenter* CurrentMessagePresenter();
 // A modal message box with an OK button.
 void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon);
 
-// The system's text for an errno value (localised where the C library has a
-// translation; an unknown code gets a text naming the code).
+// The system's text for a system error code, errno (GetLastError on Windows),
+// localised where the system has a translation; an unknown code gets a text
+// naming the code.
 std::string SystemErrorText(int code);
 
 // SystemErrorText(code) in a box captioned "ОШИБКА СИСТЕМЫ", information icon.

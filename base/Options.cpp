@@ -1,13 +1,13 @@
 // Reading and writing OPTIONS.INI.
 #include "base/Options.h"
 
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "base/TextFile.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
-#include <unistd.h>
 
 TAppOptions AppOptions;
 
@@ -67,7 +67,7 @@ std::string OptionsFilePath() {
 }
 
 bool LoadOptions(const std::string& path, TAppOptions& o) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, "rb");
     if (!f) return false;
 
     struct NumberLine {
@@ -133,17 +133,17 @@ std::string FormatOptions(const TAppOptions& o) {
 bool SaveOptions(const std::string& path, const TAppOptions& o) {
     const std::string bytes = FormatOptions(o);
     const std::string temp = path + ".tmp";
-    if (std::FILE* f = std::fopen(temp.c_str(), "wb")) {
+    if (std::FILE* f = OpenFile(temp, "wb")) {
         bool ok = WriteAndClose(f, bytes);
-        if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-        if (!ok) unlink(temp.c_str());
+        if (ok) ok = MoveFileOver(temp, path);
+        if (!ok) RemoveFile(temp);
         return ok;
     }
     // A folder that takes no new file but holds a writable OPTIONS.INI: write
     // the file in place, as a plain overwrite would.
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    std::FILE* f = OpenFile(path, "r+b");
     if (!f) return false;
-    if (ftruncate(fileno(f), 0) != 0) {
+    if (!TruncateFile(f)) {
         std::fclose(f);
         return false;
     }

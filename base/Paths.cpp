@@ -2,6 +2,8 @@
 // an installed copy after the XDG base and user directory conventions.
 #include "base/Paths.h"
 
+#include "base/Files.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -147,4 +149,30 @@ std::string FileLocationsHelp() {
     text += "    OPTIONS.INI, ports/   " + shown(ConfigDir()) + "\n";
     text += "    day.txt, hour.txt     " + shown(ArchiveDir()) + "\n";
     return text;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool TruncateFile(std::FILE* file) {
+    return ftruncate(fileno(file), 0) == 0;
+}
+
+bool FileRemoved(std::FILE* file) {
+    struct stat st {};
+    return fstat(fileno(file), &st) != 0 || st.st_nlink == 0;
 }

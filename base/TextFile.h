@@ -14,6 +14,6 @@ bool WriteAndClose(std::FILE* file, std::string_view bytes);
 
 // Puts the finished file `from` in the place of `to` in one step: its data
 // are flushed to the disk first, then it is renamed over `to` (which keeps
-// its old contents until that moment). False with `error` (errno) when a step
-// failed; `from` is then left as it was.
+// its old contents until that moment). False with `error` (errno; Windows:
+// GetLastError) when a step failed; `from` is then left as it was.
 bool ReplaceFile(const std::string& from, const std::string& to, int& error);

@@ -25,6 +25,7 @@ struct TimingConstants {
     int MeterProcessingAllowanceMs = 40;    // a scan's wait allows a meter this long to prepare its answer
     int ScanQuietMs = 20;                   // a line quiet this long has no answer under way
     int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
+    int InputLookMs = 5;                    // Windows: a wait for input looks at the port's queue this often
 };
 
 // The shortest interval between two requests of the console's polling.

@@ -1,25 +1,37 @@
 // day and hour: an archive session reads the meter's archive into its file,
-// and a poll() loop on the port feeds it the bytes as they arrive and checks
+// and a loop waiting for input on the port feeds it the bytes as they arrive and checks
 // its time-out while the line is quiet, until the session has an outcome.
 #include "archive/ArchiveSession.h"
 #include "base/Timing.h"
 #include "cli/Commands.h"
+#include "serial/PortDescriptor.h"
 #include "serial/Rs232.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <poll.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
 // The session's reports as progress lines on stderr.
 class ProgressReport : public ArchiveSessionObserver {
 public:
-    explicit ProgressReport(CliRun& run) : run_(run), tty_(isatty(fileno(run.err))) {}
+    explicit ProgressReport(CliRun& run) : run_(run), tty_(IsTerminal(run.err)) {}
 
     void Identified(const DeviceIdentity& d) override {
         Line("Счётчик опознан: тип " + std::to_string(d.TypeNum) + ", версия " + std::to_string(d.Version) +
@@ -66,6 +78,12 @@ int Failure(CliRun& run, const ArchiveOutcome& outcome, MeterArchive archive, in
 
 } // namespace
 
+std::string AbsoluteUtf8(const std::string& name) {
+    const std::u8string absolute =
+        std::filesystem::absolute(std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
+    return std::string(absolute.begin(), absolute.end());
+}
+
 int RunArchive(CliRun& run) {
     const CliArguments& a = run.args;
     const MeterArchive archive =
@@ -88,8 +106,7 @@ int RunArchive(CliRun& run) {
             lastActivity = Clock::now();
         },
         run.decimalSeparator);
-    const std::string file =
-        a.Output.empty() ? DefaultArchiveFile(archive) : std::filesystem::absolute(a.Output).string();
+    const std::string file = a.Output.empty() ? DefaultArchiveFile(archive) : AbsoluteUtf8(a.Output);
     session.Start({static_cast<std::uint8_t>(a.MeterAddress), archive, file});
 
     // The session's time-out is checked at least this often; a backstop
@@ -121,12 +138,10 @@ int RunArchive(CliRun& run) {
         if (Clock::now() - lastActivity > backstop)
             return fail(ExitStatus::MeterSilent, meter + " не отвечает");
 
-        pollfd pfd{line->Handle, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(tick.count()));
-        if (ready < 0 && errno != EINTR) return fail(ExitStatus::Failed, SystemErrorText(errno));
-        if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return fail(ExitStatus::PortNotOpened, "порт отключён");
-        if (ready > 0) {
+        const PortInput input = WaitForInput(*line, static_cast<int>(tick.count()));
+        if (input == PortInput::Failed) return fail(ExitStatus::Failed, SystemErrorText(line->LastError));
+        if (input == PortInput::HungUp) return fail(ExitStatus::PortNotOpened, "порт отключён");
+        if (input == PortInput::Waiting) {
             // Only the awaited answer's bytes: the next request's exchange
             // with the gateway reads the line itself.
             const int want = std::min({line->InQueue(), session.Lacking(), static_cast<int>(sizeof bytes)});

@@ -45,6 +45,10 @@ struct CliRun {
 // it. Null after the failure has been reported.
 std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status);
 
+// The absolute form of a UTF-8 file name, as UTF-8 (Windows takes the name
+// through its wide-character form, not the ANSI code page).
+std::string AbsoluteUtf8(const std::string& name);
+
 // The exchanges with the gateway on `port`, with the run's link settings.
 class CliLink : public AdapterLink {
 public:

@@ -1,5 +1,6 @@
 // scan: the identification request to every address of a list, the results
 // as CSV; and day or hour for a list of meters, one file each.
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "base/TextFile.h"
 #include "cli/Commands.h"
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -117,10 +117,9 @@ int RunScan(CliRun& run) {
     if (a.Output.empty()) {
         std::fwrite(csv.data(), 1, csv.size(), run.out);
     } else {
-        std::ofstream file(a.Output, std::ios::binary);
-        file << csv;
-        file.close();
-        if (!file) return run.Fail(ExitStatus::FileNotWritten, "файл " + a.Output + " не записывается");
+        std::FILE* file = OpenFile(a.Output, "wb");
+        if (!file || !WriteAndClose(file, csv))
+            return run.Fail(ExitStatus::FileNotWritten, "файл " + a.Output + " не записывается");
     }
     const ScanProgress p = scan.Progress();
     switch (scan.End()) {
@@ -149,10 +148,16 @@ int RunBatch(CliRun& run) {
     if (a.Output.empty()) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &now);
+#else
         localtime_r(&now, &local);
+#endif
         const std::string folder = ArchiveDir() + BatchFolderName(local) + "/";
         std::error_code error;
-        std::filesystem::create_directories(folder, error);
+        // By its UTF-8 name: Windows would take a narrow one in its ANSI code page.
+        std::filesystem::create_directories(
+            std::filesystem::path(std::u8string(folder.begin(), folder.end())), error);
         if (error)
             return run.Fail(ExitStatus::FileNotWritten,
                             "папка " + folder + " не создаётся: " + error.message());
@@ -161,8 +166,7 @@ int RunBatch(CliRun& run) {
         for (int address : a.Addresses) {
             char digits[8];
             std::snprintf(digits, sizeof digits, "%03d", address);
-            const std::string file =
-                std::filesystem::absolute(Replace(a.Output, AddressField, digits)).string();
+            const std::string file = AbsoluteUtf8(Replace(a.Output, AddressField, digits));
             jobs.push_back({static_cast<std::uint8_t>(address),
                             archives == BatchArchives::Hour ? MeterArchive::Hour : MeterArchive::Day, file});
         }

@@ -4,6 +4,7 @@
 #include "archive/ArchiveCsv.h"
 #include "archive/ArchiveFile.h"
 #include "archive/Procedures.h"
+#include "base/Files.h"
 #include "base/Paths.h"
 
 #include <ctime>
@@ -11,7 +12,11 @@
 std::string LocalIsoTimeText(std::int64_t wallMs) {
     const auto seconds = static_cast<std::time_t>(wallMs / 1000);
     std::tm t{};
+#ifdef _WIN32
+    localtime_s(&t, &seconds);
+#else
     localtime_r(&seconds, &t);
+#endif
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(wallMs % 1000));
@@ -55,7 +60,7 @@ std::string PollCsvRow(const PollSample& sample, char decimalSeparator) {
 
 bool PollCsvLog::Open(const std::string& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = OpenFile(path, "wb");
     if (!file_) return false;
     path_ = path;
     headerWritten_ = false;

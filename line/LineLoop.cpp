@@ -1,11 +1,12 @@
-// The poll() loop for a scan or a batch without a window.
+// The loop waiting for input for a scan or a batch without a window.
 #include "line/LineLoop.h"
 
 #include "base/Timing.h"
+#include "serial/PortDescriptor.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <poll.h>
+#include <chrono>
+#include <thread>
 
 void RunLineLoop(Rs232Port& port, const LineWork& work) {
     std::uint8_t bytes[512];
@@ -17,11 +18,9 @@ void RunLineLoop(Rs232Port& port, const LineWork& work) {
         }
         bool gone = !port.IsOpen();
         if (!gone) {
-            pollfd pfd{port.Handle, POLLIN, 0};
-            const int ready = poll(&pfd, 1, timeout);
-            gone = (ready < 0 && errno != EINTR) ||
-                   (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0);
-            if (ready > 0 && !gone) {
+            const PortInput input = WaitForInput(port, timeout);
+            gone = input == PortInput::HungUp || input == PortInput::Failed;
+            if (input == PortInput::Waiting) {
                 const int lacking = work.Lacking ? work.Lacking() : 0;
                 const int want =
                     std::min(port.InQueue(), lacking > 0 ? lacking : static_cast<int>(sizeof bytes));
@@ -30,7 +29,8 @@ void RunLineLoop(Rs232Port& port, const LineWork& work) {
                 if (got > 0) work.Receive(bytes, got);
             }
         }
-        if (gone) poll(nullptr, 0, timeout); // a port gone: wait for the tick, do not spin
+        // A port gone: wait for the tick, do not spin.
+        if (gone) std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
         work.Tick(gone || port.HungUp());
     }
 }

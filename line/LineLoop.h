@@ -1,6 +1,6 @@
 // A scan or a batch run outside a window (the command line, tests,
-// benchmarks): a poll() loop on the port feeds it the bytes as they arrive
-// and ticks it when its time comes, until it has ended.
+// benchmarks): a loop waiting for input on the port feeds it the bytes as
+// they arrive and ticks it when its time comes, until it has ended.
 #pragma once
 #include "serial/Rs232.h"
 

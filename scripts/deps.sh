@@ -10,6 +10,10 @@ RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev q
 TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev xvfb xauth imagemagick clang libclang-rt-14-dev clang-format clang-tidy"
 # Building the .deb and checking its files (scripts/package).
 PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream lintian man-db"
+# The Windows build of the core and configurator-cli, and its tests under
+# Wine against the simulator (scripts/windows): the cross compiler, Wine's
+# 64-bit loader, socat for a pseudo-terminal pair, zip for the package.
+WINDOWS_PACKAGES="$TEST_PACKAGES g++-mingw-w64-x86-64-posix wine wine64 socat zip"
 # The README's screenshots (scripts/screenshots).
 SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
 

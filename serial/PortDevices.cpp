@@ -325,6 +325,10 @@ std::string KnownPortError(int error) {
     }
 }
 
+bool PortBusyError(int error) {
+    return error == EBUSY;
+}
+
 std::string PortFailureReason(int error) {
     switch (error) {
     case EACCES:

@@ -61,6 +61,9 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
 // The cases of a port that does not open that the program explains itself:
 // the system's text in Russian ("нет такого устройства"), empty for others.
 std::string KnownPortError(int error);
+// Whether `error` says another program holds the device (EBUSY; on Windows
+// the driver's "access denied" or a sharing violation).
+bool PortBusyError(int error);
 // The status line's short reason ("нет устройства", "занят другой
 // программой", "нет прав", "скорость не поддерживается"); the system's text
 // for a case not known.

@@ -1,20 +1,17 @@
+// Duplicates and identities come from PortDescriptor.h: where the system
+// gives no descriptor to watch (Windows), nothing is ever watched and the
+// callers' timers drive the reads.
 #include "serial/PortFollower.h"
 
 #include "serial/Rs232.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 PortFollower::~PortFollower() {
-    if (fd_ >= 0) ::close(fd_);
+    CloseWatchDuplicate(fd_);
 }
 
 // Whether the port's descriptor still names the device our duplicate names.
 bool PortFollower::StillNames(int handle) const {
-    struct stat st {};
-    if (fstat(handle, &st) != 0) return false;
-    return st.st_dev == dev_ && st.st_ino == ino_ && st.st_rdev == rdev_;
+    return SameDevice(handle, identity_);
 }
 
 void PortFollower::Follow(const Rs232Port* port) {
@@ -25,18 +22,11 @@ void PortFollower::Follow(const Rs232Port* port) {
     }
     if (fd_ >= 0 && port == port_ && handle == handle_ && StillNames(handle)) return;
     Unwatch();
-    const int copy = fcntl(handle, F_DUPFD_CLOEXEC, 0);
-    struct stat st {};
-    if (copy < 0 || fstat(copy, &st) != 0) {
-        if (copy >= 0) ::close(copy);
-        return; // the caller's timer still reads the port
-    }
+    const int copy = DuplicateForWatch(handle, identity_);
+    if (copy < 0) return; // the caller's timer still reads the port
     fd_ = copy;
     port_ = port;
     handle_ = handle;
-    dev_ = st.st_dev;
-    ino_ = st.st_ino;
-    rdev_ = st.st_rdev;
     if (rewatch_) rewatch_(fd_);
 }
 
@@ -44,7 +34,7 @@ void PortFollower::Follow(const Rs232Port* port) {
 void PortFollower::Unwatch() {
     if (fd_ >= 0) {
         if (rewatch_) rewatch_(-1);
-        ::close(fd_);
+        CloseWatchDuplicate(fd_);
     }
     fd_ = -1;
     port_ = nullptr;

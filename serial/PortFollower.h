@@ -4,8 +4,9 @@
 // replaced: another object, another descriptor, or the same descriptor number
 // now naming another device.
 #pragma once
+#include "serial/PortDescriptor.h"
+
 #include <functional>
-#include <sys/types.h>
 #include <utility>
 
 class Rs232Port;
@@ -41,7 +42,6 @@ private:
     Rewatch rewatch_;
     int fd_ = -1; // our duplicate
     const Rs232Port* port_ = nullptr;
-    int handle_ = -1; // the port's descriptor when duplicated
-    dev_t dev_ = 0, rdev_ = 0;
-    ino_t ino_ = 0;
+    int handle_ = -1;             // the port's descriptor when duplicated
+    DescriptorIdentity identity_; // the device our duplicate names
 };

@@ -1,6 +1,8 @@
 // Rs232Port: the one serial port through which every byte passes, on POSIX
-// termios. Blocking reads with a total time-out, single-byte writes, a purge,
-// a count of waiting bytes and a pause; results in Ok and LastError.
+// termios (Rs232.cpp) or the Win32 communications calls (Rs232Win32.cpp),
+// chosen at build time. Blocking reads with a total time-out, single-byte
+// writes, a purge, a count of waiting bytes and a pause; results in Ok and
+// LastError.
 #pragma once
 #include "serial/AdapterLatency.h"
 
@@ -11,7 +13,8 @@
 class Rs232Port {
 public:
     // Opens COM<portNumber>: ports/COM<n> in the configuration folder
-    // (ConfigDir(), base/Paths.h) when that exists, otherwise /dev/ttyS<n-1>. Always yields an object; Ok
+    // (ConfigDir(), base/Paths.h) when that exists, otherwise /dev/ttyS<n-1>;
+    // on Windows the device \\.\COM<n> itself. Always yields an object; Ok
     // tells.
     Rs232Port(int portNumber, int baudRate);
     // Opens a device by its path (the same steps; tests and tools use it).
@@ -57,18 +60,18 @@ public:
     int PortNumber = 0;     // the COM number, 0 when opened by path
     int BaudRate = 0;
     unsigned long long DeviceId = 0; // the node's device number once opened
-    AdapterLatency Adapter;          // a USB-serial adapter's latency, lowered while open
+    AdapterLatency Adapter;          // a USB-serial adapter's latency, lowered while open (Linux only)
     // The device went away under the open port (hang-up, EIO, ENODEV, the node
     // removed): the descriptor is closed at once and every read and write
     // fails with ENODEV until the port is replaced by a new one.
     bool Disconnected = false;
 
-    int Handle = -1;   // file descriptor, -1 when opening failed
+    int Handle = -1;   // file descriptor (Windows: the C runtime's one for the handle), -1 when not open
     bool Ok = false;   // result of the last operation that sets it
-    int LastError = 0; // errno of the last failed step
-    // Why the opening failed (its errno; 0 once opened). Unlike LastError, no
-    // later read or write on the unopened port changes it, so the status line
-    // keeps naming the real cause.
+    int LastError = 0; // errno (Windows: GetLastError) of the last failed step
+    // Why the opening failed (its errno or GetLastError; 0 once opened).
+    // Unlike LastError, no later read or write on the unopened port changes
+    // it, so the status line keeps naming the real cause.
     int OpenError = 0;
     bool Gated = false;     // with Connected clear: refuse reads and writes
     bool Connected = false; // lets I/O through; 60000 ms time-out base
@@ -103,6 +106,8 @@ private:
 
     int readTimeoutBaseMs_ = 0;
     bool locked_ = false;
+    void* osHandle_ = nullptr;   // Windows: the device's HANDLE
+    void* holdHandle_ = nullptr; // Windows: the named mutex that marks the port as held
 };
 
 // The global port; empty before the main window creates it.

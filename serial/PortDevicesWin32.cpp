@@ -1,0 +1,337 @@
+// Serial devices for the user on Windows: a COM number is the device itself,
+// the system lists its serial ports (with the names Device Manager shows),
+// and the texts of a port that does not open or has gone away.
+#include "serial/PortDevices.h"
+
+#include "base/Messages.h"
+#include "base/WideText.h"
+#include "serial/PortDescriptor.h"
+#include "serial/Rs232.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <windows.h>
+// After windows.h:
+#include <devguid.h>
+#include <setupapi.h>
+
+namespace {
+
+SerialDeviceLister& Lister() {
+    static SerialDeviceLister lister;
+    return lister;
+}
+
+const char* const SystemErrorCaption = "ОШИБКА СИСТЕМЫ";
+
+// The system's line of a box: in Russian where the case is known, the
+// system's own text and the code in brackets.
+std::string SystemLine(int error) {
+    const std::string known = KnownPortError(error);
+    if (known.empty()) return "Система: " + SystemErrorText(error) + " (код " + std::to_string(error) + ")";
+    return "Система: " + known + " (" + SystemErrorText(error) + ", код " + std::to_string(error) + ")";
+}
+
+std::string PresentList(const std::vector<SerialDevice>& present) {
+    if (present.empty()) return "Последовательных устройств сейчас не найдено.";
+    std::string text = "Сейчас есть:";
+    for (const SerialDevice& d : present) {
+        text += "\n    " + d.Path;
+        if (!d.Description.empty()) text += " (" + d.Description + ")";
+    }
+    return text;
+}
+
+std::string ComName(int portNumber) {
+    return portNumber > 0 ? "COM" + std::to_string(portNumber) + " " : std::string();
+}
+
+enum class OpenFailure { Missing, Busy, Settings, DeviceError, Other };
+
+// Windows answers a port held by another program with "access denied" (or a
+// sharing violation); a COM port has no per-user rights to lack. A speed the
+// driver refuses fails SetCommState with "invalid parameter".
+OpenFailure KindOf(int error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+        return OpenFailure::Missing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return OpenFailure::Busy;
+    case ERROR_INVALID_PARAMETER:
+        return OpenFailure::Settings;
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+        return OpenFailure::DeviceError;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+// "COM3" from "\\.\COM3" or "COM3".
+std::string PortNameOf(const std::string& path) {
+    const std::string prefix = "\\\\.\\";
+    return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
+}
+
+std::wstring RegistryString(HKEY key, const wchar_t* name) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    return value;
+}
+
+// The ports of the "Ports (COM & LPT)" class with their friendly names.
+void AddPortsClass(std::vector<SerialDevice>& devices) {
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+        HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) continue;
+        const std::string port = Narrow(RegistryString(key, L"PortName"));
+        RegCloseKey(key);
+        if (port.compare(0, 3, "COM") != 0) continue; // a printer port
+        wchar_t name[256] = {};
+        std::string friendly;
+        if (SetupDiGetDeviceRegistryPropertyW(set, &info, SPDRP_FRIENDLYNAME, nullptr,
+                                              reinterpret_cast<BYTE*>(name), sizeof name - sizeof(wchar_t),
+                                              nullptr))
+            friendly = Narrow(name);
+        devices.push_back({port, "\\\\.\\" + port, friendly});
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+// Ports the system's serial map names that the class did not list.
+void AddSerialMap(std::vector<SerialDevice>& devices) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameSize = 256;
+        wchar_t value[256] = {};
+        DWORD valueSize = sizeof value - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                          &valueSize) != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ) continue;
+        const std::string port = Narrow(value);
+        bool listed = false;
+        for (const SerialDevice& d : devices)
+            listed = listed || d.Path == port;
+        if (!listed) devices.push_back({port, "\\\\.\\" + port, {}});
+    }
+    RegCloseKey(key);
+}
+
+// COM numbers in their numeric order.
+int NumberOf(const std::string& port) {
+    return port.size() > 3 ? std::atoi(port.c_str() + 3) : 0;
+}
+
+// COM numbers that answer but neither list names (Wine's dosdevices links).
+void AddAnswering(std::vector<SerialDevice>& devices) {
+    for (int n = 1; n <= 99; ++n) {
+        const std::string port = "COM" + std::to_string(n);
+        bool listed = false;
+        for (const SerialDevice& d : devices)
+            listed = listed || d.Path == port;
+        unsigned long long number = 0;
+        if (!listed && DevicePresentAt("\\\\.\\" + port, number))
+            devices.push_back({port, "\\\\.\\" + port, {}});
+    }
+}
+
+std::vector<SerialDevice> SystemSerialDevices() {
+    std::vector<SerialDevice> devices;
+    AddPortsClass(devices);
+    AddSerialMap(devices);
+    AddAnswering(devices);
+    std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
+        return NumberOf(a.Path) < NumberOf(b.Path);
+    });
+    return devices;
+}
+
+} // namespace
+
+void SetSerialDeviceLister(SerialDeviceLister lister) {
+    Lister() = std::move(lister);
+}
+
+// The system's own list unless a lister is installed.
+std::vector<SerialDevice> PresentSerialDevices() {
+    return Lister() ? Lister()() : SystemSerialDevices();
+}
+
+std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes, const std::string&) {
+    std::vector<SerialDevice> devices;
+    for (SerialDevice d : nodes) {
+        if (d.Device.empty()) continue;
+        if (d.Path.empty()) d.Path = PortNameOf(d.Device);
+        devices.push_back(d);
+    }
+    return devices;
+}
+
+std::string PortsDir() {
+    return {};
+}
+
+std::string ComLinkTarget(int) {
+    return {};
+}
+
+std::string BindComPort(int portNumber, const std::string&) {
+    return "В Windows порт COM" + std::to_string(portNumber) +
+           " — это само устройство; номер порта меняют в диспетчере устройств.";
+}
+
+// The same COM port under either spelling ("COM3", "\\.\com3"), present now.
+bool SameDevice(const std::string& a, const std::string& b) {
+    auto upper = [](std::string name) {
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    };
+    const std::string port = upper(PortNameOf(a));
+    unsigned long long number = 0;
+    return !port.empty() && port == upper(PortNameOf(b)) && DevicePresentAt("\\\\.\\" + port, number);
+}
+
+std::string DeviceShownFor(const std::string& path) {
+    const std::string port = PortNameOf(path);
+    for (const SerialDevice& d : SystemSerialDevices())
+        if (d.Path == port && !d.Description.empty()) return port + ": " + d.Description;
+    return port;
+}
+
+std::string DeviceGroup(const std::string&) {
+    return {};
+}
+
+std::vector<std::string> DeviceHolders(const std::string&) {
+    return {};
+}
+
+std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
+                              const std::vector<SerialDevice>& present, int baudRate) {
+    std::string text = "Не удалось открыть порт " + ComName(portNumber) + "(" + DeviceShownFor(path) + ").\n";
+    switch (KindOf(error)) {
+    case OpenFailure::Busy:
+        text += "Устройство занято другой программой.\nЗакройте её и откройте порт снова: «Настройки», "
+                "кнопка OK.\n";
+        break;
+    case OpenFailure::Settings:
+        text += "Устройство не принимает скорость " + std::to_string(baudRate) +
+                " бит/с. Выберите другую в «Настройки», страница «Связь», и нажмите OK.\n";
+        break;
+    case OpenFailure::Missing:
+        text += "Такого устройства сейчас нет. Подключите адаптер или выберите устройство в «Настройки», "
+                "страница «Связь».\n" +
+                PresentList(present) + "\n";
+        break;
+    case OpenFailure::DeviceError:
+    case OpenFailure::Other:
+        break;
+    }
+    return text + SystemLine(error);
+}
+
+void ShowPortOpenError(const Rs232Port& port) {
+    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
+    const std::vector<SerialDevice> present =
+        KindOf(error) == OpenFailure::Missing ? PresentSerialDevices() : std::vector<SerialDevice>{};
+    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, error, present, port.BaudRate),
+                SystemErrorCaption, MessageIcon::Information);
+}
+
+std::string PortDisconnectedText(const Rs232Port& port) {
+    return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
+           " пропало. Подключите адаптер снова, порт откроется сам.";
+}
+
+std::string KnownPortError(int error) {
+    switch (KindOf(error)) {
+    case OpenFailure::Missing:
+        return "нет такого устройства";
+    case OpenFailure::Busy:
+        return "устройство занято другой программой";
+    case OpenFailure::Settings:
+        return "устройство не принимает эти настройки (скорость)";
+    case OpenFailure::DeviceError:
+        return "ошибка ввода-вывода устройства";
+    case OpenFailure::Other:
+        break;
+    }
+    return {};
+}
+
+bool PortBusyError(int error) {
+    return KindOf(error) == OpenFailure::Busy;
+}
+
+std::string PortFailureReason(int error) {
+    switch (KindOf(error)) {
+    case OpenFailure::Missing:
+        return "нет устройства";
+    case OpenFailure::Busy:
+        return "занят другой программой";
+    case OpenFailure::Settings:
+        return "скорость не поддерживается";
+    case OpenFailure::DeviceError:
+    case OpenFailure::Other:
+        break;
+    }
+    return SystemErrorText(error);
+}
+
+std::string PortNotOpenText(const Rs232Port& port) {
+    if (port.Disconnected) return PortDisconnectedText(port);
+    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
+    const std::string text = "Порт " + ComName(port.PortNumber) + "не открыт: " + PortFailureReason(error) +
+                             " (" + DeviceShownFor(port.DevicePath) + "), поэтому ничего не отправлено. ";
+    switch (KindOf(error)) {
+    case OpenFailure::Busy:
+        return text + "Закройте программу, которая его держит: порт откроется сам.";
+    case OpenFailure::Missing:
+        return text + "Подключите адаптер: порт откроется сам. Или выберите устройство в «Настройки», "
+                      "страница «Связь».";
+    case OpenFailure::Settings:
+        return text + "Выберите другую скорость в «Настройки» и нажмите OK.";
+    case OpenFailure::DeviceError:
+    case OpenFailure::Other:
+        break;
+    }
+    return text + "Исправьте причину и откройте порт снова: «Настройки», кнопка OK.";
+}
+
+std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
+    std::string text = "COM" + std::to_string(portNumber);
+    if (port && !port->DevicePath.empty()) text += ", " + PortNameOf(port->DevicePath);
+    text += ", " + std::to_string(baudRate) + " бит/с: ";
+    if (!port) return text + "не открыт";
+    if (port->Disconnected) return text + "отключён";
+    if (port->Handle >= 0) return text + "открыт";
+    // The opening's own cause: reads and writes tried on the unopened port
+    // since then leave their errors in LastError, not here.
+    return text + "не открыт: " + PortFailureReason(port->OpenError != 0 ? port->OpenError : port->LastError);
+}
+
+// The adapter's latency is asked of the Linux driver only: nothing to fix here.
+std::string PortStatusHint(const Rs232Port*) {
+    return {};
+}

@@ -1,0 +1,29 @@
+# Shared by the Windows tests: the private Wine prefix (made once, by
+# wineboot) and links in its dosdevices that make a Linux device COMn.
+# Sourced with WINEPREFIX and WINEDEBUG set (CTest sets them).
+
+# wine_prefix_ready: boots the prefix when it is new.
+wine_prefix_ready() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i > /dev/null 2>&1
+    fi
+    mkdir -p "$WINEPREFIX/dosdevices"
+    # A server of its own that outlives a test by a few seconds, started
+    # apart so that it holds none of the test's output streams.
+    wineserver -p 5 < /dev/null > /dev/null 2>&1 || true
+}
+
+# link_com N DEVICE: makes COMN the device (a pseudo-terminal).
+link_com() {
+    ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
+}
+
+# wait_for PATH: until PATH exists (a link a helper makes), at most 10 s.
+wait_for() {
+    for _ in $(seq 1 1000); do
+        [ -e "$1" ] && return 0
+        sleep 0.01
+    done
+    echo "no $1 after 10 s" >&2
+    return 1
+}
