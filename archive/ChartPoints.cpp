@@ -18,7 +18,7 @@ std::vector<ChartPoint> VisiblePoints(const std::vector<ChartPoint>& points, dou
         out.assign(begin, end);
         return out;
     }
-    out.reserve(static_cast<std::size_t>(4 * slices + 2));
+    out.reserve(4 * static_cast<std::size_t>(slices) + 2);
     const double width = (x1 - x0) / slices;
     auto it = begin;
     while (it != end) {
