@@ -98,33 +98,42 @@ struct NumberParts {
     int Exponent = 0;
 };
 
+// The digits of t from i on; i moves past them.
+std::string_view TakeDigits(std::string_view t, std::size_t& i) {
+    const std::size_t start = i;
+    while (i < t.size() && Digit(t[i]))
+        ++i;
+    return t.substr(start, i - start);
+}
+
+// The exponent after its letter, from i on: a sign, one to four digits; i
+// moves past it. nullopt when there are no digits or too many.
+std::optional<int> TakeExponent(std::string_view t, std::size_t& i) {
+    bool negative = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i] == '-', ++i;
+    const std::string_view digits = TakeDigits(t, i);
+    if (digits.empty() || digits.size() > 4) return std::nullopt;
+    int e = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), e);
+    return negative ? -e : e;
+}
+
 std::optional<NumberParts> SplitNumber(std::string_view t) {
     NumberParts p;
     std::size_t i = 0;
     if (i < t.size() && t[i] == '-') p.Negative = true, ++i;
-    const std::size_t wholeStart = i;
-    while (i < t.size() && Digit(t[i]))
-        ++i;
-    p.Whole = t.substr(wholeStart, i - wholeStart);
+    p.Whole = TakeDigits(t, i);
     if (p.Whole.empty()) return std::nullopt;
     if (i < t.size() && (t[i] == ',' || t[i] == '.')) {
-        const std::size_t fractionStart = ++i;
-        while (i < t.size() && Digit(t[i]))
-            ++i;
-        p.Fraction = t.substr(fractionStart, i - fractionStart);
+        ++i;
+        p.Fraction = TakeDigits(t, i);
         if (p.Fraction.empty()) return std::nullopt;
     }
     if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
         ++i;
-        bool negative = false;
-        if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i] == '-', ++i;
-        const std::size_t expStart = i;
-        while (i < t.size() && Digit(t[i]))
-            ++i;
-        if (i == expStart || i - expStart > 4) return std::nullopt;
-        int e = 0;
-        std::from_chars(t.data() + expStart, t.data() + i, e);
-        p.Exponent = negative ? -e : e;
+        const std::optional<int> exponent = TakeExponent(t, i);
+        if (!exponent) return std::nullopt;
+        p.Exponent = *exponent;
     }
     if (i != t.size()) return std::nullopt;
     return p;
