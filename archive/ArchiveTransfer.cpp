@@ -24,7 +24,16 @@ struct ArchiveKind {
 constexpr ArchiveKind DayKind{1, 2, 1, true};
 constexpr ArchiveKind HourKind{5, 6, 0, false};
 
+const ArchiveKind& KindOf(bool hour) {
+    return hour ? HourKind : DayKind;
+}
+
 constexpr std::int32_t MaxAnswerData = AnswerAreaSize - 1;
+
+// A length, most significant byte first; missing bytes count as 0.
+std::int32_t AnswerLength(const std::uint8_t* data, std::int32_t count) {
+    return (count > 0 ? data[0] * 256 : 0) + (count > 1 ? data[1] : 0);
+}
 
 } // namespace
 
@@ -115,7 +124,7 @@ bool ArchiveTransfer::WriteTemplateFile() {
         Fail(ArchiveFault::CannotWrite, errno);
         return false;
     }
-    if (!AnalizShablonStrArhiva(ShablonText, hour_ ? HourKind.ParseMode : DayKind.ParseMode, Shablon)) {
+    if (!AnalizShablonStrArhiva(ShablonText, KindOf(hour_).ParseMode, Shablon)) {
         Fail(ArchiveFault::TemplateTooWide, MaxShablonColumns);
         return false;
     }
@@ -143,96 +152,109 @@ void ArchiveTransfer::TakeStep(const std::uint8_t* data, std::int32_t count) {
     ArhivStepReady = 0;
     count = std::clamp(count, 0, MaxAnswerData);
     if (count == 0) data = nullptr;
-    const ArchiveKind& kind = hour_ ? HourKind : DayKind;
-    auto dayLine = [&](const char* text) {
-        if (kind.Day) host_.ProgressLine(text);
-    };
-    // A length, most significant byte first; missing bytes count as 0.
-    auto length = [&] { return (count > 0 ? data[0] * 256 : 0) + (count > 1 ? data[1] : 0); };
-
-    for (;;) {
-        switch (ArhivStep) {
-        case ArchiveState::Stopped:
-        case ArchiveState::Finished:
-            return;
-        case ArchiveState::StartCommand:
-            if (kind.Day) host_.DecodeFromStartRegister();
-            dayLine("Инициализация");
-            ArhivLen = 0;
-            ArhivStep = ArchiveState::TemplateLength;
-            SendRequest(ArchiveCommandRequest(address_, kind.StartCommand), 8);
-            return;
-        case ArchiveState::TemplateLength:
-            host_.DecodeFromStartRegister();
-            dayLine("считать 04 длину шаблона");
-            ArhivLen = 0;
-            ArhivStep = ArchiveState::TemplateChunk;
-            SendRequest(ArchiveLengthRequest(address_), 8);
-            return;
-        case ArchiveState::TemplateChunk:
-            if (ArhivLen == 0) {
-                ArhivLen = length();
-                ArhivOffset = 0;
-                ShablonText.clear();
-            } else {
-                AppendAnswerText(data, count);
-            }
-            dayLine("считать 04 шаблон");
-            SendChunkRequest(ArchiveState::TemplateDone);
-            return;
-        case ArchiveState::TemplateDone:
-            AppendAnswerText(data, count);
-            ArhivStep = ArchiveState::NextRowCommand;
-            if (!WriteTemplateFile()) return;
-            continue;
-        case ArchiveState::NextRowCommand:
-            host_.DecodeFromStartRegister();
-            dayLine("Запрос 06 очередной строки из архива");
-            ArhivLen = 0;
-            ArhivStep = ArchiveState::RowLength;
-            SendRequest(ArchiveCommandRequest(address_, kind.NextRowCommand), 8);
-            return;
-        case ArchiveState::RowLength:
-            host_.DecodeFromStartRegister();
-            dayLine("считать 04 длину строки");
-            ArhivLen = 0;
-            ArhivStep = ArchiveState::RowChunk;
-            SendRequest(ArchiveLengthRequest(address_), 8);
-            return;
-        case ArchiveState::RowChunk:
-            if (ArhivLen == 0) {
-                ArhivLen = length();
-                ArhivOffset = 0;
-                ShablonText.clear();
-                RowLen = 0;
-                ExpectedDataLen = 0;
-                host_.ShowRowLength(ArhivLen);
-                if (ArhivLen == 0) {
-                    ArhivStep = ArchiveState::Finished;
-                    host_.Finished();
-                    return;
-                }
-                if (ArhivLen > RowAreaSize) {
-                    Fail(ArchiveFault::RowTooLong, ArhivLen);
-                    return;
-                }
-            } else {
-                CopyChunkToRow(data, count);
-            }
-            host_.ProgressLine("считать 04  строку");
-            SendChunkRequest(ArchiveState::RowDone);
-            return;
-        case ArchiveState::RowDone:
-            CopyChunkToRow(data, count);
-            ++ArhivRowCount;
-            FormatStrArhivToStrFile(Shablon, row_, std::min(RowLen, ArhivLen), decimalSeparator_,
-                                    ShablonText);
-            host_.ShowRowNumber(ArhivRowCount);
-            if (!AppendRowLine()) return;
-            RowsWritten = ArhivRowCount;
-            ArhivStep = ArchiveState::NextRowCommand;
-            continue;
-        }
-        return; // a state outside the protocol's steps takes none
+    while (Advance(data, count)) {
     }
+}
+
+bool ArchiveTransfer::Advance(const std::uint8_t* data, std::int32_t count) {
+    const ArchiveKind& kind = KindOf(hour_);
+    switch (ArhivStep) {
+    case ArchiveState::Stopped:
+    case ArchiveState::Finished:
+        return false;
+    case ArchiveState::StartCommand:
+        if (kind.Day) host_.DecodeFromStartRegister();
+        SendCommand("Инициализация", kind.StartCommand, ArchiveState::TemplateLength);
+        return false;
+    case ArchiveState::TemplateLength:
+        host_.DecodeFromStartRegister();
+        SendLengthRequest("считать 04 длину шаблона", ArchiveState::TemplateChunk);
+        return false;
+    case ArchiveState::TemplateChunk:
+        TakeTemplateChunk(data, count);
+        return false;
+    case ArchiveState::TemplateDone:
+        AppendAnswerText(data, count);
+        ArhivStep = ArchiveState::NextRowCommand;
+        return WriteTemplateFile();
+    case ArchiveState::NextRowCommand:
+        host_.DecodeFromStartRegister();
+        SendCommand("Запрос 06 очередной строки из архива", kind.NextRowCommand, ArchiveState::RowLength);
+        return false;
+    case ArchiveState::RowLength:
+        host_.DecodeFromStartRegister();
+        SendLengthRequest("считать 04 длину строки", ArchiveState::RowChunk);
+        return false;
+    case ArchiveState::RowChunk:
+        TakeRowChunk(data, count);
+        return false;
+    case ArchiveState::RowDone:
+        return TakeRowEnd(data, count);
+    }
+    return false; // a state outside the protocol's steps takes none
+}
+
+void ArchiveTransfer::DayLine(const char* text) {
+    if (KindOf(hour_).Day) host_.ProgressLine(text);
+}
+
+void ArchiveTransfer::SendCommand(const char* line, std::uint16_t command, ArchiveState next) {
+    DayLine(line);
+    ArhivLen = 0;
+    ArhivStep = next;
+    SendRequest(ArchiveCommandRequest(address_, command), 8);
+}
+
+void ArchiveTransfer::SendLengthRequest(const char* line, ArchiveState next) {
+    DayLine(line);
+    ArhivLen = 0;
+    ArhivStep = next;
+    SendRequest(ArchiveLengthRequest(address_), 8);
+}
+
+void ArchiveTransfer::TakeTemplateChunk(const std::uint8_t* data, std::int32_t count) {
+    if (ArhivLen == 0) {
+        ArhivLen = AnswerLength(data, count);
+        ArhivOffset = 0;
+        ShablonText.clear();
+    } else {
+        AppendAnswerText(data, count);
+    }
+    DayLine("считать 04 шаблон");
+    SendChunkRequest(ArchiveState::TemplateDone);
+}
+
+void ArchiveTransfer::TakeRowChunk(const std::uint8_t* data, std::int32_t count) {
+    if (ArhivLen == 0) {
+        ArhivLen = AnswerLength(data, count);
+        ArhivOffset = 0;
+        ShablonText.clear();
+        RowLen = 0;
+        ExpectedDataLen = 0;
+        host_.ShowRowLength(ArhivLen);
+        if (ArhivLen == 0) {
+            ArhivStep = ArchiveState::Finished;
+            host_.Finished();
+            return;
+        }
+        if (ArhivLen > RowAreaSize) {
+            Fail(ArchiveFault::RowTooLong, ArhivLen);
+            return;
+        }
+    } else {
+        CopyChunkToRow(data, count);
+    }
+    host_.ProgressLine("считать 04  строку");
+    SendChunkRequest(ArchiveState::RowDone);
+}
+
+bool ArchiveTransfer::TakeRowEnd(const std::uint8_t* data, std::int32_t count) {
+    CopyChunkToRow(data, count);
+    ++ArhivRowCount;
+    FormatStrArhivToStrFile(Shablon, row_, std::min(RowLen, ArhivLen), decimalSeparator_, ShablonText);
+    host_.ShowRowNumber(ArhivRowCount);
+    if (!AppendRowLine()) return false;
+    RowsWritten = ArhivRowCount;
+    ArhivStep = ArchiveState::NextRowCommand;
+    return true;
 }

@@ -103,6 +103,18 @@ public:
     ShablonDescriptor Shablon;
 
 private:
+    // One state's work on the answer; true when the next state runs at once
+    // (a step that wrote the file sends nothing and waits for no answer).
+    bool Advance(const std::uint8_t* data, std::int32_t count);
+    // A progress line that only the day reader shows.
+    void DayLine(const char* text);
+    // The start or next-row command, or the length request, sent with its
+    // day line; the state moves on to `next`.
+    void SendCommand(const char* line, std::uint16_t command, ArchiveState next);
+    void SendLengthRequest(const char* line, ArchiveState next);
+    void TakeTemplateChunk(const std::uint8_t* data, std::int32_t count);
+    void TakeRowChunk(const std::uint8_t* data, std::int32_t count);
+    bool TakeRowEnd(const std::uint8_t* data, std::int32_t count);
     void SendRequest(const RequestBlock& block, std::int32_t expectedDataLen);
     void SendChunkRequest(ArchiveState last);
     void AppendAnswerText(const std::uint8_t* data, std::int32_t count);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -76,6 +77,46 @@ int Failure(CliRun& run, const ArchiveOutcome& outcome, MeterArchive archive, in
     }
 }
 
+// The exit status and line of a read that has its outcome.
+int Ended(CliRun& run, ProgressReport& report, const ArchiveOutcome& outcome, MeterArchive archive,
+          int address) {
+    if (outcome.kind == ArchiveOutcome::Kind::Finished) {
+        report.Line("Архив записан в файл " + outcome.file);
+        return 0;
+    }
+    report.CloseRowLine();
+    return Failure(run, outcome, archive, address);
+}
+
+// Why the line cannot be read on.
+struct LineFault {
+    ExitStatus status;
+    std::string text;
+};
+
+// Waits up to a tick for the line and hands the session what has arrived of
+// its awaited answer; then lets it check its answer time.
+std::optional<LineFault> FeedSession(Rs232Port& line, ArchiveSession& session,
+                                     Clock::time_point& lastActivity, std::chrono::milliseconds tick) {
+    const PortInput input = WaitForInput(line, static_cast<int>(tick.count()));
+    if (input == PortInput::Failed) return LineFault{ExitStatus::Failed, SystemErrorText(line.LastError)};
+    if (input == PortInput::HungUp) return LineFault{ExitStatus::PortNotOpened, "порт отключён"};
+    if (input == PortInput::Waiting) {
+        // Only the awaited answer's bytes: the next request's exchange
+        // with the gateway reads the line itself.
+        std::uint8_t bytes[512];
+        const int want = std::min({line.InQueue(), session.Lacking(), static_cast<int>(sizeof bytes)});
+        std::uint32_t got = 0;
+        if (want > 0) line.ReadBlock(bytes, want, got);
+        if (got > 0) {
+            lastActivity = Clock::now();
+            session.Receive(bytes, got);
+        }
+    }
+    session.CheckAnswerTime(line.HungUp());
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string AbsoluteUtf8(const std::string& name) {
@@ -118,40 +159,17 @@ int RunArchive(CliRun& run) {
         report.CloseRowLine();
         return run.Fail(failure, text);
     };
-    std::uint8_t bytes[512];
     for (;;) {
         if (gatewayFailed) {
             const std::string message = run.FirstMessage();
             return fail(ExitStatus::GatewaySilent,
                         "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
         }
-        if (session.HasOutcome()) {
-            const ArchiveOutcome& outcome = session.Outcome();
-            if (outcome.kind == ArchiveOutcome::Kind::Finished) {
-                report.Line("Архив записан в файл " + outcome.file);
-                return 0;
-            }
-            report.CloseRowLine();
-            return Failure(run, outcome, archive, a.MeterAddress);
-        }
+        if (session.HasOutcome()) return Ended(run, report, session.Outcome(), archive, a.MeterAddress);
         if (!session.Awaiting()) return fail(ExitStatus::Failed, "чтение архива остановилось");
         if (Clock::now() - lastActivity > backstop)
             return fail(ExitStatus::MeterSilent, meter + " не отвечает");
-
-        const PortInput input = WaitForInput(*line, static_cast<int>(tick.count()));
-        if (input == PortInput::Failed) return fail(ExitStatus::Failed, SystemErrorText(line->LastError));
-        if (input == PortInput::HungUp) return fail(ExitStatus::PortNotOpened, "порт отключён");
-        if (input == PortInput::Waiting) {
-            // Only the awaited answer's bytes: the next request's exchange
-            // with the gateway reads the line itself.
-            const int want = std::min({line->InQueue(), session.Lacking(), static_cast<int>(sizeof bytes)});
-            std::uint32_t got = 0;
-            if (want > 0) line->ReadBlock(bytes, want, got);
-            if (got > 0) {
-                lastActivity = Clock::now();
-                session.Receive(bytes, got);
-            }
-        }
-        session.CheckAnswerTime(line->HungUp());
+        if (const auto fault = FeedSession(*line, session, lastActivity, tick))
+            return fail(fault->status, fault->text);
     }
 }

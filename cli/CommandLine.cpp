@@ -8,6 +8,7 @@
 #include "line/ArchiveBatch.h"
 #include "line/LineScan.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -144,65 +145,221 @@ std::optional<bool> Switch(const std::string& text) {
     return std::nullopt;
 }
 
+// Each of these takes one option's value into `a`; when the value does not
+// fit, what it should be instead.
+using Misfit = std::optional<std::string>;
+
+Misfit TakePort(const std::string& value, CliArguments& a) {
+    std::string number = value;
+    if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
+        number = number.substr(3);
+    int n = 0;
+    if (WholeNumber(number, 1, 99, n)) {
+        a.PortNumber = n;
+        a.DevicePath.reset();
+    } else if (value.find('/') != std::string::npos) {
+        a.DevicePath = value;
+        a.PortNumber.reset();
+    } else {
+        return "нужен COM1..COM99, номер 1..99 или путь к устройству";
+    }
+    return std::nullopt;
+}
+
+Misfit TakeSpeed(const std::string& value, CliArguments& a) {
+    int n = 0;
+    if (!WholeNumber(value, 1, 99999999, n)) return "нужна скорость в бит/с";
+    a.Speed = n;
+    return std::nullopt;
+}
+
+Misfit TakeLink(const std::string& value, CliArguments& a) {
+    if (value == "i2c")
+        a.LinkMode = 1;
+    else if (value == "zep-lan")
+        a.LinkMode = 2;
+    else
+        return "нужно i2c или zep-lan";
+    return std::nullopt;
+}
+
+// The gateway's address for write-settings; otherwise one meter's address,
+// or a list of them (always a list for scan).
+Misfit TakeAddress(const std::string& value, CliArguments& a) {
+    if (a.Command == CliCommand::WriteSettings) {
+        a.GatewayAddress = value; // the window's check decides
+        return std::nullopt;
+    }
+    int n = 0;
+    if (TryStrToInt(value, n) && a.Command != CliCommand::Scan) {
+        if (n < 0 || n > 255) return "нужен адрес 0..255";
+        a.MeterAddress = n;
+        a.Addresses = {n};
+        return std::nullopt;
+    }
+    std::string why;
+    a.Addresses = ParseAddressList(value, why);
+    if (a.Addresses.empty()) return "нужен адрес 0..255 или список, например 1,5,7-9";
+    a.MeterAddress = a.Addresses.front();
+    return std::nullopt;
+}
+
+Misfit TakeWait(const std::string& value, CliArguments& a) {
+    int n = 0;
+    if (!WholeNumber(value, 1, 600000, n)) return "нужно время в мс, 1..600000";
+    a.WaitMs = n;
+    return std::nullopt;
+}
+
+Misfit TakeOutput(const std::string& value, CliArguments& a) {
+    if (value.empty()) return "нужно имя файла";
+    a.Output = value;
+    return std::nullopt;
+}
+
+Misfit TakeRs485Speed(const std::string& value, CliArguments& a) {
+    for (int i = 0; i < SpeedCount; ++i)
+        if (value == SpeedCaptions[i]) a.Rs485SpeedItem = i;
+    if (!a.Rs485SpeedItem) return "нужно 57600, 38400, 19200, 9600 или 4800";
+    return std::nullopt;
+}
+
+Misfit TakeSwitch(const std::string& value, std::optional<bool>& target) {
+    const auto on = Switch(value);
+    if (!on) return "нужно on или off";
+    target = on;
+    return std::nullopt;
+}
+
+Misfit TakeValue(const std::string& name, const std::string& value, CliArguments& a) {
+    if (name == "--port") return TakePort(value, a);
+    if (name == "--speed") return TakeSpeed(value, a);
+    if (name == "--link") return TakeLink(value, a);
+    if (name == "--address") return TakeAddress(value, a);
+    if (name == "--wait") return TakeWait(value, a);
+    if (name == "--output") return TakeOutput(value, a);
+    if (name == "--rs485-speed") return TakeRs485Speed(value, a);
+    if (name == "--packet") return TakeSwitch(value, a.Packet);
+    if (name == "--modem") return TakeSwitch(value, a.Modem);
+    if (name == "--init-line") a.InitLine = value;
+    return std::nullopt;
+}
+
 // Takes one option's value into `a`; false with `error` set when it does not fit.
 bool TakeOption(const std::string& name, const std::string& value, CliArguments& a, std::string& error) {
-    auto wrong = [&](const std::string& what) {
-        error = "неверное значение " + name + " '" + value + "': " + what;
+    const Misfit misfit = TakeValue(name, value, a);
+    if (misfit) error = "неверное значение " + name + " '" + value + "': " + *misfit;
+    return !misfit;
+}
+
+// --help (an empty command) or --version, wherever they stand.
+std::optional<CliArguments> HelpOrVersion(const std::vector<std::string>& args) {
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") return CliArguments{};
+        if (arg == "--version") {
+            CliArguments a;
+            a.Command = CliCommand::Version;
+            return a;
+        }
+    }
+    return std::nullopt;
+}
+
+// The words of a command line: the command, csv's input file, and the
+// options with their values, in their order.
+struct Words {
+    std::optional<CliCommand> command;
+    std::string input;
+    std::vector<std::pair<std::string, std::string>> options;
+};
+
+// A word that is not an option: the command, or csv's input file after it.
+bool TakeWord(const std::string& arg, Words& w, std::string& error) {
+    if (w.command == CliCommand::Csv && w.input.empty()) {
+        w.input = arg; // the file to convert
+        return true;
+    }
+    if (w.command) {
+        error = "лишнее слово '" + arg + "'";
         return false;
-    };
-    int n = 0;
-    if (name == "--port") {
-        std::string number = value;
-        if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
-            number = number.substr(3);
-        if (WholeNumber(number, 1, 99, n)) {
-            a.PortNumber = n;
-            a.DevicePath.reset();
-        } else if (value.find('/') != std::string::npos) {
-            a.DevicePath = value;
-            a.PortNumber.reset();
-        } else {
-            return wrong("нужен COM1..COM99, номер 1..99 или путь к устройству");
+    }
+    w.command = CommandOf(arg);
+    if (!w.command) error = "неизвестная команда '" + arg + "'";
+    return w.command.has_value();
+}
+
+bool KnownOption(const std::string& name) {
+    const auto& options = Options();
+    return std::any_of(options.begin(), options.end(),
+                       [&](const OptionSpec& spec) { return name == spec.name; });
+}
+
+// The option at args[i] with its value after "=" or as the next word (then
+// i moves on to it).
+bool TakeOptionWord(const std::vector<std::string>& args, std::size_t& i, Words& w, std::string& error) {
+    std::string arg = args[i] == "-o" ? "--output" : args[i];
+    std::string value;
+    const auto eq = arg.find('=');
+    if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+    }
+    if (!KnownOption(arg)) {
+        error = "неизвестный параметр " + arg;
+        return false;
+    }
+    if (eq == std::string::npos) {
+        if (i + 1 >= args.size()) {
+            error = "у параметра " + arg + " нет значения";
+            return false;
         }
-    } else if (name == "--speed") {
-        if (!WholeNumber(value, 1, 99999999, n)) return wrong("нужна скорость в бит/с");
-        a.Speed = n;
-    } else if (name == "--link") {
-        if (value == "i2c")
-            a.LinkMode = 1;
-        else if (value == "zep-lan")
-            a.LinkMode = 2;
-        else
-            return wrong("нужно i2c или zep-lan");
-    } else if (name == "--address") {
-        if (a.Command == CliCommand::WriteSettings) {
-            a.GatewayAddress = value; // the window's check decides
-        } else if (TryStrToInt(value, n) && a.Command != CliCommand::Scan) {
-            if (n < 0 || n > 255) return wrong("нужен адрес 0..255");
-            a.MeterAddress = n;
-            a.Addresses = {n};
-        } else {
-            std::string why;
-            a.Addresses = ParseAddressList(value, why);
-            if (a.Addresses.empty()) return wrong("нужен адрес 0..255 или список, например 1,5,7-9");
-            a.MeterAddress = a.Addresses.front();
+        value = args[++i];
+    }
+    w.options.emplace_back(arg, value);
+    return true;
+}
+
+std::optional<Words> SplitWords(const std::vector<std::string>& args, std::string& error) {
+    Words w;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool option = args[i] == "-o" || args[i].compare(0, 2, "--") == 0;
+        if (!(option ? TakeOptionWord(args, i, w, error) : TakeWord(args[i], w, error))) return std::nullopt;
+    }
+    return w;
+}
+
+// Whether an option may be given with the command.
+bool BelongsTo(const std::string& name, CliCommand command) {
+    for (const auto& spec : Options())
+        if (name == spec.name && !spec.commands.empty() && !spec.commands.count(command)) return false;
+    return true;
+}
+
+// The options' values into `a`, whose command is known.
+bool TakeOptions(const Words& w, CliArguments& a, std::string& error) {
+    for (const auto& [name, value] : w.options) {
+        if (!BelongsTo(name, a.Command)) {
+            error = "параметр " + name + " не относится к этой команде";
+            return false;
         }
-    } else if (name == "--wait") {
-        if (!WholeNumber(value, 1, 600000, n)) return wrong("нужно время в мс, 1..600000");
-        a.WaitMs = n;
-    } else if (name == "--output") {
-        if (value.empty()) return wrong("нужно имя файла");
-        a.Output = value;
-    } else if (name == "--rs485-speed") {
-        for (int i = 0; i < SpeedCount; ++i)
-            if (value == SpeedCaptions[i]) a.Rs485SpeedItem = i;
-        if (!a.Rs485SpeedItem) return wrong("нужно 57600, 38400, 19200, 9600 или 4800");
-    } else if (name == "--packet" || name == "--modem") {
-        const auto on = Switch(value);
-        if (!on) return wrong("нужно on или off");
-        (name == "--packet" ? a.Packet : a.Modem) = on;
-    } else if (name == "--init-line") {
-        a.InitLine = value;
+        if (!TakeOption(name, value, a, error)) return false;
+    }
+    return true;
+}
+
+// What the options say together: write-settings has something to write, a
+// read of several meters names a file for each.
+bool CheckCombination(const CliArguments& a, std::string& error) {
+    if (a.Command == CliCommand::WriteSettings && !a.GatewayAddress && !a.Rs485SpeedItem && !a.Packet &&
+        !a.Modem && !a.InitLine) {
+        error = "write-settings: укажите, что записать (--address, --rs485-speed, --packet, --modem, "
+                "--init-line)";
+        return false;
+    }
+    if ((a.Command == CliCommand::DayArchive || a.Command == CliCommand::HourArchive) &&
+        a.Addresses.size() > 1 && !a.Output.empty() && a.Output.find(AddressField) == std::string::npos) {
+        error = "для нескольких счётчиков --output должен содержать {address}, например day-{address}.txt";
+        return false;
     }
     return true;
 }
@@ -214,89 +371,22 @@ std::string CliUsage() {
 }
 
 std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
-    CliArguments a;
-    // --help and --version win wherever they stand.
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") return a;
-        if (arg == "--version") {
-            a.Command = CliCommand::Version;
-            return a;
-        }
-    }
+    if (auto help = HelpOrVersion(args)) return help;
     // The command first, so that options know what they belong to.
-    std::optional<CliCommand> command;
-    std::vector<std::pair<std::string, std::string>> options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (arg == "-o") arg = "--output";
-        if (arg.compare(0, 2, "--") != 0) {
-            if (command == CliCommand::Csv && a.Input.empty()) {
-                a.Input = arg; // the file to convert
-                continue;
-            }
-            if (command) {
-                error = "лишнее слово '" + arg + "'";
-                return std::nullopt;
-            }
-            command = CommandOf(arg);
-            if (!command) {
-                error = "неизвестная команда '" + arg + "'";
-                return std::nullopt;
-            }
-            continue;
-        }
-        std::string value;
-        bool inlineValue = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-            inlineValue = true;
-        }
-        bool known = false;
-        for (const auto& spec : Options())
-            known = known || arg == spec.name;
-        if (!known) {
-            error = "неизвестный параметр " + arg;
-            return std::nullopt;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                error = "у параметра " + arg + " нет значения";
-                return std::nullopt;
-            }
-            value = args[++i];
-        }
-        options.emplace_back(arg, value);
-    }
-    if (!command) {
+    const std::optional<Words> words = SplitWords(args, error);
+    if (!words) return std::nullopt;
+    if (!words->command) {
         error = "не указана команда: day, hour, scan, read-settings или write-settings (--help - справка)";
         return std::nullopt;
     }
-    a.Command = *command;
+    CliArguments a;
+    a.Command = *words->command;
+    a.Input = words->input;
     if (a.Command == CliCommand::Csv && a.Input.empty()) {
         error = "csv: укажите файл архива";
         return std::nullopt;
     }
-    for (const auto& [name, value] : options) {
-        for (const auto& spec : Options()) {
-            if (name == spec.name && !spec.commands.empty() && !spec.commands.count(a.Command)) {
-                error = "параметр " + name + " не относится к этой команде";
-                return std::nullopt;
-            }
-        }
-        if (!TakeOption(name, value, a, error)) return std::nullopt;
-    }
-    if (a.Command == CliCommand::WriteSettings && !a.GatewayAddress && !a.Rs485SpeedItem && !a.Packet &&
-        !a.Modem && !a.InitLine) {
-        error = "write-settings: укажите, что записать (--address, --rs485-speed, --packet, --modem, "
-                "--init-line)";
-        return std::nullopt;
-    }
-    if ((a.Command == CliCommand::DayArchive || a.Command == CliCommand::HourArchive) &&
-        a.Addresses.size() > 1 && !a.Output.empty() && a.Output.find(AddressField) == std::string::npos) {
-        error = "для нескольких счётчиков --output должен содержать {address}, например day-{address}.txt";
-        return std::nullopt;
-    }
+    if (!TakeOptions(*words, a, error) || !CheckCombination(a, error)) return std::nullopt;
     if (a.Command == CliCommand::Scan && a.Addresses.empty())
         for (int n = FirstMeterAddress; n <= LastMeterAddress; ++n)
             a.Addresses.push_back(n);

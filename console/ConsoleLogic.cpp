@@ -205,63 +205,15 @@ void ConsoleLogic::PortReadable() {
 }
 
 void ConsoleLogic::ReceiveByte(std::uint8_t b) {
-    bool awaited = WaitAnswer;
+    const bool awaited = WaitAnswer;
     bool refused = false;
     bool answerEnds = false;
     if (awaited) {
-        if (AnswerPos == 0) exceptionAnswer_ = false;
-        // An archive run's own request refused by the device: its exception
-        // answer is five bytes long, whatever its code byte says.
-        if (AnswerPos == 1 && (run_ != ArchiveRun::Idle || Poller.Awaiting()) &&
-            RefusesFunction(b, awaitedFunction_))
-            exceptionAnswer_ = true;
-    }
-    if (awaited && run_ == ArchiveRun::Idle && ManualRequest != 0) {
-        // The console's own request refused: its answer is read as any
-        // other (the panes show what they always showed), and explained.
-        if (AnswerPos == 0) manualRefusal_ = false;
-        if (AnswerPos == 1) manualRefusal_ = RefusesFunction(b, awaitedFunction_);
-        if (AnswerPos == 2) manualCode_ = b;
-        if (AnswerPos == RefusalSize - 1 && manualRefusal_) {
-            manualAwaiting_ = false;
-            screen_.ShowNotice(RefusalText(manualAddress_, manualCode_));
-        }
-    }
-    if (awaited && exceptionAnswer_) {
-        if (AnswerPos == 2) exceptionCode_ = b;
-        if (AnswerPos == RefusalSize - 1) {
-            CntByteInLine = 16;
-            WaitAnswer = false;
-            exceptionAnswer_ = false;
-            refused = true;
-            answerEnds = true;
-        }
-        ++AnswerPos;
-    } else if (awaited) {
-        switch (ClassifyAnswerByte(AnswerPos, AnswerByteCount)) {
-        case AnswerByte::Head:
-            break;
-        case AnswerByte::Count:
-            AnswerByteCount = b;
-            AnswerDataLen = 0;
-            break;
-        case AnswerByte::Data:
-            RxBuf[RxReceiveArea + AnswerDataLen] = b;
-            ++AnswerDataLen;
-            DecodeValueByte(b);
-            break;
-        case AnswerByte::FirstCheck:
-            DecodeValueByte(b);
-            break;
-        case AnswerByte::Last:
-            std::memmove(RxBuf + RxAnswerArea, RxBuf + RxReceiveArea, static_cast<size_t>(AnswerDataLen));
-            RxBuf[RxAnswerArea + AnswerDataLen] = 0;
-            CntByteInLine = 16; // the answer's end closes its dump line
-            WaitAnswer = false;
-            AnswerReady = true;
-            answerEnds = true;
-            break;
-        }
+        WatchRefusal(b);
+        if (exceptionAnswer_)
+            refused = answerEnds = TakeRefusalByte(b);
+        else
+            answerEnds = TakeAnswerByte(b);
         ++AnswerPos;
     }
     DumpByte(b);
@@ -281,6 +233,61 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         return;
     }
     if (awaited && AnswerReady && ManualRequest == 0) TakeArchiveAnswer();
+}
+
+void ConsoleLogic::WatchRefusal(std::uint8_t b) {
+    if (AnswerPos == 0) exceptionAnswer_ = false;
+    // An archive run's own request refused by the device: its exception
+    // answer is five bytes long, whatever its code byte says.
+    if (AnswerPos == 1 && (run_ != ArchiveRun::Idle || Poller.Awaiting()) &&
+        RefusesFunction(b, awaitedFunction_))
+        exceptionAnswer_ = true;
+    if (run_ != ArchiveRun::Idle || ManualRequest == 0) return;
+    // The console's own request refused: its answer is read as any
+    // other (the panes show what they always showed), and explained.
+    if (AnswerPos == 0) manualRefusal_ = false;
+    if (AnswerPos == 1) manualRefusal_ = RefusesFunction(b, awaitedFunction_);
+    if (AnswerPos == 2) manualCode_ = b;
+    if (AnswerPos == RefusalSize - 1 && manualRefusal_) {
+        manualAwaiting_ = false;
+        screen_.ShowNotice(RefusalText(manualAddress_, manualCode_));
+    }
+}
+
+bool ConsoleLogic::TakeRefusalByte(std::uint8_t b) {
+    if (AnswerPos == 2) exceptionCode_ = b;
+    if (AnswerPos != RefusalSize - 1) return false;
+    CntByteInLine = 16;
+    WaitAnswer = false;
+    exceptionAnswer_ = false;
+    return true;
+}
+
+bool ConsoleLogic::TakeAnswerByte(std::uint8_t b) {
+    switch (ClassifyAnswerByte(AnswerPos, AnswerByteCount)) {
+    case AnswerByte::Head:
+        break;
+    case AnswerByte::Count:
+        AnswerByteCount = b;
+        AnswerDataLen = 0;
+        break;
+    case AnswerByte::Data:
+        RxBuf[RxReceiveArea + AnswerDataLen] = b;
+        ++AnswerDataLen;
+        DecodeValueByte(b);
+        break;
+    case AnswerByte::FirstCheck:
+        DecodeValueByte(b);
+        break;
+    case AnswerByte::Last:
+        std::memmove(RxBuf + RxAnswerArea, RxBuf + RxReceiveArea, static_cast<size_t>(AnswerDataLen));
+        RxBuf[RxAnswerArea + AnswerDataLen] = 0;
+        CntByteInLine = 16; // the answer's end closes its dump line
+        WaitAnswer = false;
+        AnswerReady = true;
+        return true;
+    }
+    return false;
 }
 
 void ConsoleLogic::DumpByte(std::uint8_t b) {

@@ -173,6 +173,13 @@ private:
     // completion calls an archive reader, which may talk to the port itself.
     int SafeReadCount() const;
     Rs232Port* Port() const;
+    // ReceiveByte's parts, on an awaited answer's byte at AnswerPos: notes
+    // whether the answer is an exception answer (and explains one to the
+    // console's own request); reads a byte of an exception answer or of a
+    // regular one. Each reading part tells whether the byte ends the answer.
+    void WatchRefusal(std::uint8_t b);
+    bool TakeRefusalByte(std::uint8_t b);
+    bool TakeAnswerByte(std::uint8_t b);
     void DumpByte(std::uint8_t b);
     void BeginLogLine(const std::string& prefix);
     void ArmReceive(std::int32_t valueAddr);
