@@ -52,7 +52,7 @@ sim::SimOptions Line(std::uint8_t speedCode) {
     o.Settings.SpeedCode = speedCode;
     o.MeterAddress = MeterAddresses[0];
     for (std::size_t i = 1; i < std::size(MeterAddresses); ++i) {
-        sim::MeterSpec m;
+        sim::MeterSetup m;
         m.Address = MeterAddresses[i];
         o.MoreMeters.push_back(m);
     }

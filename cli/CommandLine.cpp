@@ -100,14 +100,14 @@ const char* const UsageHead = R"(Использование:
 )";
 
 // Every option takes a value; `commands` empty: it belongs to every command.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     std::set<CliCommand> commands;
 };
 
-const std::vector<OptionSpec>& Options() {
+const std::vector<OptionRule>& Options() {
     using C = CliCommand;
-    static const std::vector<OptionSpec> options = {
+    static const std::vector<OptionRule> options = {
         {"--port", {}},
         {"--speed", {}},
         {"--link", {}},
@@ -291,7 +291,7 @@ bool TakeWord(const std::string& arg, Words& w, std::string& error) {
 bool KnownOption(const std::string& name) {
     const auto& options = Options();
     return std::any_of(options.begin(), options.end(),
-                       [&](const OptionSpec& spec) { return name == spec.name; });
+                       [&](const OptionRule& rule) { return name == rule.name; });
 }
 
 // The option at args[i] with its value after "=" or as the next word (then
@@ -330,8 +330,8 @@ std::optional<Words> SplitWords(const std::vector<std::string>& args, std::strin
 
 // Whether an option may be given with the command.
 bool BelongsTo(const std::string& name, CliCommand command) {
-    for (const auto& spec : Options())
-        if (name == spec.name && !spec.commands.empty() && !spec.commands.count(command)) return false;
+    for (const auto& rule : Options())
+        if (name == rule.name && !rule.commands.empty() && !rule.commands.count(command)) return false;
     return true;
 }
 

@@ -25,16 +25,16 @@ bool ValidCommand(int value) {
 
 } // namespace
 
-Meter::Meter(const MeterSpec& spec)
-    : address_(spec.Address), delayMs_(spec.DelayMs), silent_(spec.Silent),
-      exceptionCode_(spec.ExceptionCode) {
-    SetIdentification(spec.Ident);
+Meter::Meter(const MeterSetup& setup)
+    : address_(setup.Address), delayMs_(setup.DelayMs), silent_(setup.Silent),
+      exceptionCode_(setup.ExceptionCode) {
+    SetIdentification(setup.Ident);
     for (auto [reg, value] : DefaultFloatRegisters())
         SetFloat(reg, value);
     for (ArchiveKind k : {ArchiveKind::Day, ArchiveKind::Hour}) {
         ArchiveData d =
-            k == ArchiveKind::Day ? DefaultDayArchive(spec.DayRows) : DefaultHourArchive(spec.HourRows);
-        d = VariedArchive(std::move(d), spec.Seed);
+            k == ArchiveKind::Day ? DefaultDayArchive(setup.DayRows) : DefaultHourArchive(setup.HourRows);
+        d = VariedArchive(std::move(d), setup.Seed);
         SetArchiveRaw(k, d.Template, ArchiveRowBytes(d, k));
     }
 }

@@ -41,7 +41,7 @@ inline constexpr int MeterRegisters = 4096; // 0..4095; reads beyond give except
 
 // One meter as the line is described: its address, identification, behaviour
 // and archives.
-struct MeterSpec {
+struct MeterSetup {
     int Address = 1;
     Identification Ident;
     int DelayMs = 0;       // processing time before each answer
@@ -64,11 +64,11 @@ inline constexpr int LastExceptionCode = 11; // the exception codes libmodbus se
 // "5:type=8", "17:type=10:slow=40", "30:exception=4". Numbers are decimal or
 // 0x-hexadecimal. Returns nothing when the text is not a meter; `error` then
 // says why.
-std::optional<MeterSpec> ParseMeterSpec(const std::string& text, std::string* error = nullptr);
+std::optional<MeterSetup> ParseMeterOption(const std::string& text, std::string* error = nullptr);
 
 class Meter {
 public:
-    explicit Meter(const MeterSpec& spec);
+    explicit Meter(const MeterSetup& setup);
 
     int Address() const { return address_; }
     void SetAddress(int address) { address_ = address; }

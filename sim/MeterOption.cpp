@@ -32,15 +32,15 @@ bool ParseIdent(const std::string& text, Identification& id) {
 }
 
 // One KEY or KEY=VALUE of a meter's text.
-bool ParseKey(const std::string& part, MeterSpec& spec, std::string* error) {
+bool ParseKey(const std::string& part, MeterSetup& setup, std::string* error) {
     auto eq = part.find('=');
     std::string key = part.substr(0, eq);
     std::string value = eq == std::string::npos ? "" : part.substr(eq + 1);
     if (key == "silent" && eq == std::string::npos) {
-        spec.Silent = true;
+        setup.Silent = true;
         return true;
     }
-    if (key == "ident") return ParseIdent(value, spec.Ident) || Fail(error, "ident needs V,C1,C2");
+    if (key == "ident") return ParseIdent(value, setup.Ident) || Fail(error, "ident needs V,C1,C2");
     static const char* const NumberKeys[] = {"type", "slow", "exception", "seed", "day-rows", "hour-rows"};
     if (std::find(std::begin(NumberKeys), std::end(NumberKeys), key) == std::end(NumberKeys))
         return Fail(error, "'" + key + "' is not a meter key (see --help)");
@@ -49,21 +49,21 @@ bool ParseKey(const std::string& part, MeterSpec& spec, std::string* error) {
     bool good = true;
     if (key == "type") {
         try {
-            spec.Ident = IdentificationForType(n);
+            setup.Ident = IdentificationForType(n);
         } catch (const std::invalid_argument& e) {
             return Fail(error, e.what());
         }
     } else if (key == "slow") {
         good = n >= 0;
-        spec.DelayMs = n;
+        setup.DelayMs = n;
     } else if (key == "exception") {
         good = n >= 1 && n <= LastExceptionCode;
-        spec.ExceptionCode = n;
+        setup.ExceptionCode = n;
     } else if (key == "seed") {
-        spec.Seed = n;
+        setup.Seed = n;
     } else {
         good = n >= 0;
-        (key == "day-rows" ? spec.DayRows : spec.HourRows) = n;
+        (key == "day-rows" ? setup.DayRows : setup.HourRows) = n;
     }
     if (!good) return Fail(error, "'" + part + "' is out of range (see --help)");
     return true;
@@ -71,17 +71,17 @@ bool ParseKey(const std::string& part, MeterSpec& spec, std::string* error) {
 
 } // namespace
 
-std::optional<MeterSpec> ParseMeterSpec(const std::string& text, std::string* error) {
+std::optional<MeterSetup> ParseMeterOption(const std::string& text, std::string* error) {
     auto parts = Split(text, ':');
-    MeterSpec spec;
-    if (!ParseNumber(parts[0], spec.Address) || spec.Address < 1 || spec.Address > LastMeterAddress) {
+    MeterSetup setup;
+    if (!ParseNumber(parts[0], setup.Address) || setup.Address < 1 || setup.Address > LastMeterAddress) {
         Fail(error, "a meter's address is 1..247, not '" + parts[0] + "'");
         return std::nullopt;
     }
-    spec.Seed = spec.Address;
+    setup.Seed = setup.Address;
     for (std::size_t i = 1; i < parts.size(); ++i)
-        if (!ParseKey(parts[i], spec, error)) return std::nullopt;
-    return spec;
+        if (!ParseKey(parts[i], setup, error)) return std::nullopt;
+    return setup;
 }
 
 } // namespace sim

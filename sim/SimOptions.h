@@ -39,7 +39,7 @@ struct SimOptions {
     Identification Ident;
     // Further meters on the line (each address once; the Simulator throws
     // std::invalid_argument otherwise).
-    std::vector<MeterSpec> MoreMeters;
+    std::vector<MeterSetup> MoreMeters;
 
     // A USB-serial adapter between the gateway and the PC (sim/UsbAdapter.h):
     // bytes towards the PC are handed over when 62 are waiting or at the next

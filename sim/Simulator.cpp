@@ -28,19 +28,19 @@ struct Simulator::Impl {
         pc.Open();
         line.Open();
         gateway.Pc().StartAdapter();
-        MeterSpec first;
+        MeterSetup first;
         first.Address = options.MeterAddress;
         first.DelayMs = options.MeterDelayMs;
         first.Ident = options.Ident;
         meters.meters.push_back(std::make_unique<Meter>(first));
-        for (const MeterSpec& spec : options.MoreMeters)
-            AddMeter(spec);
+        for (const MeterSetup& setup : options.MoreMeters)
+            AddMeter(setup);
     }
 
-    void AddMeter(const MeterSpec& spec) {
-        if (meters.Find(spec.Address))
-            throw std::invalid_argument("two meters at address " + std::to_string(spec.Address));
-        meters.meters.push_back(std::make_unique<Meter>(spec));
+    void AddMeter(const MeterSetup& setup) {
+        if (meters.Find(setup.Address))
+            throw std::invalid_argument("two meters at address " + std::to_string(setup.Address));
+        meters.meters.push_back(std::make_unique<Meter>(setup));
     }
 
     Shared shared;
@@ -232,9 +232,9 @@ void Simulator::SetMeterSilent(bool silent) {
     impl_->First().SetSilent(silent);
 }
 
-void Simulator::AddMeter(const MeterSpec& spec) {
+void Simulator::AddMeter(const MeterSetup& setup) {
     std::lock_guard lock(impl_->shared.m);
-    impl_->AddMeter(spec);
+    impl_->AddMeter(setup);
 }
 
 std::vector<int> Simulator::MeterAddresses() const {

@@ -79,7 +79,7 @@ public:
     // The line of meters ------------------------------------------------------
     // The calls above mean the first meter; these reach any meter by address.
     // Adds a meter; throws std::invalid_argument when its address is taken.
-    void AddMeter(const MeterSpec& spec);
+    void AddMeter(const MeterSetup& setup);
     std::vector<int> MeterAddresses() const; // in the order the meters were added
     // Runs `use` on the meter at `address` under the simulator's lock (so
     // `use` must not call the simulator); throws std::invalid_argument when

@@ -245,9 +245,9 @@ bool MeterOption(Args& a, Command& c) {
         c.longTemplate = a.NumberValue();
     } else if (o == "--meter") {
         std::string error;
-        auto spec = sim::ParseMeterSpec(a.Value(), &error);
-        if (!spec) Die("--meter: " + error);
-        c.opt.MoreMeters.push_back(*spec);
+        auto setup = sim::ParseMeterOption(a.Value(), &error);
+        if (!setup) Die("--meter: " + error);
+        c.opt.MoreMeters.push_back(*setup);
     } else {
         return false;
     }

@@ -185,7 +185,7 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
 // A line of meters: the scan's table on stdout, a batch's files equal to
 // single reads byte for byte, and the status when some meters were not read.
 TEST_F(CliTool, ScansTheLineAndReadsSeveralMeters) {
-    sim::MeterSpec five;
+    sim::MeterSetup five;
     five.Address = 5;
     five.Ident = sim::IdentificationForType(8);
     five.DayRows = 3;

@@ -39,7 +39,7 @@ template <class Pred> bool WaitUntil(Pred pred, int ms = 10000) {
 
 sim::SimOptions Line() {
     sim::SimOptions o;
-    sim::MeterSpec five;
+    sim::MeterSetup five;
     five.Address = 5;
     five.Ident = sim::IdentificationForType(8);
     five.DayRows = 2;

@@ -15,8 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-sim::MeterSpec Spec(int address, int type) {
-    sim::MeterSpec m;
+sim::MeterSetup MeterAt(int address, int type) {
+    sim::MeterSetup m;
     m.Address = address;
     m.Ident = sim::IdentificationForType(type);
     m.Seed = address;
@@ -29,7 +29,7 @@ class MeterLine : public ::testing::Test {
 protected:
     static sim::SimOptions Line() {
         sim::SimOptions o;
-        o.MoreMeters = {Spec(5, 8), Spec(17, 10), Spec(30, 6)};
+        o.MoreMeters = {MeterAt(5, 8), MeterAt(17, 10), MeterAt(30, 6)};
         return o;
     }
     void SetUp() override { sim.Start(); }
@@ -86,7 +86,7 @@ TEST_F(MeterLine, EachMeterAnswersWithItsOwnIdentificationAndArchive) {
     }
     for (std::size_t i = 1; i < rows.size(); ++i)
         EXPECT_NE(rows[i], rows[i - 1]);
-    EXPECT_THROW(sim.AddMeter(Spec(5, 4)), std::invalid_argument);
+    EXPECT_THROW(sim.AddMeter(MeterAt(5, 4)), std::invalid_argument);
     EXPECT_THROW(sim.WithMeter(99, [](sim::Meter&) {}), std::invalid_argument);
 }
 
@@ -117,7 +117,7 @@ TEST_F(MeterLine, SilentSlowAndExceptionMeters) {
 }
 
 TEST(MeterText, ParsesTheCommandLineForm) {
-    auto m = sim::ParseMeterSpec("17:type=10:slow=40:seed=0x3:day-rows=5:hour-rows=6");
+    auto m = sim::ParseMeterOption("17:type=10:slow=40:seed=0x3:day-rows=5:hour-rows=6");
     ASSERT_TRUE(m);
     EXPECT_EQ(m->Address, 17);
     EXPECT_EQ(m->Ident, sim::IdentificationForType(10));
@@ -125,7 +125,7 @@ TEST(MeterText, ParsesTheCommandLineForm) {
     EXPECT_EQ(m->Seed, 3);
     EXPECT_EQ(m->DayRows, 5);
     EXPECT_EQ(m->HourRows, 6);
-    m = sim::ParseMeterSpec("9:silent:exception=2:ident=0x1101,0x0200,0");
+    m = sim::ParseMeterOption("9:silent:exception=2:ident=0x1101,0x0200,0");
     ASSERT_TRUE(m);
     EXPECT_TRUE(m->Silent);
     EXPECT_EQ(m->ExceptionCode, 2);
@@ -134,9 +134,9 @@ TEST(MeterText, ParsesTheCommandLineForm) {
 
     std::string error;
     for (const char* bad : {"0", "248", "x", "5:type=3", "5:exception=12", "5:slow", "5:loud", "5:ident=1,2"})
-        EXPECT_FALSE(sim::ParseMeterSpec(bad, &error)) << bad;
+        EXPECT_FALSE(sim::ParseMeterOption(bad, &error)) << bad;
     EXPECT_EQ(error, "ident needs V,C1,C2");
-    sim::ParseMeterSpec("248", &error);
+    sim::ParseMeterOption("248", &error);
     EXPECT_EQ(error, "a meter's address is 1..247, not '248'");
 }
 
