@@ -149,6 +149,7 @@ void LineScan::Start(std::vector<int> addresses, int waitMs) {
     end_ = ScanEnd::Running;
     start_ = Now();
     lastByte_ = start_ - std::chrono::hours(1);
+    tailUntil_ = start_;
     Tick(false);
 }
 
@@ -230,12 +231,16 @@ void LineScan::Tick(bool portGone) {
         ScanResult r;
         r.Address = static_cast<std::uint8_t>(current_);
         current_ = -1;
+        if (next_ >= addresses_.size()) tailUntil_ = now + std::chrono::milliseconds(waitMs_);
         Record(r, -1);
     }
     // A result's observer may have stopped the scan.
     if (!Running() || current_ >= 0 || !rx_.empty()) return;
     // The next request only on a quiet line: no answer is being received.
-    if (next_ >= addresses_.size()) return Finish(ScanEnd::Finished);
+    if (next_ >= addresses_.size()) {
+        if (now < tailUntil_ && results_.back().Kind == ScanResultKind::NoAnswer) return;
+        return Finish(ScanEnd::Finished);
+    }
     SendNext();
 }
 
@@ -271,6 +276,8 @@ int LineScan::MsUntilDue() const {
         due = lastByte_ + std::chrono::milliseconds(Timing().ScanQuietMs);
     else if (current_ >= 0)
         due = sentAt_[static_cast<std::size_t>(current_)] + std::chrono::milliseconds(waitMs_);
+    else if (next_ >= addresses_.size())
+        due = tailUntil_;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
     return static_cast<int>(std::max<long long>(0, ms + 1));
 }

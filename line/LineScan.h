@@ -155,5 +155,8 @@ private:
     bool started_ = false;
     ScanEnd end_ = ScanEnd::Running;
     TimePoint start_{}, endAt_{}, lastByte_{};
+    // After a silent last address the scan listens one wait longer, so that
+    // a late answer from it is not lost for want of a next address.
+    TimePoint tailUntil_{};
     std::vector<std::uint8_t> rx_; // the frame being received
 };

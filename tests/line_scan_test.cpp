@@ -13,8 +13,8 @@
 
 namespace {
 
-sim::MeterSpec Meter(int address, std::function<void(sim::MeterSpec&)> set = {}) {
-    sim::MeterSpec m;
+sim::MeterSetup Meter(int address, std::function<void(sim::MeterSetup&)> set = {}) {
+    sim::MeterSetup m;
     m.Address = address;
     m.Ident = sim::IdentificationForType(8);
     m.DayRows = 2;
@@ -97,6 +97,17 @@ TEST(LineScan, ALateAnswerIsCreditedToItsOwnAddressNotTheNext) {
     EXPECT_EQ(ScanResultText(rig.At(3)), "поздний ответ: увеличьте ожидание");
     EXPECT_EQ(rig.At(4).Kind, ScanResultKind::Identified);
     EXPECT_EQ(rig.At(4).Identity.TypeNum, 8);
+}
+
+TEST(LineScan, ALateAnswerFromTheLastAddressIsStillHeard) {
+    sim::SimOptions o;
+    o.MeterAddress = 3;
+    o.MeterDelayMs = 80;
+    ScanRig rig(o);
+    rig.Run(2, 3, 50);
+    ASSERT_EQ(rig.scan.End(), ScanEnd::Finished);
+    EXPECT_EQ(rig.At(3).Kind, ScanResultKind::Late);
+    EXPECT_EQ(rig.At(2).Kind, ScanResultKind::NoAnswer);
 }
 
 TEST(LineScan, AStoppedScanKeepsItsTableAndALostPortEndsIt) {
