@@ -430,6 +430,11 @@ void TViewRS232::closeEvent(QCloseEvent* event) {
         return;
     }
     ReleaseInstance(ViewRS232, this);
+    // A closed window is freed later, from the event loop: until then it
+    // must not take the port's bytes from whoever reads the line next.
+    for (QTimer* timer : {Timer1, TimerQueryConf, PollTimer})
+        timer->stop();
+    watch_->Follow(nullptr);
     event->accept();
 }
 

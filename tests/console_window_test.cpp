@@ -259,8 +259,12 @@ TEST_F(ConsoleWindow, TimeSwitchAndLogOfTheHexadecimalDump) {
     EXPECT_EQ(logged[2].mid(12), "         20 "); // the line under way when the log was switched off
 }
 
-TEST_F(ConsoleWindow, ClosingClearsTheGlobal) {
+TEST_F(ConsoleWindow, ClosingClearsTheGlobalAndStopsReading) {
     window->close();
+    // Freed later from the event loop; meanwhile it reads nothing.
+    for (QTimer* timer : window->findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive()) << timer->objectName().toStdString();
+    EXPECT_FALSE(window->Watch().Armed());
     QApplication::processEvents();
     EXPECT_EQ(ViewRS232, nullptr);
 }
