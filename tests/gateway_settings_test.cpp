@@ -2,6 +2,7 @@
 // a scripted gateway on a pseudo-terminal: exact bytes on the line, exact
 // control contents and messages.
 #include "gateway/GatewaySettings.h"
+#include "serial/LineClaim.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
 #include "support/ScopedProgramState.h"
@@ -234,6 +235,20 @@ TEST_F(SettingsLogic, RejectedInputSendsNothing) {
     EXPECT_EQ(TheRecorder().messages, (Msgs{{lengthText, "ОШИБКА ДАННЫХ", MessageIcon::Information}}));
     EXPECT_EQ(screen.log,
               (std::vector<std::string>{"BeginWait", lengthText, "focus EditInitLine", "EndWait"}));
+    EXPECT_TRUE(pty.Receive(-1, 50).empty());
+}
+
+TEST_F(SettingsLogic, ReadAndWriteAreRefusedWhileAnotherWindowHoldsTheLine) {
+    const int reader = 0;
+    ScopedLineClaim claim(&reader, "чтение суточного архива");
+    screen.address = "1";
+    settings.ReadClick();
+    settings.WriteClick();
+    const RecordedMessage busy{
+        "Линия занята: идёт чтение суточного архива. Дождитесь конца или остановите его.", "ЛИНИЯ ЗАНЯТА",
+        MessageIcon::Information};
+    EXPECT_EQ(TheRecorder().messages, (Msgs{busy, busy}));
+    EXPECT_FALSE(screen.writeEnabled);
     EXPECT_TRUE(pty.Receive(-1, 50).empty());
 }
 
