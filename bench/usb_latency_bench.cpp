@@ -6,29 +6,23 @@
 // and no adapter (a pseudo-terminal). Also 100 hour rows each, for the cost of
 // a year of hour rows. Each run is set against the time its bytes must take on
 // the lines (sim/LineTiming.h).
+#include "ArchiveBench.h"
 #include "adapter/Dataio.h"
-#include "base/Messages.h"
-#include "console/Uviewrs232.h"
 #include "serial/AdapterLatency.h"
 #include "serial/Rs232.h"
 #include "sim/LineTiming.h"
 #include "sim/Simulator.h"
 #include "sim/UsbAdapter.h"
 #include "support/Pty.h"
-#include "support/ScopedExecutableDir.h"
-#include "ui/MdiChild.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QMdiArea>
-#include <QPushButton>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,40 +48,6 @@ struct Result {
     double seconds = 0, limit = 0, latencyMs = 0;
 };
 std::vector<Result> results;
-
-class PrintingPresenter : public MessagePresenter {
-public:
-    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
-        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
-    }
-};
-
-double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, double meterSpeed) {
-    std::size_t pcBytes = 0;
-    std::chrono::nanoseconds meter{0};
-    std::size_t request = 0, answer = 0;
-    auto exchange = [&] {
-        if (request + answer > 0) meter += sim::MeterExchangeTime(request, answer, meterSpeed);
-        request = answer = 0;
-    };
-    for (const auto& e : trace) {
-        switch (e.Dir) {
-        case sim::Direction::FromPc:
-        case sim::Direction::ToPc:
-            ++pcBytes;
-            break;
-        case sim::Direction::ToMeter:
-            if (answer > 0) exchange();
-            ++request;
-            break;
-        case sim::Direction::FromMeter:
-            ++answer;
-            break;
-        }
-    }
-    exchange();
-    return std::chrono::duration<double>(sim::LineTime(pcBytes, PcSpeed) + meter).count();
-}
 
 // The simulator with the adapter of a mode, and the program's view of the
 // driver: in its fake sysfs tree (writable only when the program may lower it).
@@ -147,52 +107,18 @@ void BM_Archive(benchmark::State& state) {
     const bool hour = state.range(1) == 1;
     const int rows = hour ? HourRows : 31;
     Setup setup(mode);
-    sim::Simulator& simulator = *setup.simulator;
-    if (hour)
-        simulator.SetArchive(sim::ArchiveKind::Hour, sim::DefaultHourArchive(rows));
-    else
-        simulator.SetArchive(sim::ArchiveKind::Day, sim::DefaultDayArchive(rows));
-    simulator.Start();
-    ScopedExecutableDir exeDir{setup.dir.Path()};
-    Rs232Port* const previous = MainPort;
-    MainPort = new Rs232Port(simulator.PortPath(), PcSpeed);
-    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }};
-
-    double seconds = 0;
-    for (auto _ : state) {
-        QMdiArea area;
-        area.resize(1200, 900);
-        area.show();
-        TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), link);
-        window->ReadOnArrival = true;
-        QApplication::processEvents();
-        simulator.ClearTranscript();
-        QEventLoop loop;
-        QTimer check;
-        check.setInterval(5);
-        QElapsedTimer clock;
-        QObject::connect(&check, &QTimer::timeout, [&] {
-            if (window->Logic().Session.HasOutcome() || clock.elapsed() > 900000) loop.quit();
-        });
-        clock.start();
-        (hour ? window->Button4 : window->Button3)->click();
-        check.start();
-        loop.exec();
-        seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-        state.SetIterationTime(seconds);
-        if (window->Logic().Session.Transfer().ArhivStep != ArchiveState::Finished ||
-            window->Logic().Session.Transfer().ArhivRowCount != rows)
-            state.SkipWithError("the transfer did not complete");
-        window->close();
-        QApplication::processEvents();
-    }
-    const double limit = LineLimitSeconds(simulator.Transcript(), sim::SpeedOfCode(MeterSpeedCode));
+    const ArchiveButtonTimes times = TimeArchiveButton(state, *setup.simulator,
+                                                       {.hour = hour,
+                                                        .onArrival = true,
+                                                        .rows = rows,
+                                                        .pcSpeed = PcSpeed,
+                                                        .meterSpeed = sim::SpeedOfCode(MeterSpeedCode),
+                                                        .dir = setup.dir.Path()});
+    const double seconds = times.seconds, limit = times.limit;
     state.counters["ratio"] = seconds / limit;
     state.SetLabel(ModeNames[mode]);
     results.push_back({hour ? "hour archive" : "day archive", mode, rows, seconds, limit,
-                       simulator.AdapterLatencyMs() * 1.0});
-    delete MainPort;
-    MainPort = previous;
+                       setup.simulator->AdapterLatencyMs() * 1.0});
 }
 BENCHMARK(BM_Archive)
     ->ArgsProduct({{0, 1, 2}, {0, 1}})

@@ -5,6 +5,7 @@
 // (sim/LineTiming.h) and their ratio, and the ratio of the two times.
 // Needs WINDOWS_CLI (the .exe) and WINEPREFIX (a booted prefix); scripts/windows
 // --bench sets them.
+#include "ArchiveBench.h"
 #include "sim/LineTiming.h"
 #include "sim/Simulator.h"
 #include "support/Pty.h"
@@ -21,34 +22,6 @@ namespace {
 constexpr int PcSpeed = 115200;
 constexpr std::uint8_t SpeedCode = 51;
 constexpr int WineComNumber = 24;
-
-// The time the transcript's bytes take on the lines.
-double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, double meterSpeed) {
-    std::size_t pcBytes = 0;
-    std::chrono::nanoseconds meter{0};
-    std::size_t request = 0, answer = 0;
-    auto exchange = [&] {
-        if (request + answer > 0) meter += sim::MeterExchangeTime(request, answer, meterSpeed);
-        request = answer = 0;
-    };
-    for (const auto& e : trace) {
-        switch (e.Dir) {
-        case sim::Direction::FromPc:
-        case sim::Direction::ToPc:
-            ++pcBytes;
-            break;
-        case sim::Direction::ToMeter:
-            if (answer > 0) exchange();
-            ++request;
-            break;
-        case sim::Direction::FromMeter:
-            ++answer;
-            break;
-        }
-    }
-    exchange();
-    return std::chrono::duration<double>(sim::LineTime(pcBytes, PcSpeed) + meter).count();
-}
 
 struct Run {
     double seconds = 0, limit = 0;
@@ -74,7 +47,7 @@ Run DayArchive(const std::string& name, Port port, const std::string& dir, const
     Run run;
     run.ok = std::system(command.c_str()) == 0;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.limit = LineLimitSeconds(simulator.Transcript(), sim::SpeedOfCode(SpeedCode));
+    run.limit = LineLimitSeconds(simulator.Transcript(), PcSpeed, sim::SpeedOfCode(SpeedCode));
     std::printf("%-28s %7.3f s  limit %6.3f s  ratio %5.2f%s\n", name.c_str(), run.seconds, run.limit,
                 run.seconds / run.limit, run.ok ? "" : "  FAILED");
     return run;

@@ -1,70 +1,23 @@
 // The console window against the simulated gateway and meter, headless,
 // through its real controls and timers: a request typed by hand and its
 // decoded values; both archive buttons down to the files they write.
-#include "base/Paths.h"
 #include "console/Uviewrs232.h"
-#include "serial/Rs232.h"
-#include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
-#include "support/Pty.h"
 #include "support/Recorder.h"
-#include "support/ScopedExecutableDir.h"
-#include "support/ScopedProgramState.h"
-#include "ui/MdiChild.h"
+#include "support/SimWindow.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
 namespace {
 
-template <class Pred> bool WaitUntil(Pred pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-sim::SimOptions FastSim() {
-    sim::SimOptions o;
-    o.AnswerGapMs = 3;
-    return o;
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public SimWindowTest {
 protected:
-    EndToEnd() : simulator(FastSim()) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        TheRecorder().Clear();
-        simulator.Start();
-        previous = MainPort;
-        MainPort = new Rs232Port(simulator.PortPath(), 115200);
-        area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
-    }
-    ~EndToEnd() override {
-        window->close();
-        QApplication::processEvents();
-        delete MainPort;
-        MainPort = previous;
-        QLocale::setDefault(QLocale::c());
-    }
+    EndToEnd() { window = Open(ViewRS232); }
 
-    ScopedProgramState world;
-    TempDir dir;
-    ScopedExecutableDir exeDir{dir.Path()};
-    sim::Simulator simulator;
-    Rs232Port* previous = nullptr;
-    QMdiArea area;
     TViewRS232* window = nullptr;
 };
 

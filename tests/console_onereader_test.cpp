@@ -4,27 +4,17 @@
 // says when nothing answered and what a refusal means. Against the simulator.
 #include "base/Cp1251.h"
 #include "base/ModbusTexts.h"
-#include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "serial/LineClaim.h"
-#include "serial/Rs232.h"
-#include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
-#include "support/Pty.h"
 #include "support/Recorder.h"
-#include "support/ScopedExecutableDir.h"
-#include "support/ScopedProgramState.h"
 #include "support/SimConsole.h"
-#include "ui/MdiChild.h"
+#include "support/SimWindow.h"
 #include "viewer/Uviewarchive.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -32,22 +22,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-template <class Pred> bool WaitUntil(Pred pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-sim::SimOptions FastSim() {
-    sim::SimOptions o;
-    o.AnswerGapMs = 3;
-    return o;
-}
 
 constexpr const char* OldDay = "the last good day archive\r\n";
 
@@ -60,30 +34,17 @@ std::string DayRows(int rows) {
     return all.substr(0, at);
 }
 
-class OneReader : public ::testing::Test {
+class OneReader : public SimWindowTest {
 protected:
-    OneReader() : simulator(FastSim()) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        TheRecorder().Clear();
+    OneReader() {
         TimingConstants fast;
         fast.ArchiveAnswerTimeoutMs = 600; // a silent meter or a stop in well under a second
         SetTimingForTests(fast);
-        simulator.Start();
         simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
-        previous = MainPort;
-        MainPort = new Rs232Port(simulator.PortPath(), 115200);
-        area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
+        window = Open(ViewRS232);
         dir.Write("day.txt", OldDay);
     }
-    ~OneReader() override {
-        if (window) window->close();
-        QApplication::processEvents();
-        delete MainPort;
-        MainPort = previous;
-        SetTimingForTests(TimingConstants{});
-        QLocale::setDefault(QLocale::c());
-    }
+    ~OneReader() override { SetTimingForTests(TimingConstants{}); }
     QString Notice() const { return window->ConsoleNotice->text(); }
     bool Running() const { return window && window->Logic().ArchiveRunning(); }
     // Until the day read has written `rows` rows and awaits the next.
@@ -92,12 +53,6 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return window->Edit5->text() == QString::number(rows); }, 10000));
     }
 
-    ScopedProgramState world;
-    TempDir dir;
-    ScopedExecutableDir exeDir{dir.Path()};
-    sim::Simulator simulator;
-    Rs232Port* previous = nullptr;
-    QMdiArea area;
     QPointer<TViewRS232> window;
 };
 

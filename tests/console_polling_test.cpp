@@ -6,21 +6,13 @@
 #include "console/PollCsv.h"
 #include "console/Uviewrs232.h"
 #include "serial/LineClaim.h"
-#include "sim/Simulator.h"
-#include "support/Pty.h"
 #include "support/Recorder.h"
-#include "support/ScopedExecutableDir.h"
-#include "support/ScopedProgramState.h"
 #include "support/SimConsole.h"
-#include "ui/MdiChild.h"
+#include "support/SimWindow.h"
 #include "viewer/TimeChart.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -32,12 +24,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-sim::SimOptions FastSim() {
-    sim::SimOptions o;
-    o.AnswerGapMs = 3;
-    return o;
-}
 
 class Polling : public ::testing::Test {
 protected:
@@ -182,44 +168,16 @@ TEST(PollCsv, LogBytesFollowTheViewersCsvRules) {
 
 // The window: the switch starts the poll, the values window fills, the
 // request is locked; refused while another holds the line.
-class PollingWindow : public ::testing::Test {
+class PollingWindow : public SimWindowTest {
 protected:
-    PollingWindow() : simulator(FastSim()) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        TheRecorder().Clear();
-        simulator.Start();
+    PollingWindow() {
         simulator.SetFloat(100, 3.5f);
-        previous = MainPort;
-        MainPort = new Rs232Port(simulator.PortPath(), 115200);
-        area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
+        window = Open(ViewRS232);
         window->Edit1->setText("100");
         window->Edit2->setText("2");
         window->PollInterval->setValue(100);
     }
-    ~PollingWindow() override {
-        window->close();
-        QApplication::processEvents();
-        delete MainPort;
-        MainPort = previous;
-        QLocale::setDefault(QLocale::c());
-    }
-    template <class Pred> bool WaitUntil(Pred pred, int ms = 10000) {
-        QElapsedTimer t;
-        t.start();
-        while (!pred()) {
-            if (t.elapsed() > ms) return false;
-            QApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        return true;
-    }
 
-    ScopedProgramState world;
-    TempDir dir;
-    ScopedExecutableDir exeDir{dir.Path()};
-    sim::Simulator simulator;
-    Rs232Port* previous = nullptr;
-    QMdiArea area;
     TViewRS232* window = nullptr;
 };
 

@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -34,16 +33,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-template <class Pred> bool WaitUntil(Pred pred, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 class ConsoleWindow : public ::testing::Test {
 protected:

@@ -6,19 +6,11 @@
 #include "console/Uviewrs232.h"
 #include "line/Uviewscan.h"
 #include "serial/LineClaim.h"
-#include "sim/Simulator.h"
-#include "support/Pty.h"
 #include "support/Recorder.h"
-#include "support/ScopedExecutableDir.h"
-#include "support/ScopedProgramState.h"
-#include "ui/MdiChild.h"
+#include "support/SimWindow.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QLocale>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -26,16 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-template <class Pred> bool WaitUntil(Pred pred, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 sim::SimOptions Line() {
     sim::SimOptions o;
@@ -47,30 +29,15 @@ sim::SimOptions Line() {
     return o;
 }
 
-class ScanWindow : public ::testing::Test {
+class ScanWindow : public SimWindowTest {
 protected:
-    ScanWindow() : simulator(Line()) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        simulator.Start();
-        MainPort = new Rs232Port(simulator.PortPath(), 115200);
-        area.resize(1200, 900);
-        window = CreateOrRaise(&area, ViewScan, PortAccessor([] { return MainPort; }), world.link);
+    ScanWindow() : SimWindowTest(Line()) {
+        window = Open(ViewScan);
         window->LastEdit->setValue(8);
         window->WaitEdit->setValue(60);
     }
-    ~ScanWindow() override {
-        if (ViewRS232) ViewRS232->close();
-        if (ViewScan) ViewScan->close();
-        QApplication::processEvents();
-        QLocale::setDefault(QLocale::c());
-    }
     bool Idle() const { return window->StartButton->isEnabled(); }
 
-    ScopedProgramState world;
-    TempDir dir;
-    ScopedExecutableDir exeDir{dir.Path()};
-    sim::Simulator simulator;
-    QMdiArea area;
     TViewScan* window = nullptr;
 };
 
@@ -78,7 +45,7 @@ TEST_F(ScanWindow, ScansTheLineThenReadsTheTickedMetersOneFileEach) {
     window->StartButton->click();
     EXPECT_FALSE(Idle());
     // The console's sending waits while the scan holds the line.
-    TViewRS232* console = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), world.link);
+    TViewRS232* console = Open(ViewRS232);
     console->Button2->click();
     EXPECT_EQ(console->ConsoleNotice->text().toStdString(),
               "Линия занята: идёт поиск приборов. Дождитесь конца или остановите его.");

@@ -1,9 +1,22 @@
-// Helpers for tests of the windows: captions as shown, and the screen room a
-// child window is fitted to.
+// Helpers for tests of the windows: a wait that runs the event loop, captions
+// as shown, and the screen room a child window is fitted to.
 #pragma once
 #include "ui/WindowFit.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QString>
+
+// Runs the event loop until `pred` holds; false once `ms` have passed.
+template <class Pred> bool WaitUntil(Pred pred, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
 
 // A caption as the user reads it: without the '&' that marks its mnemonic.
 inline QString Plain(QString caption) {

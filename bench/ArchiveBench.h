@@ -1,0 +1,42 @@
+// What the archive benchmarks share: the time a simulator's transcript must
+// take on the two lines (sim/LineTiming.h), messages sent to stderr instead of
+// a box that would stop a run, and the archive read by the console window's
+// button, timed, against the simulator with real line timing.
+#pragma once
+#include "base/Messages.h"
+#include "sim/Simulator.h"
+
+#include <benchmark/benchmark.h>
+#include <string>
+#include <vector>
+
+// The time the transcript's bytes take on the lines: every byte of the PC
+// line at `pcSpeed`, and every meter exchange with its end-of-frame silences
+// at `meterSpeed`.
+double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, int pcSpeed, double meterSpeed);
+
+// A message box would stop the run: a read that stops says why on stderr.
+class PrintingPresenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon) override;
+};
+
+struct ArchiveButtonRun {
+    bool hour = false;      // the hour button, else the day button
+    bool onArrival = false; // the receive loop driven by the port's bytes, else by its timer alone
+    int rows = 0;           // the simulator's archive and what a complete read ends with
+    int pcSpeed = 0;        // MainPort's speed; the simulator paces its line at it
+    double meterSpeed = 0;  // the meter line's speed, for the line limit
+    std::string dir;        // the program's folder, where the file is written
+};
+struct ArchiveButtonTimes {
+    double seconds = 0, limit = 0; // the last read's time and its line-time limit
+};
+
+// Gives the simulator (not started yet) the default archive of `run.rows`,
+// starts it, puts MainPort on its line and reads the archive by the button of
+// a new console window once an iteration of `state`, each iteration timed by
+// hand; an iteration whose read does not end with every row skips with an
+// error. MainPort is as before afterwards.
+ArchiveButtonTimes TimeArchiveButton(benchmark::State& state, sim::Simulator& simulator,
+                                     const ArchiveButtonRun& run);
