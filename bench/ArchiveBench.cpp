@@ -1,10 +1,10 @@
 #include "ArchiveBench.h"
 
 #include "adapter/Dataio.h"
+#include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
 #include "sim/LineTiming.h"
-#include "support/ScopedExecutableDir.h"
 #include "ui/MdiChild.h"
 
 #include <QApplication>
@@ -56,27 +56,34 @@ void PrintingPresenter::Show(const std::string& text, const std::string& caption
     std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
 }
 
-ArchiveButtonTimes TimeArchiveButton(benchmark::State& state, sim::Simulator& simulator,
-                                     const ArchiveButtonRun& run) {
+ArchiveButtonBench::ArchiveButtonBench(sim::Simulator& simulator, const ArchiveButtonRun& run)
+    : simulator_(simulator), run_(run), savedDir_(ExecutableDirOverride()), savedPort_(MainPort) {
     if (run.hour)
         simulator.SetArchive(sim::ArchiveKind::Hour, sim::DefaultHourArchive(run.rows));
     else
         simulator.SetArchive(sim::ArchiveKind::Day, sim::DefaultDayArchive(run.rows));
     simulator.Start();
-    ScopedExecutableDir exeDir{run.dir};
-    Rs232Port* const previous = MainPort;
+    SetExecutableDir(run.dir);
     MainPort = new Rs232Port(simulator.PortPath(), run.pcSpeed);
-    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }};
+}
 
+ArchiveButtonBench::~ArchiveButtonBench() {
+    delete MainPort;
+    MainPort = savedPort_;
+    SetExecutableDir(savedDir_);
+}
+
+ArchiveButtonTimes ArchiveButtonBench::Time(benchmark::State& state) {
+    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }};
     ArchiveButtonTimes times;
     for (auto _ : state) {
         QMdiArea area;
         area.resize(1200, 900);
         area.show();
         TViewRS232* window = CreateOrRaise(&area, ViewRS232, PortAccessor([] { return MainPort; }), link);
-        window->ReadOnArrival = run.onArrival;
+        window->ReadOnArrival = run_.onArrival;
         QApplication::processEvents();
-        simulator.ClearTranscript();
+        simulator_.ClearTranscript();
 
         QEventLoop loop;
         QTimer check;
@@ -86,19 +93,17 @@ ArchiveButtonTimes TimeArchiveButton(benchmark::State& state, sim::Simulator& si
             if (window->Logic().Session.HasOutcome() || clock.elapsed() > ReadGiveUpMs) loop.quit();
         });
         clock.start();
-        (run.hour ? window->Button4 : window->Button3)->click();
+        (run_.hour ? window->Button4 : window->Button3)->click();
         check.start();
         loop.exec();
         times.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         state.SetIterationTime(times.seconds);
         if (window->Logic().Session.Transfer().ArhivStep != ArchiveState::Finished ||
-            window->Logic().Session.Transfer().ArhivRowCount != run.rows)
+            window->Logic().Session.Transfer().ArhivRowCount != run_.rows)
             state.SkipWithError("the transfer did not complete");
         window->close();
         QApplication::processEvents();
     }
-    times.limit = LineLimitSeconds(simulator.Transcript(), run.pcSpeed, run.meterSpeed);
-    delete MainPort;
-    MainPort = previous;
+    times.limit = LineLimitSeconds(simulator_.Transcript(), run_.pcSpeed, run_.meterSpeed);
     return times;
 }

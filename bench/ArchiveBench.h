@@ -7,8 +7,11 @@
 #include "sim/Simulator.h"
 
 #include <benchmark/benchmark.h>
+#include <optional>
 #include <string>
 #include <vector>
+
+class Rs232Port;
 
 // The time the transcript's bytes take on the lines: every byte of the PC
 // line at `pcSpeed`, and every meter exchange with its end-of-frame silences
@@ -33,10 +36,25 @@ struct ArchiveButtonTimes {
     double seconds = 0, limit = 0; // the last read's time and its line-time limit
 };
 
-// Gives the simulator (not started yet) the default archive of `run.rows`,
-// starts it, puts MainPort on its line and reads the archive by the button of
-// a new console window once an iteration of `state`, each iteration timed by
-// hand; an iteration whose read does not end with every row skips with an
-// error. MainPort is as before afterwards.
-ArchiveButtonTimes TimeArchiveButton(benchmark::State& state, sim::Simulator& simulator,
-                                     const ArchiveButtonRun& run);
+// The archive read by the button of a new console window, against a
+// simulator with MainPort on its line. Made: the simulator (not started yet)
+// has the default archive of `run.rows` and runs, the program's folder is
+// `run.dir` and MainPort is open on the simulator's line; all as before again
+// when it ends.
+class ArchiveButtonBench {
+public:
+    ArchiveButtonBench(sim::Simulator& simulator, const ArchiveButtonRun& run);
+    ~ArchiveButtonBench();
+    ArchiveButtonBench(const ArchiveButtonBench&) = delete;
+    ArchiveButtonBench& operator=(const ArchiveButtonBench&) = delete;
+
+    // One read an iteration of `state`, each timed by hand; an iteration
+    // whose read does not end with every row skips with an error.
+    ArchiveButtonTimes Time(benchmark::State& state);
+
+private:
+    sim::Simulator& simulator_;
+    ArchiveButtonRun run_;
+    std::optional<std::string> savedDir_;
+    Rs232Port* savedPort_ = nullptr;
+};

@@ -43,13 +43,13 @@ void BM_ArchiveButton(benchmark::State& state) {
     options.Settings.SpeedCode = speedCode;
     sim::Simulator simulator(options);
     TempDir dir;
-    const ArchiveButtonTimes times = TimeArchiveButton(state, simulator,
-                                                       {.hour = hour,
-                                                        .onArrival = onArrival,
-                                                        .rows = rows,
-                                                        .pcSpeed = PcSpeed,
-                                                        .meterSpeed = sim::SpeedOfCode(speedCode),
-                                                        .dir = dir.Path()});
+    ArchiveButtonBench bench(simulator, {.hour = hour,
+                                         .onArrival = onArrival,
+                                         .rows = rows,
+                                         .pcSpeed = PcSpeed,
+                                         .meterSpeed = sim::SpeedOfCode(speedCode),
+                                         .dir = dir.Path()});
+    const ArchiveButtonTimes times = bench.Time(state);
     const double seconds = times.seconds, limit = times.limit;
     state.counters["rows"] = rows;
     state.counters["limit_s"] = limit;

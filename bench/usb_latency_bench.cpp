@@ -107,13 +107,13 @@ void BM_Archive(benchmark::State& state) {
     const bool hour = state.range(1) == 1;
     const int rows = hour ? HourRows : 31;
     Setup setup(mode);
-    const ArchiveButtonTimes times = TimeArchiveButton(state, *setup.simulator,
-                                                       {.hour = hour,
-                                                        .onArrival = true,
-                                                        .rows = rows,
-                                                        .pcSpeed = PcSpeed,
-                                                        .meterSpeed = sim::SpeedOfCode(MeterSpeedCode),
-                                                        .dir = setup.dir.Path()});
+    ArchiveButtonBench bench(*setup.simulator, {.hour = hour,
+                                                .onArrival = true,
+                                                .rows = rows,
+                                                .pcSpeed = PcSpeed,
+                                                .meterSpeed = sim::SpeedOfCode(MeterSpeedCode),
+                                                .dir = setup.dir.Path()});
+    const ArchiveButtonTimes times = bench.Time(state);
     const double seconds = times.seconds, limit = times.limit;
     state.counters["ratio"] = seconds / limit;
     state.SetLabel(ModeNames[mode]);

@@ -10,7 +10,6 @@
 
 namespace {
 
-using sim::Fault;
 using sim::FaultKind;
 using sim::Step;
 
@@ -57,13 +56,7 @@ protected:
         return ready + (rest.empty() ? "" : " " + rest);
     }
     void Arm(Step step, FaultKind kind, int value = 0, int times = 1, int after = 0) {
-        Fault f;
-        f.step = step;
-        f.kind = kind;
-        f.value = value;
-        f.times = times;
-        f.after = after;
-        sim.AddFault(f);
+        sim.AddFault({.step = step, .kind = kind, .value = value, .times = times, .after = after});
     }
 
     sim::Simulator sim;
@@ -128,36 +121,20 @@ TEST_F(Faults, FinalStatusOtherThanZeroLeavesTheCellsAlone) {
 }
 
 TEST_F(Faults, ShortDataWithAndWithoutTrailing01) {
-    Fault f;
-    f.step = Step::Data;
-    f.kind = FaultKind::Short;
-    f.value = 2;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Data, .kind = FaultKind::Short, .value = 2});
     EXPECT_EQ(GetSettings(), "DD 01 00 01 04");
-    f.trailing01 = true;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Data, .kind = FaultKind::Short, .value = 2, .trailing01 = true});
     EXPECT_EQ(GetSettings(), "DD 01 00 01 04 01");
-    f.value = 0;
-    f.trailing01 = false;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Data, .kind = FaultKind::Short, .value = 0});
     EXPECT_EQ(GetSettings(), "DD 01 00");
 }
 
 TEST_F(Faults, CorruptedAndDroppedBytes) {
-    Fault f;
-    f.step = Step::Data;
-    f.kind = FaultKind::Corrupt;
-    f.index = 0;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Data, .kind = FaultKind::Corrupt, .index = 0});
     EXPECT_EQ(GetSettings(), "DD 01 00 FE 04 10 04 00");
-    f.kind = FaultKind::Drop;
-    f.index = 1;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Data, .kind = FaultKind::Drop, .index = 1});
     EXPECT_EQ(GetSettings(), "DD 01 00 01 10 04 00");
-    f.step = Step::Ready;
-    f.kind = FaultKind::Corrupt;
-    f.value = 0x01;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::Ready, .kind = FaultKind::Corrupt, .value = 0x01, .index = 1});
     EXPECT_EQ(GetSettings(), "DC"); // the gateway waits for the sign-on; the client gives up
     ASSERT_TRUE(sim.WaitIdle(3000));
     EXPECT_EQ(GetSettings(), GoodSettings);
@@ -210,28 +187,17 @@ TEST_F(Faults, MeterSilentOrAnsweringWithAnException) {
 }
 
 TEST_F(Faults, MeterAnswerMangledOnTheWayBack) {
-    Fault f;
-    f.step = Step::MeterAnswer;
-    f.kind = FaultKind::Corrupt;
-    f.index = 3;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::MeterAnswer, .kind = FaultKind::Corrupt, .index = 3});
     EXPECT_EQ(ReadVersion(), "22 00 01 04 02 ED 03 F5 91");
-    f.kind = FaultKind::Drop;
-    f.index = -1;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::MeterAnswer, .kind = FaultKind::Drop, .index = -1});
     EXPECT_EQ(ReadVersion(), "22 00 01 04 02 12 03 F5");
-    f.kind = FaultKind::Short;
-    f.value = 3;
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::MeterAnswer, .kind = FaultKind::Short, .value = 3});
     EXPECT_EQ(ReadVersion(), "22 00 01 04 02");
     EXPECT_EQ(ReadVersion(), VersionAnswer);
 }
 
 TEST_F(Faults, CorruptedRequestIsIgnoredByTheMeter) {
-    Fault f;
-    f.step = Step::MeterRequest;
-    f.kind = FaultKind::Corrupt; // the last check byte
-    sim.AddFault(f);
+    sim.AddFault({.step = Step::MeterRequest, .kind = FaultKind::Corrupt}); // the last check byte
     EXPECT_EQ(ReadVersion(), "22 00");
     ASSERT_TRUE(sim.WaitIdle(2000));
     EXPECT_EQ(sim.MeterTranscript(), "01 04 00 04 00 01 70 F4");

@@ -24,6 +24,22 @@ protected:
         pc.Send("5A 50 " + command);
         return ready + " " + pc.ReceiveHex(1);
     }
+    // GetData after the opening: the two answers to it, then the status and
+    // data bytes answering `header` (`count` in all).
+    std::string GetData(const std::string& command, const std::string& header, int count) {
+        const std::string opened = Open(command);
+        pc.Send(header);
+        return opened + " " + pc.ReceiveHex(count);
+    }
+    // SetData after the opening: the two answers to it, then the header's and
+    // the data's.
+    std::string SetData(const std::string& command, const std::string& header, const std::string& data) {
+        std::string answers = Open(command);
+        pc.Send(header);
+        answers += " " + pc.ReceiveHex(1);
+        pc.Send(data);
+        return answers + " " + pc.ReceiveHex(1);
+    }
     std::string Idle() {
         EXPECT_TRUE(sim.WaitIdle(3000));
         return sim.PcTranscript();
@@ -34,41 +50,25 @@ protected:
 };
 
 TEST_F(Gateway, SetDataLinkMode1WritesTheSettingsCells) {
-    EXPECT_EQ(Open("01"), "DD 01");
-    pc.Send("81 58 00 04 03");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
-    pc.Send("41 54 5A");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
+    EXPECT_EQ(SetData("01", "81 58 00 04 03", "41 54 5A"), "DD 01 00 00");
     EXPECT_EQ(Idle(), "B0 (DD) 5A 50 01 (01) 81 58 00 04 03 (00) 41 54 5A (00)");
     EXPECT_EQ(Hex(sim.Cells(0x81, 0x58, 4, 3)), "41 54 5A");
 }
 
 TEST_F(Gateway, SetDataLinkMode2SevenByteHeaderReachesTheSameCells) {
-    EXPECT_EQ(Open("81"), "DD 01");
-    pc.Send("00 01 D8 81 03 00 04");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
-    pc.Send("31 32 0D");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
+    EXPECT_EQ(SetData("81", "00 01 D8 81 03 00 04", "31 32 0D"), "DD 01 00 00");
     EXPECT_EQ(Idle(), "B0 (DD) 5A 50 81 (01) 00 01 D8 81 03 00 04 (00) 31 32 0D (00)");
     EXPECT_EQ(Hex(sim.Cells(0x81, 0x58, 4, 3)), "31 32 0D");
 }
 
 TEST_F(Gateway, GetDataReadsTheSettingsBlockInBothLinkModes) {
     // Defaults: address 1, packet protocol on, 57600, "ATZ\r".
-    EXPECT_EQ(Open("02"), "DD 01");
-    pc.Send("81 58 00 00 04");
-    EXPECT_EQ(pc.ReceiveHex(6), "00 01 04 10 04 00");
-    EXPECT_EQ(Open("02"), "DD 01");
-    pc.Send("81 58 00 04 04");
-    EXPECT_EQ(pc.ReceiveHex(6), "00 41 54 5A 0D 00");
+    EXPECT_EQ(GetData("02", "81 58 00 00 04", 6), "DD 01 00 01 04 10 04 00");
+    EXPECT_EQ(GetData("02", "81 58 00 04 04", 6), "DD 01 00 41 54 5A 0D 00");
     // Link mode 2, device address equal to the I2C address: the 5-byte form
     // with the ZEP-LAN address in the second place.
-    EXPECT_EQ(Open("82"), "DD 01");
-    pc.Send("EF 01 40 00 04");
-    EXPECT_EQ(pc.ReceiveHex(6), "00 10 02 01 05 00");
-    EXPECT_EQ(Open("82"), "DD 01");
-    pc.Send("00 01 D8 81 04 00 00");
-    EXPECT_EQ(pc.ReceiveHex(6), "00 01 04 10 04 00");
+    EXPECT_EQ(GetData("82", "EF 01 40 00 04", 6), "DD 01 00 10 02 01 05 00");
+    EXPECT_EQ(GetData("82", "00 01 D8 81 04 00 00", 6), "DD 01 00 01 04 10 04 00");
     EXPECT_TRUE(sim.WaitForExchanges(4, 2000));
     EXPECT_EQ(sim.Exchanges(), 4);
 }
@@ -103,17 +103,9 @@ TEST_F(Gateway, HeaderErrorsNameThePositionThatIsWrong) {
 
 TEST_F(Gateway, WriteToControlCell2AppliesTheSettings) {
     EXPECT_EQ(sim.ApplyCount(), 0);
-    EXPECT_EQ(Open("01"), "DD 01");
-    pc.Send("81 58 00 00 04");
-    pc.Receive(1);
-    pc.Send("05 06 33 04");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
+    EXPECT_EQ(SetData("01", "81 58 00 00 04", "05 06 33 04"), "DD 01 00 00");
     EXPECT_EQ(sim.AppliedSettings().SpeedCode, 0x10); // stored, not yet applied
-    EXPECT_EQ(Open("01"), "DD 01");
-    pc.Send("EF 0C 00 02 01");
-    pc.Receive(1);
-    pc.Send("00");
-    EXPECT_EQ(pc.ReceiveHex(1), "00");
+    EXPECT_EQ(SetData("01", "EF 0C 00 02 01", "00"), "DD 01 00 00");
     ASSERT_TRUE(sim.WaitIdle(2000));
     EXPECT_EQ(sim.ApplyCount(), 1);
     sim::GatewaySettings expected{5, 0x06, 0x33, "ATZ\r"};
@@ -123,9 +115,7 @@ TEST_F(Gateway, WriteToControlCell2AppliesTheSettings) {
 
 TEST_F(Gateway, SettingsSetThroughTheApiAreWhatTheGatewayReports) {
     sim.SetSettings({0, 0x02, 0xCF, "AT&F0\r"});
-    EXPECT_EQ(Open("02"), "DD 01");
-    pc.Send("81 58 00 00 0A");
-    EXPECT_EQ(pc.ReceiveHex(12), "00 00 02 CF 06 41 54 26 46 30 0D 00");
+    EXPECT_EQ(GetData("02", "81 58 00 00 0A", 12), "DD 01 00 00 02 CF 06 41 54 26 46 30 0D 00");
 }
 
 TEST_F(Gateway, SendPacketPassesTheMetersAnswerBack) {
@@ -161,9 +151,7 @@ TEST_F(Gateway, GarbageAndBrokenExchangesNeverWedgeIt) {
     // Unframed bytes, then a good exchange.
     pc.Send("12 34 5A 50 01 00 DD");
     ASSERT_TRUE(sim.WaitIdle(2000));
-    EXPECT_EQ(Open("02"), "DD 01");
-    pc.Send("81 58 00 02 01");
-    EXPECT_EQ(pc.ReceiveHex(3), "00 10 00");
+    EXPECT_EQ(GetData("02", "81 58 00 02 01", 3), "DD 01 00 10 00");
     // An opening byte where the sign-on belongs starts afresh.
     pc.Send("B0");
     EXPECT_EQ(pc.ReceiveHex(1), "DD");
