@@ -1,6 +1,7 @@
 #include "ArchiveBench.h"
 
 #include "adapter/Dataio.h"
+#include "base/Messages.h"
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "serial/Rs232.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -22,6 +24,13 @@ namespace {
 constexpr int ReadGiveUpMs = 900000;
 // How often the wait looks at the read's outcome.
 constexpr int OutcomeCheckMs = 5;
+
+class PrintingPresenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
+        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
+    }
+};
 
 } // namespace
 
@@ -52,8 +61,16 @@ double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, int pcSpeed, 
     return std::chrono::duration<double>(sim::LineTime(pcBytes, pcSpeed) + meter).count();
 }
 
-void PrintingPresenter::Show(const std::string& text, const std::string& caption, MessageIcon) {
-    std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
+void RunHeadless(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    PrintingPresenter presenter;
+    MessagePresenter* const previous = CurrentMessagePresenter();
+    SetMessagePresenter(&presenter);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    SetMessagePresenter(previous);
 }
 
 ArchiveButtonBench::ArchiveButtonBench(sim::Simulator& simulator, const ArchiveButtonRun& run)

@@ -1,9 +1,8 @@
 // What the archive benchmarks share: the time a simulator's transcript must
-// take on the two lines (sim/LineTiming.h), messages sent to stderr instead of
-// a box that would stop a run, and the archive read by the console window's
-// button, timed, against the simulator with real line timing.
+// take on the two lines (sim/LineTiming.h), a headless run with messages on
+// stderr, and the archive read by the console window's button, timed, against
+// the simulator with real line timing.
 #pragma once
-#include "base/Messages.h"
 #include "sim/Simulator.h"
 
 #include <benchmark/benchmark.h>
@@ -18,11 +17,10 @@ class Rs232Port;
 // at `meterSpeed`.
 double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, int pcSpeed, double meterSpeed);
 
-// A message box would stop the run: a read that stops says why on stderr.
-class PrintingPresenter : public MessagePresenter {
-public:
-    void Show(const std::string& text, const std::string& caption, MessageIcon) override;
-};
+// Runs the benchmarks that argv selects in a headless application whose
+// messages go to stderr: a message box would stop a run, and a read that
+// stops says why there.
+void RunHeadless(int argc, char** argv);
 
 struct ArchiveButtonRun {
     bool hour = false;      // the hour button, else the day button

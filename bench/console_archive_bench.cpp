@@ -9,10 +9,8 @@
 #include "sim/Simulator.h"
 #include "support/Pty.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,13 +69,7 @@ BENCHMARK(BM_ArchiveButton)
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    PrintingPresenter presenter;
-    SetMessagePresenter(&presenter);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    RunHeadless(argc, argv);
     if (!results.empty()) {
         std::printf("\n| run | rows | time s | line limit s | ratio |\n|---|---|---|---|---|\n");
         for (const Result& r : results)

@@ -15,11 +15,9 @@
 #include "sim/UsbAdapter.h"
 #include "support/Pty.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -129,13 +127,7 @@ BENCHMARK(BM_Archive)
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    PrintingPresenter presenter;
-    SetMessagePresenter(&presenter);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    RunHeadless(argc, argv);
     if (results.empty()) return 0;
     std::printf("\n| run | adapter | latency in force ms | rows | time | line limit | ratio |\n"
                 "|---|---|---|---|---|---|---|\n");
