@@ -77,8 +77,7 @@ TEST_F(MeterLine, EachMeterAnswersWithItsOwnIdentificationAndArchive) {
         auto d = Read(address, 4, 4);
         ASSERT_EQ(d.size(), 8u) << address;
         sim::Identification id{static_cast<std::uint16_t>(d[0] << 8 | d[1]),
-                               static_cast<std::uint16_t>(d[2] << 8 | d[3]),
-                               static_cast<std::uint32_t>(d[4]) << 24 | d[5] << 16 | d[6] << 8 | d[7]};
+                               static_cast<std::uint16_t>(d[2] << 8 | d[3]), BigEndian32(d, 4)};
         EXPECT_EQ(sim::TypeNumberOf(id, 99), type) << address;
         rows.push_back(FirstDayRow(address));
         sim.WithMeter(

@@ -93,8 +93,7 @@ TEST_F(Meter, IdentificationRegistersGiveEveryDeviceType) {
         sim.SetDeviceType(type);
         auto d = Read(4, 4);
         sim::Identification id{static_cast<std::uint16_t>(d[0] << 8 | d[1]),
-                               static_cast<std::uint16_t>(d[2] << 8 | d[3]),
-                               static_cast<std::uint32_t>(d[4]) << 24 | d[5] << 16 | d[6] << 8 | d[7]};
+                               static_cast<std::uint16_t>(d[2] << 8 | d[3]), BigEndian32(d, 4)};
         EXPECT_EQ(sim::TypeNumberOf(id, 99), type);
     }
     EXPECT_THROW(sim.SetDeviceType(3), std::invalid_argument);
@@ -115,7 +114,7 @@ TEST_F(Meter, MeasuredValuesAreBigEndianFloatsInBothReadFunctions) {
     EXPECT_EQ(Hex(Read(100, 4, 3)), "41 48 00 00 41 3E 00 00");
     for (auto [reg, value] : sim::DefaultFloatRegisters()) {
         auto d = Read(reg, 2);
-        std::uint32_t bits = static_cast<std::uint32_t>(d[0]) << 24 | d[1] << 16 | d[2] << 8 | d[3];
+        std::uint32_t bits = BigEndian32(d, 0);
         float f;
         std::memcpy(&f, &bits, sizeof f);
         EXPECT_EQ(f, value) << "register " << reg;

@@ -27,3 +27,10 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Four bytes from `at` read as one big-endian number, as the meters send
+// 32-bit registers.
+inline std::uint32_t BigEndian32(const std::vector<std::uint8_t>& d, std::size_t at) {
+    return static_cast<std::uint32_t>(d[at]) << 24 | static_cast<std::uint32_t>(d[at + 1]) << 16 |
+           static_cast<std::uint32_t>(d[at + 2]) << 8 | d[at + 3];
+}
