@@ -7,31 +7,7 @@
 
 namespace {
 
-// The configuration window's controls as plain values.
-class SettingsScreen : public ConfigScreen {
-public:
-    std::string AddressText() const override { return address; }
-    void SetAddressText(const std::string& text) override { address = text; }
-    std::string InitLineText() const override { return initLine; }
-    void SetInitLineText(const std::string& text) override { initLine = text; }
-    bool ModemChecked() const override { return modem; }
-    void SetModemChecked(bool checked) override { modem = checked; }
-    bool PacketChecked() const override { return packet; }
-    void SetPacketChecked(bool checked) override { packet = checked; }
-    int SpeedItem() const override { return speedItem; }
-    void SetSpeedItem(int item) override { speedItem = item; }
-    void EnableWrite() override {}
-    void FocusInitLine() override {}
-    void BeginWait() override {}
-    void EndWait() override {}
-    void ReportWritten() override {} // the settings written are printed instead
-
-    std::string address, initLine; // CP1251
-    bool modem = false, packet = false;
-    int speedItem = -1; // a speed code without an item leaves it unknown
-};
-
-void Print(std::FILE* out, const SettingsScreen& s) {
+void Print(std::FILE* out, const PlainConfigScreen& s) {
     const bool known = s.speedItem >= 0 && s.speedItem < SpeedCount;
     std::fprintf(out, "address=%s\nrs485-speed=%s\npacket=%s\nmodem=%s\ninit-line=%s\n", s.address.c_str(),
                  known ? SpeedCaptions[s.speedItem] : "?", s.packet ? "on" : "off", s.modem ? "on" : "off",
@@ -57,7 +33,7 @@ int RunReadSettings(CliRun& run) {
     int status = 0;
     auto port = OpenLine(run, status);
     if (!port) return status;
-    SettingsScreen screen;
+    PlainConfigScreen screen;
     CliLink link(run, port.get());
     GatewaySettings settings(screen, link);
     if (!settings.ReadGatewaySettings()) return GatewayFailure(run);
@@ -77,7 +53,7 @@ int RunWriteSettings(CliRun& run) {
     auto port = OpenLine(run, status);
     if (!port) return status;
 
-    SettingsScreen screen;
+    PlainConfigScreen screen;
     CliLink link(run, port.get());
     GatewaySettings settings(screen, link);
     // As in the window, a write follows a read unless everything is given.

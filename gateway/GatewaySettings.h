@@ -66,6 +66,31 @@ public:
     virtual void ReportWritten() = 0;
 };
 
+// The controls as plain values, for a caller without a window (the command
+// line prints them); the window's own operations do nothing.
+class PlainConfigScreen : public ConfigScreen {
+public:
+    std::string AddressText() const override { return address; }
+    void SetAddressText(const std::string& text) override { address = text; }
+    std::string InitLineText() const override { return initLine; }
+    void SetInitLineText(const std::string& text) override { initLine = text; }
+    bool ModemChecked() const override { return modem; }
+    void SetModemChecked(bool checked) override { modem = checked; }
+    bool PacketChecked() const override { return packet; }
+    void SetPacketChecked(bool checked) override { packet = checked; }
+    int SpeedItem() const override { return speedItem; }
+    void SetSpeedItem(int item) override { speedItem = item; }
+    void EnableWrite() override {}
+    void FocusInitLine() override {}
+    void BeginWait() override {}
+    void EndWait() override {}
+    void ReportWritten() override {}
+
+    std::string address, initLine; // CP1251
+    bool modem = false, packet = false;
+    int speedItem = -1; // a speed code without an item leaves it unknown
+};
+
 class GatewaySettings {
 public:
     // The exchanges go through `link`, the program's one link to the adapter.

@@ -15,23 +15,12 @@ namespace {
 
 using Msgs = std::vector<RecordedMessage>;
 
-class FakeScreen : public ConfigScreen {
+// The plain controls, with the window's operations logged in order.
+class FakeScreen : public PlainConfigScreen {
 public:
-    std::string address, initLine;
-    bool modem = false, packet = false, writeEnabled = false;
-    int speed = 0;
+    bool writeEnabled = false;
     std::vector<std::string> log; // waits, focus moves and messages in order
 
-    std::string AddressText() const override { return address; }
-    void SetAddressText(const std::string& text) override { address = text; }
-    std::string InitLineText() const override { return initLine; }
-    void SetInitLineText(const std::string& text) override { initLine = text; }
-    bool ModemChecked() const override { return modem; }
-    void SetModemChecked(bool checked) override { modem = checked; }
-    bool PacketChecked() const override { return packet; }
-    void SetPacketChecked(bool checked) override { packet = checked; }
-    int SpeedItem() const override { return speed; }
-    void SetSpeedItem(int item) override { speed = item; }
     void EnableWrite() override { writeEnabled = true; }
     void FocusInitLine() override { log.push_back("focus EditInitLine"); }
     void BeginWait() override { log.push_back("BeginWait"); }
@@ -84,7 +73,7 @@ TEST_F(SettingsLogic, ReadFillsEveryControlAndEnablesWrite) {
     EXPECT_EQ(screen.address, "5");
     EXPECT_TRUE(screen.modem);
     EXPECT_TRUE(screen.packet);
-    EXPECT_EQ(screen.speed, 2);
+    EXPECT_EQ(screen.speedItem, 2);
     EXPECT_EQ(screen.initLine, "ATZ");
     EXPECT_TRUE(screen.writeEnabled);
     EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "EndWait"}));
@@ -106,14 +95,14 @@ TEST_F(SettingsLogic, ReadDecodesSwitchesAndSpeedCodes) {
     EXPECT_EQ(screen.address, "0");
     EXPECT_FALSE(screen.modem);
     EXPECT_FALSE(screen.packet);
-    EXPECT_EQ(screen.speed, 4);
+    EXPECT_EQ(screen.speedItem, 4);
     EXPECT_EQ(screen.initLine, "A");
     ASSERT_TRUE(settings.ReadGatewaySettings());
     Finish();
     EXPECT_EQ(screen.address, "255");
     EXPECT_TRUE(screen.modem);
     EXPECT_TRUE(screen.packet);
-    EXPECT_EQ(screen.speed, 4);
+    EXPECT_EQ(screen.speedItem, 4);
     EXPECT_EQ(screen.initLine, "");
 }
 
@@ -142,12 +131,12 @@ TEST_F(SettingsLogic, AFailedFirstExchangeChangesNothing) {
     peer.Start();
     screen.address = "17";
     screen.initLine = "AT";
-    screen.speed = 3;
+    screen.speedItem = 3;
     settings.ReadClick();
     Finish();
     EXPECT_EQ(screen.address, "17");
     EXPECT_EQ(screen.initLine, "AT");
-    EXPECT_EQ(screen.speed, 3);
+    EXPECT_EQ(screen.speedItem, 3);
     EXPECT_FALSE(screen.modem);
     EXPECT_FALSE(screen.writeEnabled);
     EXPECT_EQ(screen.log, (std::vector<std::string>{"BeginWait", "Линия занята.", "EndWait"}));
@@ -164,7 +153,7 @@ TEST_F(SettingsLogic, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) 
     Finish();
     EXPECT_EQ(screen.address, "7");
     EXPECT_TRUE(screen.modem);
-    EXPECT_EQ(screen.speed, 3);
+    EXPECT_EQ(screen.speedItem, 3);
     EXPECT_EQ(screen.initLine, "old");
     EXPECT_FALSE(screen.writeEnabled);
 }
@@ -172,7 +161,7 @@ TEST_F(SettingsLogic, AReadThatFailsAtTheLineKeepsWhatItFilledAndWriteDisabled) 
 TEST_F(SettingsLogic, WriteSendsBlockLineAndFinishThenPauses) {
     screen.address = "5";
     screen.modem = screen.packet = true;
-    screen.speed = 2;
+    screen.speedItem = 2;
     screen.initLine = "ATZ";
     AnswerSet(peer, "81 58 00 00 04", "05 06 33 04");
     AnswerSet(peer, "81 58 00 04 04", "41 54 5A 0D");
@@ -207,7 +196,7 @@ TEST_F(SettingsLogic, WriteLineLengthLimits) {
         AnswerSet(p, "EF 0C 00 02 01", "00");
         p.Start();
         screen.address = "0";
-        screen.speed = 0;
+        screen.speedItem = 0;
         screen.initLine = c.line;
         EXPECT_TRUE(settings.WriteGatewaySettings());
         p.Finish();
