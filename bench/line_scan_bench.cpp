@@ -2,6 +2,7 @@
 // simulator with real line timing (PC line 115200 bit/s, RS-485 at 9600 and
 // 57600), side by side in one run: each run's total time, the waits and line
 // times it had to spend, and their ratio (goals: scan 1.1, batch 1.2).
+#include "ArchiveBench.h"
 #include "adapter/Dataio.h"
 #include "line/ArchiveBatch.h"
 #include "line/LineLoop.h"
@@ -23,26 +24,6 @@ constexpr std::size_t PacketExchangeBytes = 10;
 
 double Seconds(std::chrono::nanoseconds ns) {
     return std::chrono::duration<double>(ns).count();
-}
-
-// The time the transcript's bytes take on both lines (as the console's benchmark counts it).
-double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, double meterSpeed) {
-    std::size_t pcBytes = 0, request = 0, answer = 0;
-    std::chrono::nanoseconds meter{0};
-    auto exchange = [&] {
-        if (request + answer > 0) meter += sim::MeterExchangeTime(request, answer, meterSpeed);
-        request = answer = 0;
-    };
-    for (const auto& e : trace) {
-        if (e.Dir == sim::Direction::FromPc || e.Dir == sim::Direction::ToPc) ++pcBytes;
-        if (e.Dir == sim::Direction::ToMeter) {
-            if (answer > 0) exchange();
-            ++request;
-        }
-        if (e.Dir == sim::Direction::FromMeter) ++answer;
-    }
-    exchange();
-    return Seconds(sim::LineTime(pcBytes, PcSpeed) + meter);
 }
 
 sim::SimOptions Line(std::uint8_t speedCode) {
@@ -137,7 +118,8 @@ void BM_Batch(benchmark::State& state) {
         char what[64];
         std::snprintf(what, sizeof what, "batch day x5 at %d",
                       static_cast<int>(sim::SpeedOfCode(code) + 0.5));
-        Report(state, what, seconds, LineLimitSeconds(rig.simulator.Transcript(), sim::SpeedOfCode(code)));
+        Report(state, what, seconds,
+               LineLimitSeconds(rig.simulator.Transcript(), PcSpeed, sim::SpeedOfCode(code)));
     }
 }
 
