@@ -1,9 +1,11 @@
-// Serial devices for the user: binding a device to COMn, and the texts of a
-// port that does not open or has gone away.
+// Serial devices for the user on POSIX: binding a device to COMn, the nodes
+// behind a path, who holds a device, and what the texts of a port that does
+// not open (PortDevicesCommon.cpp) need to know of the system.
 #include "serial/PortDevices.h"
 
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "serial/PortDevicesSystem.h"
 #include "serial/Rs232.h"
 
 #include <cerrno>
@@ -19,11 +21,6 @@
 #include <utility>
 
 namespace {
-
-SerialDeviceLister& Lister() {
-    static SerialDeviceLister lister;
-    return lister;
-}
 
 std::string ReadLink(const std::string& path) {
     char buffer[4096];
@@ -59,36 +56,6 @@ bool AllDigits(const char* text) {
     for (; *text; ++text)
         if (*text < '0' || *text > '9') return false;
     return true;
-}
-
-const char* const SystemErrorCaption = "ОШИБКА СИСТЕМЫ";
-
-bool MissingDevice(int error) {
-    return error == ENOENT || error == ENODEV || error == ENXIO;
-}
-
-// The system's line of a box: in Russian where the case is known, the
-// system's own text and the code in brackets.
-std::string SystemLine(int error) {
-    const std::string known = KnownPortError(error);
-    if (known.empty()) return "Система: " + SystemErrorText(error) + " (код " + std::to_string(error) + ")";
-    return "Система: " + known + " (" + SystemErrorText(error) + ", код " + std::to_string(error) + ")";
-}
-
-std::string PresentList(const std::vector<SerialDevice>& present) {
-    if (present.empty()) return "Последовательных устройств сейчас не найдено.";
-    std::string text = "Сейчас есть:";
-    for (const SerialDevice& d : present) {
-        text += "\n    " + d.Path;
-        if (!d.Device.empty() && d.Device != d.Path) text += " -> " + d.Device;
-        if (!d.Description.empty()) text += " (" + d.Description + ")";
-    }
-    return text;
-}
-
-// "COMn " for a port opened by its number, nothing for one opened by path.
-std::string ComName(int portNumber) {
-    return portNumber > 0 ? "COM" + std::to_string(portNumber) + " " : std::string();
 }
 
 // Every link in a folder such as /dev/serial/by-id with the node it leads to.
@@ -144,12 +111,32 @@ bool HasDeviceOpen(const std::string& pid, const struct stat& device) {
 
 } // namespace
 
-void SetSerialDeviceLister(SerialDeviceLister lister) {
-    Lister() = std::move(lister);
+PortDevicesSystem::OpenFailure PortDevicesSystem::OpenFailureOf(int error) {
+    if (error == EACCES || error == EPERM) return OpenFailure::NoRights;
+    if (error == EBUSY) return OpenFailure::Busy;
+    if (error == ENOENT || error == ENODEV || error == ENXIO) return OpenFailure::Missing;
+    if (error == EINVAL) return OpenFailure::Settings;
+    if (error == ENOTTY) return OpenFailure::NotSerial;
+    if (error == EIO) return OpenFailure::DeviceError;
+    return OpenFailure::Other;
 }
 
-std::vector<SerialDevice> PresentSerialDevices() {
-    return Lister() ? Lister()() : std::vector<SerialDevice>{};
+std::vector<SerialDevice> PortDevicesSystem::SystemSerialDevices() {
+    return {};
+}
+
+std::string PortDevicesSystem::PresentDeviceName(const SerialDevice& device) {
+    if (device.Device.empty() || device.Device == device.Path) return device.Path;
+    return device.Path + " -> " + device.Device;
+}
+
+std::string PortDevicesSystem::StatusDeviceName(const std::string& path) {
+    const std::string real = RealPath(path);
+    return real.empty() ? path : real;
+}
+
+std::string PortDevicesSystem::OpenPortStatus(const Rs232Port& port) {
+    return AdapterLatencyStatus(port.Adapter);
 }
 
 std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes,
@@ -247,147 +234,6 @@ std::vector<std::string> DeviceHolders(const std::string& path) {
         closedir(proc);
     }
     return holders;
-}
-
-std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
-                              const std::vector<SerialDevice>& present, int baudRate) {
-    std::string text = "Не удалось открыть порт " + ComName(portNumber) + "(" + DeviceShownFor(path) + ").\n";
-    switch (error) {
-    case EACCES:
-    case EPERM: {
-        std::string group = DeviceGroup(path);
-        if (group.empty()) group = "dialout";
-        text += "Нет прав на устройство: им пользуется группа " + group +
-                ", а вас в ней нет.\nДобавьте себя в группу командой\n    sudo usermod -aG " + group +
-                " $USER\nи войдите в систему заново (выйдите из сеанса или перезагрузитесь).\n";
-        break;
-    }
-    case EBUSY: {
-        const std::vector<std::string> holders = DeviceHolders(path);
-        text += "Устройство занято другой программой";
-        if (!holders.empty()) {
-            text += ": ";
-            for (std::size_t i = 0; i < holders.size(); ++i)
-                text += (i ? ", " : "") + holders[i];
-        }
-        text += ".\nЗакройте её и откройте порт снова: «Настройки», кнопка OK.\n";
-        break;
-    }
-    case EINVAL:
-        text += "Устройство не принимает скорость " + std::to_string(baudRate) +
-                " бит/с. Выберите другую в «Настройки», страница «Связь», и нажмите OK.\n";
-        break;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        text += "Такого устройства сейчас нет. Подключите адаптер или выберите устройство в «Настройки», "
-                "страница «Связь».\n" +
-                PresentList(present) + "\n";
-        break;
-    default:
-        break;
-    }
-    return text + SystemLine(error);
-}
-
-void ShowPortOpenError(const Rs232Port& port) {
-    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
-    const std::vector<SerialDevice> present =
-        MissingDevice(error) ? PresentSerialDevices() : std::vector<SerialDevice>{};
-    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, error, present, port.BaudRate),
-                SystemErrorCaption, MessageIcon::Information);
-}
-
-std::string PortDisconnectedText(const Rs232Port& port) {
-    return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
-           " пропало. Подключите адаптер снова, порт откроется сам.";
-}
-
-std::string KnownPortError(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return "нет прав на устройство";
-    case EBUSY:
-        return "устройство занято другой программой";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "нет такого устройства";
-    case EINVAL:
-        return "устройство не принимает эти настройки (скорость)";
-    case ENOTTY:
-        return "это не последовательный порт";
-    case EIO:
-        return "ошибка ввода-вывода устройства";
-    default:
-        return {};
-    }
-}
-
-bool PortBusyError(int error) {
-    return error == EBUSY;
-}
-
-std::string PortFailureReason(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return "нет прав";
-    case EBUSY:
-        return "занят другой программой";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "нет устройства";
-    case EINVAL:
-        return "скорость не поддерживается";
-    case ENOTTY:
-        return "не последовательный порт";
-    default:
-        return SystemErrorText(error);
-    }
-}
-
-std::string PortNotOpenText(const Rs232Port& port) {
-    if (port.Disconnected) return PortDisconnectedText(port);
-    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
-    std::string text = "Порт " + ComName(port.PortNumber) + "не открыт: " + PortFailureReason(error) + " (" +
-                       DeviceShownFor(port.DevicePath) + "), поэтому ничего не отправлено. ";
-    switch (error) {
-    case EACCES:
-    case EPERM: {
-        std::string group = DeviceGroup(port.DevicePath);
-        if (group.empty()) group = "dialout";
-        return text + "Добавьте себя в группу " + group + " и войдите в систему заново.";
-    }
-    case EBUSY:
-        return text + "Закройте программу, которая его держит: порт откроется сам.";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return text + "Подключите адаптер: порт откроется сам. Или выберите устройство в «Настройки», "
-                      "страница «Связь».";
-    case EINVAL:
-        return text + "Выберите другую скорость в «Настройки» и нажмите OK.";
-    default:
-        return text + "Исправьте причину и откройте порт снова: «Настройки», кнопка OK.";
-    }
-}
-
-std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
-    std::string text = "COM" + std::to_string(portNumber);
-    if (port && !port->DevicePath.empty()) {
-        const std::string real = RealPath(port->DevicePath);
-        text += ", " + (real.empty() ? port->DevicePath : real);
-    }
-    text += ", " + std::to_string(baudRate) + " бит/с: ";
-    if (!port) return text + "не открыт";
-    if (port->Disconnected) return text + "отключён";
-    if (port->Handle >= 0) return text + "открыт" + AdapterLatencyStatus(port->Adapter);
-    // The opening's own cause: reads and writes tried on the unopened port
-    // since then leave their errors in LastError, not here.
-    return text + "не открыт: " + PortFailureReason(port->OpenError != 0 ? port->OpenError : port->LastError);
 }
 
 std::string PortStatusHint(const Rs232Port* port) {

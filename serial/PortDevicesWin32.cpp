@@ -1,11 +1,12 @@
 // Serial devices for the user on Windows: a COM number is the device itself,
 // the system lists its serial ports (with the names Device Manager shows),
-// and the texts of a port that does not open or has gone away.
+// and what the texts of a port that does not open (PortDevicesCommon.cpp)
+// need to know of the system.
 #include "serial/PortDevices.h"
 
-#include "base/Messages.h"
 #include "base/WideText.h"
 #include "serial/PortDescriptor.h"
+#include "serial/PortDevicesSystem.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
@@ -17,61 +18,6 @@
 #include <setupapi.h>
 
 namespace {
-
-SerialDeviceLister& Lister() {
-    static SerialDeviceLister lister;
-    return lister;
-}
-
-const char* const SystemErrorCaption = "ОШИБКА СИСТЕМЫ";
-
-// The system's line of a box: in Russian where the case is known, the
-// system's own text and the code in brackets.
-std::string SystemLine(int error) {
-    const std::string known = KnownPortError(error);
-    if (known.empty()) return "Система: " + SystemErrorText(error) + " (код " + std::to_string(error) + ")";
-    return "Система: " + known + " (" + SystemErrorText(error) + ", код " + std::to_string(error) + ")";
-}
-
-std::string PresentList(const std::vector<SerialDevice>& present) {
-    if (present.empty()) return "Последовательных устройств сейчас не найдено.";
-    std::string text = "Сейчас есть:";
-    for (const SerialDevice& d : present) {
-        text += "\n    " + d.Path;
-        if (!d.Description.empty()) text += " (" + d.Description + ")";
-    }
-    return text;
-}
-
-std::string ComName(int portNumber) {
-    return portNumber > 0 ? "COM" + std::to_string(portNumber) + " " : std::string();
-}
-
-enum class OpenFailure { Missing, Busy, Settings, DeviceError, Other };
-
-// Windows answers a port held by another program with "access denied" (or a
-// sharing violation); a COM port has no per-user rights to lack. A speed the
-// driver refuses fails SetCommState with "invalid parameter".
-OpenFailure KindOf(int error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEV_NOT_EXIST:
-        return OpenFailure::Missing;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return OpenFailure::Busy;
-    case ERROR_INVALID_PARAMETER:
-        return OpenFailure::Settings;
-    case ERROR_GEN_FAILURE:
-    case ERROR_IO_DEVICE:
-        return OpenFailure::DeviceError;
-    default:
-        return OpenFailure::Other;
-    }
-}
 
 // "COM3" from "\\.\COM3" or "COM3".
 std::string PortNameOf(const std::string& path) {
@@ -155,7 +101,33 @@ void AddAnswering(std::vector<SerialDevice>& devices) {
     }
 }
 
-std::vector<SerialDevice> SystemSerialDevices() {
+} // namespace
+
+// Windows answers a port held by another program with "access denied" (or a
+// sharing violation); a COM port has no per-user rights to lack. A speed the
+// driver refuses fails SetCommState with "invalid parameter".
+PortDevicesSystem::OpenFailure PortDevicesSystem::OpenFailureOf(int error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+        return OpenFailure::Missing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return OpenFailure::Busy;
+    case ERROR_INVALID_PARAMETER:
+        return OpenFailure::Settings;
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+        return OpenFailure::DeviceError;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+std::vector<SerialDevice> PortDevicesSystem::SystemSerialDevices() {
     std::vector<SerialDevice> devices;
     AddPortsClass(devices);
     AddSerialMap(devices);
@@ -166,15 +138,16 @@ std::vector<SerialDevice> SystemSerialDevices() {
     return devices;
 }
 
-} // namespace
-
-void SetSerialDeviceLister(SerialDeviceLister lister) {
-    Lister() = std::move(lister);
+std::string PortDevicesSystem::PresentDeviceName(const SerialDevice& device) {
+    return device.Path;
 }
 
-// The system's own list unless a lister is installed.
-std::vector<SerialDevice> PresentSerialDevices() {
-    return Lister() ? Lister()() : SystemSerialDevices();
+std::string PortDevicesSystem::StatusDeviceName(const std::string& path) {
+    return PortNameOf(path);
+}
+
+std::string PortDevicesSystem::OpenPortStatus(const Rs232Port&) {
+    return {};
 }
 
 std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nodes, const std::string&) {
@@ -214,7 +187,7 @@ bool SameDevice(const std::string& a, const std::string& b) {
 
 std::string DeviceShownFor(const std::string& path) {
     const std::string port = PortNameOf(path);
-    for (const SerialDevice& d : SystemSerialDevices())
+    for (const SerialDevice& d : PortDevicesSystem::SystemSerialDevices())
         if (d.Path == port && !d.Description.empty()) return port + ": " + d.Description;
     return port;
 }
@@ -225,110 +198,6 @@ std::string DeviceGroup(const std::string&) {
 
 std::vector<std::string> DeviceHolders(const std::string&) {
     return {};
-}
-
-std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
-                              const std::vector<SerialDevice>& present, int baudRate) {
-    std::string text = "Не удалось открыть порт " + ComName(portNumber) + "(" + DeviceShownFor(path) + ").\n";
-    switch (KindOf(error)) {
-    case OpenFailure::Busy:
-        text += "Устройство занято другой программой.\nЗакройте её и откройте порт снова: «Настройки», "
-                "кнопка OK.\n";
-        break;
-    case OpenFailure::Settings:
-        text += "Устройство не принимает скорость " + std::to_string(baudRate) +
-                " бит/с. Выберите другую в «Настройки», страница «Связь», и нажмите OK.\n";
-        break;
-    case OpenFailure::Missing:
-        text += "Такого устройства сейчас нет. Подключите адаптер или выберите устройство в «Настройки», "
-                "страница «Связь».\n" +
-                PresentList(present) + "\n";
-        break;
-    case OpenFailure::DeviceError:
-    case OpenFailure::Other:
-        break;
-    }
-    return text + SystemLine(error);
-}
-
-void ShowPortOpenError(const Rs232Port& port) {
-    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
-    const std::vector<SerialDevice> present =
-        KindOf(error) == OpenFailure::Missing ? PresentSerialDevices() : std::vector<SerialDevice>{};
-    ShowMessage(PortOpenErrorText(port.PortNumber, port.DevicePath, error, present, port.BaudRate),
-                SystemErrorCaption, MessageIcon::Information);
-}
-
-std::string PortDisconnectedText(const Rs232Port& port) {
-    return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
-           " пропало. Подключите адаптер снова, порт откроется сам.";
-}
-
-std::string KnownPortError(int error) {
-    switch (KindOf(error)) {
-    case OpenFailure::Missing:
-        return "нет такого устройства";
-    case OpenFailure::Busy:
-        return "устройство занято другой программой";
-    case OpenFailure::Settings:
-        return "устройство не принимает эти настройки (скорость)";
-    case OpenFailure::DeviceError:
-        return "ошибка ввода-вывода устройства";
-    case OpenFailure::Other:
-        break;
-    }
-    return {};
-}
-
-bool PortBusyError(int error) {
-    return KindOf(error) == OpenFailure::Busy;
-}
-
-std::string PortFailureReason(int error) {
-    switch (KindOf(error)) {
-    case OpenFailure::Missing:
-        return "нет устройства";
-    case OpenFailure::Busy:
-        return "занят другой программой";
-    case OpenFailure::Settings:
-        return "скорость не поддерживается";
-    case OpenFailure::DeviceError:
-    case OpenFailure::Other:
-        break;
-    }
-    return SystemErrorText(error);
-}
-
-std::string PortNotOpenText(const Rs232Port& port) {
-    if (port.Disconnected) return PortDisconnectedText(port);
-    const int error = port.OpenError != 0 ? port.OpenError : port.LastError;
-    const std::string text = "Порт " + ComName(port.PortNumber) + "не открыт: " + PortFailureReason(error) +
-                             " (" + DeviceShownFor(port.DevicePath) + "), поэтому ничего не отправлено. ";
-    switch (KindOf(error)) {
-    case OpenFailure::Busy:
-        return text + "Закройте программу, которая его держит: порт откроется сам.";
-    case OpenFailure::Missing:
-        return text + "Подключите адаптер: порт откроется сам. Или выберите устройство в «Настройки», "
-                      "страница «Связь».";
-    case OpenFailure::Settings:
-        return text + "Выберите другую скорость в «Настройки» и нажмите OK.";
-    case OpenFailure::DeviceError:
-    case OpenFailure::Other:
-        break;
-    }
-    return text + "Исправьте причину и откройте порт снова: «Настройки», кнопка OK.";
-}
-
-std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
-    std::string text = "COM" + std::to_string(portNumber);
-    if (port && !port->DevicePath.empty()) text += ", " + PortNameOf(port->DevicePath);
-    text += ", " + std::to_string(baudRate) + " бит/с: ";
-    if (!port) return text + "не открыт";
-    if (port->Disconnected) return text + "отключён";
-    if (port->Handle >= 0) return text + "открыт";
-    // The opening's own cause: reads and writes tried on the unopened port
-    // since then leave their errors in LastError, not here.
-    return text + "не открыт: " + PortFailureReason(port->OpenError != 0 ? port->OpenError : port->LastError);
 }
 
 // The adapter's latency is asked of the Linux driver only: nothing to fix here.

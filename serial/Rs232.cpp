@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "base/Timing.h"
 #include "serial/LineSettings.h"
+#include "serial/Rs232System.h"
 
 #include <cerrno>
 #include <chrono>
@@ -16,9 +17,6 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-Rs232Port* MainPort = nullptr;
-bool PortReadByMonitor = false;
 
 namespace {
 
@@ -43,30 +41,14 @@ std::string Rs232Port::DevicePathFor(int portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
-    Open(DevicePathFor(portNumber), baudRate);
-    if (Handle < 0) OpenError = LastError != 0 ? LastError : EIO;
-}
+const int Rs232System::OpenFailed = EIO;
+const int Rs232System::Gone = ENODEV;
+const int Rs232System::Refused = EPERM;
+const int Rs232System::NotOpen = EBADF;
 
-Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) {
-    Open(devicePath, baudRate);
-    if (Handle < 0) OpenError = LastError != 0 ? LastError : EIO;
-}
-
-bool Rs232Port::Fail(int error) {
-    Ok = false;
-    LastError = error;
-    return false;
-}
-
-namespace {
-
-// Errors that mean the device itself is gone, not a failed transfer.
-bool DeviceGone(int error) {
+bool Rs232System::DeviceGone(int error) {
     return error == EIO || error == ENODEV || error == ENXIO;
 }
-
-} // namespace
 
 void Rs232Port::Disconnect(int error) {
     if (Handle >= 0) {
@@ -189,21 +171,6 @@ Rs232Port::WaitResult Rs232Port::WaitFor(short events, long long deadlineMs) {
     }
 }
 
-bool Rs232Port::ReadyForTransfer() {
-    if (Disconnected) return Fail(ENODEV);
-    if (Gated && !Connected) return Fail(EPERM);
-    if (Handle < 0) return Fail(EBADF);
-    return true;
-}
-
-void Rs232Port::FailTransfer(int error) {
-    if (DeviceGone(error)) {
-        Disconnect(error);
-    } else {
-        Fail(error);
-    }
-}
-
 long long Rs232Port::TransferDeadline(int perByteMs, std::uint32_t bytes) const {
     return NowMs() + static_cast<long long>(perByteMs) * bytes + readTimeoutBaseMs_;
 }
@@ -275,9 +242,7 @@ void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t
     }
 }
 
-bool Rs232Port::Purge() {
-    Pause(Timing().PurgePauseMs);
-    if (Handle < 0) return false;
+bool Rs232Port::DiscardQueues() {
     return tcflush(Handle, TCIOFLUSH) == 0;
 }
 

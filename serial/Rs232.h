@@ -1,8 +1,7 @@
 // Rs232Port: the one serial port through which every byte passes, on POSIX
 // termios (Rs232.cpp) or the Win32 communications calls (Rs232Win32.cpp),
-// chosen at build time. Blocking reads with a total time-out, single-byte
-// writes, a purge, a count of waiting bytes and a pause; results in Ok and
-// LastError.
+// chosen at build time; the steps alike on both are in Rs232Common.cpp. Blocking reads with a total time-out,
+// single-byte writes, a purge, a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
 #include "serial/AdapterLatency.h"
 
@@ -92,7 +91,9 @@ private:
 
     bool Fail(int error);
     // Before a read or write: false (with Ok and LastError set) when the
-    // device has gone, the port is gated or it never opened.
+    // device has gone or the port is gated.
+    bool Admitted();
+    // The same, and also when the port never opened.
     bool ReadyForTransfer();
     // A read or write failed with `error`: a device that has gone is
     // disconnected, any other error only reported.
@@ -102,6 +103,8 @@ private:
     long long TransferDeadline(int perByteMs, std::uint32_t bytes) const;
     // The device has gone: close at once, fail with `error`.
     void Disconnect(int error);
+    // Discards both queues of the open device; true on success.
+    bool DiscardQueues();
     WaitResult WaitFor(short events, long long deadlineMs);
 
     int readTimeoutBaseMs_ = 0;

@@ -5,14 +5,12 @@
 
 #include "base/Timing.h"
 #include "base/WideText.h"
+#include "serial/Rs232System.h"
 
 #include <cctype>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-
-Rs232Port* MainPort = nullptr;
-bool PortReadByMonitor = false;
 
 namespace {
 
@@ -27,19 +25,17 @@ int LastSystemError() {
     return static_cast<int>(GetLastError());
 }
 
-// Errors that mean the device itself is gone (a USB adapter pulled out), not
-// a failed transfer.
-bool DeviceGone(int error) {
-    switch (error) {
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_BAD_COMMAND:
-    case ERROR_GEN_FAILURE:
-    case ERROR_FILE_NOT_FOUND:
-        return true;
-    default:
-        return false;
-    }
+// Reads and clears the device's error state, its queues' counts into
+// `status`; false when the device did not answer (GetLastError says why).
+bool ClearErrors(HANDLE device, COMSTAT& status) {
+    DWORD errors = 0;
+    return ClearCommError(device, &errors, &status) != 0;
+}
+
+// Whether the device has gone: it no longer answers for its error state.
+bool DeviceLost(HANDLE device) {
+    COMSTAT status{};
+    return !ClearErrors(device, status) && Rs232System::DeviceGone(LastSystemError());
 }
 
 // A port held by this program or its command-line tool: a named mutex that
@@ -70,20 +66,22 @@ std::string Rs232Port::DevicePathFor(int portNumber) {
     return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
-Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
-    Open(DevicePathFor(portNumber), baudRate);
-    if (Handle < 0) OpenError = LastError != 0 ? LastError : ERROR_OPEN_FAILED;
-}
+const int Rs232System::OpenFailed = ERROR_OPEN_FAILED;
+const int Rs232System::Gone = ERROR_DEVICE_NOT_CONNECTED;
+const int Rs232System::Refused = ERROR_ACCESS_DENIED;
+const int Rs232System::NotOpen = ERROR_INVALID_HANDLE;
 
-Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) {
-    Open(devicePath, baudRate);
-    if (Handle < 0) OpenError = LastError != 0 ? LastError : ERROR_OPEN_FAILED;
-}
-
-bool Rs232Port::Fail(int error) {
-    Ok = false;
-    LastError = error;
-    return false;
+bool Rs232System::DeviceGone(int error) {
+    switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_FILE_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void Rs232Port::Disconnect(int error) {
@@ -101,9 +99,7 @@ void Rs232Port::Disconnect(int error) {
 
 bool Rs232Port::CheckLine() {
     if (Handle < 0) return false;
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(Device(osHandle_), &errors, &status) && DeviceGone(LastSystemError())) {
+    if (DeviceLost(Device(osHandle_))) {
         Disconnect(ERROR_DEVICE_NOT_CONNECTED);
         return false;
     }
@@ -204,29 +200,14 @@ void Rs232Port::SetTimeouts() {
 
 void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
     bytesRead = 0;
-    if (Disconnected) {
-        Fail(ERROR_DEVICE_NOT_CONNECTED);
-        return;
-    }
-    if (Gated && !Connected) {
-        Fail(ERROR_ACCESS_DENIED);
-        return;
-    }
-    if (Handle < 0) {
-        Fail(ERROR_INVALID_HANDLE);
-        return;
-    }
+    if (!ReadyForTransfer()) return;
     Ok = true;
     if (count <= 0) return;
     // One call: the driver returns when all arrived or the total time-out ran
     // out, which is not a failure.
     DWORD got = 0;
     if (!ReadFile(Device(osHandle_), buffer, static_cast<DWORD>(count), &got, nullptr)) {
-        const int error = LastSystemError();
-        if (DeviceGone(error))
-            Disconnect(error);
-        else
-            Fail(error);
+        FailTransfer(LastSystemError());
         return;
     }
     bytesRead = got;
@@ -234,28 +215,13 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
 
 void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
     bytesWritten = 0;
-    if (Disconnected) {
-        Fail(ERROR_DEVICE_NOT_CONNECTED);
-        return;
-    }
-    if (Gated && !Connected) {
-        Fail(ERROR_ACCESS_DENIED);
-        return;
-    }
-    if (count == 0) return;
-    if (Handle < 0) {
-        Fail(ERROR_INVALID_HANDLE);
-        return;
-    }
+    // Nothing to write is no failure even on a port that never opened.
+    if (!Admitted() || count == 0 || !ReadyForTransfer()) return;
     const auto* in = static_cast<const unsigned char*>(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
         DWORD written = 0;
         if (!WriteFile(Device(osHandle_), in + i, 1, &written, nullptr)) {
-            const int error = LastSystemError();
-            if (DeviceGone(error))
-                Disconnect(error);
-            else
-                Fail(error);
+            FailTransfer(LastSystemError());
             return;
         }
         if (written != 1) {
@@ -267,29 +233,23 @@ void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t
     }
 }
 
-bool Rs232Port::Purge() {
-    Pause(Timing().PurgePauseMs);
-    if (Handle < 0) return false;
+bool Rs232Port::DiscardQueues() {
     HANDLE device = Device(osHandle_);
     PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    DWORD errors = 0;
     COMSTAT status{};
-    return ClearCommError(device, &errors, &status) != 0;
+    return ClearErrors(device, status);
 }
 
 int Rs232Port::InQueue() {
     if (Handle < 0) return 0;
-    DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(Device(osHandle_), &errors, &status)) return 0;
+    if (!ClearErrors(Device(osHandle_), status)) return 0;
     return static_cast<int>(status.cbInQue);
 }
 
 bool Rs232Port::HungUp() const {
     if (Handle < 0) return true;
-    DWORD errors = 0;
-    COMSTAT status{};
-    return !ClearCommError(Device(osHandle_), &errors, &status) && DeviceGone(LastSystemError());
+    return DeviceLost(Device(osHandle_));
 }
 
 int Rs232Port::Pause(int milliseconds) {

@@ -1,0 +1,53 @@
+// The parts of Rs232Port that are the same on every system: the globals, the
+// constructors, how a failure is recorded, the checks before a transfer and
+// the pause before a purge.
+// The system's own steps are in Rs232.cpp (POSIX) and Rs232Win32.cpp.
+#include "serial/Rs232.h"
+
+#include "base/Timing.h"
+#include "serial/Rs232System.h"
+
+Rs232Port* MainPort = nullptr;
+bool PortReadByMonitor = false;
+
+Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
+    Open(DevicePathFor(portNumber), baudRate);
+    if (Handle < 0) OpenError = LastError != 0 ? LastError : Rs232System::OpenFailed;
+}
+
+Rs232Port::Rs232Port(const std::string& devicePath, int baudRate) {
+    Open(devicePath, baudRate);
+    if (Handle < 0) OpenError = LastError != 0 ? LastError : Rs232System::OpenFailed;
+}
+
+bool Rs232Port::Fail(int error) {
+    Ok = false;
+    LastError = error;
+    return false;
+}
+
+bool Rs232Port::Admitted() {
+    if (Disconnected) return Fail(Rs232System::Gone);
+    if (Gated && !Connected) return Fail(Rs232System::Refused);
+    return true;
+}
+
+bool Rs232Port::ReadyForTransfer() {
+    if (!Admitted()) return false;
+    if (Handle < 0) return Fail(Rs232System::NotOpen);
+    return true;
+}
+
+bool Rs232Port::Purge() {
+    Pause(Timing().PurgePauseMs);
+    if (Handle < 0) return false;
+    return DiscardQueues();
+}
+
+void Rs232Port::FailTransfer(int error) {
+    if (Rs232System::DeviceGone(error)) {
+        Disconnect(error);
+    } else {
+        Fail(error);
+    }
+}
