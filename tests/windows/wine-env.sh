@@ -11,6 +11,10 @@ wine_prefix_ready() {
     # A server of its own that outlives a test by a few seconds, started
     # apart so that it holds none of the test's output streams.
     wineserver -p 5 < /dev/null > /dev/null 2>&1 || true
+    # The prefix's services (started by the first Windows program otherwise)
+    # started here too: they outlive the test, and a service holding the
+    # test's output would keep CTest waiting after the test has ended.
+    wineboot < /dev/null > /dev/null 2>&1 || true
 }
 
 # link_com N DEVICE: makes COMN the device (a pseudo-terminal).
