@@ -4,6 +4,7 @@
 
 #include "base/Timing.h"
 
+#include "ui/DescriptorWatch.h"
 #include "ui/Handlers.h"
 #include "ui/LogSwitch.h"
 #include "ui/MdiChild.h"
@@ -22,7 +23,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSocketNotifier>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -100,6 +100,8 @@ TViewPacket::TViewPacket(QWidget* parent, PortAccessor port, WallClock clock)
     FitToScreen(this, QSize(760, 480), WindowSizing::Growing);
     RichEdit->setFocus();
 
+    watch_ = new DescriptorWatch(this);
+    connect(watch_, &DescriptorWatch::Readable, this, Guard([this] { monitor_.Woken(); }));
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(Timing().MonitorTickMs);
@@ -137,19 +139,13 @@ void TViewPacket::ReceiveLoop() {
 }
 
 void TViewPacket::WatchDescriptor(int fd) {
-    if (notifier_) {
-        // May run inside the notifier's own signal: disable now, free later.
-        notifier_->setEnabled(false);
-        notifier_->deleteLater();
-        notifier_ = nullptr;
-    }
-    if (fd < 0) return;
-    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, Guard([this] { monitor_.Woken(); }));
+    // Every new descriptor starts awake; a paused watch waits for its tick.
+    watch_->SetEnabled(true);
+    watch_->Watch(fd);
 }
 
 void TViewPacket::EnableWatch(bool enabled) {
-    if (notifier_) notifier_->setEnabled(enabled);
+    watch_->SetEnabled(enabled);
 }
 
 void TViewPacket::RestartTicks() {

@@ -16,7 +16,7 @@ class QEventLoop;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QSocketNotifier;
+class DescriptorWatch;
 class QPlainTextEdit;
 class QTimer;
 
@@ -87,7 +87,7 @@ private:
     QTimer* showTimer_ = nullptr;
 
     // Watches the monitor's own duplicate of the port's descriptor.
-    QSocketNotifier* notifier_ = nullptr;
+    DescriptorWatch* watch_ = nullptr;
 };
 
 extern TViewPacket* ViewPacket;
