@@ -245,10 +245,6 @@ void ArchiveSession::Stop(ArchiveStopReason reason, int code) {
     End(o);
 }
 
-void ArchiveSession::RestartProgress() {
-    start_ = Now();
-}
-
 void ArchiveSession::End(const ArchiveOutcome& outcome) {
     phase_ = Phase::Idle;
     awaiting_ = false;

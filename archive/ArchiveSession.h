@@ -158,8 +158,6 @@ public:
     bool AnswerOverdue() const;
     // Stops the read under way with `reason`.
     void Stop(ArchiveStopReason reason, int code = 0);
-    // The read's progress counts from now.
-    void RestartProgress();
     // Ends a read without an outcome: nothing more is sent or reported.
     void Abandon();
 

@@ -86,6 +86,9 @@ void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
 }
 
 void ConsoleLogic::TimerQueryConfTimer() {
+    // A tick left over from a read that has ended starts nothing: a read
+    // begins only from its button, which claims the line for it.
+    if (run_ != ArchiveRun::Identifying) return;
     // No repeat and no limit: a silent device leaves the polling running.
     if (HaveConfig1 == 0 || HaveConfig2 == 0 || HaveVersion == 0) return;
     // The values are captured before the answer's two check bytes arrive. A
@@ -98,7 +101,6 @@ void ConsoleLogic::TimerQueryConfTimer() {
         Session.Stop(ArchiveStopReason::UserStopped);
         return;
     }
-    if (run_ == ArchiveRun::Idle) Session.RestartProgress();
     run_ = ArchiveRun::Reading;
     ManualRequest = 0;
     AnswerReady = false;

@@ -4,6 +4,7 @@
 #include "base/StrToInt.h"
 #include "base/Timing.h"
 #include "console/ConsoleLogic.h"
+#include "serial/LineClaim.h"
 #include "support/FakeConsoleScreen.h"
 
 #include <gtest/gtest.h>
@@ -171,6 +172,17 @@ TEST_F(Identification, AnAnswerReadOnArrivalStartsTheReaderWithoutEitherTimer) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
     EXPECT_EQ(screen.deviceType, "4");
+}
+
+TEST_F(Identification, APollTickAfterTheReadWasStoppedStartsNothing) {
+    logic.Button3Click();
+    Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
+    logic.Button3Click(); // «Стоп» with the values in and nothing awaited
+    ASSERT_FALSE(logic.ArchiveRunning());
+    logic.TimerQueryConfTimer();
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_FALSE(logic.ArchiveRunning());
+    EXPECT_EQ(LineHolderActivity(), "");
 }
 
 TEST_F(Identification, NoAnswerWithinTheTimeOutEndsTheReadAndNamesTheLostPort) {

@@ -51,6 +51,7 @@ TimingConstants SoakTiming() {
     t.PurgePauseMs = 30;
     t.ClosePauseMs = 0;
     t.ConsoleTickMs = 25;
+    t.ArchiveAnswerTimeoutMs = 500;
     return t;
 }
 
@@ -215,22 +216,30 @@ TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
                            return link.SendPacket(block, count);
                        },
                        ','};
-    int ticks = 0, quietTicks = 20, starts = 0;
+    int ticks = 0, quietTicks = 20;
+    MeterArchive archive = MeterArchive::Hour;
+    auto press = [&] { archive == MeterArchive::Day ? logic.Button3Click() : logic.Button4Click(); };
     while (Running()) {
         // At the timer's pace: the line fills up between ticks.
         const long long next = WallMs() + Timing().ConsoleTickMs;
-        // A transfer that has sent nothing for twenty ticks is given up for a
-        // new one, day and hour in turn, the panes on and off.
-        if (quietTicks >= 20) {
+        // A read that has sent nothing for twenty ticks is stopped with its
+        // own button; once it has ended a new one starts, day and hour in
+        // turn, the panes on and off.
+        if (quietTicks >= 20 && logic.ArchiveRunning()) {
+            quietTicks = 0;
+            press();
+        } else if (!logic.ArchiveRunning()) {
             quietTicks = 0;
             screen.panesActive = !screen.panesActive;
-            ++starts % 2 ? logic.Button3Click() : logic.Button4Click();
+            archive = archive == MeterArchive::Day ? MeterArchive::Hour : MeterArchive::Day;
+            press();
         }
         sentInTick = 0;
         const long long start = WallMs();
         try {
             logic.Timer1Timer();
-            if (ticks % 10 == 9) logic.TimerQueryConfTimer();
+            // As the window's timer: only while the identification is polled.
+            if (ticks % 10 == 9 && screen.identificationPoll) logic.TimerQueryConfTimer();
         } catch (const EConvertError&) {
             ADD_FAILURE() << "the request fields are valid integers";
         }
@@ -252,7 +261,8 @@ TEST_F(HostileLine, ConsoleTickWithArchiveTransfer) {
         const long long left = next - WallMs();
         if (left > 0) Rs232Port::Pause(static_cast<int>(left));
     }
-    std::printf("%d ticks, %d requests, %d rows written\n", ticks, requests, rows);
+    std::printf("%d ticks, %d requests, %d rows written, %zu reads ended with a message\n", ticks, requests,
+                rows, screen.messages.size());
     EXPECT_GT(requests, 0);
     EXPECT_GT(silentPhases + hungUpPhases, 0);
 }
