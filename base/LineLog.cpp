@@ -15,19 +15,23 @@ std::int64_t SystemNowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string TimeOfDayText(std::int64_t ms) {
-    std::int64_t seconds = ms / 1000, millis = ms % 1000;
-    if (millis < 0) {
-        millis += 1000;
-        --seconds;
-    }
-    const auto t = static_cast<std::time_t>(seconds);
+std::tm LocalTimeOf(std::time_t t) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &t);
 #else
     localtime_r(&t, &local);
 #endif
+    return local;
+}
+
+std::string TimeOfDayText(std::int64_t ms) {
+    std::int64_t seconds = ms / 1000, millis = ms % 1000;
+    if (millis < 0) {
+        millis += 1000;
+        --seconds;
+    }
+    const std::tm local = LocalTimeOf(static_cast<std::time_t>(seconds));
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <utility>
@@ -12,6 +13,8 @@
 using WallClock = std::function<std::int64_t()>;
 std::int64_t SystemNowMs();
 
+// The calendar fields of `t` in local time, on either system.
+std::tm LocalTimeOf(std::time_t t);
 // "hh:mm:ss.mmm" in local time.
 std::string TimeOfDayText(std::int64_t ms);
 // The time and the gap in milliseconds before a line: "12:34:56.789     +15 ";

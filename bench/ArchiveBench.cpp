@@ -61,15 +61,19 @@ double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, int pcSpeed, 
     return std::chrono::duration<double>(sim::LineTime(pcBytes, pcSpeed) + meter).count();
 }
 
-void RunHeadless(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+void RunBenchmarks(int argc, char** argv) {
     QApplication app(argc, argv);
-    PrintingPresenter presenter;
-    MessagePresenter* const previous = CurrentMessagePresenter();
-    SetMessagePresenter(&presenter);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+}
+
+void RunHeadless(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    PrintingPresenter presenter;
+    MessagePresenter* const previous = CurrentMessagePresenter();
+    SetMessagePresenter(&presenter);
+    RunBenchmarks(argc, argv);
     SetMessagePresenter(previous);
 }
 

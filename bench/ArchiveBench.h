@@ -1,7 +1,7 @@
-// What the archive benchmarks share: the time a simulator's transcript must
-// take on the two lines (sim/LineTiming.h), a headless run with messages on
-// stderr, and the archive read by the console window's button, timed, against
-// the simulator with real line timing.
+// What the benchmarks share: their application around the run, the time a
+// simulator's transcript must take on the two lines (sim/LineTiming.h), a
+// headless run with messages on stderr, and the archive read by the console
+// window's button, timed, against the simulator with real line timing.
 #pragma once
 #include "sim/Simulator.h"
 
@@ -17,6 +17,9 @@ class Rs232Port;
 // at `meterSpeed`.
 double LineLimitSeconds(const std::vector<sim::TraceEntry>& trace, int pcSpeed, double meterSpeed);
 
+// Runs the benchmarks that argv selects in an application on the display Qt
+// finds (xvfb, offscreen, a desktop).
+void RunBenchmarks(int argc, char** argv);
 // Runs the benchmarks that argv selects in a headless application whose
 // messages go to stderr: a message box would stop a run, and a read that
 // stops says why there.

@@ -4,6 +4,7 @@
 // pan step (goal 16 ms each), with the points handed to drawing per series.
 //
 // Counters: points_kept per series, points_drawn per series.
+#include "ArchiveBench.h"
 #include "console/Uviewlive.h"
 #include "viewer/TimeChart.h"
 
@@ -81,9 +82,6 @@ BENCHMARK(BM_ZoomPanRedraw)->Arg(0)->Arg(1)->Iterations(200)->Unit(benchmark::kM
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::benchmark::Initialize(&argc, argv);
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
+    RunBenchmarks(argc, argv);
     return 0;
 }

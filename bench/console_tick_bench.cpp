@@ -2,6 +2,7 @@
 // pseudo-terminal queues) drained with the memos active, on empty memos and
 // on memos already holding 2 MB of dump; with and without the repaint that
 // follows the tick.
+#include "ArchiveBench.h"
 #include "adapter/Dataio.h"
 #include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
@@ -103,10 +104,6 @@ BENCHMARK(BM_Tick4095BytesAndRepaint)
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    RunHeadless(argc, argv);
     return 0;
 }

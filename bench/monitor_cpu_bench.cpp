@@ -9,6 +9,7 @@
 // what the line delivered, max_backlog/end_backlog the bytes waiting in the
 // port's input queue (sampled every 100 ms), lines the packets shown.
 // Run it through bench/monitor_cpu.sh.
+#include "ArchiveBench.h"
 #include "app/MainForm.h"
 #include "base/Options.h"
 #include "base/Paths.h"
@@ -228,9 +229,6 @@ BENCHMARK(BM_FramerBytes);
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::benchmark::Initialize(&argc, argv);
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
+    RunBenchmarks(argc, argv);
     return 0;
 }

@@ -10,6 +10,7 @@
 // view holds at the end. BM_Batch/0 and BM_Batch/1: the time to show one
 // batch of 32 lines (and process the events that paint it) in a view that
 // holds almost nothing, and in one at its limit.
+#include "ArchiveBench.h"
 #include "monitor/Uviewpacket.h"
 
 #include <QApplication>
@@ -91,9 +92,6 @@ BENCHMARK(BM_Batch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::benchmark::Initialize(&argc, argv);
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
+    RunBenchmarks(argc, argv);
     return 0;
 }

@@ -7,6 +7,7 @@
 //
 // Counters: BM_OpenYear rss_added_mb; BM_Redraw/0 zoom, /1 pan, points_drawn
 // the points handed to drawing per series.
+#include "ArchiveBench.h"
 #include "archive/RowFormat.h"
 #include "archive/Shablon.h"
 #include "base/TextFile.h"
@@ -123,10 +124,7 @@ BENCHMARK(BM_Redraw)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    ::benchmark::Initialize(&argc, argv);
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
+    RunBenchmarks(argc, argv);
     return 0;
 }

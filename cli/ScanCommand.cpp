@@ -1,7 +1,6 @@
 // scan: the identification request to every address of a list, the results
 // as CSV; and day or hour for a list of meters, one file each.
 #include "base/Files.h"
-#include "base/Paths.h"
 #include "base/TextFile.h"
 #include "cli/Commands.h"
 #include "gateway/GatewaySettings.h"
@@ -146,14 +145,7 @@ int RunBatch(CliRun& run) {
         a.Command == CliCommand::HourArchive ? BatchArchives::Hour : BatchArchives::Day;
     std::vector<ArchiveJob> jobs;
     if (a.Output.empty()) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-#ifdef _WIN32
-        localtime_s(&local, &now);
-#else
-        localtime_r(&now, &local);
-#endif
-        const std::string folder = ArchiveDir() + BatchFolderName(local) + "/";
+        const std::string folder = NewBatchFolder(std::time(nullptr));
         std::error_code error;
         // By its UTF-8 name: Windows would take a narrow one in its ANSI code page.
         std::filesystem::create_directories(

@@ -5,18 +5,13 @@
 #include "archive/ArchiveFile.h"
 #include "archive/Procedures.h"
 #include "base/Files.h"
+#include "base/LineLog.h"
 #include "base/Paths.h"
 
 #include <ctime>
 
 std::string LocalIsoTimeText(std::int64_t wallMs) {
-    const auto seconds = static_cast<std::time_t>(wallMs / 1000);
-    std::tm t{};
-#ifdef _WIN32
-    localtime_s(&t, &seconds);
-#else
-    localtime_r(&seconds, &t);
-#endif
+    const std::tm t = LocalTimeOf(static_cast<std::time_t>(wallMs / 1000));
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(wallMs % 1000));

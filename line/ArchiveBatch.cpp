@@ -1,6 +1,8 @@
 // One meter after another through one archive session.
 #include "line/ArchiveBatch.h"
 
+#include "base/LineLog.h"
+#include "base/Paths.h"
 #include "base/StrToInt.h"
 
 #include <algorithm>
@@ -12,6 +14,10 @@ std::string BatchFolderName(const std::tm& t) {
     std::snprintf(text, sizeof text, "архивы %04d-%02d-%02d %02d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
+}
+
+std::string NewBatchFolder(std::time_t start) {
+    return ArchiveDir() + BatchFolderName(LocalTimeOf(start)) + "/";
 }
 
 std::string BatchFileName(MeterArchive archive, std::uint8_t address) {

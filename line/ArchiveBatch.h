@@ -17,6 +17,9 @@ enum class BatchArchives { Day, Hour, Both };
 
 // The batch's folder name for its start time: "архивы 2024-05-01 14-30-05".
 std::string BatchFolderName(const std::tm& local);
+// The folder for a batch started at `start`, under the archives' folder,
+// ending in '/'.
+std::string NewBatchFolder(std::time_t start);
 // A meter's file in the batch folder, sorting by address: "day-003.txt".
 std::string BatchFileName(MeterArchive archive, std::uint8_t address);
 // The reads of a batch: for every address (in the order given) its day

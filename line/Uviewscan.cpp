@@ -502,10 +502,7 @@ void TViewScan::BatchButtonClick() {
         return ShowMessage("Выберите архивы: суточные, часовые или оба.", ViewScanCaption,
                            MessageIcon::Information);
     if (!TakeLine("чтение архивов приборов")) return;
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    folder_ = ArchiveDir() + BatchFolderName(local) + "/";
+    folder_ = NewBatchFolder(std::time(nullptr));
     if (!MakeFolder(folder_)) {
         ReleaseLine(this);
         return ShowMessage("Папка " + folder_ + " не создаётся. Проверьте права на папку архивов.",
