@@ -4,6 +4,7 @@
 #include "base/LineLog.h"
 #include "base/Paths.h"
 #include "base/StrToInt.h"
+#include "line/LineScan.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -90,6 +91,15 @@ std::string BatchRowText(const BatchRow& row) {
             break;
         }
     return "не прочитан: " + why;
+}
+
+std::string BatchProgressText(const ArchiveBatch& batch) {
+    const ArchiveProgress p = batch.Session().Progress();
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", p.RowsPerSecond);
+    return "Чтение " + std::to_string(batch.Current() + 1) + " из " + std::to_string(batch.Rows().size()) +
+           ": адрес " + std::to_string(batch.Rows()[batch.Current()].Job.Address) + ", строк " +
+           std::to_string(p.Rows) + ", " + rate + " строк/с; прошло " + MinutesSeconds(batch.Seconds());
 }
 
 ArchiveBatch::ArchiveBatch(BatchObserver& observer, RequestSender sender, char decimalSeparator,

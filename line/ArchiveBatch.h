@@ -61,6 +61,11 @@ public:
     virtual void BatchEnded(bool stopped) { (void)stopped; }
 };
 
+class ArchiveBatch;
+// The line of a batch under way (UTF-8):
+// "Чтение 2 из 5: адрес 5, строк 12, 3.4 строк/с; прошло 0:07".
+std::string BatchProgressText(const ArchiveBatch& batch);
+
 class ArchiveBatch : private ArchiveSessionObserver {
 public:
     ArchiveBatch(BatchObserver& observer, RequestSender sender, char decimalSeparator,

@@ -40,14 +40,14 @@ double SilenceMs(double bitsPerSecond) {
     return bitsPerSecond > 0 ? 3.5 * 10 * 1000.0 / bitsPerSecond : 0.0;
 }
 
-std::string Seconds(double s) {
+} // namespace
+
+std::string MinutesSeconds(double s) {
     const long total = std::lround(std::max(0.0, s));
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     return text;
 }
-
-} // namespace
 
 std::optional<std::uint8_t> ReadGatewaySpeedCode(AdapterLink& link) {
     std::uint8_t cells[4] = {};
@@ -117,8 +117,8 @@ std::string ScanEndText(ScanEnd end, int address) {
 
 std::string ScanProgressText(const ScanProgress& p) {
     return "Адрес " + std::to_string(p.Address) + ": " + std::to_string(p.Done) + " из " +
-           std::to_string(p.Total) + ", прошло " + Seconds(p.SecondsSpent) + ", осталось " +
-           Seconds(p.SecondsLeft);
+           std::to_string(p.Total) + ", прошло " + MinutesSeconds(p.SecondsSpent) + ", осталось " +
+           MinutesSeconds(p.SecondsLeft);
 }
 
 LineScan::LineScan(ScanObserver& observer, PacketSend sender, SteadyClock clock)

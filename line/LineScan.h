@@ -88,6 +88,8 @@ struct ScanProgress {
     double SecondsSpent = 0;
     double SecondsLeft = 0;
 };
+// A duration as minutes and seconds: "1:05".
+std::string MinutesSeconds(double seconds);
 // "Адрес 17: 3 из 247, прошло 0:02, осталось 0:15"
 std::string ScanProgressText(const ScanProgress& progress);
 

@@ -37,7 +37,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -78,13 +77,6 @@ QTableWidget* Table(const char* name, std::initializer_list<const char*> columns
 
 QTableWidgetItem* Cell(const std::string& text) {
     return new QTableWidgetItem(FromUtf8(text));
-}
-
-std::string Clock(double seconds) {
-    const long s = std::lround(std::max(0.0, seconds));
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    return text;
 }
 
 std::string FileName(const std::string& path) {
@@ -375,15 +367,7 @@ void TViewScan::ShowProgress() {
     if (scan_.Running()) {
         ProgressLine->setText(FromUtf8(ScanProgressText(scan_.Progress())));
     } else if (batch_.Running()) {
-        const std::size_t i = batch_.Current();
-        const BatchRow& row = batch_.Rows()[i];
-        const ArchiveProgress p = batch_.Session().Progress();
-        char rate[32];
-        std::snprintf(rate, sizeof rate, "%.1f", p.RowsPerSecond);
-        BatchProgress->setText(
-            FromUtf8("Чтение " + std::to_string(i + 1) + " из " + std::to_string(batch_.Rows().size()) +
-                     ": адрес " + std::to_string(row.Job.Address) + ", строк " + std::to_string(p.Rows) +
-                     ", " + rate + " строк/с; прошло " + Clock(batch_.Seconds())));
+        BatchProgress->setText(FromUtf8(BatchProgressText(batch_)));
     }
 }
 
@@ -418,7 +402,7 @@ void TViewScan::Ended(ScanEnd end) {
         found += r.Kind != ScanResultKind::NoAnswer;
     ProgressLine->setText(FromUtf8(ScanEndText(end, p.Address) +
                                    " Ответили адресов: " + std::to_string(found) + " из " +
-                                   std::to_string(p.Done) + ", за " + Clock(p.SecondsSpent) + "."));
+                                   std::to_string(p.Done) + ", за " + MinutesSeconds(p.SecondsSpent) + "."));
     if (end == ScanEnd::PortGone || end == ScanEnd::GatewayFailed)
         ShowMessage(ScanEndText(end, p.Address), ViewScanCaption, MessageIcon::Warning);
 }
@@ -564,7 +548,7 @@ void TViewScan::BatchEnded(bool stopped) {
             incomplete += (incomplete.empty() ? "" : ", ") + FileName(LeftFile(r));
     }
     std::string text = std::string(stopped ? "Чтение остановлено" : "Готово") + " за " +
-                       Clock(batch_.Seconds()) + ": прочитано " + std::to_string(read) + " из " +
+                       MinutesSeconds(batch_.Seconds()) + ": прочитано " + std::to_string(read) + " из " +
                        std::to_string(batch_.Rows().size()) + ".";
     if (!incomplete.empty()) text += " Неполные файлы: " + incomplete + ".";
     BatchProgress->setText(FromUtf8(text));

@@ -162,6 +162,9 @@ struct BatchRig : BatchObserver {
                            .MsUntilDue = {}});
     }
     void ReadStarted(std::size_t index, int attempt) override { started.push_back({index, attempt}); }
+    void RowRead(std::size_t index, const ArchiveProgress& progress) override {
+        if (index == 2 && progress.Rows == 1) progressLine = BatchProgressText(batch);
+    }
 
     sim::Simulator simulator;
     Rs232Port port{simulator.PortPath(), 115200};
@@ -172,6 +175,7 @@ struct BatchRig : BatchObserver {
                        },
                        ','};
     std::vector<std::pair<std::size_t, int>> started;
+    std::string progressLine;
 };
 
 TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
@@ -198,6 +202,7 @@ TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
     EXPECT_EQ(rows[2].Rows, 2);
     EXPECT_EQ(rows[2].Job.File, dir.File("day-017.txt"));
     EXPECT_NE(dir.Read("day-017.txt"), dir.Read("day-001.txt"));
+    EXPECT_EQ(rig.progressLine.rfind("Чтение 3 из 3: адрес 17, строк 1, ", 0), 0u) << rig.progressLine;
 }
 
 } // namespace
