@@ -46,7 +46,6 @@ public:
     // The addresses whose rows are ticked for a batch read.
     std::vector<int> ChosenAddresses() const;
     const LineScan& Scan() const { return scan_; }
-    const ArchiveBatch& Batch() const { return batch_; }
     // The batch's folder (ends with '/'); empty before the first batch.
     const std::string& BatchFolder() const { return folder_; }
 

@@ -15,7 +15,6 @@ public:
     void Watch(int fd);
     // Whether Readable may be signalled (kept across Watch).
     void SetEnabled(bool enabled);
-    bool Enabled() const { return enabled_; }
     // Whether a descriptor is being watched.
     bool Armed() const { return notifier_ != nullptr; }
 
