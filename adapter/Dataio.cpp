@@ -122,11 +122,28 @@ AdapterLink::Transfer AdapterLink::Read(std::uint8_t* bytes, int count) {
 }
 
 void AdapterLink::Purge() {
-    if (Rs232Port* port = port_()) {
-        port->Purge();
-    } else {
+    Rs232Port* port = port_();
+    if (!port) {
         Rs232Port::Pause(Timing().PurgePauseMs);
+        return;
     }
+    if (stray_ && port->IsOpen()) {
+        // What arrived meanwhile is handed over before the queues are
+        // discarded: the rest of a meter's answer that broke into the exchange.
+        Rs232Port::Pause(Timing().PurgePauseMs);
+        std::uint8_t bytes[512];
+        const int waiting = std::min(port->InQueue(), static_cast<int>(sizeof bytes));
+        std::uint32_t got = 0;
+        if (waiting > 0) port->ReadBlock(bytes, waiting, got);
+        Stray(bytes, got);
+        port->Discard();
+        return;
+    }
+    port->Purge();
+}
+
+void AdapterLink::Stray(const std::uint8_t* bytes, std::size_t count) {
+    if (stray_ && count > 0) stray_(bytes, count);
 }
 
 // The report of an exhausted attempt loop: a code without a text shows an
@@ -386,6 +403,7 @@ bool AdapterLink::SendPacketExchange(const std::uint8_t* block, std::int32_t cou
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
         if (!OpeningStep(attempt, PacketOpenByte)) continue;
         if (ExchangeBuf[0] != PacketReady) {
+            Stray(ExchangeBuf, 1);
             Purge();
             continue;
         }
@@ -395,6 +413,7 @@ bool AdapterLink::SendPacketExchange(const std::uint8_t* block, std::int32_t cou
         ExchangeBuf[0] = 0x00;
         Read(ExchangeBuf, 1);
         if (ExchangeBuf[0] == 0x00) return true;
+        Stray(ExchangeBuf, 1);
     }
     return false;
 }

@@ -88,6 +88,12 @@ public:
     bool LinkModeChosen() const;
     // Switches the failure messages on.
     void EnableLinkMessages();
+    // Receives the bytes an exchange found on the line instead of the
+    // gateway's answer (a meter's late answer passed on by the gateway in the
+    // middle of the exchange): the wrong byte read, and what a purge would
+    // have discarded. None set: they are discarded as before.
+    using StraySink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+    void SetStraySink(StraySink sink) { stray_ = std::move(sink); }
 
     // While set, exchange failures are shown to the user. Set at start.
     bool LinkMessages = true;
@@ -118,8 +124,12 @@ private:
                            std::int32_t cellAddress, std::int32_t count);
     template <class AttemptFn> bool OpenWithAttempts(AttemptFn attemptFn, const char* exhaustedCaption);
 
+    // A byte read in place of the gateway's answer goes to the stray sink.
+    void Stray(const std::uint8_t* bytes, std::size_t count);
+
     PortAccessor port_;
     LinkSettingsAccessor settings_;
+    StraySink stray_;
     // Holds each command byte before it is sent, each one-byte answer, and the
     // request header. After a failed attempt it still holds the last byte
     // received, which the report of an exhausted attempt loop names.

@@ -63,6 +63,11 @@ StopWords WordsOf(const ArchiveOutcome& o) {
         return {"порт отключён", "Проверьте порт в настройках и прочтите архив заново."};
     case ArchiveStopReason::UserStopped:
         return {"нажата кнопка «Стоп»", ""};
+    case ArchiveStopReason::Garbled:
+        return {"ответы приходят искажёнными (контрольная сумма не совпала " + std::to_string(o.code) +
+                    " раза подряд)",
+                "Проверьте согласующий резистор на концах линии, экран кабеля, скорость линии и нет ли на "
+                "линии второго мастера, затем прочтите архив заново."};
     case ArchiveStopReason::RowTooLong:
     case ArchiveStopReason::TemplateTooWide:
         break;
@@ -139,6 +144,7 @@ void ArchiveSession::Start(ArchiveJob job) {
     outcome_ = {};
     hasOutcome_ = false;
     start_ = Now();
+    askedAgain_ = 0;
     phase_ = Phase::Identifying;
     Send(IdentRequest(job_.Address));
 }
@@ -146,14 +152,11 @@ void ArchiveSession::Start(ArchiveJob job) {
 void ArchiveSession::Abandon() {
     phase_ = Phase::Idle;
     awaiting_ = false;
-    rx_.clear();
     transfer_.Stop();
 }
 
 void ArchiveSession::Send(const RequestBlock& block) {
     awaiting_ = true;
-    awaitedFunction_ = block[2];
-    rx_.clear();
     if (sender_) sender_(block);
     // The time-out counts from the end of the exchange with the gateway.
     waitSince_ = Now();
@@ -193,30 +196,19 @@ void ArchiveSession::Refused(std::uint8_t code) {
     if (Active()) Stop(ArchiveStopReason::Refused, code);
 }
 
-void ArchiveSession::Receive(const std::uint8_t* bytes, std::size_t count) {
-    std::size_t at = 0;
-    while (at < count && awaiting_) {
-        const int lacking = Lacking();
-        const std::size_t take = std::min(count - at, static_cast<std::size_t>(std::max(1, lacking)));
-        rx_.insert(rx_.end(), bytes + at, bytes + at + take);
-        at += take;
-        const AnswerFrame frame = FrameAnswer(rx_.data(), rx_.size(), awaitedFunction_);
-        if (frame.state == AnswerFrame::State::Refused) {
-            rx_.clear();
-            Refused(frame.code);
-        } else if (frame.state == AnswerFrame::State::Complete) {
-            // Taken out of the buffer, which the next request empties.
-            std::vector<std::uint8_t> answer;
-            answer.swap(rx_);
-            AnswerArrived(answer.data() + 3, frame.dataSize);
-        }
-    }
+void ArchiveSession::TakeFrame(const LineFrame& frame) {
+    if (!frame.Awaited || !awaiting_ || !Active()) return;
+    if (frame.Good() && frame.Refusal) return Refused(frame.Bytes[2]);
+    if (frame.Good()) return AnswerArrived(frame.Bytes + 3, static_cast<std::int32_t>(frame.Size) - 5);
+    // Garbled: the driver asks again, or the read ends here.
+    if (!frame.AskedAgain) Stop(ArchiveStopReason::Garbled, frame.Garbled);
 }
 
-int ArchiveSession::Lacking() const {
-    if (!awaiting_) return 0;
-    const AnswerFrame frame = FrameAnswer(rx_.data(), rx_.size(), awaitedFunction_);
-    return frame.state == AnswerFrame::State::Incomplete ? frame.lacking : 0;
+void ArchiveSession::AskedAgain() {
+    if (!Active()) return;
+    ++askedAgain_;
+    awaiting_ = true;
+    waitSince_ = Now();
 }
 
 bool ArchiveSession::AnswerOverdue() const {
@@ -248,7 +240,6 @@ void ArchiveSession::Stop(ArchiveStopReason reason, int code) {
 void ArchiveSession::End(const ArchiveOutcome& outcome) {
     phase_ = Phase::Idle;
     awaiting_ = false;
-    rx_.clear();
     end_ = Now();
     outcome_ = outcome;
     hasOutcome_ = true;
@@ -260,7 +251,13 @@ ArchiveProgress ArchiveSession::Progress() const {
     p.Rows = transfer_.ArhivRowCount;
     p.Seconds = std::max(0.0, std::chrono::duration<double>((Active() ? Now() : end_) - start_).count());
     p.RowsPerSecond = p.Seconds > 0 ? p.Rows / p.Seconds : 0.0;
+    p.AskedAgain = askedAgain_;
     return p;
+}
+
+std::string AskedAgainText(const ArchiveProgress& progress) {
+    if (progress.AskedAgain <= 0) return {};
+    return ", повторов " + std::to_string(progress.AskedAgain);
 }
 
 // What the transfer asks of its session.

@@ -8,6 +8,7 @@
 #pragma once
 #include "archive/ArchiveTransfer.h"
 #include "base/Timing.h"
+#include "serial/LineDriver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +39,8 @@ enum class ArchiveStopReason {
     PortGone,        // no port, or the port has failed
     RowTooLong,      // a row longer than the row area (code: its length)
     TemplateTooWide, // a template of more columns than the descriptor holds
-    UserStopped      // the user stopped it (the stop button, the window closed)
+    UserStopped,     // the user stopped it (the stop button, the window closed)
+    Garbled          // the answers' check did not match, also when asked again (code: how often)
 };
 
 // How a read ended.
@@ -83,9 +85,13 @@ std::string DefaultArchiveFile(MeterArchive archive);
 // How far a read has got.
 struct ArchiveProgress {
     std::int32_t Rows = 0;
-    double Seconds = 0;       // since the read started
-    double RowsPerSecond = 0; // rows / seconds (0 at the start)
+    double Seconds = 0;          // since the read started
+    double RowsPerSecond = 0;    // rows / seconds (0 at the start)
+    std::int32_t AskedAgain = 0; // garbled answers whose request went out again
 };
+// ", повторов 2" when answers were asked again, else nothing: what a
+// progress or end line adds.
+std::string AskedAgainText(const ArchiveProgress& progress);
 
 // The meter, the archive and the file of one read.
 struct ArchiveJob {
@@ -111,7 +117,8 @@ public:
     virtual void Ended(const ArchiveOutcome& outcome) { (void)outcome; }
 };
 
-// Hands a request block to the gateway.
+// Hands a request block to the gateway (through the line's driver, which
+// then awaits its answer).
 using RequestSender = std::function<void(const RequestBlock& block)>;
 
 class ArchiveSession : private ArchiveHost {
@@ -143,13 +150,14 @@ public:
     void AnswerArrived(const std::uint8_t* data, std::int32_t count);
     // The meter refused the awaited request with an exception code.
     void Refused(std::uint8_t code);
-    // Bytes read from the line: framed here, and each complete answer or
-    // refusal taken as above. Bytes while nothing is awaited are dropped.
-    void Receive(const std::uint8_t* bytes, std::size_t count);
-    // Bytes the awaited answer lacks at least (0: nothing awaited). Reading no
-    // more than this keeps the next answer's bytes on the line until its
-    // request has gone.
-    int Lacking() const;
+    // A frame the line's driver has cut: the awaited answer is taken as
+    // above when its check matched; a garbled one is waited for again while
+    // the driver asks again, and ends the read when it stays garbled.
+    // Frames nobody awaited are dropped.
+    void TakeFrame(const LineFrame& frame);
+    // The driver has sent the garbled answer's request again: the answer
+    // time counts afresh.
+    void AskedAgain();
     // Stops a read whose answer is overdue: the meter is silent, or the port
     // has gone when `portGone`. Returns whether it stopped.
     bool CheckAnswerTime(bool portGone);
@@ -198,7 +206,18 @@ private:
     bool hasOutcome_ = false;
     std::chrono::steady_clock::time_point start_{}, end_{}, waitSince_{};
     bool awaiting_ = false;
-    std::uint8_t awaitedFunction_ = 0;
-    // The awaited answer's bytes so far, when fed as bytes.
-    std::vector<std::uint8_t> rx_;
+    std::int32_t askedAgain_ = 0; // this read's repeats of garbled answers
+};
+
+// Runs an archive session's answers through a line driver: the session's
+// frames and repeats as the driver reports them. For owners whose
+// conversation is nothing but the session (the command line, the batch).
+class SessionConversation : public LineConversation {
+public:
+    explicit SessionConversation(ArchiveSession& session) : session_(session) {}
+    void LineFrameEnded(const LineFrame& frame) override { session_.TakeFrame(frame); }
+    void LineAskedAgain() override { session_.AskedAgain(); }
+
+private:
+    ArchiveSession& session_;
 };

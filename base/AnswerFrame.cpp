@@ -36,3 +36,20 @@ AnswerFrame FrameAnswer(const std::uint8_t* bytes, std::size_t count, std::uint8
     f.dataSize = n;
     return f;
 }
+
+std::uint16_t ModbusCheck(const std::uint8_t* data, std::size_t count) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+bool CheckMatches(const std::uint8_t* frame, std::size_t size) {
+    if (size < 4) return false;
+    const std::uint16_t sent = static_cast<std::uint16_t>(frame[size - 2] | frame[size - 1] << 8);
+    return ModbusCheck(frame, size - 2) == sent;
+}

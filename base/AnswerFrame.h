@@ -46,3 +46,10 @@ struct AnswerFrame {
 // Frames the answer that begins at `bytes[0]`; bytes after its end are left
 // alone. `awaitedFunction`: the function whose refusal is recognised (0: none).
 AnswerFrame FrameAnswer(const std::uint8_t* bytes, std::size_t count, std::uint8_t awaitedFunction);
+
+// The Modbus RTU check of a frame: CRC-16, polynomial 0xA001 reflected,
+// initial value 0xFFFF; sent low byte first.
+std::uint16_t ModbusCheck(const std::uint8_t* data, std::size_t count);
+// Whether the last two bytes of a frame of `size` bytes are the check of the
+// bytes before them (false for a frame too short to carry one).
+bool CheckMatches(const std::uint8_t* frame, std::size_t size);

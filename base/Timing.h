@@ -24,6 +24,7 @@ struct TimingConstants {
     int AdapterLatencyMs = 1;               // a USB-serial adapter's latency timer is set to this on opening
     int MeterProcessingAllowanceMs = 40;    // a scan's wait allows a meter this long to prepare its answer
     int ScanQuietMs = 20;                   // a line quiet this long has no answer under way
+    int AnswerQuietMs = 200;                // an answer begun and then quiet this long is cut short
     int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
     int InputLookMs = 5;                    // Windows: a wait for input looks at the port's queue this often
 };

@@ -5,8 +5,8 @@
 #include "ArchiveBench.h"
 #include "adapter/Dataio.h"
 #include "line/ArchiveBatch.h"
-#include "line/LineLoop.h"
 #include "line/LineScan.h"
+#include "serial/LineDriver.h"
 #include "sim/LineTiming.h"
 #include "sim/Simulator.h"
 #include "support/Pty.h"
@@ -61,17 +61,18 @@ void BM_Scan(benchmark::State& state) {
     Rig rig(code);
     const double speed = sim::SpeedOfCode(code);
     const int waitMs = ScanWait(speed, PcSpeed).TotalMs;
-    LineScan scan(rig, [&](const RequestBlock& b) {
-        return rig.link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
-    });
+    LineDriver driver(
+        [&] { return &rig.port; },
+        [&](const std::uint8_t* b, std::int32_t n) { return rig.link.SendPacketExchange(b, n); });
+    rig.link.SetStraySink([&](const std::uint8_t* b, std::size_t n) { driver.Found(b, n); });
+    LineScan scan(rig, driver);
+    driver.Attach(&scan);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         scan.Start(FirstMeterAddress, LastMeterAddress, waitMs);
-        RunLineLoop(rig.port, {.Running = [&] { return scan.Running(); },
-                               .Lacking = [] { return 0; },
-                               .Receive = [&](const std::uint8_t* b, std::size_t n) { scan.Receive(b, n); },
-                               .Tick = [&](bool gone) { scan.Tick(gone); },
-                               .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+        RunLine(driver, {.Running = [&] { return scan.Running(); },
+                         .Tick = [&](bool gone) { scan.Tick(gone); },
+                         .MsUntilDue = [&] { return scan.MsUntilDue(); }});
         const double seconds = Seconds(std::chrono::steady_clock::now() - start);
         // Every address: the exchange with the gateway, then the wait (or
         // the answer's time where one came).
@@ -96,22 +97,24 @@ void BM_Batch(benchmark::State& state) {
     const auto code = static_cast<std::uint8_t>(state.range(0));
     Rig rig(code);
     TempDir dir;
+    LineDriver driver(
+        [&] { return &rig.port; },
+        [&](const std::uint8_t* b, std::int32_t n) { return rig.link.SendPacketExchange(b, n); });
     ArchiveBatch batch(
         rig,
         [&](const RequestBlock& b) {
-            rig.link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
+            driver.Request(b.data(), static_cast<std::int32_t>(b.size()), {.Function = b[2]});
         },
         ',');
+    driver.Attach(&batch);
     for (auto _ : state) {
         rig.simulator.ClearTranscript();
         const auto start = std::chrono::steady_clock::now();
         batch.Start(BatchJobs({std::begin(MeterAddresses), std::end(MeterAddresses)}, BatchArchives::Day,
                               dir.Path()));
-        RunLineLoop(rig.port, {.Running = [&] { return batch.Running(); },
-                               .Lacking = [&] { return batch.Lacking(); },
-                               .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
-                               .Tick = [&](bool gone) { batch.Tick(gone); },
-                               .MsUntilDue = {}});
+        RunLine(driver, {.Running = [&] { return batch.Running(); },
+                         .Tick = [&](bool gone) { batch.Tick(gone); },
+                         .MsUntilDue = {}});
         const double seconds = Seconds(std::chrono::steady_clock::now() - start);
         for (const BatchRow& row : batch.Rows())
             if (!row.Complete) state.SkipWithError("a meter was not read");

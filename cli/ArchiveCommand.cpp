@@ -4,13 +4,10 @@
 #include "archive/ArchiveSession.h"
 #include "base/Timing.h"
 #include "cli/Commands.h"
-#include "serial/PortDescriptor.h"
+#include "serial/LineDriver.h"
 #include "serial/Rs232.h"
 
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <optional>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -18,8 +15,6 @@
 #endif
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
@@ -69,6 +64,7 @@ int Failure(CliRun& run, const ArchiveOutcome& outcome, MeterArchive archive, in
     switch (outcome.reason) {
     case ArchiveStopReason::MeterSilent:
     case ArchiveStopReason::Refused:
+    case ArchiveStopReason::Garbled:
         return run.Fail(ExitStatus::MeterSilent, "счётчик " + std::to_string(address) + ": " + shown);
     case ArchiveStopReason::PortGone:
         return run.Fail(ExitStatus::PortNotOpened, "счётчик " + std::to_string(address) + ": " + shown);
@@ -88,33 +84,11 @@ int Ended(CliRun& run, ProgressReport& report, const ArchiveOutcome& outcome, Me
     return Failure(run, outcome, archive, address);
 }
 
-// Why the line cannot be read on.
-struct LineFault {
-    ExitStatus status;
-    std::string text;
-};
-
-// Waits up to a tick for the line and hands the session what has arrived of
-// its awaited answer; then lets it check its answer time.
-std::optional<LineFault> FeedSession(Rs232Port& line, ArchiveSession& session,
-                                     Clock::time_point& lastActivity, std::chrono::milliseconds tick) {
-    const PortInput input = WaitForInput(line, static_cast<int>(tick.count()));
-    if (input == PortInput::Failed) return LineFault{ExitStatus::Failed, SystemErrorText(line.LastError)};
-    if (input == PortInput::HungUp) return LineFault{ExitStatus::PortNotOpened, "порт отключён"};
-    if (input == PortInput::Waiting) {
-        // Only the awaited answer's bytes: the next request's exchange
-        // with the gateway reads the line itself.
-        std::uint8_t bytes[512];
-        const int want = std::min({line.InQueue(), session.Lacking(), static_cast<int>(sizeof bytes)});
-        std::uint32_t got = 0;
-        if (want > 0) line.ReadBlock(bytes, want, got);
-        if (got > 0) {
-            lastActivity = Clock::now();
-            session.Receive(bytes, got);
-        }
-    }
-    session.CheckAnswerTime(line.HungUp());
-    return std::nullopt;
+// The repeats of garbled answers, when there were any.
+void ReportRepeats(ProgressReport& report, const ArchiveProgress& progress) {
+    if (progress.AskedAgain > 0)
+        report.Line("Искажённых ответов запрошено повторно: " + std::to_string(progress.AskedAgain) +
+                    ". Линия на пределе: проверьте согласование, экран и скорость.");
 }
 
 } // namespace
@@ -134,42 +108,38 @@ int RunArchive(CliRun& run) {
     if (!port) return status;
 
     ProgressReport report(run);
-    auto lastActivity = Clock::now();
     bool gatewayFailed = false;
     Rs232Port* line = port.get();
     CliLink link(run, line);
+    LineDriver driver([line] { return line; },
+                      [&](const std::uint8_t* block, std::int32_t count) {
+                          // The exchange the window's SendPacket runs, with its outcome kept.
+                          if (!link.SendPacketExchange(block, count)) gatewayFailed = true;
+                          return !gatewayFailed;
+                      });
+    ConnectLine(run, driver, link);
     ArchiveSession session(
         report,
         [&](const RequestBlock& block) {
-            // The exchange the window's SendPacket runs, with its outcome kept.
-            if (!link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size())))
-                gatewayFailed = true;
-            lastActivity = Clock::now();
+            driver.Request(block.data(), static_cast<std::int32_t>(block.size()), {.Function = block[2]});
         },
         run.decimalSeparator);
+    SessionConversation conversation(session);
+    driver.Attach(&conversation);
     const std::string file = a.Output.empty() ? DefaultArchiveFile(archive) : AbsoluteUtf8(a.Output);
     session.Start({static_cast<std::uint8_t>(a.MeterAddress), archive, file});
 
-    // The session's time-out is checked at least this often; a backstop
-    // beyond it, should a read ever be left waiting without one.
-    const auto tick = std::chrono::milliseconds(Timing().ConsoleTickMs);
-    const auto backstop = 2 * std::chrono::milliseconds(Timing().ArchiveAnswerTimeoutMs) + tick;
-    const std::string meter = "счётчик " + std::to_string(a.MeterAddress);
-    auto fail = [&](ExitStatus failure, const std::string& text) {
+    RunLine(driver, {.Running = [&] { return !gatewayFailed && session.Active(); },
+                     .Tick = [&](bool gone) { session.CheckAnswerTime(gone); },
+                     .MsUntilDue = {}});
+    if (!session.HasOutcome() && session.Active()) {
+        session.Abandon();
         report.CloseRowLine();
-        return run.Fail(failure, text);
-    };
-    for (;;) {
-        if (gatewayFailed) {
-            const std::string message = run.FirstMessage();
-            return fail(ExitStatus::GatewaySilent,
+        const std::string message = run.FirstMessage();
+        return run.Fail(ExitStatus::GatewaySilent,
                         "шлюз не принял запрос" + (message.empty() ? "" : ": " + message));
-        }
-        if (session.HasOutcome()) return Ended(run, report, session.Outcome(), archive, a.MeterAddress);
-        if (!session.Awaiting()) return fail(ExitStatus::Failed, "чтение архива остановилось");
-        if (Clock::now() - lastActivity > backstop)
-            return fail(ExitStatus::MeterSilent, meter + " не отвечает");
-        if (const auto fault = FeedSession(*line, session, lastActivity, tick))
-            return fail(fault->status, fault->text);
     }
+    ReportRepeats(report, session.Progress());
+    if (!session.HasOutcome()) return run.Fail(ExitStatus::Failed, "чтение архива остановилось");
+    return Ended(run, report, session.Outcome(), archive, a.MeterAddress);
 }

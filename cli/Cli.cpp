@@ -44,6 +44,12 @@ void CliRun::Progress(const std::string& text) {
     std::fprintf(err, "%s\n", text.c_str());
 }
 
+void ConnectLine(CliRun& run, LineDriver& driver, AdapterLink& link) {
+    link.SetStraySink(
+        [&driver](const std::uint8_t* bytes, std::size_t count) { driver.Found(bytes, count); });
+    if (run.args.Trace) driver.SetTrace([&run](const std::string& line) { run.Progress("линия: " + line); });
+}
+
 std::string CliRun::FirstMessage() const {
     if (collector.messages.empty()) return {};
     const auto& m = collector.messages.front();

@@ -18,7 +18,8 @@ const char* const UsageHead = R"(Использование:
   configurator-cli [ЛИНИЯ] day|hour [--address N] [--output ФАЙЛ]
   configurator-cli [ЛИНИЯ] day|hour --address СПИСОК [--output ШАБЛОН]
   configurator-cli [ЛИНИЯ] scan [--address СПИСОК] [--wait МС]
-                   [--rs485-speed N] [--output ФАЙЛ.csv]
+                   [--rs485-speed N] [--long-wait МС] [--recheck-silent]
+                   [--output ФАЙЛ.csv]
   configurator-cli [ЛИНИЯ] read-settings
   configurator-cli [ЛИНИЯ] write-settings [--address N] [--rs485-speed N]
                    [--packet on|off] [--modem on|off] [--init-line ТЕКСТ]
@@ -53,6 +54,8 @@ const char* const UsageHead = R"(Использование:
                        /dev/ttyS<n-1>) или путь к устройству
   --speed N            скорость порта, бит/с
   --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
+  --trace              в stderr - каждый байт линии, кадр, проверка CRC,
+                       повтор и тайм-аут со временем (для разбора сбоев)
 
 Архив:
   --address N          адрес счётчика (0..255, можно $hex или 0xhex).
@@ -70,6 +73,10 @@ const char* const UsageHead = R"(Использование:
 Поиск (scan):
   --address СПИСОК     адреса, например 1-247 (по умолчанию) или 0-255
   --wait МС            ожидание ответа каждого адреса, мс
+  --long-wait МС       долгое ожидание для медленных приборов (по умолчанию
+                       1000): им переспрашивается адрес, чей поздний ответ
+                       пришёл не вовремя
+  --recheck-silent     переспросить с долгим ожиданием все молчавшие адреса
   --rs485-speed N      скорость линии RS-485 для расчёта ожидания
   -o, --output ФАЙЛ    CSV в файл. По умолчанию - в stdout
 
@@ -89,7 +96,7 @@ const char* const UsageHead = R"(Использование:
   2  неверная командная строка (или не выбран режим связи)
   3  порт не открывается или отключился
   4  шлюз не отвечает или отказал в обмене
-  5  счётчик не ответил за 3 с или ответил исключением
+  5  счётчик не ответил за 3 с, ответил исключением или его ответы искажены
   6  файл архива не создаётся или не записывается
   7  настройки не прошли проверку (ОШИБКА ДАННЫХ); в шлюз ничего не отправлено
   8  список счётчиков: архивы некоторых не прочитаны (какие - в stderr)
@@ -99,10 +106,12 @@ const char* const UsageHead = R"(Использование:
 адреса шлюза), ports/COMn, day.txt, hour.txt.
 )";
 
-// Every option takes a value; `commands` empty: it belongs to every command.
+// An option takes a value unless it is a switch; `commands` empty: it
+// belongs to every command.
 struct OptionRule {
     const char* name;
     std::set<CliCommand> commands;
+    bool isSwitch = false;
 };
 
 const std::vector<OptionRule>& Options() {
@@ -115,6 +124,9 @@ const std::vector<OptionRule>& Options() {
         {"--output", {C::DayArchive, C::HourArchive, C::Csv, C::Scan}},
         {"--rs485-speed", {C::WriteSettings, C::Scan}},
         {"--wait", {C::Scan}},
+        {"--long-wait", {C::Scan}},
+        {"--recheck-silent", {C::Scan}, true},
+        {"--trace", {}, true},
         {"--packet", {C::WriteSettings}},
         {"--modem", {C::WriteSettings}},
         {"--init-line", {C::WriteSettings}},
@@ -211,6 +223,13 @@ Misfit TakeWait(const std::string& value, CliArguments& a) {
     return std::nullopt;
 }
 
+Misfit TakeLongWait(const std::string& value, CliArguments& a) {
+    int n = 0;
+    if (!WholeNumber(value, 1, 600000, n)) return "нужно время в мс, 1..600000";
+    a.LongWaitMs = n;
+    return std::nullopt;
+}
+
 Misfit TakeOutput(const std::string& value, CliArguments& a) {
     if (value.empty()) return "нужно имя файла";
     a.Output = value;
@@ -237,6 +256,9 @@ Misfit TakeValue(const std::string& name, const std::string& value, CliArguments
     if (name == "--link") return TakeLink(value, a);
     if (name == "--address") return TakeAddress(value, a);
     if (name == "--wait") return TakeWait(value, a);
+    if (name == "--long-wait") return TakeLongWait(value, a);
+    if (name == "--recheck-silent") a.RecheckSilent = true;
+    if (name == "--trace") a.Trace = true;
     if (name == "--output") return TakeOutput(value, a);
     if (name == "--rs485-speed") return TakeRs485Speed(value, a);
     if (name == "--packet") return TakeSwitch(value, a.Packet);
@@ -294,6 +316,12 @@ bool KnownOption(const std::string& name) {
                        [&](const OptionRule& rule) { return name == rule.name; });
 }
 
+bool IsSwitch(const std::string& name) {
+    const auto& options = Options();
+    return std::any_of(options.begin(), options.end(),
+                       [&](const OptionRule& rule) { return name == rule.name && rule.isSwitch; });
+}
+
 // The option at args[i] with its value after "=" or as the next word (then
 // i moves on to it).
 bool TakeOptionWord(const std::vector<std::string>& args, std::size_t& i, Words& w, std::string& error) {
@@ -308,7 +336,12 @@ bool TakeOptionWord(const std::vector<std::string>& args, std::size_t& i, Words&
         error = "неизвестный параметр " + arg;
         return false;
     }
-    if (eq == std::string::npos) {
+    if (IsSwitch(arg)) {
+        if (eq != std::string::npos) {
+            error = "у параметра " + arg + " не бывает значения";
+            return false;
+        }
+    } else if (eq == std::string::npos) {
         if (i + 1 >= args.size()) {
             error = "у параметра " + arg + " нет значения";
             return false;

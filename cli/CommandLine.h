@@ -39,8 +39,15 @@ struct CliArguments {
     // replaced, or in a batch folder), and scan (every address to ask)
     std::vector<int> Addresses;
 
-    // scan: the wait for each answer (unset: from the RS-485 speed)
+    // scan: the wait for each answer (unset: from the RS-485 speed), the
+    // long wait for slow meters (unset: the default), and whether every
+    // silent address is asked again with the long wait
     std::optional<int> WaitMs;
+    std::optional<int> LongWaitMs;
+    bool RecheckSilent = false;
+
+    // Every byte of the line, frame, check, repeat and time-out on stderr.
+    bool Trace = false;
 
     // csv: the archive file to convert (Output: the CSV, empty: beside it)
     std::string Input;

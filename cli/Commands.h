@@ -5,6 +5,7 @@
 #include "base/Messages.h"
 #include "base/Options.h"
 #include "cli/CommandLine.h"
+#include "serial/LineDriver.h"
 
 #include <cstdio>
 #include <memory>
@@ -59,6 +60,10 @@ public:
                                               run.options.ZepLanAddress};
                       }) {}
 };
+
+// The run's line driver connected: bytes an exchange with the gateway finds
+// in its way go to the driver, and with --trace its trace goes to stderr.
+void ConnectLine(CliRun& run, LineDriver& driver, AdapterLink& link);
 
 int RunArchive(CliRun& run);
 int RunReadSettings(CliRun& run);

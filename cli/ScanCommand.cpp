@@ -5,7 +5,6 @@
 #include "cli/Commands.h"
 #include "gateway/GatewaySettings.h"
 #include "line/ArchiveBatch.h"
-#include "line/LineLoop.h"
 #include "line/LineScan.h"
 #include "serial/Rs232.h"
 
@@ -57,7 +56,9 @@ public:
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
         run_.Progress(Meter(index) + ": " + BatchRowText(row) + ", строк " + std::to_string(row.Rows) + ", " +
-                      seconds + " с, файл " + row.Job.File);
+                      seconds + " с" +
+                      (row.AskedAgain > 0 ? ", повторов " + std::to_string(row.AskedAgain) : "") + ", файл " +
+                      row.Job.File);
     }
 
 private:
@@ -101,16 +102,18 @@ int RunScan(CliRun& run) {
     }
 
     ScanReport report(run);
-    LineScan scan(report, [&](const RequestBlock& block) {
-        return link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size()));
-    });
+    LineDriver driver(
+        [line] { return line; },
+        [&](const std::uint8_t* block, std::int32_t count) { return link.SendPacketExchange(block, count); });
+    ConnectLine(run, driver, link);
+    LineScan scan(report, driver);
+    driver.Attach(&scan);
     report.Watch(scan);
-    scan.Start(a.Addresses, waitMs);
-    RunLineLoop(*line, {.Running = [&] { return scan.Running(); },
-                        .Lacking = [] { return 0; },
-                        .Receive = [&](const std::uint8_t* b, std::size_t n) { scan.Receive(b, n); },
-                        .Tick = [&](bool gone) { scan.Tick(gone); },
-                        .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+    scan.Start(a.Addresses, waitMs,
+               {.LongWaitMs = a.LongWaitMs.value_or(DefaultLongWaitMs), .EverySilent = a.RecheckSilent});
+    RunLine(driver, {.Running = [&] { return scan.Running(); },
+                     .Tick = [&](bool gone) { scan.Tick(gone); },
+                     .MsUntilDue = [&] { return scan.MsUntilDue(); }});
 
     const std::string csv = ScanCsv(scan.Results());
     if (a.Output.empty()) {
@@ -170,19 +173,22 @@ int RunBatch(CliRun& run) {
     Rs232Port* line = port.get();
     CliLink link(run, line);
     BatchReport report(run);
+    LineDriver driver(
+        [line] { return line; },
+        [&](const std::uint8_t* block, std::int32_t count) { return link.SendPacketExchange(block, count); });
+    ConnectLine(run, driver, link);
     ArchiveBatch batch(
         report,
         [&](const RequestBlock& block) {
-            link.SendPacketExchange(block.data(), static_cast<std::int32_t>(block.size()));
+            driver.Request(block.data(), static_cast<std::int32_t>(block.size()), {.Function = block[2]});
         },
         run.decimalSeparator);
+    driver.Attach(&batch);
     report.Watch(batch);
     batch.Start(std::move(jobs));
-    RunLineLoop(*line, {.Running = [&] { return batch.Running(); },
-                        .Lacking = [&] { return batch.Lacking(); },
-                        .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
-                        .Tick = [&](bool gone) { batch.Tick(gone); },
-                        .MsUntilDue = {}});
+    RunLine(driver, {.Running = [&] { return batch.Running(); },
+                     .Tick = [&](bool gone) { batch.Tick(gone); },
+                     .MsUntilDue = {}});
     int read = 0;
     for (const BatchRow& row : batch.Rows())
         read += row.Complete;

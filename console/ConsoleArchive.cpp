@@ -4,7 +4,7 @@
 // in the window's lines, fields and messages, its time-out and its progress.
 #include "base/Cp1251.h"
 #include "console/ConsoleLogic.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,10 +36,13 @@ void ConsoleLogic::Button4Click() {
         StartArchiveRead(MeterArchive::Hour);
 }
 
-bool ConsoleLogic::LineRefused() {
+bool ConsoleLogic::LineRefused(bool whileWatched) {
     // While a read runs the console holds the line itself: a second read or
     // a request would take its answers.
     if (run_ == ArchiveRun::Idle && !LineHeldByOther(this)) return false;
+    // The packet monitor only watches: the console's own request may go
+    // out (its answer is shown there); a read would never see its answers.
+    if (run_ == ArchiveRun::Idle && !LineBusyFor(this) && whileWatched) return false;
     screen_.ShowNotice(LineBusyText());
     return true;
 }
@@ -86,16 +89,16 @@ void ConsoleLogic::StartArchiveRead(MeterArchive archive) {
 }
 
 void ConsoleLogic::TimerQueryConfTimer() {
-    // A tick left over from a read that has ended starts nothing: a read
-    // begins only from its button, which claims the line for it.
-    if (run_ != ArchiveRun::Identifying) return;
-    // No repeat and no limit: a silent device leaves the polling running.
-    if (HaveConfig1 == 0 || HaveConfig2 == 0 || HaveVersion == 0) return;
-    // The values are captured before the answer's two check bytes arrive. A
-    // read started now would count those bytes into its own first answer and
-    // lose step with the device, so the answer is let finish first.
-    if (WaitAnswer) return;
-    TickScope scope(*this);
+    // The identification goes on from its checked answer at once
+    // (IdentificationAnswered); the timer is only its upper bound, and a
+    // tick finds nothing to do unless the read has stopped meanwhile.
+    if (run_ != ArchiveRun::Identifying) SetIdentificationPoll(false);
+}
+
+void ConsoleLogic::IdentificationAnswered(const LineFrame& frame) {
+    const auto count = static_cast<std::int32_t>(frame.Size) - 5;
+    // Too short to carry the meter's values: the read waits for its time-out.
+    if (count < 2 * IdentRegisterCount) return;
     SetIdentificationPoll(false);
     if (stopping_) {
         Session.Stop(ArchiveStopReason::UserStopped);
@@ -107,10 +110,21 @@ void ConsoleLogic::TimerQueryConfTimer() {
     AnswerByteCount = 0;
     AnswerPos = 0;
     ValueByteCnt = 0;
-    Session.Identified(DevVersion, DevConfig1, DevConfig2);
+    Session.AnswerArrived(frame.Bytes + 3, count);
 }
 
-void ConsoleLogic::TakeArchiveAnswer() {
+void ConsoleLogic::ArchiveFrame(const LineFrame& frame) {
+    if (frame.AskedAgain) {
+        ProgressLine("ответ искажён (контрольная сумма не совпала), запрос повторяется");
+        return;
+    }
+    if (frame.Good() && frame.Refusal) return StopRun(ArchiveStopReason::Refused, frame.Bytes[2]);
+    if (!frame.Good()) return StopRun(ArchiveStopReason::Garbled, frame.Garbled);
+    if (run_ == ArchiveRun::Identifying) return IdentificationAnswered(frame);
+    TakeArchiveAnswer(frame.Bytes + 3, static_cast<std::int32_t>(frame.Size) - 5);
+}
+
+void ConsoleLogic::TakeArchiveAnswer(const std::uint8_t* data, std::int32_t count) {
     AnswerReady = false;
     if (!Session.StepDue()) return;
     if (stopping_) {
@@ -121,13 +135,13 @@ void ConsoleLogic::TakeArchiveAnswer() {
     AnswerByteCount = 0;
     AnswerPos = 0;
     ValueByteCnt = 0;
-    Session.AnswerArrived(RxBuf + RxAnswerArea, AnswerDataLen);
+    Session.AnswerArrived(data, count);
 }
 
 void ConsoleLogic::SendArchiveRequest(const RequestBlock& block) {
     WaitAnswer = true;
     ShowRequestLine(block.data(), static_cast<std::int32_t>(block.size()));
-    Send(block.data(), static_cast<std::int32_t>(block.size()));
+    Send(block.data(), static_cast<std::int32_t>(block.size()), {.Function = block[2]});
     awaitedFunction_ = block[2];
 }
 
@@ -170,6 +184,8 @@ void ConsoleLogic::Ended(const ArchiveOutcome& outcome) {
         ProgressLine("архив закончен!!!!!!!!!!!!!!!!!");
         // Where to find it: the folder depends on the installation.
         ProgressLine("Архив записан в файл " + outcome.file);
+        if (const ArchiveProgress p = Session.Progress(); p.AskedAgain > 0)
+            ProgressLine("искажённых ответов запрошено повторно: " + std::to_string(p.AskedAgain));
         screen_.OfferArchive(outcome.file);
         return;
     }
@@ -293,6 +309,7 @@ std::string ConsoleLogic::ProgressText(bool final) const {
     const std::string rate = Decimal(p.RowsPerSecond, DecimalSeparator) + " стр./с";
     if (final)
         return std::to_string(p.Rows) + " стр. за " + DurationText(p.Seconds, DecimalSeparator) + " (" +
-               rate + ")";
-    return std::to_string(p.Rows) + " стр., " + rate + ", " + DurationText(p.Seconds, DecimalSeparator);
+               rate + ")" + AskedAgainText(p);
+    return std::to_string(p.Rows) + " стр., " + rate + ", " + DurationText(p.Seconds, DecimalSeparator) +
+           AskedAgainText(p);
 }

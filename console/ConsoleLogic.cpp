@@ -4,7 +4,7 @@
 #include "base/Cp1251.h"
 #include "base/ModbusTexts.h"
 #include "base/StrToInt.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
@@ -15,10 +15,6 @@
 namespace {
 
 const char HexDigits[] = "0123456789ABCDEF";
-
-// Bytes read from the port in one block at most; a tick reads on until its
-// count is done.
-constexpr int ReadChunkSize = 1312;
 
 } // namespace
 
@@ -37,7 +33,9 @@ ConsoleLogic::ConsoleLogic(ConsoleScreen& screen, PortAccessor port, PacketSende
       Poller(
           *this, [this] { SendPollRequest(); }, clock, [this] { return wallClock_(); }),
       PollLog(decimalSeparator), screen_(screen), port_(std::move(port)), sender_(std::move(sender)),
-      clock_(std::move(clock)) {}
+      clock_(std::move(clock)) {
+    line_.Attach(this);
+}
 
 std::chrono::steady_clock::time_point ConsoleLogic::Now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
@@ -58,8 +56,8 @@ void ConsoleLogic::FlushPanes() {
     }
 }
 
-bool ConsoleLogic::Send(const std::uint8_t* block, std::int32_t count) {
-    return sender_ && sender_(block, count);
+bool ConsoleLogic::Send(const std::uint8_t* block, std::int32_t count, const AwaitOptions& await) {
+    return line_.Request(block, count, await);
 }
 
 Rs232Port* ConsoleLogic::Port() const {
@@ -92,7 +90,7 @@ void ConsoleLogic::Button1Click() {
 
 void ConsoleLogic::Button2Click() {
     // A request now would take the answer a read awaits.
-    if (LineRefused()) return;
+    if (LineRefused(true)) return;
     ManualRequest = 1;
     const auto address = static_cast<std::uint8_t>(IntOf(screen_.DeviceAddressText()));
     const int function = IntOf(screen_.FunctionText());
@@ -115,10 +113,13 @@ void ConsoleLogic::Button2Click() {
         sentBlock.assign(block.begin(), block.end());
     }
     screen_.ShowNotice("");
-    const bool sent = Send(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
+    // The console's own request is shown as it came; the poll's garbled
+    // answers are asked again.
+    const bool sent = Send(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()),
+                           {.Function = static_cast<std::uint8_t>(function), .AskAgain = pollSend_ ? 2 : 0});
     Button1Click();
     ShowRequestLine(sentBlock.data(), static_cast<std::int32_t>(sentBlock.size()));
-    if (PortReadByMonitor) Out(ConsolePane::HexDump, Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
+    if (LineTakenWhole()) Out(ConsolePane::HexDump, Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
     ArmReceive(IntOf(screen_.StartRegisterText()));
     manualAddress_ = address;
     manualSentAt_ = Now();
@@ -127,7 +128,7 @@ void ConsoleLogic::Button2Click() {
     // A block that did not go out has been reported by the adapter and gets
     // no answer; with the packet monitor taking every byte, no answer can be
     // seen here.
-    manualAwaiting_ = sent && !PortReadByMonitor;
+    manualAwaiting_ = sent && !LineTakenWhole();
 }
 
 void ConsoleLogic::ShowRequestLine(const std::uint8_t* block, std::int32_t count) {
@@ -154,14 +155,6 @@ void ConsoleLogic::CheckManualAnswer() {
     screen_.ShowNotice(NoAnswerText(manualAddress_, waitMs, DecimalSeparator));
 }
 
-int ConsoleLogic::SafeReadCount() const {
-    if (WaitAnswer && exceptionAnswer_) return std::max(1, RefusalSize - AnswerPos);
-    if (!WaitAnswer || ManualRequest != 0) return ReadChunkSize;
-    // The byte count arrives at index 2; after it the answer ends at n + 4.
-    if (AnswerPos < 3) return 3 - AnswerPos;
-    return std::max(1, AnswerByteCount + 5 - AnswerPos);
-}
-
 void ConsoleLogic::Timer1Timer() {
     screen_.EnableReceiveTimer(false);
     // Ticks never overlap; the timer runs again whatever ends the tick.
@@ -176,24 +169,10 @@ void ConsoleLogic::Timer1Timer() {
         return;
     }
 
-    Rs232Port* port = Port();
-    int k = port ? port->InQueue() : 0;
-    std::uint8_t chunk[ReadChunkSize];
-    while (k > 0) {
-        // An archive step run inside the loop uses the port itself: fetch it
-        // afresh and read only what is still waiting. A read that would find
-        // nothing is skipped, with the rest of the tick's count.
-        port = Port();
-        if (!port) break;
-        const int want = std::min({k, SafeReadCount(), port->InQueue(), static_cast<int>(sizeof chunk)});
-        if (want <= 0) break;
-        std::uint32_t got = 0;
-        port->ReadBlock(chunk, want, got);
-        if (got == 0) break;
-        k -= static_cast<int>(got);
-        for (std::uint32_t i = 0; i < got; ++i)
-            ReceiveByte(chunk[i]);
-    }
+    // What is waiting, through the line's driver: an archive step taken
+    // inside the read sends its next request, whose exchange with the
+    // gateway reads the port itself.
+    line_.Pump(0);
     CheckRun();
     CheckManualAnswer();
     CheckPoll();
@@ -221,18 +200,42 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
         answerBegins_ = true;
         lastAnswerEndMs_ = wallClock_(); // the gap is right also when stamps are switched on later
     }
-    // The session takes the answer after its byte is dumped, so that its
-    // progress line follows the answer's complete dump line.
-    if (answerEnds && !refused && Poller.Awaiting()) Poller.Answered(RxBuf + RxAnswerArea, AnswerDataLen);
-    if (refused && Poller.Awaiting()) {
-        Poller.Refused(exceptionCode_);
-        return;
-    }
-    if (refused) {
-        StopRun(ArchiveStopReason::Refused, exceptionCode_);
-        return;
-    }
-    if (awaited && AnswerReady && ManualRequest == 0) TakeArchiveAnswer();
+    // What the answer means for a read or a poll is decided when the line's
+    // driver has checked it (LineFrameEnded), after its last byte is dumped.
+    (void)refused;
+}
+
+void ConsoleLogic::LineBytes(const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        ReceiveByte(bytes[i]);
+}
+
+void ConsoleLogic::LineFrameEnded(const LineFrame& frame) {
+    if (!frame.Awaited) return;
+    TickScope scope(*this);
+    if (Poller.Awaiting()) return PollFrame(frame);
+    if (run_ != ArchiveRun::Idle || Session.Active()) return ArchiveFrame(frame);
+    // The console's own request: shown as it came, with a warning.
+    if (!frame.Good()) screen_.ShowNotice(ChecksumMismatchText);
+}
+
+void ConsoleLogic::PollFrame(const LineFrame& frame) {
+    // A garbled answer is not a sample: asked again, or left to the poll's
+    // answer time, which counts it as missed.
+    if (!frame.Good()) return;
+    if (frame.Refusal) return Poller.Refused(frame.Bytes[2]);
+    Poller.Answered(frame.Bytes + 3, static_cast<std::int32_t>(frame.Size) - 5);
+}
+
+void ConsoleLogic::LineAskedAgain() {
+    // The same request again: its answer is received as the first one was.
+    WaitAnswer = true;
+    AnswerPos = 0;
+    AnswerByteCount = 0;
+    ValueByteCnt = 0;
+    exceptionAnswer_ = false;
+    if (run_ != ArchiveRun::Idle) Session.AskedAgain();
+    ShowProgress(true);
 }
 
 void ConsoleLogic::WatchRefusal(std::uint8_t b) {

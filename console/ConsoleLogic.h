@@ -13,6 +13,7 @@
 #include "console/Framing.h"
 #include "console/PollCsv.h"
 #include "console/ValuePoller.h"
+#include "serial/LineDriver.h"
 #include "serial/Rs232.h"
 
 #include <cstdint>
@@ -21,7 +22,13 @@
 
 // Hands a request block to the gateway (SendPacket in the program); false
 // when the block did not go out, so that no answer is to be awaited.
-using PacketSender = std::function<bool(const std::uint8_t* block, std::int32_t count)>;
+using PacketSender = BlockSender;
+
+// The notice under the panes when the console's own request got an answer
+// whose check did not match.
+inline constexpr const char* ChecksumMismatchText =
+    "Контрольная сумма ответа не совпала: ответ искажён, значения ниже не верны. Повторите запрос; "
+    "если повторяется - проверьте линию.";
 
 // Shown in the hexadecimal pane when a request goes out while the packet
 // monitor takes every byte the port receives.
@@ -40,7 +47,7 @@ int IntOf(const std::string& text);
 // The activity a poll names when it holds the line.
 inline constexpr const char* PollActivity = "опрос прибора";
 
-class ConsoleLogic : private ArchiveSessionObserver, private PollObserver {
+class ConsoleLogic : private ArchiveSessionObserver, private PollObserver, private LineConversation {
 public:
     // `port` is asked for the port afresh at every read: a handler running
     // inside a message box may have replaced it. `clock` times the archive
@@ -85,9 +92,13 @@ public:
     // out, before its answer.
     void SetShowRequests(bool on) { showRequests_ = on; }
 
-    // Hands the completed answer to the archive session: when a step is due
-    // the receive counters restart for its answer before the session takes it.
-    void TakeArchiveAnswer();
+    // Hands a complete answer's data to the archive session: when a step is
+    // due the receive counters restart for its answer before the session
+    // takes it.
+    void TakeArchiveAnswer(const std::uint8_t* data, std::int32_t count);
+    // The line's driver: every read of the port, every request, the check of
+    // every answer and the repeat of a garbled one go through it.
+    LineDriver& Line() { return line_; }
 
     // Polling: the current request repeated every `intervalMs`, its answers
     // shown in the panes as a send's (each request clears them) and their
@@ -169,10 +180,16 @@ private:
     // Pane output of one tick is gathered here and appended once per pane.
     void Out(ConsolePane pane, const std::string& text);
     void FlushPanes();
-    // Bytes the loop may read in one block: up to the end of an answer whose
-    // completion calls an archive reader, which may talk to the port itself.
-    int SafeReadCount() const;
     Rs232Port* Port() const;
+    // LineConversation: the driver's bytes go through the receive loop's
+    // work byte by byte; its frames, with their check, decide what is taken.
+    void LineBytes(const std::uint8_t* bytes, std::size_t count) override;
+    void LineFrameEnded(const LineFrame& frame) override;
+    void LineAskedAgain() override;
+    void ArchiveFrame(const LineFrame& frame);
+    void PollFrame(const LineFrame& frame);
+    // The identification's answer is in: the read goes on at once.
+    void IdentificationAnswered(const LineFrame& frame);
     // ReceiveByte's parts, on an awaited answer's byte at AnswerPos: notes
     // whether the answer is an exception answer (and explains one to the
     // console's own request); reads a byte of an exception answer or of a
@@ -184,7 +201,7 @@ private:
     void BeginLogLine(const std::string& prefix);
     void ArmReceive(std::int32_t valueAddr);
     // False when the block did not go out.
-    bool Send(const std::uint8_t* block, std::int32_t count);
+    bool Send(const std::uint8_t* block, std::int32_t count, const AwaitOptions& await);
     // The session's requests: sent, and the receive loop awaits their answers.
     void SendArchiveRequest(const RequestBlock& block);
     std::chrono::steady_clock::time_point Now() const;
@@ -196,7 +213,9 @@ private:
     bool PortGone() const;
     void EndRun();
     // Refuses a command while the line is held: the holder's activity shown.
-    bool LineRefused();
+    // `whileWatched`: the command may go on while the packet monitor only
+    // watches the line.
+    bool LineRefused(bool whileWatched = false);
     // Says so when the console's own request has had no complete answer
     // within the answer time-out.
     void CheckManualAnswer();
@@ -230,6 +249,9 @@ private:
     PortAccessor port_;
     PacketSender sender_;
     SteadyClock clock_;
+    LineDriver line_{port_, sender_, clock_};
+    // The request under way is the poll's: its garbled answers are asked again.
+    bool pollSend_ = false;
     std::string pending_[3];
     int tickDepth_ = 0;
 

@@ -3,18 +3,18 @@
 #include "base/Cp1251.h"
 #include "base/Paths.h"
 #include "console/ConsoleLogic.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 
 #include <cerrno>
 #include <cstring>
 
 bool ConsoleLogic::StartPolling(int intervalMs) {
-    if (run_ != ArchiveRun::Idle || LineHeldByOther(this)) {
-        ShowMessage(LineBusyText(), LineBusyCaption);
+    if (LineTakenWhole()) {
+        ShowMessage(MonitorTakesAnswersText, LineBusyCaption);
         return false;
     }
-    if (PortReadByMonitor) {
-        ShowMessage(MonitorTakesAnswersText, LineBusyCaption);
+    if (run_ != ArchiveRun::Idle || LineHeldByOther(this)) {
+        ShowMessage(LineBusyText(), LineBusyCaption);
         return false;
     }
     // The request is checked before anything changes.
@@ -35,6 +35,11 @@ void ConsoleLogic::StopPolling() {
 }
 
 void ConsoleLogic::SendPollRequest() {
+    pollSend_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{pollSend_};
     Button2Click();
     // Its exception answer is recognised as the archive's requests' are.
     awaitedFunction_ = static_cast<std::uint8_t>(IntOf(screen_.FunctionText()));

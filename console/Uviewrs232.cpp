@@ -11,6 +11,7 @@
 #include "base/Messages.h"
 #include "ui/Handlers.h"
 #include "ui/Keyboard.h"
+#include "ui/LineTraceLog.h"
 #include "ui/LogSwitch.h"
 #include "ui/MdiChild.h"
 #include "ui/PortWatch.h"
@@ -113,6 +114,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
           *this, std::move(port),
           [&link](const std::uint8_t* block, std::int32_t count) { return link.SendPacket(block, count); },
           LocaleDecimalSeparator()) {
+    TraceToLog(logic_.Line());
     setObjectName("ViewRS232");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("ViewRS232");

@@ -5,7 +5,7 @@
 #include "base/Messages.h"
 #include "base/StrToInt.h"
 #include "base/Timing.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "serial/Rs232.h"
 
 #include <algorithm>
@@ -53,7 +53,7 @@ std::optional<GatewayInputRejection> CheckGatewayInput(const std::string& addres
 }
 
 bool GatewaySettings::RefusedWhileLineHeld() {
-    if (!LineHeldByOther(this)) return false;
+    if (!LineBusyFor(this)) return false;
     ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
     return true;
 }

@@ -86,6 +86,9 @@ std::string BatchRowText(const BatchRow& row) {
         case ArchiveStopReason::PortGone:
             why = "порт отключён";
             break;
+        case ArchiveStopReason::Garbled:
+            why = "ответы искажены, проверьте линию";
+            break;
         default:
             why = "строка архива не помещается";
             break;
@@ -131,8 +134,12 @@ void ArchiveBatch::Begin(std::size_t index, int attempt) {
     session_.Start(rows_[index].Job);
 }
 
-void ArchiveBatch::Receive(const std::uint8_t* bytes, std::size_t count) {
-    if (running_) session_.Receive(bytes, count);
+void ArchiveBatch::LineFrameEnded(const LineFrame& frame) {
+    if (running_) session_.TakeFrame(frame);
+}
+
+void ArchiveBatch::LineAskedAgain() {
+    if (running_) session_.AskedAgain();
 }
 
 void ArchiveBatch::Tick(bool portGone) {
@@ -142,9 +149,10 @@ void ArchiveBatch::Tick(bool portGone) {
     // The next read starts here, outside the session's own calls.
     BatchRow& row = rows_[current_];
     const ArchiveOutcome& o = row.Outcome;
-    const bool retry = !row.Complete && row.Attempts < 2 && o.kind == ArchiveOutcome::Kind::Stopped &&
-                       (o.reason == ArchiveStopReason::MeterSilent ||
-                        o.reason == ArchiveStopReason::Refused || o.reason == ArchiveStopReason::PortGone);
+    const bool retry =
+        !row.Complete && row.Attempts < 2 && o.kind == ArchiveOutcome::Kind::Stopped &&
+        (o.reason == ArchiveStopReason::MeterSilent || o.reason == ArchiveStopReason::Refused ||
+         o.reason == ArchiveStopReason::PortGone || o.reason == ArchiveStopReason::Garbled);
     if (retry) return Begin(current_, row.Attempts + 1);
     row.Ended = true;
     observer_.ReadEnded(current_);
@@ -194,5 +202,6 @@ void ArchiveBatch::Ended(const ArchiveOutcome& outcome) {
     row.Complete = outcome.kind == ArchiveOutcome::Kind::Finished;
     row.Rows = outcome.rows;
     row.Seconds = session_.Progress().Seconds;
+    row.AskedAgain = session_.Progress().AskedAgain;
     readEnded_ = true;
 }

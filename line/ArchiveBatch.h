@@ -1,8 +1,8 @@
 // Reading the archives of several meters in one go: one meter after another
 // through one archive session, each into its own file of a folder made for
 // the batch. A meter whose read fails is tried once more, then marked, and
-// the batch goes on; a port gone for good ends it. The owner feeds the line's
-// bytes and ticks, as for a single read.
+// the batch goes on; a port gone for good ends it. The batch is a
+// conversation of the line's driver; its owner pumps the line and ticks it.
 #pragma once
 #include "archive/ArchiveSession.h"
 
@@ -39,6 +39,7 @@ struct BatchRow {
     ArchiveOutcome Outcome;
     std::int32_t Rows = 0;
     double Seconds = 0;
+    std::int32_t AskedAgain = 0; // garbled answers asked again in its last attempt
 };
 // The outcome column (UTF-8): "прочитан", "не прочитан: прибор не отвечает", ...
 std::string BatchRowText(const BatchRow& row);
@@ -66,15 +67,16 @@ class ArchiveBatch;
 // "Чтение 2 из 5: адрес 5, строк 12, 3.4 строк/с; прошло 0:07".
 std::string BatchProgressText(const ArchiveBatch& batch);
 
-class ArchiveBatch : private ArchiveSessionObserver {
+class ArchiveBatch : public LineConversation, private ArchiveSessionObserver {
 public:
     ArchiveBatch(BatchObserver& observer, RequestSender sender, char decimalSeparator,
                  SteadyClock clock = {});
 
     void Start(std::vector<ArchiveJob> jobs);
-    // Bytes read from the line: no more than Lacking() at a time.
-    void Receive(const std::uint8_t* bytes, std::size_t count);
-    int Lacking() const { return session_.Lacking(); }
+    // LineConversation: the frames and repeats of the line's driver, which
+    // the sender sends through.
+    void LineFrameEnded(const LineFrame& frame) override;
+    void LineAskedAgain() override;
     // Checks the answer time and moves on to the next read when one has ended.
     void Tick(bool portGone);
     // Ends the batch now; the read under way keeps its complete rows.

@@ -6,21 +6,11 @@
 #include "archive/ArchiveRequests.h"
 #include "base/AnswerFrame.h"
 #include "gateway/GatewaySettings.h"
+#include "serial/LineDriver.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-std::uint16_t ModbusCheck(const std::uint8_t* data, std::size_t count) {
-    std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < count; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 double Rs485SpeedOfCode(std::uint8_t code) {
     return 1'000'000.0 / (code + 1);
@@ -77,6 +67,8 @@ std::string ScanResultText(const ScanResult& r) {
     case ScanResultKind::Late:
         return std::string("поздний ответ") +
                (r.HasIdentity ? "" : ", исключение " + std::to_string(r.Code)) + ": увеличьте ожидание";
+    case ScanResultKind::Slow:
+        return "медленный ответ: увеличьте ожидание";
     case ScanResultKind::NoAnswer:
         break;
     }
@@ -121,28 +113,33 @@ std::string ScanProgressText(const ScanProgress& p) {
            MinutesSeconds(p.SecondsLeft);
 }
 
-LineScan::LineScan(ScanObserver& observer, PacketSend sender, SteadyClock clock)
-    : observer_(observer), sender_(std::move(sender)), clock_(std::move(clock)) {}
+LineScan::LineScan(ScanObserver& observer, LineDriver& driver, SteadyClock clock)
+    : observer_(observer), driver_(driver), clock_(std::move(clock)) {}
 
 LineScan::TimePoint LineScan::Now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
 
-void LineScan::Start(int first, int last, int waitMs) {
+void LineScan::Start(int first, int last, int waitMs, ScanRecheck recheck) {
     std::vector<int> addresses;
     for (int a = std::max(first, 0); a <= std::min(last, LastAddressByte); ++a)
         addresses.push_back(a);
-    Start(std::move(addresses), waitMs);
+    Start(std::move(addresses), waitMs, recheck);
 }
 
-void LineScan::Start(std::vector<int> addresses, int waitMs) {
+void LineScan::Start(std::vector<int> addresses, int waitMs, ScanRecheck recheck) {
     addresses_.clear();
     for (int a : addresses)
         if (a >= 0 && a <= LastAddressByte) addresses_.push_back(a);
     waitMs_ = std::max(1, waitMs);
+    recheckOpt_ = recheck;
+    recheckOpt_.LongWaitMs = std::max(waitMs_, recheck.LongWaitMs);
+    recheck_.clear();
+    rechecked_ = 0;
+    rechecking_ = false;
+    everySilentQueued_ = false;
     results_.clear();
     std::fill(indexOf_.begin(), indexOf_.end(), -1);
-    rx_.clear();
     next_ = 0;
     current_ = -1;
     started_ = true;
@@ -153,39 +150,65 @@ void LineScan::Start(std::vector<int> addresses, int waitMs) {
     Tick(false);
 }
 
-void LineScan::Receive(const std::uint8_t* bytes, std::size_t count) {
-    if (!started_) return;
-    for (std::size_t i = 0; i < count; ++i) {
-        rx_.push_back(bytes[i]);
-        lastByte_ = Now();
-        const AnswerFrame f = FrameAnswer(rx_.data(), rx_.size(), FnReadInputRegisters);
-        if (f.state != AnswerFrame::State::Incomplete) TakeFrame(true);
+void LineScan::LineFrameEnded(const LineFrame& frame) {
+    if (!Running() || frame.Size == 0) return;
+    lastByte_ = Now();
+    // A garbled answer to the address awaited: the driver asks it again.
+    // One that carries another address may be a slow meter's.
+    if (frame.Awaited && frame.AskedAgain) {
+        if (frame.Bytes[0] != current_) Suspect(frame.Bytes[0]);
+        return;
     }
+    TakeFrame(frame);
 }
 
-void LineScan::TakeFrame(bool complete) {
-    std::vector<std::uint8_t> frame;
-    frame.swap(rx_);
+void LineScan::LineAskedAgain() {
+    // The wait counts afresh from the repeat's exchange with the gateway.
+    if (Running() && current_ >= 0) sentAt_[static_cast<std::size_t>(current_)] = Now();
+}
+
+void LineScan::LineStrayBytes(const std::uint8_t* bytes, std::size_t count) {
+    if (!Running() || count == 0) return;
+    strayInSend_ = true;
+    lastByte_ = Now();
+    // A whole answer among them is taken as any late answer.
+    const AnswerFrame f = FrameAnswer(bytes, count, FnReadInputRegisters);
+    if (f.state != AnswerFrame::State::Incomplete && CheckMatches(bytes, static_cast<std::size_t>(f.size))) {
+        LineFrame frame;
+        frame.Bytes = bytes;
+        frame.Size = static_cast<std::size_t>(f.size);
+        frame.CheckOk = true;
+        frame.Refusal = f.state == AnswerFrame::State::Refused;
+        const int earlier = indexOf_[bytes[0]];
+        if (earlier >= 0 && results_[static_cast<std::size_t>(earlier)].Kind == ScanResultKind::NoAnswer)
+            return TakeFrame(frame);
+    }
+    Suspect(bytes[0]);
+}
+
+ScanResult LineScan::ResultOf(const LineFrame& frame) const {
     ScanResult r;
-    r.Address = frame[0];
-    const bool checked = complete && frame.size() >= 4 &&
-                         ModbusCheck(frame.data(), frame.size() - 2) ==
-                             (frame[frame.size() - 2] | frame[frame.size() - 1] << 8);
-    if (checked && frame[1] == FnReadInputRegisters && frame.size() == IdentAnswerFrameBytes &&
-        frame[2] == 8) {
-        auto word = [&](std::size_t i) { return static_cast<std::uint16_t>(frame[i] << 8 | frame[i + 1]); };
+    r.Address = frame.Bytes[0];
+    const std::uint8_t* b = frame.Bytes;
+    if (frame.Good() && b[1] == FnReadInputRegisters && frame.Size == IdentAnswerFrameBytes && b[2] == 8) {
+        auto word = [&](std::size_t i) { return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]); };
         r.Kind = ScanResultKind::Identified;
         r.HasIdentity = true;
         r.Identity.Version = static_cast<std::int16_t>(word(3));
         r.Identity.Config1 = static_cast<std::int16_t>(word(5));
         r.Identity.Config2 = static_cast<std::int32_t>(static_cast<std::uint32_t>(word(7)) << 16 | word(9));
         r.Identity.TypeNum = DeviceTypeOf(r.Identity.Version, word(5), r.Identity.Config2, 0);
-    } else if (checked && frame[1] == (FnReadInputRegisters | 0x80) && frame.size() == ExceptionFrameBytes) {
+    } else if (frame.Good() && b[1] == (FnReadInputRegisters | 0x80) && frame.Size == ExceptionFrameBytes) {
         r.Kind = ScanResultKind::Exception;
-        r.Code = frame[2];
+        r.Code = b[2];
     } else {
         r.Kind = ScanResultKind::Garbled;
     }
+    return r;
+}
+
+void LineScan::TakeFrame(const LineFrame& frame) {
+    ScanResult r = ResultOf(frame);
     const int earlier = indexOf_[r.Address];
     const bool late = r.Kind != ScanResultKind::Garbled && r.Address != current_ && earlier >= 0 &&
                       results_[static_cast<std::size_t>(earlier)].Kind == ScanResultKind::NoAnswer;
@@ -193,19 +216,44 @@ void LineScan::TakeFrame(bool complete) {
         r.Kind = ScanResultKind::Late;
         r.AnswerMs = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(lastByte_ - sentAt_[r.Address]).count());
+        recheck_.erase(std::remove(recheck_.begin(), recheck_.end(), r.Address), recheck_.end());
         Record(r, earlier);
         return;
     }
-    if (current_ < 0) return; // nothing awaited: a stray answer is dropped
+    const bool ours = current_ >= 0 && frame.Bytes[0] == current_;
+    // Garbage, or another meter's answer, while nothing (or another address)
+    // is awaited: a late answer of a silent address may be in it.
+    if (current_ < 0 || (!ours && !frame.Awaited)) return Suspect(frame.Bytes[0]);
     r.Address = static_cast<std::uint8_t>(current_);
-    if (r.Kind == ScanResultKind::Garbled) {
-        r.HasIdentity = false;
-    }
     r.AnswerMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(lastByte_ - sentAt_[r.Address]).count());
-    if (frame[0] != current_ && r.Kind != ScanResultKind::Garbled) r.Kind = ScanResultKind::Garbled;
+    // An answer that carries another address is no identity of this one.
+    if (!ours || r.Kind == ScanResultKind::Garbled) {
+        r.Kind = ScanResultKind::Garbled;
+        r.HasIdentity = false;
+        r.Code = 0;
+    } else if (rechecking_ && r.Kind == ScanResultKind::Identified && r.AnswerMs > waitMs_) {
+        r.Kind = ScanResultKind::Slow;
+    }
     current_ = -1;
-    Record(r, -1);
+    Record(r, rechecking_ ? indexOf_[r.Address] : -1);
+}
+
+void LineScan::Suspect(int first) {
+    const TimePoint now = Now();
+    const auto window = std::chrono::milliseconds(recheckOpt_.LongWaitMs);
+    auto silentRecently = [&](int a) {
+        const int i = indexOf_[static_cast<std::size_t>(a)];
+        return i >= 0 && results_[static_cast<std::size_t>(i)].Kind == ScanResultKind::NoAnswer &&
+               now - sentAt_[static_cast<std::size_t>(a)] <= window + std::chrono::milliseconds(waitMs_);
+    };
+    if (first >= 0 && first <= LastAddressByte && silentRecently(first)) return QueueRecheck(first);
+    for (int a : addresses_)
+        if (silentRecently(a)) QueueRecheck(a);
+}
+
+void LineScan::QueueRecheck(int address) {
+    if (std::find(recheck_.begin(), recheck_.end(), address) == recheck_.end()) recheck_.push_back(address);
 }
 
 void LineScan::Record(ScanResult result, int index) {
@@ -223,37 +271,67 @@ void LineScan::Tick(bool portGone) {
     if (!Running()) return;
     if (portGone) return Finish(ScanEnd::PortGone);
     const TimePoint now = Now();
-    const auto quiet = std::chrono::milliseconds(Timing().ScanQuietMs);
-    // An answer cut short: the line has been quiet since its last byte.
-    if (!rx_.empty() && now - lastByte_ >= quiet) TakeFrame(false);
-    if (current_ >= 0 && rx_.empty() &&
-        now - sentAt_[static_cast<std::size_t>(current_)] >= std::chrono::milliseconds(waitMs_)) {
-        ScanResult r;
-        r.Address = static_cast<std::uint8_t>(current_);
+    // A repeat or a frame under way: the driver is not done with the line.
+    const bool lineBusy = driver_.FrameUnderWay() || driver_.RepeatPending();
+    if (current_ >= 0 && !lineBusy &&
+        now - sentAt_[static_cast<std::size_t>(current_)] >= std::chrono::milliseconds(CurrentWaitMs())) {
+        const int address = current_;
         current_ = -1;
-        if (next_ >= addresses_.size()) tailUntil_ = now + std::chrono::milliseconds(waitMs_);
-        Record(r, -1);
+        driver_.AwaitNothing();
+        if (rechecking_) {
+            // Asked again and silent still: its row stays "нет ответа".
+        } else {
+            ScanResult r;
+            r.Address = static_cast<std::uint8_t>(address);
+            if (next_ >= addresses_.size() && recheck_.empty())
+                tailUntil_ = now + std::chrono::milliseconds(waitMs_);
+            Record(r, -1);
+        }
     }
     // A result's observer may have stopped the scan.
-    if (!Running() || current_ >= 0 || !rx_.empty()) return;
+    if (!Running() || current_ >= 0 || lineBusy) return;
     // The next request only on a quiet line: no answer is being received.
-    if (next_ >= addresses_.size()) {
-        if (now < tailUntil_ && results_.back().Kind == ScanResultKind::NoAnswer) return;
-        return Finish(ScanEnd::Finished);
+    if (next_ < addresses_.size()) return SendNext();
+    if (recheckOpt_.EverySilent && !everySilentQueued_) {
+        everySilentQueued_ = true;
+        for (const ScanResult& r : results_)
+            if (r.Kind == ScanResultKind::NoAnswer) QueueRecheck(r.Address);
     }
-    SendNext();
+    if (!recheck_.empty()) {
+        const int address = recheck_.front();
+        recheck_.erase(recheck_.begin());
+        rechecking_ = true;
+        ++rechecked_;
+        current_ = address;
+        if (!Send(address)) Finish(ScanEnd::GatewayFailed);
+        return;
+    }
+    if (now < tailUntil_ && !results_.empty() && results_.back().Kind == ScanResultKind::NoAnswer) return;
+    Finish(ScanEnd::Finished);
 }
 
 void LineScan::SendNext() {
-    const auto address = static_cast<std::uint8_t>(addresses_[next_++]);
+    const int address = addresses_[next_++];
     current_ = address;
-    if (sender_ && !sender_(IdentRequest(address))) {
+    if (!Send(address)) {
         current_ = -1;
         --next_;
-        return Finish(ScanEnd::GatewayFailed);
+        Finish(ScanEnd::GatewayFailed);
     }
+}
+
+bool LineScan::Send(int address) {
+    const RequestBlock block = IdentRequest(static_cast<std::uint8_t>(address));
+    const AwaitOptions await{.Function = FnReadInputRegisters, .QuietMs = Timing().ScanQuietMs};
+    strayInSend_ = false;
+    bool sent = driver_.Request(block.data(), static_cast<std::int32_t>(block.size()), await);
+    // Bytes that broke into the exchange (a slow meter's late answer) made it
+    // fail: the line is quiet again after the gateway's purge; once more.
+    if (!sent && strayInSend_)
+        sent = driver_.Request(block.data(), static_cast<std::int32_t>(block.size()), await);
     // The wait counts from the end of the exchange with the gateway.
-    sentAt_[address] = Now();
+    sentAt_[static_cast<std::size_t>(address)] = Now();
+    return sent;
 }
 
 void LineScan::Stop() {
@@ -263,7 +341,8 @@ void LineScan::Stop() {
 void LineScan::Finish(ScanEnd end) {
     end_ = end;
     current_ = -1;
-    rx_.clear();
+    rechecking_ = false;
+    driver_.AwaitNothing();
     endAt_ = Now();
     observer_.Ended(end);
 }
@@ -272,11 +351,13 @@ int LineScan::MsUntilDue() const {
     if (!Running()) return -1;
     const TimePoint now = Now();
     TimePoint due = now;
-    if (!rx_.empty())
-        due = lastByte_ + std::chrono::milliseconds(Timing().ScanQuietMs);
-    else if (current_ >= 0)
-        due = sentAt_[static_cast<std::size_t>(current_)] + std::chrono::milliseconds(waitMs_);
-    else if (next_ >= addresses_.size())
+    if (driver_.FrameUnderWay() || driver_.RepeatPending()) {
+        const int ms = driver_.MsUntilDue();
+        return ms < 0 ? 0 : ms;
+    }
+    if (current_ >= 0)
+        due = sentAt_[static_cast<std::size_t>(current_)] + std::chrono::milliseconds(CurrentWaitMs());
+    else if (next_ >= addresses_.size() && recheck_.empty())
         due = tailUntil_;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
     return static_cast<int>(std::max<long long>(0, ms + 1));
@@ -284,8 +365,10 @@ int LineScan::MsUntilDue() const {
 
 ScanProgress LineScan::Progress() const {
     ScanProgress p;
-    p.Total = static_cast<int>(addresses_.size());
-    p.Done = static_cast<int>(results_.size());
+    // Addresses asked again count as more addresses to ask.
+    const int again = static_cast<int>(rechecked_ + recheck_.size());
+    p.Total = static_cast<int>(addresses_.size()) + again;
+    p.Done = static_cast<int>(results_.size() + rechecked_) - (rechecking_ && current_ >= 0 ? 1 : 0);
     p.Address = current_ >= 0        ? current_
                 : next_ > 0          ? addresses_[next_ - 1]
                 : addresses_.empty() ? 0

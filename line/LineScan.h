@@ -3,10 +3,16 @@
 // and its answer awaited for a wait derived from the line speeds. Every
 // answer is credited to the address in its first byte, so a meter that
 // answers after its wait shows as late at its own address, not at the next;
-// the next request goes out only when the line is quiet. The owner feeds the
-// line's bytes and ticks; the scan sends through the sender it was given.
+// the next request goes out only when the line is quiet. A garbled answer is
+// asked again (the line's driver does that). Bytes that arrive outside any
+// wait, or that break into an exchange with the gateway, make the scan ask
+// the silent addresses they may come from again with the long wait at the
+// end, so that a slow meter is found with its answer time. The scan is a
+// conversation of the line's driver: it sends through it, and the driver's
+// owner pumps the line and ticks the scan.
 #pragma once
 #include "archive/ArchiveSession.h"
+#include "base/AnswerFrame.h"
 #include "base/RequestBlock.h"
 #include "base/Timing.h"
 
@@ -30,10 +36,6 @@ inline constexpr int FirstMeterAddress = 1;
 inline constexpr int LastMeterAddress = 247;
 inline constexpr int LastAddressByte = 255;
 
-// The Modbus RTU check of a frame: CRC-16, polynomial 0xA001 reflected,
-// initial value 0xFFFF; sent low byte first.
-std::uint16_t ModbusCheck(const std::uint8_t* data, std::size_t count);
-
 // The gateway's RS-485 speed for its speed code: 1000000 / (code + 1) bit/s.
 double Rs485SpeedOfCode(std::uint8_t code);
 
@@ -53,8 +55,12 @@ enum class ScanResultKind {
     Exception,  // a valid refusal with its code
     Garbled,    // bytes that make no valid answer
     Late,       // a valid answer after the wait (Identity or Code tell which)
-    NoAnswer    // nothing within the wait
+    NoAnswer,   // nothing within the wait
+    Slow        // silent within the wait, identified when asked again with the long wait
 };
+
+// The wait for slow meters when they are asked again, by default.
+inline constexpr int DefaultLongWaitMs = 1000;
 
 struct ScanResult {
     std::uint8_t Address = 0;
@@ -105,23 +111,30 @@ public:
 };
 
 class AdapterLink;
+class LineDriver;
 // The gateway's RS-485 speed code (cell 2 of its settings); none when the
 // gateway did not answer.
 std::optional<std::uint8_t> ReadGatewaySpeedCode(AdapterLink& link);
 
-// Hands a request block to the gateway; false when the gateway did not take it.
-using PacketSend = std::function<bool(const RequestBlock& block)>;
+// How the scan asks again with the long wait.
+struct ScanRecheck {
+    int LongWaitMs = DefaultLongWaitMs;
+    bool EverySilent = false; // every silent address, not only the suspected ones
+};
 
-class LineScan {
+class LineScan : public LineConversation {
 public:
-    LineScan(ScanObserver& observer, PacketSend sender, SteadyClock clock = {});
+    // Sends through `driver`, whose conversation it must be while it runs.
+    LineScan(ScanObserver& observer, LineDriver& driver, SteadyClock clock = {});
 
     // Asks each address in turn, waiting `waitMs` for each answer.
-    void Start(std::vector<int> addresses, int waitMs);
+    void Start(std::vector<int> addresses, int waitMs, ScanRecheck recheck = {});
     // Scans first..last.
-    void Start(int first, int last, int waitMs);
-    // Bytes read from the line.
-    void Receive(const std::uint8_t* bytes, std::size_t count);
+    void Start(int first, int last, int waitMs, ScanRecheck recheck = {});
+    // LineConversation: the driver's frames, repeats and stray bytes.
+    void LineFrameEnded(const LineFrame& frame) override;
+    void LineAskedAgain() override;
+    void LineStrayBytes(const std::uint8_t* bytes, std::size_t count) override;
     // The wait and the quiet line are checked; the next request goes out
     // when its time has come. `portGone`: the port has failed.
     void Tick(bool portGone);
@@ -136,16 +149,26 @@ public:
     ScanProgress Progress() const;
     int WaitMs() const { return waitMs_; }
 
+    // Addresses waiting to be asked again with the long wait.
+    const std::vector<int>& Rechecks() const { return recheck_; }
+
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
     TimePoint Now() const;
-    void TakeFrame(bool complete);
+    void TakeFrame(const LineFrame& frame);
+    ScanResult ResultOf(const LineFrame& frame) const;
     void Record(ScanResult result, int index);
+    // Bytes from nobody awaited (first byte `first`, -1 unknown): the
+    // silent addresses they may come from are asked again.
+    void Suspect(int first);
+    void QueueRecheck(int address);
     void SendNext();
+    bool Send(int address);
     void Finish(ScanEnd end);
+    int CurrentWaitMs() const { return rechecking_ ? recheckOpt_.LongWaitMs : waitMs_; }
 
     ScanObserver& observer_;
-    PacketSend sender_;
+    LineDriver& driver_;
     SteadyClock clock_;
     std::vector<ScanResult> results_;
     std::vector<int> indexOf_ = std::vector<int>(LastAddressByte + 1, -1);
@@ -160,5 +183,10 @@ private:
     // After a silent last address the scan listens one wait longer, so that
     // a late answer from it is not lost for want of a next address.
     TimePoint tailUntil_{};
-    std::vector<std::uint8_t> rx_; // the frame being received
+    ScanRecheck recheckOpt_;
+    std::vector<int> recheck_;  // still to be asked again with the long wait
+    std::size_t rechecked_ = 0; // asked again so far
+    bool rechecking_ = false;   // the address awaited is asked again
+    bool everySilentQueued_ = false;
+    bool strayInSend_ = false; // an exchange under way found stray bytes
 };

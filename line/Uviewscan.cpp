@@ -8,9 +8,10 @@
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/GatewaySettings.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "ui/Handlers.h"
 #include "ui/Keyboard.h"
+#include "ui/LineTraceLog.h"
 #include "ui/MdiChild.h"
 #include "ui/PortWatch.h"
 #include "ui/TextCodec.h"
@@ -95,18 +96,22 @@ std::string LeftFile(const BatchRow& r) {
 
 TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     : QMdiSubWindow(parent), port_(std::move(port)), link_(link),
-      scan_(*this,
-            [this](const RequestBlock& b) {
+      line_(port_,
+            [this](const std::uint8_t* block, std::int32_t count) {
                 if (link_.LinkBusy) return false;
                 link_.LinkBusy = true;
-                const bool taken = link_.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
+                const bool taken = link_.SendPacketExchange(block, count);
                 link_.LinkBusy = false;
                 return taken;
             }),
+      scan_(*this, line_),
       batch_(
           *this,
-          [this](const RequestBlock& b) { link_.SendPacket(b.data(), static_cast<std::int32_t>(b.size())); },
+          [this](const RequestBlock& b) {
+              line_.Request(b.data(), static_cast<std::int32_t>(b.size()), {.Function = b[2]});
+          },
           LocaleDecimalSeparator()) {
+    TraceToLog(line_);
     setObjectName("ViewScan");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromUtf8(ViewScanCaption));
@@ -146,6 +151,17 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     range->addSpacing(12);
     range->addWidget(wait);
     range->addWidget(WaitEdit);
+    LongWaitEdit = Named(new QSpinBox, "LongWaitEdit");
+    LongWaitEdit->setRange(1, 60000);
+    LongWaitEdit->setSuffix(QString::fromUtf8(" мс"));
+    LongWaitEdit->setValue(DefaultLongWaitMs);
+    LongWaitEdit->setToolTip(QString::fromUtf8(
+        "Адрес, чей ответ пришёл позже ожидания, переспрашивается с этим ожиданием в конце поиска"));
+    auto* longWait = new QLabel(QString::fromUtf8("&Долгое"));
+    longWait->setBuddy(LongWaitEdit);
+    range->addSpacing(12);
+    range->addWidget(longWait);
+    range->addWidget(LongWaitEdit);
     range->addStretch(1);
     grid->addLayout(range, 0, 0, 1, 2);
     WaitLabel = Named(new QLabel, "WaitLabel");
@@ -159,11 +175,14 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     StartButton = Button("StartButton", "&Начать поиск");
     StopButton = Button("StopButton", "О&становить");
     SilentCheck = Named(new QCheckBox(QString::fromUtf8("&Молчащие адреса")), "SilentCheck");
+    RecheckCheck = Named(new QCheckBox(QString::fromUtf8("&Переспросить молчащие")), "RecheckCheck");
+    RecheckCheck->setToolTip(
+        QString::fromUtf8("В конце поиска спросить каждый молчавший адрес ещё раз с долгим ожиданием"));
     SaveButton = Button("SaveButton", "Сохранить &CSV...");
     CopyButton = Button("CopyButton", "&Копировать");
     ConsoleButton = Button("ConsoleButton", "В «&Тест RS232»");
-    for (QWidget* w : std::initializer_list<QWidget*>{StartButton, StopButton, SilentCheck, SaveButton,
-                                                      CopyButton, ConsoleButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{StartButton, StopButton, SilentCheck, RecheckCheck,
+                                                      SaveButton, CopyButton, ConsoleButton})
         commands->addWidget(w);
     commands->addStretch(1);
     grid->addLayout(commands, 2, 1);
@@ -223,9 +242,10 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     connect(ScanTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ConsoleButtonClick(); }));
     connect(BatchTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ViewerButtonClick(); }));
 
-    SetTabOrder({FirstEdit, LastEdit, SpeedCombo, ReadSpeedButton, WaitEdit, StartButton, StopButton,
-                 SilentCheck, SaveButton, CopyButton, ConsoleButton, ScanTable, DayCheck, HourCheck,
-                 BatchButton, BatchTable, OpenFolderButton, ViewerButton});
+    SetTabOrder({FirstEdit,    LastEdit,    SpeedCombo,    ReadSpeedButton,  WaitEdit,
+                 LongWaitEdit, StartButton, StopButton,    SilentCheck,      RecheckCheck,
+                 SaveButton,   CopyButton,  ConsoleButton, ScanTable,        DayCheck,
+                 HourCheck,    BatchButton, BatchTable,    OpenFolderButton, ViewerButton});
     ComputeWait();
     Running(false);
     FirstEdit->setFocus();
@@ -260,7 +280,7 @@ void TViewScan::ComputeWait() {
 }
 
 void TViewScan::ReadSpeedButtonClick() {
-    if (LineHeldByOther(this)) return ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
+    if (LineBusyFor(this)) return ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
     if (!link_.LinkModeChosen())
         return ShowMessage(NoLinkModeText, NoLinkModeCaption, MessageIcon::Information);
     if (link_.LinkBusy) return;
@@ -278,7 +298,7 @@ void TViewScan::ReadSpeedButtonClick() {
 }
 
 bool TViewScan::TakeLine(const char* activity) {
-    if (PortReadByMonitor) {
+    if (LineTakenWhole()) {
         ShowMessage(MonitorOpenText, ViewScanCaption, MessageIcon::Information);
         return false;
     }
@@ -302,7 +322,9 @@ void TViewScan::StartButtonClick() {
     if (!TakeLine("поиск приборов")) return;
     ScanTable->setRowCount(0);
     Running(true);
-    scan_.Start(FirstEdit->value(), LastEdit->value(), WaitEdit->value());
+    line_.Attach(&scan_);
+    scan_.Start(FirstEdit->value(), LastEdit->value(), WaitEdit->value(),
+                {.LongWaitMs = LongWaitEdit->value(), .EverySilent = RecheckCheck->isChecked()});
     Rearm();
 }
 
@@ -312,13 +334,20 @@ void TViewScan::StopButtonClick() {
 }
 
 void TViewScan::Running(bool running) {
-    for (QWidget* w : std::initializer_list<QWidget*>{StartButton, BatchButton, ReadSpeedButton, FirstEdit,
-                                                      LastEdit, SpeedCombo, WaitEdit})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{StartButton, BatchButton, ReadSpeedButton, FirstEdit, LastEdit,
+                                         SpeedCombo, WaitEdit, LongWaitEdit, RecheckCheck})
         w->setEnabled(!running);
     StopButton->setEnabled(running);
+    // Bytes an exchange with the gateway finds in its way belong to the run.
+    if (running)
+        link_.SetStraySink([this](const std::uint8_t* b, std::size_t n) { line_.Found(b, n); });
+    else
+        link_.SetStraySink({});
     if (!running) {
         TickTimer->stop();
         watch_->SetEnabled(false);
+        line_.AwaitNothing();
         ReleaseLine(this);
     }
 }
@@ -327,36 +356,24 @@ void TViewScan::Rearm() {
     if (!scan_.Running() && !batch_.Running()) return;
     watch_->Follow(port_ ? port_() : nullptr);
     watch_->SetEnabled(true);
-    const int due = scan_.Running() ? scan_.MsUntilDue() : Timing().ConsoleTickMs;
+    int due = scan_.Running() ? scan_.MsUntilDue() : Timing().ConsoleTickMs;
+    if (const int driverDue = line_.MsUntilDue(); driverDue >= 0) due = std::min(due, driverDue);
     TickTimer->start(std::clamp(due, 0, Timing().ConsoleTickMs));
     ShowProgress();
 }
 
 void TViewScan::Readable() {
-    Rs232Port* port = port_ ? port_() : nullptr;
-    if (port && port->IsOpen() && link_.LinkBusy == false) {
-        std::uint8_t bytes[512];
-        const int lacking = batch_.Running() ? batch_.Lacking() : 0;
-        const int want = std::min({port->InQueue(), lacking > 0 ? lacking : static_cast<int>(sizeof bytes),
-                                   static_cast<int>(sizeof bytes)});
-        std::uint32_t got = 0;
-        if (want > 0) port->ReadBlock(bytes, want, got);
-        if (got > 0) {
-            RunHandler([&] {
-                if (scan_.Running()) scan_.Receive(bytes, got);
-                if (batch_.Running()) batch_.Receive(bytes, got);
-            });
-        }
-    }
+    // A failure message of the link runs a loop of its own: the run waits.
+    if (!link_.LinkBusy && (scan_.Running() || batch_.Running())) RunHandler([&] { line_.Pump(0); });
     Tick();
 }
 
 void TViewScan::Tick() {
-    // A failure message of the link runs a loop of its own: the run waits.
     if (link_.LinkBusy) return Rearm();
     Rs232Port* port = port_ ? port_() : nullptr;
     const bool gone = !port || !port->IsOpen() || port->HungUp();
     RunHandler([&] {
+        line_.Service();
         if (scan_.Running()) scan_.Tick(gone);
         if (batch_.Running()) batch_.Tick(gone);
     });
@@ -499,6 +516,7 @@ void TViewScan::BatchButtonClick() {
     const std::vector<ArchiveJob> jobs = BatchJobs(addresses, archives, folder_);
     BatchTable->setRowCount(static_cast<int>(jobs.size()));
     Running(true);
+    line_.Attach(&batch_);
     batch_.Start(jobs);
     for (std::size_t i = 0; i < jobs.size(); ++i)
         ShowBatchRow(i);

@@ -54,7 +54,9 @@ public:
     QComboBox* SpeedCombo = nullptr;
     QPushButton* ReadSpeedButton = nullptr;
     QSpinBox* WaitEdit = nullptr;
-    QLabel* WaitLabel = nullptr; // what the wait is made of
+    QLabel* WaitLabel = nullptr;       // what the wait is made of
+    QSpinBox* LongWaitEdit = nullptr;  // the wait for slow meters asked again
+    QCheckBox* RecheckCheck = nullptr; // ask every silent address again with the long wait
     QPushButton* StartButton = nullptr;
     QPushButton* StopButton = nullptr;
     QCheckBox* SilentCheck = nullptr; // show addresses without an answer
@@ -101,6 +103,8 @@ private:
     PortAccessor port_;
     AdapterLink& link_;
     PortWatch* watch_ = nullptr;
+    // The line's driver: the scan's and the batch's requests, reads and checks.
+    LineDriver line_;
     LineScan scan_;
     ArchiveBatch batch_;
     std::string folder_;

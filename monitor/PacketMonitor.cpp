@@ -3,19 +3,19 @@
 #include "monitor/PacketMonitor.h"
 
 PacketMonitor::~PacketMonitor() {
-    if (receiving_) PortReadByMonitor = false;
+    ReleaseLine(this);
 }
 
 void PacketMonitor::Start() {
     framer_.Start(tickCount_);
     lastWasMarker_ = false;
     receiving_ = true;
-    PortReadByMonitor = true;
+    ClaimLine(this, MonitorActivity, LineHold::EveryByte);
     Pass(false);
 }
 
 void PacketMonitor::Stop() {
-    if (receiving_) PortReadByMonitor = false;
+    ReleaseLine(this);
     receiving_ = false;
     Unwatch();
 }
@@ -35,18 +35,16 @@ void PacketMonitor::Tick() {
 void PacketMonitor::Pass(bool woken) {
     if (!receiving_) return;
     follower_.Follow(Port());
-    Rs232Port* port = Port();
-    const int waiting = port ? port->InQueue() : 0;
-    if (waiting > 0) {
-        const std::int64_t now = clock_ ? clock_() : 0;
-        for (int i = 0; i < waiting; ++i) {
-            port = Port();
-            if (!port) break;
-            std::uint8_t byte = 0;
-            std::uint32_t got = 0;
-            port->ReadBlock(&byte, 1, got);
-            if (got == 1) Feed(byte, now); // a byte that did not come is skipped
-        }
+    // Another conversation's answers are its own: the monitor takes the line
+    // once it is free.
+    if (!ClaimLine(this, MonitorActivity, LineHold::EveryByte)) {
+        framer_.Idle(tickCount_);
+        return;
+    }
+    passMs_ = clock_ ? clock_() : 0;
+    passBytes_ = 0;
+    line_.Pump(0);
+    if (passBytes_ > 0) {
         screen_.RestartTicks();
         framer_.BatchDone(tickCount_);
     } else {
@@ -58,6 +56,12 @@ void PacketMonitor::Pass(bool woken) {
             watchPaused_ = true;
         }
     }
+}
+
+void PacketMonitor::LineBytes(const std::uint8_t* bytes, std::size_t count) {
+    passBytes_ += static_cast<int>(count);
+    for (std::size_t i = 0; i < count; ++i)
+        Feed(bytes[i], passMs_);
 }
 
 // Bytes of one pass share its time. A line starts with the first byte of the

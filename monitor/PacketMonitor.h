@@ -6,6 +6,7 @@
 #pragma once
 #include "base/LineLog.h"
 #include "monitor/PacketFramer.h"
+#include "serial/LineDriver.h"
 #include "serial/PortFollower.h"
 #include "serial/Rs232.h"
 
@@ -26,20 +27,28 @@ public:
     virtual void RestartTicks() = 0;
 };
 
-class PacketMonitor {
+// What the monitor names as the line's holder.
+inline constexpr const char* MonitorActivity = "приём пакетов в окне «Тест пакетов»";
+
+class PacketMonitor : private LineConversation {
 public:
     // `port` is asked afresh on every pass and for every byte: the settings
     // dialog may replace the port while the loop runs.
     // `clock` dates the bytes of each pass as they are read.
     PacketMonitor(PacketMonitorScreen& screen, PortAccessor port, WallClock clock = SystemNowMs)
-        : screen_(screen), port_(std::move(port)), clock_(std::move(clock)) {}
-    // Closes the duplicate descriptor; the screen is not called any more.
-    ~PacketMonitor();
+        : screen_(screen), port_(std::move(port)), clock_(std::move(clock)) {
+        line_.Attach(this);
+    }
+    // Gives the line back, closes the duplicate descriptor; the screen is
+    // not called any more.
+    ~PacketMonitor() override;
     PacketMonitor(const PacketMonitor&) = delete;
     PacketMonitor& operator=(const PacketMonitor&) = delete;
 
     // The loop begins: the framer hunts with an empty buffer, and a first
-    // pass reads what is already waiting.
+    // pass reads what is already waiting. The monitor holds the line for
+    // every byte while it receives; while another conversation holds it,
+    // the monitor waits and takes the line once it is free.
     void Start();
     // The loop ends: nothing is watched any more and passes do nothing.
     void Stop();
@@ -63,6 +72,7 @@ public:
 
 private:
     void Pass(bool woken);
+    void LineBytes(const std::uint8_t* bytes, std::size_t count) override;
     void Unwatch();
     Rs232Port* Port() const { return port_ ? port_() : nullptr; }
 
@@ -91,6 +101,10 @@ private:
     LineTime lineTime_;
     bool receiving_ = false;
     int tickCount_ = 0;
+    // The line's driver reads the port; a pass's bytes share its time.
+    LineDriver line_{port_, {}};
+    std::int64_t passMs_ = 0;
+    int passBytes_ = 0;
 
     // The window watches the follower's duplicate of the port's descriptor;
     // a wake-up with nothing to read pauses that watch until the next tick.

@@ -33,6 +33,9 @@ public:
     virtual void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten);
     // Pauses 500 ms, then discards both queues. Returns true on success.
     virtual bool Purge();
+    // Discards both queues at once, without Purge's pause. False when the
+    // port is not open or the discard failed.
+    bool Discard() { return Handle >= 0 && DiscardQueues(); }
     // Bytes received and not yet read; 0 when the query fails. Never blocks.
     virtual int InQueue();
     // Whether the device reports that the line has gone (the far end hung
@@ -115,9 +118,6 @@ private:
 
 // The global port; empty before the main window creates it.
 extern Rs232Port* MainPort;
-// Set while the packet monitor's receive loop runs: it takes every byte the
-// program's port receives, so other windows see no answers meanwhile.
-extern bool PortReadByMonitor;
 
 // How the logic reaches the port: fetched afresh for every operation, since a
 // handler running inside a message box may have replaced it. Null: no port.

@@ -8,7 +8,6 @@
 #include "serial/Rs232System.h"
 
 Rs232Port* MainPort = nullptr;
-bool PortReadByMonitor = false;
 
 Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
     Open(DevicePathFor(portNumber), baudRate);

@@ -34,7 +34,7 @@ struct KindNameEntry {
 const KindNameEntry KindNames[] = {
     {FaultKind::NoAnswer, "none"},       {FaultKind::Byte, "byte"},       {FaultKind::Short, "short"},
     {FaultKind::Exception, "exception"}, {FaultKind::Corrupt, "corrupt"}, {FaultKind::Drop, "drop"},
-    {FaultKind::Delay, "delay"},         {FaultKind::Close, "close"},
+    {FaultKind::Delay, "delay"},         {FaultKind::Close, "close"},     {FaultKind::Burst, "burst"},
 };
 
 bool Fail(std::string* error, const std::string& why) {

@@ -33,6 +33,8 @@ enum class FaultKind {
     Exception, // MeterAnswer: the meter answers with exception code `value`
     Corrupt,   // the byte at `index` of what the step sends is XORed with `value`
                // (0 means 0xFF); Data, MeterRequest and MeterAnswer
+    Burst,     // `value` bytes from `index` on (-1: the middle) are changed, as a
+               // burst of noise does; Data, MeterRequest and MeterAnswer
     Drop,      // the byte at `index` of what the step sends is left out
     Delay,     // the step waits `value` ms before it sends (MeterAnswer: the meter waits)
     Close,     // the gateway closes the PC line instead of answering

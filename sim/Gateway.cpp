@@ -62,8 +62,8 @@ void Gateway::ForwardAnswer() {
     DrainLine();
     ArriveMeter(true);
     if (answer_.empty()) return;
-    auto f = shared_.Pass(Step::MeterAnswer,
-                          {FaultKind::Corrupt, FaultKind::Drop, FaultKind::Short, FaultKind::Close});
+    auto f = shared_.Pass(Step::MeterAnswer, {FaultKind::Corrupt, FaultKind::Burst, FaultKind::Drop,
+                                              FaultKind::Short, FaultKind::Close});
     if (f && f->kind == FaultKind::Close) {
         pc_.Close();
     } else if (f && f->kind == FaultKind::Short) {
@@ -113,7 +113,7 @@ void Gateway::Run() {
         auto wake = now + IdleWake;
         if (!meterLine_.Empty()) {
             wake = std::min(wake, meterLine_.NextAt());
-        } else if (!answer_.empty()) {
+        } else if (!answer_.empty() && !shared_.opt.AnswerOnNextExchange) {
             // The answer ends with the line's silence after its last byte.
             auto gapEnd = lastAnswerByte_ + AnswerGap();
             if (now >= gapEnd) {
@@ -130,6 +130,8 @@ void Gateway::Run() {
         }
         if (Clock::now() < busyUntil_) continue; // applying settings: deaf for a moment
         if (!Opens(*b)) continue;                // waits for an opening byte
+        // A held answer goes first, where the PC awaits the gateway's reply.
+        if (shared_.opt.AnswerOnNextExchange && !answer_.empty()) ForwardAnswer();
         inExchange_ = true;
         Exchange(*b);
         {

@@ -88,6 +88,12 @@ void Gateway::Mangle(std::vector<std::uint8_t>& bytes, const Fault& f) {
                          ? bytes.size() - 1
                          : static_cast<std::size_t>(f.index);
     if (f.kind == FaultKind::Corrupt) bytes[at] ^= static_cast<std::uint8_t>(f.value ? f.value : 0xFF);
+    if (f.kind == FaultKind::Burst) {
+        const std::size_t from = f.index < 0 ? bytes.size() / 2 : at;
+        for (std::size_t i = from;
+             i < bytes.size() && i < from + static_cast<std::size_t>(std::max(f.value, 1)); ++i)
+            bytes[i] = static_cast<std::uint8_t>(bytes[i] ^ (0x5A + i));
+    }
     if (f.kind == FaultKind::Drop) bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 

@@ -57,6 +57,10 @@ Gateway
                           characters; 1.75 ms above 19200 bit/s)
   --apply-busy MS         after a write to control cell 2 the gateway ignores
                           the PC this long. Default: 0
+  --answer-on-exchange    pass the meter's answer on only when the PC next
+                          opens an exchange, in front of the gateway's reply
+                          (a slow meter's late answer then breaks into that
+                          exchange). Default: off, as soon as the line is quiet
 
 Meter
   --meter-address N       Modbus slave address. Default: 1
@@ -110,7 +114,8 @@ Faults (repeatable)
             instead: wrong ready byte, 0x08, error code, final status),
             short=N (data: only N bytes, trail01 adds 0x01; meter-answer:
             only its first N bytes), exception=C (meter-answer),
-            corrupt[=MASK] (XOR, default 0xFF), drop, delay=MS,
+            corrupt[=MASK] (XOR, default 0xFF), burst=N (N bytes changed
+            from index on, default the middle), drop, delay=MS,
             close (close the PC line)
       times: passes struck (-1 = all; default 1); after: passes spared first
             (default 0); index: byte position for corrupt/drop (default last)
@@ -206,6 +211,8 @@ bool GatewayOption(Args& a, Command& c) {
         c.opt.AnswerGapMs = a.NumberValue();
     else if (o == "--apply-busy")
         c.opt.ApplyBusyMs = a.NumberValue();
+    else if (o == "--answer-on-exchange")
+        c.opt.AnswerOnNextExchange = true;
     else
         return false;
     return true;

@@ -178,7 +178,7 @@ TEST_F(Archive, FirstRowLengthZeroLeavesOnlyTheTemplateLine) {
     // Finished: a further answer sends nothing.
     const std::size_t before = console.sent.size();
     console.logic.Session.AnswerArrived(nullptr, 0);
-    console.logic.TakeArchiveAnswer();
+    console.logic.TakeArchiveAnswer(nullptr, 0);
     EXPECT_EQ(console.sent.size(), before);
 }
 
@@ -378,7 +378,7 @@ public:
     std::vector<std::string> notes;
 };
 
-// The session fed the line's bytes, as the command-line tool feeds it, with
+// The session on the line's driver, as the command-line tool runs it, with
 // the real SendPacket to the simulator and a clock that moves when the test
 // moves it.
 class SessionOnLine : public ::testing::Test {
@@ -386,23 +386,17 @@ protected:
     SessionOnLine() : simulator(FastSim()) {
         simulator.SetArchive(ArchiveKind::Day, SmallDayArchive());
         simulator.Start();
+        driver.Attach(&conversation);
     }
     void Start(std::uint8_t address = 1) {
         session.Start({address, MeterArchive::Day, dir.File("meter.txt")});
     }
-    // Feeds what arrives until `done` holds (false after ten seconds).
+    // Pumps the line until `done` holds (false after ten seconds).
     bool FeedUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        std::uint8_t bytes[300];
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
-            const int want = std::min(port.InQueue(), session.Lacking());
-            std::uint32_t got = 0;
-            if (want > 0) port.ReadBlock(bytes, want, got);
-            if (got > 0)
-                session.Receive(bytes, got);
-            else
-                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            driver.Pump(1);
         }
         return true;
     }
@@ -423,12 +417,16 @@ protected:
     RecordingObserver observer;
     std::size_t sent = 0;
     std::chrono::steady_clock::time_point now{};
+    LineDriver driver{[this] { return &port; },
+                      [this](const std::uint8_t* b, std::int32_t n) { return link.SendPacket(b, n); }};
     ArchiveSession session{observer,
                            [this](const RequestBlock& b) {
                                ++sent;
-                               link.SendPacket(b.data(), static_cast<std::int32_t>(b.size()));
+                               driver.Request(b.data(), static_cast<std::int32_t>(b.size()),
+                                              {.Function = b[2]});
                            },
                            ',', [this] { return now; }};
+    SessionConversation conversation{session};
 };
 
 TEST_F(SessionOnLine, FinishedWithEveryRowInTheFileItWasGiven) {

@@ -4,7 +4,7 @@
 #include "base/StrToInt.h"
 #include "base/Timing.h"
 #include "console/ConsoleLogic.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "support/FakeConsoleScreen.h"
 
 #include <gtest/gtest.h>
@@ -100,7 +100,7 @@ TEST_F(Identification, ButtonSendsTheRequestAndStartsPolling) {
 TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
     logic.DevVersion = 77;
     logic.Button3Click();
-    Answer("01 04 08 80 01 04 08 00 00 00 0A C1 C2");
+    Answer(Checked("01 04 08 80 01 04 08 00 00 00 0A"));
     logic.TimerQueryConfTimer();
     EXPECT_FALSE(screen.identificationPoll);
     EXPECT_EQ(screen.version, "-32767");
@@ -117,9 +117,8 @@ TEST_F(Identification, CapturedValuesAreShownAndTheDayReaderStarts) {
 
 TEST_F(Identification, HourReaderStartsWithItsOwnCommand) {
     logic.Button4Click();
-    Answer("01 04 08 12 03 00 00 FF FF FF FF C1 C2");
     screen.rowNumber = "x";
-    logic.TimerQueryConfTimer();
+    Answer(Checked("01 04 08 12 03 00 00 FF FF FF FF"));
     EXPECT_EQ(screen.deviceType, "5");
     EXPECT_EQ(screen.config2, "-1");
     EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 05");
@@ -133,7 +132,7 @@ TEST_F(Identification, AConsoleRequestWouldTakeTheIdentificationsAnswerAndIsRefu
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(screen.notice,
               "Линия занята: идёт чтение суточного архива. Дождитесь конца или остановите его.");
-    Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
+    Answer(Checked("01 04 08 12 03 04 08 00 00 00 02"));
     logic.TimerQueryConfTimer();
     EXPECT_EQ(logic.TypeNum, 4);
     EXPECT_EQ(sent.back(), "06 01 06 03 E8 00 01");
@@ -149,13 +148,13 @@ TEST_F(Identification, TheReaderWaitsForTheRestOfTheAnswerThatGaveTheValues) {
     EXPECT_TRUE(screen.identificationPoll);
     EXPECT_EQ(screen.deviceType, "");
 
-    Answer("C1 C2");
+    Answer(CheckOf("01 04 08 12 03 04 08 00 00 00 02"));
     logic.TimerQueryConfTimer();
     EXPECT_FALSE(screen.identificationPoll);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "06 01 06 03 E8 00 01");
     // The echo is framed as the reader's answer, and the next step follows.
-    Answer("01 06 03 E8 00 01 C1 C2");
+    Answer(Checked("01 06 03 E8 00 01"));
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[2], "06 01 04 03 E9 00 01");
     EXPECT_EQ(logic.AnswerPos, 0);
@@ -166,7 +165,7 @@ TEST_F(Identification, AnAnswerReadOnArrivalStartsTheReaderWithoutEitherTimer) {
     port.Deliver(Bytes("01 04 08 12 03 04 08 00 00 00 02"));
     logic.PortReadable();
     EXPECT_EQ(sent.size(), 1u); // the check bytes are still on their way
-    port.Deliver(Bytes("C1 C2"));
+    port.Deliver(Bytes(CheckOf("01 04 08 12 03 04 08 00 00 00 02")));
     logic.PortReadable();
     EXPECT_FALSE(screen.identificationPoll);
     ASSERT_EQ(sent.size(), 2u);
@@ -176,8 +175,9 @@ TEST_F(Identification, AnAnswerReadOnArrivalStartsTheReaderWithoutEitherTimer) {
 
 TEST_F(Identification, APollTickAfterTheReadWasStoppedStartsNothing) {
     logic.Button3Click();
-    Answer("01 04 08 12 03 04 08 00 00 00 02 C1 C2");
-    logic.Button3Click(); // «Стоп» with the values in and nothing awaited
+    logic.Button3Click(); // «Стоп» while the identification's answer is awaited
+    EXPECT_TRUE(logic.ArchiveRunning());
+    Answer(Checked("01 04 08 12 03 04 08 00 00 00 02")); // the answer in: the read ends
     ASSERT_FALSE(logic.ArchiveRunning());
     logic.TimerQueryConfTimer();
     EXPECT_EQ(sent.size(), 1u);

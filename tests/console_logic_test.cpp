@@ -71,9 +71,10 @@ TEST_F(Console, SendBuildsTheBlockFromTheEditsAndArmsTheLoop) {
 }
 
 TEST_F(Console, WhileTheMonitorReadsThePortARequestSaysWhereItsAnswerGoes) {
-    PortReadByMonitor = true;
+    const int monitor = 0;
+    ClaimLine(&monitor, "приём пакетов", LineHold::EveryByte);
     logic.Button2Click();
-    PortReadByMonitor = false;
+    ReleaseLine(&monitor);
     EXPECT_EQ(Memo(0), Utf8ToCp1251(MonitorTakesAnswersText) + "\r\n");
     logic.Button2Click();
     EXPECT_EQ(Memo(0), "");
@@ -227,11 +228,11 @@ TEST_F(Console, TimerRunsAgainWhenTheTickEndsByAnError) {
     logic.ManualRequest = 0;
     logic.AnswerPos = 0;
     screen.startRegister = "x";
-    port.Deliver(Bytes("01 04 00 C1 C2 41"));
+    port.Deliver(Bytes(Checked("01 04 00") + " 41"));
     EXPECT_THROW(logic.Timer1Timer(), EConvertError);
     EXPECT_TRUE(screen.receiveTimer);
-    EXPECT_EQ(Memo(0), "01 04 00 C1 C2 \r\n"); // output so far is kept
-    EXPECT_EQ(MainPort->InQueue(), 1);         // the rest waits for the next tick
+    EXPECT_EQ(Memo(0), Checked("01 04 00") + " \r\n"); // output so far is kept
+    EXPECT_EQ(MainPort->InQueue(), 1);                 // the rest waits for the next tick
 }
 
 TEST_F(Console, NoPortOrNothingWaitingIsAQuietTick) {

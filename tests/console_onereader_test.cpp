@@ -5,7 +5,7 @@
 #include "base/Cp1251.h"
 #include "base/ModbusTexts.h"
 #include "console/Uviewrs232.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "support/ConsoleArchives.h"
 #include "support/Recorder.h"
 #include "support/SimConsole.h"

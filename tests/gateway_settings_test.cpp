@@ -2,7 +2,7 @@
 // a scripted gateway on a pseudo-terminal: exact bytes on the line, exact
 // control contents and messages.
 #include "gateway/GatewaySettings.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "support/PtyMainPort.h"
 #include "support/Recorder.h"
 #include "support/ScopedProgramState.h"

@@ -4,8 +4,8 @@
 #include "adapter/Dataio.h"
 #include "base/Timing.h"
 #include "line/ArchiveBatch.h"
-#include "line/LineLoop.h"
 #include "line/LineScan.h"
+#include "serial/LineDriver.h"
 #include "sim/Simulator.h"
 #include "support/Pty.h"
 
@@ -26,15 +26,17 @@ sim::MeterSetup Meter(int address, std::function<void(sim::MeterSetup&)> set = {
 // A scan on the simulator's line, as the command line runs it; the observer
 // may stop it after a given number of results.
 struct ScanRig : ScanObserver {
-    explicit ScanRig(const sim::SimOptions& options) : simulator(options) { simulator.Start(); }
+    explicit ScanRig(const sim::SimOptions& options) : simulator(options) {
+        simulator.Start();
+        link.SetStraySink([this](const std::uint8_t* b, std::size_t n) { driver.Found(b, n); });
+        driver.Attach(&scan);
+    }
 
-    void Run(int first, int last, int waitMs) {
-        scan.Start(first, last, waitMs);
-        RunLineLoop(port, {.Running = [&] { return scan.Running(); },
-                           .Lacking = [] { return 0; },
-                           .Receive = [&](const std::uint8_t* b, std::size_t n) { scan.Receive(b, n); },
-                           .Tick = [&](bool gone) { scan.Tick(gone); },
-                           .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+    void Run(int first, int last, int waitMs, ScanRecheck recheck = {}) {
+        scan.Start(first, last, waitMs, recheck);
+        RunLine(driver, {.Running = [&] { return scan.Running(); },
+                         .Tick = [&](bool gone) { scan.Tick(gone); },
+                         .MsUntilDue = [&] { return scan.MsUntilDue(); }});
     }
     void ResultChanged(std::size_t index, bool added) override {
         (void)index;
@@ -49,9 +51,10 @@ struct ScanRig : ScanObserver {
     sim::Simulator simulator;
     Rs232Port port{simulator.PortPath(), 115200};
     AdapterLink link{[this] { return &port; }, [] { return LinkSettings{.LinkMode = 1}; }};
-    LineScan scan{*this, [this](const RequestBlock& b) {
-                      return link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
-                  }};
+    LineDriver driver{
+        [this] { return &port; },
+        [this](const std::uint8_t* b, std::int32_t n) { return link.SendPacketExchange(b, n); }};
+    LineScan scan{*this, driver};
     int results = 0, stopAfter = -1;
 };
 
@@ -152,14 +155,15 @@ TEST(LineScan, AddressListsAndBatchFileNames) {
 }
 
 struct BatchRig : BatchObserver {
-    explicit BatchRig(const sim::SimOptions& options) : simulator(options) { simulator.Start(); }
+    explicit BatchRig(const sim::SimOptions& options) : simulator(options) {
+        simulator.Start();
+        driver.Attach(&batch);
+    }
     void Run(std::vector<ArchiveJob> jobs) {
         batch.Start(std::move(jobs));
-        RunLineLoop(port, {.Running = [&] { return batch.Running(); },
-                           .Lacking = [&] { return batch.Lacking(); },
-                           .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
-                           .Tick = [&](bool gone) { batch.Tick(gone); },
-                           .MsUntilDue = {}});
+        RunLine(driver, {.Running = [&] { return batch.Running(); },
+                         .Tick = [&](bool gone) { batch.Tick(gone); },
+                         .MsUntilDue = {}});
     }
     void ReadStarted(std::size_t index, int attempt) override { started.push_back({index, attempt}); }
     void RowRead(std::size_t index, const ArchiveProgress& progress) override {
@@ -169,9 +173,12 @@ struct BatchRig : BatchObserver {
     sim::Simulator simulator;
     Rs232Port port{simulator.PortPath(), 115200};
     AdapterLink link{[this] { return &port; }, [] { return LinkSettings{.LinkMode = 1}; }};
+    LineDriver driver{
+        [this] { return &port; },
+        [this](const std::uint8_t* b, std::int32_t n) { return link.SendPacketExchange(b, n); }};
     ArchiveBatch batch{*this,
                        [this](const RequestBlock& b) {
-                           link.SendPacketExchange(b.data(), static_cast<std::int32_t>(b.size()));
+                           driver.Request(b.data(), static_cast<std::int32_t>(b.size()), {.Function = b[2]});
                        },
                        ','};
     std::vector<std::pair<std::size_t, int>> started;

@@ -5,7 +5,7 @@
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "line/Uviewscan.h"
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 #include "support/Recorder.h"
 #include "support/SimWindow.h"
 
@@ -83,9 +83,10 @@ TEST_F(ScanWindow, ScansTheLineThenReadsTheTickedMetersOneFileEach) {
 }
 
 TEST_F(ScanWindow, AScanDoesNotStartWhileThePacketMonitorTakesTheAnswers) {
-    PortReadByMonitor = true;
+    const int monitor = 0;
+    ClaimLine(&monitor, "приём пакетов", LineHold::EveryByte);
     window->StartButton->click();
-    PortReadByMonitor = false;
+    ReleaseLine(&monitor);
     ASSERT_EQ(TheRecorder().messages.size(), 1u);
     EXPECT_EQ(TheRecorder().messages[0].text, MonitorOpenText);
     EXPECT_TRUE(Idle());

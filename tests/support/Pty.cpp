@@ -1,5 +1,7 @@
 #include "support/Pty.h"
 
+#include "base/AnswerFrame.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -132,4 +134,14 @@ std::vector<std::uint8_t> Bytes(const std::string& hex) {
     while (in >> tok)
         out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
     return out;
+}
+
+std::string CheckOf(const std::string& hex) {
+    const std::vector<std::uint8_t> frame = Bytes(hex);
+    const std::uint16_t check = ModbusCheck(frame.data(), frame.size());
+    return Hex({static_cast<std::uint8_t>(check & 0xFF), static_cast<std::uint8_t>(check >> 8)});
+}
+
+std::string Checked(const std::string& hex) {
+    return hex + " " + CheckOf(hex);
 }

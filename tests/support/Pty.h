@@ -51,3 +51,7 @@ std::vector<std::uint8_t> ReceiveFrom(int fd, int count, int timeoutMs);
 // "B0 5A 50" style hex of bytes.
 std::string Hex(const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> Bytes(const std::string& hex);
+// The two Modbus check bytes of a frame given as hex, as hex ("C5 CD").
+std::string CheckOf(const std::string& hex);
+// The frame with its check appended, as hex.
+std::string Checked(const std::string& hex);

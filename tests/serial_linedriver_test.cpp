@@ -1,5 +1,5 @@
 // One holder of the port's answers at a time; the refusal names its activity.
-#include "serial/LineClaim.h"
+#include "serial/LineDriver.h"
 
 #include <gtest/gtest.h>
 
