@@ -274,40 +274,43 @@ void LineScan::Tick(bool portGone) {
     // A repeat or a frame under way: the driver is not done with the line.
     const bool lineBusy = driver_.FrameUnderWay() || driver_.RepeatPending();
     if (current_ >= 0 && !lineBusy &&
-        now - sentAt_[static_cast<std::size_t>(current_)] >= std::chrono::milliseconds(CurrentWaitMs())) {
-        const int address = current_;
-        current_ = -1;
-        driver_.AwaitNothing();
-        if (rechecking_) {
-            // Asked again and silent still: its row stays "нет ответа".
-        } else {
-            ScanResult r;
-            r.Address = static_cast<std::uint8_t>(address);
-            if (next_ >= addresses_.size() && recheck_.empty())
-                tailUntil_ = now + std::chrono::milliseconds(waitMs_);
-            Record(r, -1);
-        }
-    }
+        now - sentAt_[static_cast<std::size_t>(current_)] >= std::chrono::milliseconds(CurrentWaitMs()))
+        WaitEnded(now);
     // A result's observer may have stopped the scan.
     if (!Running() || current_ >= 0 || lineBusy) return;
     // The next request only on a quiet line: no answer is being received.
     if (next_ < addresses_.size()) return SendNext();
+    if (SendRecheck()) return;
+    if (now < tailUntil_ && !results_.empty() && results_.back().Kind == ScanResultKind::NoAnswer) return;
+    Finish(ScanEnd::Finished);
+}
+
+void LineScan::WaitEnded(TimePoint now) {
+    const int address = current_;
+    current_ = -1;
+    driver_.AwaitNothing();
+    // Asked again and silent still: its row stays "нет ответа".
+    if (rechecking_) return;
+    ScanResult r;
+    r.Address = static_cast<std::uint8_t>(address);
+    if (next_ >= addresses_.size() && recheck_.empty()) tailUntil_ = now + std::chrono::milliseconds(waitMs_);
+    Record(r, -1);
+}
+
+bool LineScan::SendRecheck() {
     if (recheckOpt_.EverySilent && !everySilentQueued_) {
         everySilentQueued_ = true;
         for (const ScanResult& r : results_)
             if (r.Kind == ScanResultKind::NoAnswer) QueueRecheck(r.Address);
     }
-    if (!recheck_.empty()) {
-        const int address = recheck_.front();
-        recheck_.erase(recheck_.begin());
-        rechecking_ = true;
-        ++rechecked_;
-        current_ = address;
-        if (!Send(address)) Finish(ScanEnd::GatewayFailed);
-        return;
-    }
-    if (now < tailUntil_ && !results_.empty() && results_.back().Kind == ScanResultKind::NoAnswer) return;
-    Finish(ScanEnd::Finished);
+    if (recheck_.empty()) return false;
+    const int address = recheck_.front();
+    recheck_.erase(recheck_.begin());
+    rechecking_ = true;
+    ++rechecked_;
+    current_ = address;
+    if (!Send(address)) Finish(ScanEnd::GatewayFailed);
+    return true;
 }
 
 void LineScan::SendNext() {

@@ -163,6 +163,10 @@ private:
     void Suspect(int first);
     void QueueRecheck(int address);
     void SendNext();
+    // The wait for the current address ran out: its row says "нет ответа".
+    void WaitEnded(TimePoint now);
+    // Sends the next queued recheck; false when none is queued.
+    bool SendRecheck();
     bool Send(int address);
     void Finish(ScanEnd end);
     int CurrentWaitMs() const { return rechecking_ ? recheckOpt_.LongWaitMs : waitMs_; }
