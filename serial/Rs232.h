@@ -1,5 +1,5 @@
 // Rs232Port: the one serial port through which every byte passes, on POSIX
-// termios (Rs232.cpp) or the Win32 communications calls (Rs232Win32.cpp),
+// termios (Rs232Posix.cpp) or the Win32 communications calls (Rs232Win32.cpp),
 // chosen at build time; the steps alike on both are in Rs232Common.cpp. Blocking reads with a total time-out,
 // single-byte writes, a purge, a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once

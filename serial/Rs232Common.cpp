@@ -1,7 +1,7 @@
 // The parts of Rs232Port that are the same on every system: the globals, the
 // constructors, how a failure is recorded, the checks before a transfer and
 // the pause before a purge.
-// The system's own steps are in Rs232.cpp (POSIX) and Rs232Win32.cpp.
+// The system's own steps are in Rs232Posix.cpp and Rs232Win32.cpp.
 #include "serial/Rs232.h"
 
 #include "base/Timing.h"
