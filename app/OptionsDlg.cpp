@@ -2,6 +2,7 @@
 // OptionsEntry.
 #include "app/OptionsDlg.h"
 
+#include "base/ComNumber.h"
 #include "base/Messages.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
@@ -235,7 +236,7 @@ void TOptionsDlg::FillDevices() {
 void TOptionsDlg::ShowBinding() {
     bool numeric = false;
     const int number = Edit2->text().trimmed().toInt(&numeric);
-    if (!numeric || number < 1 || number > 99) {
+    if (!numeric || !ValidComNumber(number)) {
         LabelDevice->clear();
         ComboDevices->setCurrentIndex(0);
         return;
@@ -260,8 +261,8 @@ void TOptionsDlg::DeviceChosen(int index) {
     if (device.isEmpty()) return;
     bool numeric = false;
     const int number = Edit2->text().trimmed().toInt(&numeric);
-    if (!numeric || number < 1 || number > 99) {
-        ShowMessage("Port must be from 1 to 99", OptionsCaption, MessageIcon::Error);
+    if (!numeric || !ValidComNumber(number)) {
+        ShowMessage(PortNumberRefusedText(), OptionsCaption, MessageIcon::Error);
         return;
     }
     const std::string refused = BindComPort(number, device.toStdString());

@@ -2,6 +2,7 @@
 #include "app/OptionsEntry.h"
 
 #include "app/ProgramPort.h"
+#include "base/ComNumber.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
 #include "base/StrToInt.h"
@@ -22,6 +23,10 @@ OptionsRejection Reject(std::string text, OptionsPage page, const char* edit) {
 }
 
 } // namespace
+
+std::string PortNumberRefusedText() {
+    return "Port must be from " + std::to_string(FirstComNumber) + " to " + std::to_string(LastComNumber);
+}
 
 OptionsFields FillOptions(const TAppOptions& o) {
     OptionsFields f;
@@ -47,7 +52,7 @@ std::optional<OptionsRejection> CheckOptions(const OptionsFields& f, TAppOptions
     o.BaudRate = speed;
 
     const int port = StrToInt(f.Edit2);
-    if (port < 1 || port > 99) return Reject("Port must be from 1 to 99", OptionsPage::TabSheet1, "Edit2");
+    if (!ValidComNumber(port)) return Reject(PortNumberRefusedText(), OptionsPage::TabSheet1, "Edit2");
     o.PortNumber = port;
 
     const int wait = StrToInt(f.Edit6);

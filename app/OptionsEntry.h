@@ -55,4 +55,6 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
                    OptionsScreen& screen);
 
 inline constexpr const char* OptionsCaption = "OPTIONS";
+// The refusal of a port number that is no COM number (base/ComNumber.h).
+std::string PortNumberRefusedText();
 inline constexpr const char* CantCreateOptionsText = "Can't create OPTIONS.INI";

@@ -1,6 +1,6 @@
 // Files by their UTF-8 names, on every platform: Windows takes them through
 // its wide-character calls, so that names with Cyrillic letters work there.
-// Part of the folder code (Paths.cpp, PathsWin32.cpp).
+// Part of the folder code (PathsPosix.cpp, PathsWin32.cpp).
 #pragma once
 #include <cstdio>
 #include <string>

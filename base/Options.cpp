@@ -1,6 +1,7 @@
 // Reading and writing OPTIONS.INI.
 #include "base/Options.h"
 
+#include "base/ComNumber.h"
 #include "base/Files.h"
 #include "base/Paths.h"
 #include "base/TextFile.h"
@@ -76,8 +77,12 @@ bool LoadOptions(const std::string& path, TAppOptions& o) {
         bool multipleOf2400;
     };
     const NumberLine before[] = {
-        {&o.PortNumber, 1, 99, false},  {&o.BaudRate, 0, 0, true},         {&o.LinkMode, 1, 2, false},
-        {&o.I2cAddress, 1, 127, false}, {&o.ZepLanAddress, 0, 255, false}, {&o.Reserved6, 1, 2, false},
+        {&o.PortNumber, FirstComNumber, LastComNumber, false},
+        {&o.BaudRate, 0, 0, true},
+        {&o.LinkMode, 1, 2, false},
+        {&o.I2cAddress, 1, 127, false},
+        {&o.ZepLanAddress, 0, 255, false},
+        {&o.Reserved6, 1, 2, false},
         {&o.Reserved7, 1, 3, false},
     };
     const NumberLine after[] = {{&o.DialMode, 1, 2, false}, {&o.ConnectWaitSeconds, 1, 200, false}};

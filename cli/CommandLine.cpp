@@ -2,6 +2,7 @@
 // its value as the next word or after "=".
 #include "cli/CommandLine.h"
 
+#include "base/ComNumber.h"
 #include "base/Paths.h"
 #include "base/StrToInt.h"
 #include "gateway/GatewaySettings.h"
@@ -166,14 +167,16 @@ Misfit TakePort(const std::string& value, CliArguments& a) {
     if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
         number = number.substr(3);
     int n = 0;
-    if (WholeNumber(number, 1, 99, n)) {
+    if (WholeNumber(number, FirstComNumber, LastComNumber, n)) {
         a.PortNumber = n;
         a.DevicePath.reset();
     } else if (value.find('/') != std::string::npos) {
         a.DevicePath = value;
         a.PortNumber.reset();
     } else {
-        return "нужен COM1..COM99, номер 1..99 или путь к устройству";
+        const std::string first = std::to_string(FirstComNumber), last = std::to_string(LastComNumber);
+        return "нужен COM" + first + "..COM" + last + ", номер " + first + ".." + last +
+               " или путь к устройству";
     }
     return std::nullopt;
 }

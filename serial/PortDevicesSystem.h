@@ -1,5 +1,5 @@
 // What the shared texts of PortDevices (PortDevicesCommon.cpp) take from the
-// system's own file (PortDevices.cpp on POSIX, PortDevicesWin32.cpp on
+// system's own file (PortDevicesPosix.cpp on POSIX, PortDevicesWin32.cpp on
 // Windows): the kind of a failed opening's code, the system's own list of
 // devices, and how a device is named for the user. Only those three files
 // include it.

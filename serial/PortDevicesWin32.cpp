@@ -4,6 +4,7 @@
 // need to know of the system.
 #include "serial/PortDevices.h"
 
+#include "base/ComNumber.h"
 #include "base/WideText.h"
 #include "serial/PortDescriptor.h"
 #include "serial/PortDevicesSystem.h"
@@ -90,7 +91,7 @@ int NumberOf(const std::string& port) {
 
 // COM numbers that answer but neither list names (Wine's dosdevices links).
 void AddAnswering(std::vector<SerialDevice>& devices) {
-    for (int n = 1; n <= 99; ++n) {
+    for (int n = FirstComNumber; n <= LastComNumber; ++n) {
         const std::string port = "COM" + std::to_string(n);
         bool listed = false;
         for (const SerialDevice& d : devices)

@@ -1,5 +1,5 @@
 // Rs232Port: the one serial port through which every byte passes, on POSIX
-// termios (Rs232.cpp) or the Win32 communications calls (Rs232Win32.cpp),
+// termios (Rs232Posix.cpp) or the Win32 communications calls (Rs232Win32.cpp),
 // chosen at build time; the steps alike on both are in Rs232Common.cpp. Blocking reads with a total time-out,
 // single-byte writes, a purge, a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
@@ -31,6 +31,10 @@ public:
     virtual void ReadBlock(void* buffer, int count, std::uint32_t& bytesRead);
     // Writes the bytes one at a time; stops at the first failing write.
     virtual void WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten);
+    // On either system a read or write of nothing (count 0, or a negative
+    // read count) passes the same checks as any other: a port that is gone,
+    // gated or not open refuses it (Ok false, LastError its code); otherwise
+    // it succeeds at once (Ok true, no bytes) without touching the device.
     // Pauses 500 ms, then discards both queues. Returns true on success.
     virtual bool Purge();
     // Discards both queues at once, without Purge's pause. False when the
@@ -98,6 +102,10 @@ private:
     bool Admitted();
     // The same, and also when the port never opened.
     bool ReadyForTransfer();
+    // The system's own read and write of count > 0 bytes on a port that is
+    // ready for them, Ok already true.
+    void ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead);
+    void WriteBytes(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten);
     // A read or write failed with `error`: a device that has gone is
     // disconnected, any other error only reported.
     void FailTransfer(int error);

@@ -1,7 +1,7 @@
 // The parts of Rs232Port that are the same on every system: the globals, the
 // constructors, how a failure is recorded, the checks before a transfer and
-// the pause before a purge.
-// The system's own steps are in Rs232.cpp (POSIX) and Rs232Win32.cpp.
+// what a transfer of nothing does, and the pause before a purge.
+// The system's own steps are in Rs232Posix.cpp and Rs232Win32.cpp.
 #include "serial/Rs232.h"
 
 #include "base/Timing.h"
@@ -35,6 +35,22 @@ bool Rs232Port::ReadyForTransfer() {
     if (!Admitted()) return false;
     if (Handle < 0) return Fail(Rs232System::NotOpen);
     return true;
+}
+
+void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
+    bytesRead = 0;
+    if (!ReadyForTransfer()) return;
+    Ok = true;
+    if (count <= 0) return;
+    ReadBytes(static_cast<unsigned char*>(buffer), static_cast<std::uint32_t>(count), bytesRead);
+}
+
+void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
+    bytesWritten = 0;
+    if (!ReadyForTransfer()) return;
+    Ok = true;
+    if (count == 0) return;
+    WriteBytes(static_cast<const unsigned char*>(buffer), count, bytesWritten);
 }
 
 bool Rs232Port::Purge() {

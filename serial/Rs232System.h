@@ -1,5 +1,5 @@
 // What the shared steps of Rs232Port (Rs232Common.cpp) take from the system's
-// own file (Rs232.cpp on POSIX, Rs232Win32.cpp on Windows): the codes its
+// own file (Rs232Posix.cpp on POSIX, Rs232Win32.cpp on Windows): the codes its
 // failures are reported with, and which errors mean the device has gone.
 // Only those three files include it.
 #pragma once

@@ -198,29 +198,21 @@ void Rs232Port::SetTimeouts() {
     Ok = true;
 }
 
-void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
-    bytesRead = 0;
-    if (!ReadyForTransfer()) return;
-    Ok = true;
-    if (count <= 0) return;
+void Rs232Port::ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
     // One call: the driver returns when all arrived or the total time-out ran
     // out, which is not a failure.
     DWORD got = 0;
-    if (!ReadFile(Device(osHandle_), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+    if (!ReadFile(Device(osHandle_), buffer, count, &got, nullptr)) {
         FailTransfer(LastSystemError());
         return;
     }
     bytesRead = got;
 }
 
-void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
-    bytesWritten = 0;
-    // Nothing to write is no failure even on a port that never opened.
-    if (!Admitted() || count == 0 || !ReadyForTransfer()) return;
-    const auto* in = static_cast<const unsigned char*>(buffer);
+void Rs232Port::WriteBytes(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
     for (std::uint32_t i = 0; i < count; ++i) {
         DWORD written = 0;
-        if (!WriteFile(Device(osHandle_), in + i, 1, &written, nullptr)) {
+        if (!WriteFile(Device(osHandle_), buffer + i, 1, &written, nullptr)) {
             FailTransfer(LastSystemError());
             return;
         }

@@ -4,6 +4,7 @@
 // failure.
 #include "base/Timing.h"
 #include "cli/Cli.h"
+#include "cli/CommandLine.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
@@ -63,6 +64,21 @@ TEST(CliCommandLine, HelpVersionAndWrongCommandLines) {
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_EQ(r.err.rfind("configurator-cli: ", 0), 0u) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+}
+
+// COM1 to COM99 by name or number; outside them the refusal names the range.
+TEST(CliCommandLine, PortIsACom1To99OrADevicePath) {
+    std::string error;
+    for (const auto& [value, number] : {std::pair{"COM1", 1}, {"com99", 99}, {"99", 99}}) {
+        const auto a = ParseCommandLine({"day", "--port", value}, error);
+        ASSERT_TRUE(a) << value << ": " << error;
+        EXPECT_EQ(a->PortNumber, number) << value;
+    }
+    for (const char* value : {"COM0", "COM100", "0", "100"}) {
+        EXPECT_FALSE(ParseCommandLine({"day", "--port", value}, error)) << value;
+        EXPECT_EQ(error, std::string("неверное значение --port '") + value +
+                             "': нужен COM1..COM99, номер 1..99 или путь к устройству");
     }
 }
 

@@ -162,6 +162,65 @@ TEST_F(SerialPort, WritesArriveInOrderAndZeroBytesWritesNothing) {
     EXPECT_EQ(Hex(pty.Receive(-1, 50)), "");
 }
 
+// A transfer of nothing after a refused one: Ok is set afresh, nothing is
+// taken from the line and nothing put on it.
+TEST_F(SerialPort, ATransferOfNothingSucceedsWithoutTouchingTheDevice) {
+    Rs232Port port(pty.SlavePath(), 115200);
+    pty.Send({1, 2});
+    ASSERT_TRUE(WaitForQueue(port, 2));
+    std::uint8_t buf[2] = {};
+    std::int32_t written = -1;
+    std::uint32_t got = 9;
+    auto refuseOne = [&] {
+        port.Gated = true;
+        port.WriteBlock(buf, 1, written);
+        ASSERT_FALSE(port.Ok);
+        port.Gated = false;
+    };
+
+    refuseOne();
+    port.WriteBlock(buf, 0, written);
+    EXPECT_TRUE(port.Ok);
+    EXPECT_EQ(written, 0);
+    for (int count : {0, -1}) {
+        refuseOne();
+        port.ReadBlock(buf, count, got);
+        EXPECT_TRUE(port.Ok) << count;
+        EXPECT_EQ(got, 0u) << count;
+    }
+    EXPECT_EQ(port.InQueue(), 2);
+    EXPECT_EQ(Hex(pty.Receive(-1, 50)), "");
+}
+
+// Whatever its size, a transfer on a port that cannot transfer is refused
+// with the port's reason.
+TEST_F(SerialPort, ATransferOfNothingIsRefusedWhereAnyTransferIs) {
+    Rs232Port gated(pty.SlavePath(), 115200);
+    gated.Gated = true;
+    Rs232Port missing(std::string("/nonexistent/ttyX"), 115200);
+    struct Case {
+        Rs232Port& port;
+        int error;
+    };
+    for (const Case& c : {Case{gated, EPERM}, Case{missing, EBADF}}) {
+        std::uint8_t b = 0;
+        std::int32_t written = -1;
+        std::uint32_t got = 9;
+        c.port.WriteBlock(&b, 0, written);
+        EXPECT_FALSE(c.port.Ok);
+        EXPECT_EQ(c.port.LastError, c.error);
+        EXPECT_EQ(written, 0);
+        for (int count : {0, -1}) {
+            c.port.Ok = true;
+            c.port.LastError = 0;
+            c.port.ReadBlock(&b, count, got);
+            EXPECT_FALSE(c.port.Ok);
+            EXPECT_EQ(c.port.LastError, c.error);
+            EXPECT_EQ(got, 0u);
+        }
+    }
+}
+
 // The far end reads nothing: once the line's buffers are full, a byte that
 // cannot go out within its time-out fails the write, unlike a read's time-out.
 TEST_F(SerialPort, AWriteTheLineCannotTakeFailsWithATimeOut) {

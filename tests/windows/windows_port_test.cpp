@@ -99,6 +99,16 @@ void OpeningIsExclusiveAndFailuresAreExplained(int a) {
     Rs232Port missing(98, 115200);
     CHECK(!missing.Ok);
     CHECK(missing.LastError == ERROR_FILE_NOT_FOUND || missing.LastError == ERROR_PATH_NOT_FOUND);
+    // Even a transfer of nothing is refused on it, as on POSIX.
+    {
+        Rs232Port unopened(98, 115200);
+        std::int32_t written = -1;
+        unopened.WriteBlock("", 0, written);
+        CHECK(written == 0 && !unopened.Ok && unopened.LastError == ERROR_INVALID_HANDLE);
+        std::uint32_t got = 9;
+        unopened.ReadBlock(nullptr, 0, got);
+        CHECK(got == 0 && !unopened.Ok && unopened.LastError == ERROR_INVALID_HANDLE);
+    }
     const std::string text = PortOpenErrorText(98, missing.DevicePath, missing.LastError,
                                                {{"COM3", "\\\\.\\COM3", "Адаптер USB"}});
     CHECK(Contains(text, "Не удалось открыть порт COM98 (COM98).\nТакого устройства сейчас нет."));
@@ -117,10 +127,31 @@ void BytesGoBothWaysWithTimeOutsPurgeAndQueue(int a, int b) {
     CHECK(Read(right, 4) == std::string("\x11\x22\x00\xFF", 4));
     CHECK(right.Ok);
 
-    // Nothing written: count 0, Ok as it was.
+    // A transfer of nothing, each after a refused one: Ok set afresh, nothing
+    // taken from the line or put on it. Refused like any other on a gated port.
+    CHECK(Write(left, "xy") == 2);
+    CHECK(WaitUntil([&] { return right.InQueue() == 2; }));
     std::int32_t written = -1;
+    std::uint32_t got = 9;
+    char none = 0;
+    auto refuseOne = [](Rs232Port& port) {
+        port.Gated = true;
+        CHECK(Write(port, "x") == 0 && !port.Ok && port.LastError == ERROR_ACCESS_DENIED);
+        std::int32_t nothing = -1;
+        port.WriteBlock("", 0, nothing);
+        CHECK(nothing == 0 && !port.Ok && port.LastError == ERROR_ACCESS_DENIED);
+        port.Gated = false;
+    };
+    refuseOne(left);
     left.WriteBlock("", 0, written);
-    CHECK(written == 0);
+    CHECK(written == 0 && left.Ok);
+    for (int count : {0, -1}) {
+        refuseOne(right);
+        right.ReadBlock(&none, count, got);
+        CHECK(got == 0 && right.Ok);
+    }
+    CHECK(right.InQueue() == 2);
+    CHECK(Read(right, 2) == "xy");
 
     // The waiting count, then a purge that discards it.
     CHECK(Write(left, "ABCDE") == 5);

@@ -175,17 +175,11 @@ long long Rs232Port::TransferDeadline(int perByteMs, std::uint32_t bytes) const 
     return NowMs() + static_cast<long long>(perByteMs) * bytes + readTimeoutBaseMs_;
 }
 
-void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
-    bytesRead = 0;
-    if (!ReadyForTransfer()) return;
-    Ok = true;
-    if (count <= 0) return;
-    const auto wanted = static_cast<std::uint32_t>(count);
-    auto* out = static_cast<unsigned char*>(buffer);
-    const long long deadline = TransferDeadline(Timing().ReadTimeoutPerByteMs, wanted);
+void Rs232Port::ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
+    const long long deadline = TransferDeadline(Timing().ReadTimeoutPerByteMs, count);
     // Loop until we have the requested number of bytes or the deadline passes.
-    while (bytesRead < wanted) {
-        ssize_t n = read(Handle, out + bytesRead, wanted - bytesRead);
+    while (bytesRead < count) {
+        ssize_t n = read(Handle, buffer + bytesRead, count - bytesRead);
         if (n > 0) {
             bytesRead += static_cast<std::uint32_t>(n);
             continue;
@@ -212,15 +206,11 @@ void Rs232Port::ReadBlock(void* buffer, int count, std::uint32_t& bytesRead) {
     }
 }
 
-void Rs232Port::WriteBlock(const void* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
-    bytesWritten = 0;
-    if (!ReadyForTransfer()) return;
-    if (count == 0) return;
-    const auto* in = static_cast<const unsigned char*>(buffer);
+void Rs232Port::WriteBytes(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
     for (std::uint32_t i = 0; i < count; ++i) {
         const long long deadline = TransferDeadline(Timing().WriteTimeoutPerByteMs, 1);
         for (;;) {
-            ssize_t n = write(Handle, in + i, 1);
+            ssize_t n = write(Handle, buffer + i, 1);
             if (n == 1) break;
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN) {

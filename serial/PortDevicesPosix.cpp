@@ -3,6 +3,7 @@
 // not open (PortDevicesCommon.cpp) need to know of the system.
 #include "serial/PortDevices.h"
 
+#include "base/ComNumber.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
 #include "serial/PortDevicesSystem.h"
@@ -156,7 +157,7 @@ std::vector<SerialDevice> NameSerialDevices(const std::vector<SerialDevice>& nod
         devices.push_back(d);
     }
     const std::string ports = PortsDir();
-    for (int n = 1; !ports.empty() && n <= 99; ++n) {
+    for (int n = FirstComNumber; !ports.empty() && n <= LastComNumber; ++n) {
         const std::string link = ports + "COM" + std::to_string(n);
         const std::string node = RealPath(link);
         struct stat st {};
