@@ -4,6 +4,7 @@
 // failure.
 #include "base/Timing.h"
 #include "cli/Cli.h"
+#include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -178,6 +180,15 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
     const CliResult gateway = Run({"read-settings"});
     EXPECT_EQ(gateway.status, 4);
     EXPECT_NE(gateway.err.find("Адаптер не отвечает"), std::string::npos) << gateway.err;
+}
+
+TEST_F(CliTool, APortAnotherProgramHoldsNamesIt) {
+    Rs232Port holder(simulator.PortPath(), 115200);
+    ASSERT_TRUE(holder.Ok);
+    const CliResult r = Run({"day"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("устройство занято другой программой: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.err;
 }
 
 } // namespace
