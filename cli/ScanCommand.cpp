@@ -57,7 +57,7 @@ public:
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
         run_.Progress(Meter(index) + ": " + BatchRowText(row) + ", строк " + std::to_string(row.Rows) + ", " +
-                      seconds + " с, файл " + row.Job.File);
+                      seconds + " с, " + (row.LeftFile.empty() ? "файл не записан" : "файл " + row.LeftFile));
     }
 
 private:
@@ -112,7 +112,7 @@ int RunScan(CliRun& run) {
                         .Tick = [&](bool gone) { scan.Tick(gone); },
                         .MsUntilDue = [&] { return scan.MsUntilDue(); }});
 
-    const std::string csv = ScanCsv(scan.Results());
+    const std::string csv = ScanCsv(scan.Results(), run.decimalSeparator);
     if (a.Output.empty()) {
         std::fwrite(csv.data(), 1, csv.size(), run.out);
     } else {

@@ -435,7 +435,7 @@ bool TViewScan::SaveCsv(const QString& path) {
     const auto& results = scan_.Results();
     for (std::size_t i = 0; i < results.size(); ++i)
         if (!ScanTable->isRowHidden(static_cast<int>(i))) shown.push_back(results[i]);
-    const std::string csv = ScanCsv(shown);
+    const std::string csv = ScanCsv(shown, LocaleDecimalSeparator());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||

@@ -9,6 +9,8 @@
 #include "sim/Simulator.h"
 #include "support/Pty.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,11 +78,19 @@ TEST(LineScan, FindsExactlyTheMetersOnTheLineWithTheirAnswers) {
     EXPECT_EQ(rig.At(9).Code, 2);
     EXPECT_GE(rig.At(5).AnswerMs, 0);
     EXPECT_EQ(rig.At(12).AnswerMs, -1);
-    const std::string csv = ScanCsv(rig.scan.Results());
+    // The archive CSV's rules: a byte order mark, ';' beside a decimal comma,
+    // ',' beside a decimal point with the header that holds one quoted.
+    const std::string csv = ScanCsv(rig.scan.Results(), ',');
     EXPECT_EQ(csv.substr(0, csv.find("\r\n", csv.find("\r\n") + 2) + 2),
+              "\xEF\xBB\xBF"
               "Адрес;Результат;Тип;Версия;Конфигурация 1;Конфигурация 2;Ответ, "
               "мс\r\n1;опознан;4;4611;1032;10551298;" +
                   std::to_string(rig.At(1).AnswerMs) + "\r\n");
+    const std::string point = ScanCsv({rig.At(9)}, '.');
+    EXPECT_EQ(point, "\xEF\xBB\xBF"
+                     "Адрес,Результат,Тип,Версия,Конфигурация 1,Конфигурация 2,\"Ответ, мс\"\r\n"
+                     "9,исключение 2,,,,," +
+                         std::to_string(rig.At(9).AnswerMs) + "\r\n");
 }
 
 TEST(LineScan, ALateAnswerIsCreditedToItsOwnAddressNotTheNext) {
@@ -158,12 +168,22 @@ struct BatchRig : BatchObserver {
         RunLineLoop(port, {.Running = [&] { return batch.Running(); },
                            .Lacking = [&] { return batch.Lacking(); },
                            .Receive = [&](const std::uint8_t* b, std::size_t n) { batch.Receive(b, n); },
-                           .Tick = [&](bool gone) { batch.Tick(gone); },
+                           .Tick =
+                               [&](bool gone) {
+                                   batch.Tick(gone);
+                                   Ticked();
+                               },
                            .MsUntilDue = {}});
     }
     void ReadStarted(std::size_t index, int attempt) override { started.push_back({index, attempt}); }
     void RowRead(std::size_t index, const ArchiveProgress& progress) override {
         if (index == 2 && progress.Rows == 1) progressLine = BatchProgressText(batch);
+    }
+    // The progress line while read 2 is identifying its meter.
+    void Ticked() {
+        if (batch.Running() && batch.Current() == 1 &&
+            batch.Session().CurrentPhase() == ArchiveSession::Phase::Identifying)
+            identifyingLine = BatchProgressText(batch);
     }
 
     sim::Simulator simulator;
@@ -175,7 +195,7 @@ struct BatchRig : BatchObserver {
                        },
                        ','};
     std::vector<std::pair<std::size_t, int>> started;
-    std::string progressLine;
+    std::string progressLine, identifyingLine;
 };
 
 TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
@@ -203,6 +223,32 @@ TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
     EXPECT_EQ(rows[2].Job.File, dir.File("day-017.txt"));
     EXPECT_NE(dir.Read("day-017.txt"), dir.Read("day-001.txt"));
     EXPECT_EQ(rig.progressLine.rfind("Чтение 3 из 3: адрес 17, строк 1, ", 0), 0u) << rig.progressLine;
+    // Not the 31 rows of the meter before.
+    EXPECT_EQ(rig.identifyingLine.rfind("Чтение 2 из 3: адрес 5, строк 0, 0", 0), 0u) << rig.identifyingLine;
+}
+
+TEST(ArchiveBatch, ARetryThatReadsNothingKeepsTheRowsTheFirstAttemptLeft) {
+    TimingConstants fast;
+    fast.ArchiveAnswerTimeoutMs = 150;
+    SetTimingForTests(fast);
+    // Silent after a few rows, the second attempt's identification too.
+    sim::SimOptions o;
+    BatchRig rig(o);
+    rig.simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 20});
+    TempDir dir;
+    rig.Run(BatchJobs({1}, BatchArchives::Day, dir.Path()));
+    SetTimingForTests(TimingConstants{});
+
+    const BatchRow& row = rig.batch.Rows().at(0);
+    EXPECT_EQ(row.Attempts, 2);
+    EXPECT_FALSE(row.Complete);
+    EXPECT_EQ(BatchRowText(row), "не прочитан: прибор не отвечает");
+    EXPECT_EQ(row.LeftFile, dir.File("day-001.partial.txt"));
+    ASSERT_GT(row.Rows, 0);
+    const std::string left = dir.Read("day-001.partial.txt");
+    EXPECT_EQ(std::count(left.begin(), left.end(), '\n'), row.Rows + 1); // the template, then the rows
+    EXPECT_FALSE(std::filesystem::exists(dir.File("day-001.txt")));
 }
 
 } // namespace
