@@ -142,6 +142,21 @@ void AdapterLink::Purge() {
     port->Purge();
 }
 
+bool AdapterLink::ReadyAfterStray() {
+    // At most one Modbus RTU frame can stand in front of the ready byte.
+    std::uint8_t late[256];
+    std::size_t count = 0;
+    late[count++] = ExchangeBuf[0];
+    bool ready = false;
+    while (stray_ && count < sizeof late && Read(ExchangeBuf, 1).Succeeded()) {
+        ready = ExchangeBuf[0] == PacketReady;
+        if (ready) break;
+        late[count++] = ExchangeBuf[0];
+    }
+    Stray(late, count);
+    return ready;
+}
+
 void AdapterLink::Stray(const std::uint8_t* bytes, std::size_t count) {
     if (stray_ && count > 0) stray_(bytes, count);
 }
@@ -402,8 +417,7 @@ bool AdapterLink::SendPacketExchange(const std::uint8_t* block, std::int32_t cou
     if (count < 0) return false;
     for (int attempt = 1; attempt <= Attempts; ++attempt) {
         if (!OpeningStep(attempt, PacketOpenByte)) continue;
-        if (ExchangeBuf[0] != PacketReady) {
-            Stray(ExchangeBuf, 1);
+        if (ExchangeBuf[0] != PacketReady && !ReadyAfterStray()) {
             Purge();
             continue;
         }

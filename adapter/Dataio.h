@@ -90,8 +90,9 @@ public:
     void EnableLinkMessages();
     // Receives the bytes an exchange found on the line instead of the
     // gateway's answer (a meter's late answer passed on by the gateway in the
-    // middle of the exchange): the wrong byte read, and what a purge would
-    // have discarded. None set: they are discarded as before.
+    // middle of the exchange): the bytes in front of the packet ready byte
+    // (the exchange then goes on), a wrong status byte, and what a purge
+    // would have discarded. None set: they are discarded as before.
     using StraySink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
     void SetStraySink(StraySink sink) { stray_ = std::move(sink); }
 
@@ -124,6 +125,11 @@ private:
                            std::int32_t cellAddress, std::int32_t count);
     template <class AttemptFn> bool OpenWithAttempts(AttemptFn attemptFn, const char* exhaustedCaption);
 
+    // The byte read in place of the packet ready byte (in ExchangeBuf) with a
+    // stray sink set: a late answer the gateway passed on in front of its
+    // reply. Its bytes are read on up to the ready byte and go to the sink as
+    // one piece; true when the ready byte followed them. Without a sink: false.
+    bool ReadyAfterStray();
     // A byte read in place of the gateway's answer goes to the stray sink.
     void Stray(const std::uint8_t* bytes, std::size_t count);
 

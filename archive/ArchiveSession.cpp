@@ -143,6 +143,7 @@ void ArchiveSession::Start(ArchiveJob job) {
     identity_ = {};
     outcome_ = {};
     hasOutcome_ = false;
+    transferStarted_ = false;
     start_ = Now();
     askedAgain_ = 0;
     phase_ = Phase::Identifying;
@@ -168,6 +169,7 @@ void ArchiveSession::Identified(std::int16_t version, std::int16_t config1, std:
     identity_ = {version, config1, config2,
                  DeviceTypeOf(version, static_cast<std::uint16_t>(config1), config2, 0)};
     phase_ = Phase::Reading;
+    transferStarted_ = true;
     transfer_.Restart(job_.Address, job_.Archive == MeterArchive::Hour, PartialFileOf(job_.File));
     observer_.Identified(identity_);
     if (phase_ == Phase::Reading) transfer_.TakeStep(nullptr, 0);
@@ -229,10 +231,10 @@ void ArchiveSession::Stop(ArchiveStopReason reason, int code) {
     o.reason = reason;
     o.code = code;
     // Stopped while identifying: this read has written nothing yet (the
-    // transfer still counts the previous read's rows).
-    o.rows = phase_ == Phase::Identifying ? 0 : transfer_.RowsWritten;
+    // transfer still holds the previous read's rows and file).
+    o.rows = transferStarted_ ? transfer_.RowsWritten : 0;
     o.file = job_.File;
-    if (transfer_.FileStarted) o.partialFile = transfer_.ArhivFileName;
+    if (transferStarted_ && transfer_.FileStarted) o.partialFile = transfer_.ArhivFileName;
     transfer_.Stop();
     End(o);
 }
@@ -248,7 +250,8 @@ void ArchiveSession::End(const ArchiveOutcome& outcome) {
 
 ArchiveProgress ArchiveSession::Progress() const {
     ArchiveProgress p;
-    p.Rows = transfer_.ArhivRowCount;
+    // Until its transfer starts a read has no rows of its own.
+    p.Rows = transferStarted_ ? transfer_.ArhivRowCount : 0;
     p.Seconds = std::max(0.0, std::chrono::duration<double>((Active() ? Now() : end_) - start_).count());
     p.RowsPerSecond = p.Seconds > 0 ? p.Rows / p.Seconds : 0.0;
     p.AskedAgain = askedAgain_;

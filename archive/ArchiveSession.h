@@ -204,6 +204,9 @@ private:
     DeviceIdentity identity_;
     ArchiveOutcome outcome_;
     bool hasOutcome_ = false;
+    // This read has got past its identification: the transfer's rows and
+    // file are its own.
+    bool transferStarted_ = false;
     std::chrono::steady_clock::time_point start_{}, end_{}, waitSince_{};
     bool awaiting_ = false;
     std::int32_t askedAgain_ = 0; // this read's repeats of garbled answers

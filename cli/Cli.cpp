@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "base/StrToInt.h"
 #include "cli/Commands.h"
+#include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 
 #include <exception>
@@ -63,9 +64,12 @@ std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status) {
                     ? std::make_unique<Rs232Port>(*a.DevicePath, speed)
                     : std::make_unique<Rs232Port>(a.PortNumber.value_or(run.options.PortNumber), speed);
     if (!port->Ok) {
-        status = run.Fail(ExitStatus::PortNotOpened, "порт " + PortName(run) + " не открывается на " +
-                                                         std::to_string(speed) +
-                                                         " бит/с: " + SystemErrorText(port->LastError));
+        // The window's words for the cause, with the programs that hold a busy port.
+        const int error = port->OpenError != 0 ? port->OpenError : port->LastError;
+        std::string text = "порт " + PortName(run) + " не открывается на " + std::to_string(speed) +
+                           " бит/с: " + PortOpenCause(port->DevicePath, error);
+        if (PortBusyError(error)) text += ". Закройте её и повторите команду";
+        status = run.Fail(ExitStatus::PortNotOpened, text);
         return nullptr;
     }
     return port;

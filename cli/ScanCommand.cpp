@@ -57,8 +57,8 @@ public:
         std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
         run_.Progress(Meter(index) + ": " + BatchRowText(row) + ", строк " + std::to_string(row.Rows) + ", " +
                       seconds + " с" +
-                      (row.AskedAgain > 0 ? ", повторов " + std::to_string(row.AskedAgain) : "") + ", файл " +
-                      row.Job.File);
+                      (row.AskedAgain > 0 ? ", повторов " + std::to_string(row.AskedAgain) : "") + ", " +
+                      (row.LeftFile.empty() ? "файл не записан" : "файл " + row.LeftFile));
     }
 
 private:
@@ -115,7 +115,7 @@ int RunScan(CliRun& run) {
                      .Tick = [&](bool gone) { scan.Tick(gone); },
                      .MsUntilDue = [&] { return scan.MsUntilDue(); }});
 
-    const std::string csv = ScanCsv(scan.Results());
+    const std::string csv = ScanCsv(scan.Results(), run.decimalSeparator);
     if (a.Output.empty()) {
         std::fwrite(csv.data(), 1, csv.size(), run.out);
     } else {

@@ -193,7 +193,10 @@ void ConsoleLogic::Ended(const ArchiveOutcome& outcome) {
     const std::string line = StopLine(outcome);
     if (!line.empty()) ProgressLine(line);
     screen_.ShowNotice(message.text);
-    if (!quiet) ShowMessage(message.text, message.caption);
+    // The user's own stop is no failure: the notice and the line say it.
+    const bool userStop =
+        outcome.kind == ArchiveOutcome::Kind::Stopped && outcome.reason == ArchiveStopReason::UserStopped;
+    if (!quiet && !userStop) ShowMessage(message.text, message.caption);
 }
 
 void ConsoleLogic::ProgressLine(const std::string& text) {

@@ -73,8 +73,8 @@ std::string BatchRowText(const BatchRow& row) {
         why = "чтение не начато";
     else if (o.kind == ArchiveOutcome::Kind::FileError)
         why = "файл не записывается";
-    else if (o.kind == ArchiveOutcome::Kind::Finished)
-        why = "чтение остановлено, файл неполный";
+    else if (o.reason == ArchiveStopReason::UserStopped)
+        why = row.LeftFile.empty() ? "чтение остановлено" : "чтение остановлено, файл неполный";
     else
         switch (o.reason) {
         case ArchiveStopReason::MeterSilent:
@@ -165,14 +165,9 @@ void ArchiveBatch::Tick(bool portGone) {
 void ArchiveBatch::Stop() {
     if (!running_) return;
     if (session_.Active()) {
-        BatchRow& row = rows_[current_];
-        row.Outcome = {};
-        row.Outcome.kind = ArchiveOutcome::Kind::Finished; // cut short: marked incomplete below
-        row.Rows = session_.Transfer().RowsWritten;
-        row.Seconds = session_.Progress().Seconds;
-        row.Complete = false;
-        row.Ended = true;
-        session_.Abandon();
+        // The session reports what this read wrote (Ended below).
+        session_.Stop(ArchiveStopReason::UserStopped);
+        rows_[current_].Ended = true;
         observer_.ReadEnded(current_);
     }
     Finish(true);
@@ -200,8 +195,14 @@ void ArchiveBatch::Ended(const ArchiveOutcome& outcome) {
     BatchRow& row = rows_[current_];
     row.Outcome = outcome;
     row.Complete = outcome.kind == ArchiveOutcome::Kind::Finished;
-    row.Rows = outcome.rows;
     row.Seconds = session_.Progress().Seconds;
     row.AskedAgain = session_.Progress().AskedAgain;
+    // An attempt that wrote no file of its own leaves what an earlier one
+    // wrote (its incomplete file is only replaced once a transfer starts).
+    const std::string& left = row.Complete ? outcome.file : outcome.partialFile;
+    if (!left.empty()) {
+        row.LeftFile = left;
+        row.Rows = outcome.rows;
+    }
     readEnded_ = true;
 }

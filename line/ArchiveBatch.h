@@ -37,6 +37,10 @@ struct BatchRow {
     bool Ended = false;
     bool Complete = false; // the whole archive is in the file
     ArchiveOutcome Outcome;
+    // The file the read has left: the archive when complete, else the
+    // incomplete file of the last attempt that wrote one; empty while no
+    // attempt has written any. Rows: the complete rows in it.
+    std::string LeftFile;
     std::int32_t Rows = 0;
     double Seconds = 0;
     std::int32_t AskedAgain = 0; // garbled answers asked again in its last attempt

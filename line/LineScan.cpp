@@ -3,6 +3,7 @@
 #include "line/LineScan.h"
 
 #include "adapter/Dataio.h"
+#include "archive/ArchiveCsv.h"
 #include "archive/ArchiveRequests.h"
 #include "base/AnswerFrame.h"
 #include "gateway/GatewaySettings.h"
@@ -75,17 +76,25 @@ std::string ScanResultText(const ScanResult& r) {
     return "нет ответа";
 }
 
-std::string ScanCsv(const std::vector<ScanResult>& results) {
-    std::string csv = "Адрес;Результат;Тип;Версия;Конфигурация 1;Конфигурация 2;Ответ, мс\r\n";
-    for (const ScanResult& r : results) {
-        csv += std::to_string(r.Address) + ";" + ScanResultText(r) + ";";
-        if (r.HasIdentity)
-            csv += std::to_string(r.Identity.TypeNum) + ";" + std::to_string(r.Identity.Version) + ";" +
-                   std::to_string(r.Identity.Config1) + ";" + std::to_string(r.Identity.Config2) + ";";
-        else
-            csv += ";;;;";
-        if (r.AnswerMs >= 0) csv += std::to_string(r.AnswerMs);
+std::string ScanCsv(const std::vector<ScanResult>& results, char decimalSeparator) {
+    const char separator = CsvFieldSeparator(decimalSeparator);
+    std::string csv = CsvByteOrderMark;
+    auto line = [&](std::initializer_list<std::string> fields) {
+        bool first = true;
+        for (const std::string& field : fields) {
+            if (!first) csv += separator;
+            first = false;
+            AppendCsvField(csv, field, separator);
+        }
         csv += "\r\n";
+    };
+    line({"Адрес", "Результат", "Тип", "Версия", "Конфигурация 1", "Конфигурация 2", "Ответ, мс"});
+    for (const ScanResult& r : results) {
+        const bool id = r.HasIdentity;
+        line({std::to_string(r.Address), ScanResultText(r), id ? std::to_string(r.Identity.TypeNum) : "",
+              id ? std::to_string(r.Identity.Version) : "", id ? std::to_string(r.Identity.Config1) : "",
+              id ? std::to_string(r.Identity.Config2) : "",
+              r.AnswerMs >= 0 ? std::to_string(r.AnswerMs) : ""});
     }
     return csv;
 }

@@ -73,8 +73,10 @@ struct ScanResult {
 
 // The result column's text (UTF-8), e.g. "тип 4, версия 4611, конфигурация 1032, 10551298".
 std::string ScanResultText(const ScanResult& result);
-// Every result as CSV: UTF-8, a header row, fields separated by ';', CR LF.
-std::string ScanCsv(const std::vector<ScanResult>& results);
+// Every result as CSV by the archive CSV's rules (archive/ArchiveCsv.h):
+// UTF-8 with a byte order mark, a header row, the field separator a
+// spreadsheet expects beside `decimalSeparator`, CR LF.
+std::string ScanCsv(const std::vector<ScanResult>& results, char decimalSeparator);
 
 // How a scan ended.
 enum class ScanEnd {

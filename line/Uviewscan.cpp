@@ -9,6 +9,7 @@
 #include "console/Uviewrs232.h"
 #include "gateway/GatewaySettings.h"
 #include "serial/LineDriver.h"
+#include "serial/PortDevices.h"
 #include "ui/Handlers.h"
 #include "ui/Keyboard.h"
 #include "ui/LineTraceLog.h"
@@ -72,6 +73,8 @@ QTableWidget* Table(const char* name, std::initializer_list<const char*> columns
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setTabKeyNavigation(false);
     t->verticalHeader()->hide();
+    // Every column as wide as its header and its cells; the last takes the rest.
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     t->horizontalHeader()->setStretchLastSection(true);
     return t;
 }
@@ -85,11 +88,11 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file a read left: the archive, or the incomplete file of a read that
-// stopped (its rows so far, complete rows only).
-std::string LeftFile(const BatchRow& r) {
-    const std::string partial = PartialFileOf(r.Job.File);
-    return !r.Complete && QFile::exists(QString::fromStdString(partial)) ? partial : r.Job.File;
+// The file the summary names for a read: the one it left, else while it
+// waits or runs the one it writes; nothing for a read that wrote none.
+std::string ShownFile(const BatchRow& r) {
+    if (!r.LeftFile.empty()) return r.LeftFile;
+    return r.Ended ? std::string() : r.Job.File;
 }
 
 } // namespace
@@ -249,7 +252,8 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     ComputeWait();
     Running(false);
     FirstEdit->setFocus();
-    FitToScreen(this, QSize(900, 660));
+    // The tables take the room of a larger or maximised window.
+    FitToScreen(this, QSize(900, 660), WindowSizing::Growing);
 }
 
 TViewScan::~TViewScan() {
@@ -283,10 +287,8 @@ void TViewScan::ReadSpeedButtonClick() {
     if (LineBusyFor(this)) return ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
     if (!link_.LinkModeChosen())
         return ShowMessage(NoLinkModeText, NoLinkModeCaption, MessageIcon::Information);
-    if (link_.LinkBusy) return;
-    link_.LinkBusy = true;
+    // The read holds the link itself (and declines while another exchange does).
     const auto code = ReadGatewaySpeedCode(link_);
-    link_.LinkBusy = false;
     if (!code) return; // the link has said why
     const int item = SpeedItemOfCode(*code);
     if (item < 0)
@@ -298,6 +300,16 @@ void TViewScan::ReadSpeedButtonClick() {
 }
 
 bool TViewScan::TakeLine(const char* activity) {
+    // Every request would fail: said once, before anything is sent.
+    Rs232Port* port = port_ ? port_() : nullptr;
+    if (!port) {
+        ShowMessage(NoPortText, ViewScanCaption, MessageIcon::Information);
+        return false;
+    }
+    if (port->NotOpen()) {
+        ShowMessage(PortNotOpenText(*port), ViewScanCaption, MessageIcon::Information);
+        return false;
+    }
     if (LineTakenWhole()) {
         ShowMessage(MonitorOpenText, ViewScanCaption, MessageIcon::Information);
         return false;
@@ -452,7 +464,7 @@ bool TViewScan::SaveCsv(const QString& path) {
     const auto& results = scan_.Results();
     for (std::size_t i = 0; i < results.size(); ++i)
         if (!ScanTable->isRowHidden(static_cast<int>(i))) shown.push_back(results[i]);
-    const std::string csv = ScanCsv(shown);
+    const std::string csv = ScanCsv(shown, LocaleDecimalSeparator());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
@@ -462,6 +474,7 @@ bool TViewScan::SaveCsv(const QString& path) {
                     ViewScanCaption, MessageIcon::Warning);
         return false;
     }
+    ProgressLine->setText(FromUtf8("Таблица записана в файл " + path.toStdString() + "."));
     return true;
 }
 
@@ -527,7 +540,7 @@ void TViewScan::ShowBatchRow(std::size_t index) {
     const BatchRow& r = batch_.Rows()[index];
     const int row = static_cast<int>(index);
     auto* address = Cell(std::to_string(r.Job.Address));
-    address->setData(Qt::UserRole, FromUtf8(LeftFile(r)));
+    address->setData(Qt::UserRole, FromUtf8(r.LeftFile.empty() ? r.Job.File : r.LeftFile));
     BatchTable->setItem(row, 0, address);
     BatchTable->setItem(row, 1, Cell(r.Job.Archive == MeterArchive::Hour ? "часовой" : "суточный"));
     BatchTable->setItem(row, 2, Cell(std::to_string(r.Rows)));
@@ -535,7 +548,7 @@ void TViewScan::ShowBatchRow(std::size_t index) {
     std::snprintf(seconds, sizeof seconds, "%.1f", r.Seconds);
     BatchTable->setItem(row, 3, Cell(r.Attempts > 0 ? seconds : ""));
     BatchTable->setItem(row, 4, Cell(BatchRowText(r)));
-    BatchTable->setItem(row, 5, Cell(FileName(LeftFile(r))));
+    BatchTable->setItem(row, 5, Cell(FileName(ShownFile(r))));
 }
 
 void TViewScan::ReadStarted(std::size_t index, int attempt) {
@@ -562,8 +575,8 @@ void TViewScan::BatchEnded(bool stopped) {
         ShowBatchRow(i);
         if (r.Complete)
             ++read;
-        else if (r.Attempts > 0)
-            incomplete += (incomplete.empty() ? "" : ", ") + FileName(LeftFile(r));
+        else if (!r.LeftFile.empty())
+            incomplete += (incomplete.empty() ? "" : ", ") + FileName(r.LeftFile);
     }
     std::string text = std::string(stopped ? "Чтение остановлено" : "Готово") + " за " +
                        MinutesSeconds(batch_.Seconds()) + ": прочитано " + std::to_string(read) + " из " +

@@ -114,5 +114,6 @@ private:
 extern TViewScan* ViewScan;
 
 inline constexpr const char* ViewScanCaption = "Поиск приборов";
+inline constexpr const char* NoPortText = "Порт не открыт. Выберите порт в «Настройки» и нажмите OK.";
 inline constexpr const char* MonitorOpenText =
     "Открыто окно «Тест пакетов»: оно принимает все ответы. Закройте его и начните снова.";

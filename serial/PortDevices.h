@@ -58,6 +58,12 @@ std::vector<std::string> DeviceHolders(const std::string& path);
 std::string PortOpenErrorText(int portNumber, const std::string& path, int error,
                               const std::vector<SerialDevice>& present, int baudRate = 0);
 
+// Why the device at `path` did not open with `error`, in one line for a
+// tool without a window: the known cause in Russian ("устройство занято
+// другой программой: name (pid N)" naming the programs that hold it), else
+// the system's text.
+std::string PortOpenCause(const std::string& path, int error);
+
 // The cases of a port that does not open that the program explains itself:
 // the system's text in Russian ("нет такого устройства"), empty for others.
 std::string KnownPortError(int error);

@@ -82,6 +82,16 @@ FailureTexts TextsOf(OpenFailure kind) {
     return {};
 }
 
+// ": name (pid N), ..." naming the programs that hold `path`; empty when
+// none can be found.
+std::string HoldersText(const std::string& path) {
+    const std::vector<std::string> holders = DeviceHolders(path);
+    std::string text;
+    for (std::size_t i = 0; i < holders.size(); ++i)
+        text += (i ? ", " : ": ") + holders[i];
+    return text;
+}
+
 } // namespace
 
 void SetSerialDeviceLister(SerialDeviceLister lister) {
@@ -103,17 +113,10 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
                 " $USER\nи войдите в систему заново (выйдите из сеанса или перезагрузитесь).\n";
         break;
     }
-    case OpenFailure::Busy: {
-        const std::vector<std::string> holders = DeviceHolders(path);
-        text += "Устройство занято другой программой";
-        if (!holders.empty()) {
-            text += ": ";
-            for (std::size_t i = 0; i < holders.size(); ++i)
-                text += (i ? ", " : "") + holders[i];
-        }
-        text += ".\nЗакройте её и откройте порт снова: «Настройки», кнопка OK.\n";
+    case OpenFailure::Busy:
+        text += "Устройство занято другой программой" + HoldersText(path) +
+                ".\nЗакройте её и откройте порт снова: «Настройки», кнопка OK.\n";
         break;
-    }
     case OpenFailure::Settings:
         text += "Устройство не принимает скорость " + std::to_string(baudRate) +
                 " бит/с. Выберите другую в «Настройки», страница «Связь», и нажмите OK.\n";
@@ -142,6 +145,12 @@ void ShowPortOpenError(const Rs232Port& port) {
 std::string PortDisconnectedText(const Rs232Port& port) {
     return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
            " пропало. Подключите адаптер снова, порт откроется сам.";
+}
+
+std::string PortOpenCause(const std::string& path, int error) {
+    const std::string known = KnownPortError(error);
+    if (known.empty()) return SystemErrorText(error);
+    return OpenFailureOf(error) == OpenFailure::Busy ? known + HoldersText(path) : known;
 }
 
 std::string KnownPortError(int error) {

@@ -31,6 +31,7 @@ Clock::duration Gateway::AnswerGap() const {
 }
 
 void Gateway::SendMeter(const std::vector<std::uint8_t>& frame) {
+    if (!frame.empty()) lastAsked_ = frame[0];
     SendPaced(line_.master, frame, Rs485Pace(), shared_.stop, shared_.Recorder(Direction::ToMeter));
 }
 
@@ -56,6 +57,10 @@ void Gateway::ArriveMeter(bool all) {
         lastAnswerByte_ = std::min(a.at, now);
     }
     shared_.Record(Direction::FromMeter, run);
+}
+
+bool Gateway::HeldForNextExchange() const {
+    return shared_.opt.AnswerOnNextExchange && !answer_.empty() && answer_[0] != lastAsked_;
 }
 
 void Gateway::ForwardAnswer() {
@@ -113,7 +118,7 @@ void Gateway::Run() {
         auto wake = now + IdleWake;
         if (!meterLine_.Empty()) {
             wake = std::min(wake, meterLine_.NextAt());
-        } else if (!answer_.empty() && !shared_.opt.AnswerOnNextExchange) {
+        } else if (!answer_.empty() && !HeldForNextExchange()) {
             // The answer ends with the line's silence after its last byte.
             auto gapEnd = lastAnswerByte_ + AnswerGap();
             if (now >= gapEnd) {

@@ -60,6 +60,8 @@ private:
     void DrainLine();
     void ArriveMeter(bool all = false);
     void ForwardAnswer();
+    // The answer on hand is a late one the gateway keeps for the PC's next exchange.
+    bool HeldForNextExchange() const;
     Clock::duration AnswerGap() const;
     bool StreamItem(Clock::time_point now, Clock::time_point& wake);
     void WaitForInput(Clock::time_point wake);
@@ -70,6 +72,7 @@ private:
     PtyEnds& line_;
     ArrivalQueue meterLine_; // sent by the meter, still on the line
     std::vector<std::uint8_t> answer_;
+    int lastAsked_ = -1; // the address of the last request put on the line
     Clock::time_point lastAnswerByte_;
     Clock::time_point busyUntil_;
     std::atomic<bool> inExchange_{false};

@@ -18,10 +18,11 @@ struct SimOptions {
     int ZepLanAddress = 1;        // its own ZEP-LAN address; headers carrying 0 (broadcast) are accepted too
     int ExchangeTimeoutMs = 1000; // silence inside an exchange after which it waits for a new opening byte
     int ApplyBusyMs = 0;          // after a write to control cell 2 the gateway ignores the PC this long
-    // The meter's answer is passed on when the PC next opens an exchange, in
-    // front of the gateway's own reply (a gateway that holds answers until it
-    // is spoken to), not as soon as the line's silence ends. A slow meter's
-    // late answer then breaks into the next exchange.
+    // A late answer (one from another address than the last request went to,
+    // because the PC has moved on) is passed on when the PC next opens an
+    // exchange, in front of the gateway's own reply, not as soon as the
+    // line's silence ends: a slow meter's late answer then breaks into the
+    // next exchange. Answers from the address last asked pass as usual.
     bool AnswerOnNextExchange = false;
     GatewaySettings Settings;
 

@@ -57,10 +57,11 @@ Gateway
                           characters; 1.75 ms above 19200 bit/s)
   --apply-busy MS         after a write to control cell 2 the gateway ignores
                           the PC this long. Default: 0
-  --answer-on-exchange    pass the meter's answer on only when the PC next
-                          opens an exchange, in front of the gateway's reply
-                          (a slow meter's late answer then breaks into that
-                          exchange). Default: off, as soon as the line is quiet
+  --answer-on-exchange    pass a late answer (from another address than the
+                          last one asked) on only when the PC next opens an
+                          exchange, in front of the gateway's reply, so that
+                          it breaks into that exchange. Default: off, every
+                          answer as soon as the line is quiet
 
 Meter
   --meter-address N       Modbus slave address. Default: 1

@@ -455,6 +455,19 @@ TEST_F(Exchange, SendPacketReadyFailures) {
     EXPECT_FALSE(link.LinkBusy);
 }
 
+// With a stray sink (a scan), a late answer in front of the ready byte goes to
+// the sink in one piece and the exchange goes on; without one it is a wrong
+// ready byte as always.
+TEST_F(Exchange, SendPacketHandsALateAnswerInFrontOfTheReadyByteToTheStraySink) {
+    std::vector<std::string> stray;
+    link.SetStraySink([&](const std::uint8_t* b, std::size_t n) { stray.push_back(Hex({b, b + n})); });
+    peer.Expect("11").Reply("03 84 02 C2 C1 22").Expect("11 22 33").Reply("00");
+    EXPECT_EQ(Run([&] { EXPECT_TRUE(link.SendPacketExchange(Three, 3)); }),
+              "11 (03 84 02 C2 C1 22) 11 22 33 (00)");
+    EXPECT_EQ(stray, std::vector<std::string>{"03 84 02 C2 C1"});
+    EXPECT_EQ(Shown(), Msgs{});
+}
+
 // --- Cell addresses and the public operations ------------------------------------
 
 TEST(CellAddress, OrdinaryDevicesAreMappedHigh) {

@@ -473,6 +473,25 @@ TEST_F(SessionOnLine, StoppedWithTheLastRowWrittenAndItsReason) {
                                        dir.File("meter.partial.txt"));
 }
 
+TEST_F(SessionOnLine, AReadStoppedWhileIdentifyingHasNoRowsOrFileOfTheReadBefore) {
+    simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 9});
+    Start();
+    SilentAfter(9);
+    ASSERT_TRUE(session.CheckAnswerTime(false));
+    ASSERT_EQ(Outcome().partialFile, dir.File("meter.partial.txt"));
+
+    session.Start({1, MeterArchive::Hour, dir.File("hour.txt")});
+    EXPECT_EQ(session.Progress().Rows, 0);
+    session.Stop(ArchiveStopReason::UserStopped);
+    EXPECT_EQ(Outcome().rows, 0);
+    EXPECT_EQ(Outcome().partialFile, "");
+    EXPECT_EQ(OutcomeMessage(Outcome(), MeterArchive::Hour).text,
+              "Чтение часового архива остановлено: нажата кнопка «Стоп». Последняя записанная строка: нет.");
+    EXPECT_EQ(StopLine(Outcome()), "чтение остановлено: нажата кнопка «Стоп»");
+    EXPECT_EQ(session.Progress().Rows, 0);
+}
+
 TEST(PartialFile, SitsBesideTheFileAndKeepsItsExtension) {
     EXPECT_EQ(PartialFileOf("/a/day.txt"), "/a/day.partial.txt");
     EXPECT_EQ(PartialFileOf("/a.b/out"), "/a.b/out.partial");

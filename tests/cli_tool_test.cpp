@@ -5,6 +5,7 @@
 #include "base/Timing.h"
 #include "cli/Cli.h"
 #include "cli/CommandLine.h"
+#include "serial/Rs232.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -196,6 +198,42 @@ TEST_F(CliTool, EachFailureHasItsStatus) {
     EXPECT_NE(gateway.err.find("Адаптер не отвечает"), std::string::npos) << gateway.err;
 }
 
+// Noise on one answer of each step (identification, length, template, a
+// row): asked again, the file byte for byte as on a clean line. Noise that
+// persists ends the read: the previous file kept, the rows read beside it.
+TEST_F(CliTool, NoisyAnswersAreAskedAgainAndNeverWritten) {
+    for (int pass : {0, 1, 2, 5}) {
+        simulator.AddFault(
+            {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Burst, .value = 3, .after = pass});
+        const CliResult day = Run({"day", "--output", dir.File("day.txt")});
+        EXPECT_EQ(day.status, 0) << pass << day.err;
+        EXPECT_EQ(dir.Read("day.txt"), SmallDayFile) << pass;
+        EXPECT_NE(day.err.find("Искажённых ответов запрошено повторно: 1."), std::string::npos) << day.err;
+    }
+    dir.Write("day.txt", "previous\r\n");
+    simulator.AddFault({.step = sim::Step::MeterAnswer,
+                        .kind = sim::FaultKind::Corrupt,
+                        .index = 4,
+                        .times = -1,
+                        .after = 5});
+    const CliResult noisy = Run({"day", "--output", dir.File("day.txt")});
+    EXPECT_EQ(noisy.status, 5);
+    EXPECT_EQ(dir.Read("day.txt"), "previous\r\n");
+    EXPECT_EQ(dir.Read("day.partial.txt").rfind("DATE HOUR", 0), 0u);
+    EXPECT_NE(noisy.err.find("ответы приходят искажёнными (контрольная сумма не совпала 3 раза подряд)"),
+              std::string::npos)
+        << noisy.err;
+}
+
+TEST_F(CliTool, APortAnotherProgramHoldsNamesIt) {
+    Rs232Port holder(simulator.PortPath(), 115200);
+    ASSERT_TRUE(holder.Ok);
+    const CliResult r = Run({"day"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("устройство занято другой программой: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.err;
+}
+
 } // namespace
 
 // A line of meters: the scan's table on stdout, a batch's files equal to
@@ -209,8 +247,9 @@ TEST_F(CliTool, ScansTheLineAndReadsSeveralMeters) {
 
     const CliResult scan = Run({"scan", "--address", "1-6", "--wait", "60"});
     EXPECT_EQ(scan.status, 0) << scan.err;
-    EXPECT_EQ(scan.out.substr(0, scan.out.find("\r\n")),
-              "Адрес;Результат;Тип;Версия;Конфигурация 1;Конфигурация 2;Ответ, мс");
+    EXPECT_EQ(scan.out.substr(0, scan.out.find("\r\n")), "\xEF\xBB\xBF"
+                                                         "Адрес;Результат;Тип;Версия;Конфигурация 1;"
+                                                         "Конфигурация 2;Ответ, мс");
     EXPECT_NE(scan.out.find("\r\n5;опознан;8;4611;1032;10551297;"), std::string::npos) << scan.out;
     EXPECT_NE(scan.out.find("\r\n6;нет ответа;;;;;\r\n"), std::string::npos) << scan.out;
     EXPECT_NE(scan.err.find("Поиск закончен. Ответили адресов: 2."), std::string::npos) << scan.err;
@@ -228,8 +267,10 @@ TEST_F(CliTool, ScansTheLineAndReadsSeveralMeters) {
     SetTimingForTests(fast);
     const CliResult some = Run({"hour", "--address", "1,9", "-o", dir.File("hour-{address}.txt")});
     EXPECT_EQ(some.status, 8) << some.err;
-    EXPECT_NE(some.err.find("счётчик 9, часовой архив: не прочитан: прибор не отвечает"), std::string::npos)
+    EXPECT_NE(some.err.find("счётчик 9, часовой архив: не прочитан: прибор не отвечает, строк 0, "),
+              std::string::npos)
         << some.err;
+    EXPECT_NE(some.err.find(" с, файл не записан\n"), std::string::npos) << some.err; // it names no file
     EXPECT_EQ(dir.Read("hour-001.txt"), SmallHourFile);
     EXPECT_EQ(Run({"day", "--address", "1,5", "-o", dir.File("day.txt")}).status, 2); // no {address}
 }

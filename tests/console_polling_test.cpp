@@ -119,6 +119,22 @@ TEST_F(Polling, AnExceptionStopsThePollAtOnce) {
     EXPECT_EQ(console.screen.samples.size(), 1u);
 }
 
+TEST_F(Polling, AGarbledAnswerIsAskedAgainOnceTheLineIsQuietAndIsNoSample) {
+    simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Corrupt, .index = 4});
+    ASSERT_TRUE(console.logic.StartPolling(100));
+    ASSERT_TRUE(console.RunUntil([&] { return console.logic.Line().Counts().Garbled == 1; }));
+    console.now += milliseconds(Timing().ScanQuietMs - 1);
+    console.logic.Timer1Timer();
+    EXPECT_EQ(console.sent.size(), 1u);
+    console.now += milliseconds(1);
+    console.logic.Timer1Timer();
+    ASSERT_EQ(console.sent.size(), 2u);
+    EXPECT_EQ(console.sent[1], console.sent[0]);
+    ASSERT_TRUE(Samples(1));
+    EXPECT_EQ(console.screen.samples[0].Values[0].Value, 12.5);
+    EXPECT_EQ(console.screen.pollCounts.Missed, 0);
+}
+
 TEST_F(Polling, APortGoneStopsThePoll) {
     ASSERT_TRUE(console.logic.StartPolling(100));
     ASSERT_TRUE(Samples(1));

@@ -9,6 +9,8 @@
 #include "sim/Simulator.h"
 #include "support/Pty.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -79,11 +81,19 @@ TEST(LineScan, FindsExactlyTheMetersOnTheLineWithTheirAnswers) {
     EXPECT_EQ(rig.At(9).Code, 2);
     EXPECT_GE(rig.At(5).AnswerMs, 0);
     EXPECT_EQ(rig.At(12).AnswerMs, -1);
-    const std::string csv = ScanCsv(rig.scan.Results());
+    // The archive CSV's rules: a byte order mark, ';' beside a decimal comma,
+    // ',' beside a decimal point with the header that holds one quoted.
+    const std::string csv = ScanCsv(rig.scan.Results(), ',');
     EXPECT_EQ(csv.substr(0, csv.find("\r\n", csv.find("\r\n") + 2) + 2),
+              "\xEF\xBB\xBF"
               "Адрес;Результат;Тип;Версия;Конфигурация 1;Конфигурация 2;Ответ, "
               "мс\r\n1;опознан;4;4611;1032;10551298;" +
                   std::to_string(rig.At(1).AnswerMs) + "\r\n");
+    const std::string point = ScanCsv({rig.At(9)}, '.');
+    EXPECT_EQ(point, "\xEF\xBB\xBF"
+                     "Адрес,Результат,Тип,Версия,Конфигурация 1,Конфигурация 2,\"Ответ, мс\"\r\n"
+                     "9,исключение 2,,,,," +
+                         std::to_string(rig.At(9).AnswerMs) + "\r\n");
 }
 
 TEST(LineScan, ALateAnswerIsCreditedToItsOwnAddressNotTheNext) {
@@ -111,6 +121,40 @@ TEST(LineScan, ALateAnswerFromTheLastAddressIsStillHeard) {
     ASSERT_EQ(rig.scan.End(), ScanEnd::Finished);
     EXPECT_EQ(rig.At(3).Kind, ScanResultKind::Late);
     EXPECT_EQ(rig.At(2).Kind, ScanResultKind::NoAnswer);
+}
+
+// A late answer that breaks into a later exchange with the gateway is taken
+// from that exchange, which goes on.
+TEST(LineScan, ASlowMetersAnswerInALaterExchangeIsCreditedToItsOwnAddress) {
+    sim::SimOptions o;
+    o.MeterAddress = 3;
+    o.MeterDelayMs = 150;
+    o.AnswerOnNextExchange = true;
+    o.MoreMeters = {Meter(4)};
+    ScanRig rig(o);
+    rig.Run(2, 9, 40);
+    ASSERT_EQ(rig.scan.End(), ScanEnd::Finished);
+    EXPECT_EQ(rig.At(3).Kind, ScanResultKind::Late);
+    EXPECT_EQ(rig.At(3).Identity.TypeNum, 4);
+    EXPECT_GE(rig.At(3).AnswerMs, 150);
+    EXPECT_EQ(rig.At(4).Identity.TypeNum, 8);
+    for (int silent : {2, 5, 6, 7, 8, 9})
+        EXPECT_EQ(rig.At(silent).Kind, ScanResultKind::NoAnswer) << silent;
+    EXPECT_EQ(rig.scan.Results().size(), 8u);
+}
+
+// Noise: a garbled answer is asked again and the meter found; with every
+// silent address asked again, a meter beyond the fast wait is found too.
+TEST(LineScan, GarbledAnswersAreAskedAgainAndSilentOnesOnRequest) {
+    sim::SimOptions o;
+    o.MoreMeters = {Meter(2, [](auto& m) { m.DelayMs = 150; })};
+    ScanRig rig(o);
+    rig.simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Corrupt, .index = 5});
+    rig.Run(1, 1, 40);
+    EXPECT_EQ(rig.At(1).Kind, ScanResultKind::Identified);
+    EXPECT_EQ(rig.driver.Counts().AskedAgain, 1);
+    rig.Run(2, 2, 40, {.LongWaitMs = 600, .EverySilent = true});
+    EXPECT_EQ(rig.At(2).Kind, ScanResultKind::Slow);
 }
 
 TEST(LineScan, AStoppedScanKeepsItsTableAndALostPortEndsIt) {
@@ -162,12 +206,22 @@ struct BatchRig : BatchObserver {
     void Run(std::vector<ArchiveJob> jobs) {
         batch.Start(std::move(jobs));
         RunLine(driver, {.Running = [&] { return batch.Running(); },
-                         .Tick = [&](bool gone) { batch.Tick(gone); },
+                         .Tick =
+                             [&](bool gone) {
+                                 batch.Tick(gone);
+                                 Ticked();
+                             },
                          .MsUntilDue = {}});
     }
     void ReadStarted(std::size_t index, int attempt) override { started.push_back({index, attempt}); }
     void RowRead(std::size_t index, const ArchiveProgress& progress) override {
         if (index == 2 && progress.Rows == 1) progressLine = BatchProgressText(batch);
+    }
+    // The progress line while read 2 is identifying its meter.
+    void Ticked() {
+        if (batch.Running() && batch.Current() == 1 &&
+            batch.Session().CurrentPhase() == ArchiveSession::Phase::Identifying)
+            identifyingLine = BatchProgressText(batch);
     }
 
     sim::Simulator simulator;
@@ -182,7 +236,7 @@ struct BatchRig : BatchObserver {
                        },
                        ','};
     std::vector<std::pair<std::size_t, int>> started;
-    std::string progressLine;
+    std::string progressLine, identifyingLine;
 };
 
 TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
@@ -210,6 +264,32 @@ TEST(ArchiveBatch, AFailingMeterIsTriedOnceMoreAndTheBatchGoesOn) {
     EXPECT_EQ(rows[2].Job.File, dir.File("day-017.txt"));
     EXPECT_NE(dir.Read("day-017.txt"), dir.Read("day-001.txt"));
     EXPECT_EQ(rig.progressLine.rfind("Чтение 3 из 3: адрес 17, строк 1, ", 0), 0u) << rig.progressLine;
+    // Not the 31 rows of the meter before.
+    EXPECT_EQ(rig.identifyingLine.rfind("Чтение 2 из 3: адрес 5, строк 0, 0", 0), 0u) << rig.identifyingLine;
+}
+
+TEST(ArchiveBatch, ARetryThatReadsNothingKeepsTheRowsTheFirstAttemptLeft) {
+    TimingConstants fast;
+    fast.ArchiveAnswerTimeoutMs = 150;
+    SetTimingForTests(fast);
+    // Silent after a few rows, the second attempt's identification too.
+    sim::SimOptions o;
+    BatchRig rig(o);
+    rig.simulator.AddFault(
+        {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1, .after = 20});
+    TempDir dir;
+    rig.Run(BatchJobs({1}, BatchArchives::Day, dir.Path()));
+    SetTimingForTests(TimingConstants{});
+
+    const BatchRow& row = rig.batch.Rows().at(0);
+    EXPECT_EQ(row.Attempts, 2);
+    EXPECT_FALSE(row.Complete);
+    EXPECT_EQ(BatchRowText(row), "не прочитан: прибор не отвечает");
+    EXPECT_EQ(row.LeftFile, dir.File("day-001.partial.txt"));
+    ASSERT_GT(row.Rows, 0);
+    const std::string left = dir.Read("day-001.partial.txt");
+    EXPECT_EQ(std::count(left.begin(), left.end(), '\n'), row.Rows + 1); // the template, then the rows
+    EXPECT_FALSE(std::filesystem::exists(dir.File("day-001.txt")));
 }
 
 } // namespace

@@ -6,10 +6,14 @@
 #include "console/Uviewrs232.h"
 #include "line/Uviewscan.h"
 #include "serial/LineDriver.h"
+#include "serial/PortDevices.h"
 #include "support/Recorder.h"
 #include "support/SimWindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -66,7 +70,9 @@ TEST_F(ScanWindow, ScansTheLineThenReadsTheTickedMetersOneFileEach) {
     window->SilentCheck->setChecked(true);
     EXPECT_FALSE(table->isRowHidden(1));
     ASSERT_TRUE(window->SaveCsv(QString::fromStdString(dir.File("scan.csv"))));
-    EXPECT_EQ(dir.Read("scan.csv").substr(0, 10), "Адрес"); // UTF-8, the header first
+    // As the archive CSV: a byte order mark, ';' beside the Russian decimal comma.
+    EXPECT_EQ(dir.Read("scan.csv").substr(0, 14), "\xEF\xBB\xBF"
+                                                  "Адрес;");
     EXPECT_TRUE(LineHolderActivity().empty());
 
     window->BatchButton->click();
@@ -91,6 +97,74 @@ TEST_F(ScanWindow, AScanDoesNotStartWhileThePacketMonitorTakesTheAnswers) {
     EXPECT_EQ(TheRecorder().messages[0].text, MonitorOpenText);
     EXPECT_TRUE(Idle());
     EXPECT_EQ(window->ScanTable->rowCount(), 0);
+}
+
+TEST_F(ScanWindow, TheSpeedIsReadFromTheGateway) {
+    simulator.SetCells(0x81, 0x58, 2, {103}); // 9600 bit/s
+    window->ReadSpeedButton->click();
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_EQ(window->SpeedCombo->currentText().toStdString(), "9600");
+    EXPECT_NE(window->WaitLabel->text().toStdString().find("Ожидание 71 мс"), std::string::npos)
+        << window->WaitLabel->text().toStdString();
+}
+
+TEST_F(ScanWindow, APortNotOpenIsSaidOnceAndNothingStarts) {
+    Rs232Port* line = MainPort;
+    MainPort = new Rs232Port(dir.File("no-such-port"), 115200);
+    window->StartButton->click();
+    const auto messages = TheRecorder().messages;
+    const std::string expected = PortNotOpenText(*MainPort);
+    delete MainPort;
+    MainPort = line;
+    ASSERT_EQ(messages.size(), 1u) << Describe(messages);
+    EXPECT_EQ(messages[0].text, expected);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(window->ScanTable->rowCount(), 0);
+    EXPECT_TRUE(LineHolderActivity().empty());
+}
+
+TEST_F(ScanWindow, AFailedOrStoppedBatchNamesOnlyFilesThatExist) {
+    window->StartButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+    // The meters fall silent: neither read writes a file.
+    TimingConstants fast;
+    fast.ArchiveAnswerTimeoutMs = 150;
+    SetTimingForTests(fast);
+    simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer, .times = -1});
+    window->BatchButton->click();
+    const bool ended = WaitUntil([&] { return Idle(); });
+    SetTimingForTests(TimingConstants{});
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(window->BatchTable->item(row, 2)->text().toStdString(), "0");
+        EXPECT_EQ(window->BatchTable->item(row, 4)->text().toStdString(), "не прочитан: прибор не отвечает");
+        EXPECT_EQ(window->BatchTable->item(row, 5)->text().toStdString(), "");
+    }
+    const std::string summary = window->BatchProgress->text().toStdString();
+    EXPECT_NE(summary.find(": прочитано 0 из 2."), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("Неполные"), std::string::npos) << summary;
+
+    // Stopped while it identifies the first meter: no file, and no error box.
+    window->BatchButton->click();
+    window->StopButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+    EXPECT_EQ(window->BatchTable->item(0, 4)->text().toStdString(), "не прочитан: чтение остановлено");
+    EXPECT_EQ(window->BatchTable->item(0, 5)->text().toStdString(), "");
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(ScanWindow, HeadersShowWholeAndTheTablesGrowWithTheWindow) {
+    area.show();
+    window->show();
+    QApplication::processEvents();
+    const int narrow = window->ScanTable->width();
+    QHeaderView* header = window->ScanTable->horizontalHeader();
+    for (int c = 0; c < header->count(); ++c)
+        EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c)) << c;
+    window->showMaximized();
+    QApplication::processEvents();
+    EXPECT_GT(window->ScanTable->width(), narrow);
 }
 
 } // namespace

@@ -29,6 +29,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QValueAxis>
 #include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -150,6 +151,8 @@ TEST_F(Viewer, ZoomLegendSecondAxisCsvAndPictures) {
     chosen = Text(dir.File("out.csv").c_str());
     window->CsvButton->click();
     EXPECT_EQ(dir.Read("out.csv"), ArchiveCsv(window->Archive(), ','));
+    EXPECT_EQ(window->CursorLabel->text(),
+              Text(("CSV записан в файл " + dir.File("out.csv") + ", строк 48.").c_str()));
     EXPECT_EQ(dir.Read("out.csv").substr(0, 17), "\xEF\xBB\xBF"
                                                  "DATETIME;DATE;");
 
@@ -159,7 +162,48 @@ TEST_F(Viewer, ZoomLegendSecondAxisCsvAndPictures) {
     chosen = Text(dir.File("chart.png").c_str());
     window->SaveChartButton->click();
     EXPECT_EQ(dir.Read("chart.png").substr(1, 3), "PNG");
+    EXPECT_EQ(window->CursorLabel->text(),
+              Text(("График сохранён в файл " + dir.File("chart.png") + ".").c_str()));
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(Viewer, TheSecondAxisIsNamedAndFitsItsValues) {
+    // Q1 in thousands; M1 from 2 to 71 goes to the second axis.
+    std::string file = "DATE HOUR Q1 M1\r\n";
+    for (int i = 0; i < 24; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "25-01-2024 %2d %d,0 %d \r\n", i, 1000 + 100 * i, 2 + 3 * i);
+        file += line;
+    }
+    dir.Write("axes.txt", file);
+    chosen = Text(dir.File("axes.txt").c_str());
+    window->OpenButton->click();
+    Tick("Q1");
+    Tick("M1");
+    ASSERT_EQ(window->Chart->SeriesCount(), 2);
+    ASSERT_TRUE(window->Chart->OnRightAxis(1));
+    const auto axes = window->Chart->chart()->axes(Qt::Vertical, window->Chart->LineSeries(1));
+    ASSERT_EQ(axes.size(), 1);
+    const auto* right = qobject_cast<const QValueAxis*>(axes[0]);
+    ASSERT_NE(right, nullptr);
+    EXPECT_EQ(right->titleText(), "M1");
+    // Round numbers close around 2..71, not far below zero.
+    EXPECT_GE(right->min(), 0.0);
+    EXPECT_LE(right->min(), 2.0);
+    EXPECT_GE(right->max(), 71.0);
+    EXPECT_LE(right->max(), 80.0);
+}
+
+TEST_F(Viewer, AnotherFileClearsTheValuesUnderTheCursor) {
+    dir.Write("long.txt", TwoDaysOfHours());
+    chosen = Text(dir.File("long.txt").c_str());
+    window->OpenButton->click();
+    window->Chart->CursorMoved(window->Chart->ShownFrom());
+    EXPECT_TRUE(window->CursorLabel->text().contains("Q1 = ")) << window->CursorLabel->text().toStdString();
+    dir.Write("other.txt", "DATE HOUR TNORM\r\n25-01-2024 13 1,00 \r\n");
+    chosen = Text(dir.File("other.txt").c_str());
+    window->OpenButton->click();
+    EXPECT_FALSE(window->CursorLabel->text().contains("Q1")) << window->CursorLabel->text().toStdString();
 }
 
 TEST_F(Viewer, BrokenAndMissingFilesAreReported) {

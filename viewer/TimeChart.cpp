@@ -40,6 +40,41 @@ bool ScalesDiffer(double a, double b) {
     return std::max(a, b) / std::min(a, b) > ScaleFactorForSecondAxis;
 }
 
+// A value axis spans whole steps of 1, 2, 2.5 or 5 times a power of ten,
+// at most this many: its ticks fall on round numbers with little room beyond
+// the data.
+constexpr int MaxAxisSteps = 6;
+
+struct AxisRange {
+    double Min, Max;
+    int Ticks;
+};
+
+AxisRange NiceRange(double low, double high) {
+    if (!(low <= high)) low = 0, high = 1;
+    if (low == high) {
+        const double margin = low == 0 ? 1 : std::abs(low) / 10;
+        low -= margin, high += margin;
+    }
+    const double power = std::pow(10.0, std::floor(std::log10((high - low) / (MaxAxisSteps - 1))));
+    double from = low, to = high, step = high - low;
+    for (double factor : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0}) {
+        step = factor * power;
+        from = std::floor(low / step) * step;
+        to = std::ceil(high / step) * step;
+        if (std::lround((to - from) / step) <= MaxAxisSteps) break;
+    }
+    return {from, to, static_cast<int>(std::lround((to - from) / step)) + 1};
+}
+
+// The names of the series drawn against one axis, as its title.
+QString AxisTitle(const std::vector<QString>& names) {
+    QString title;
+    for (const QString& name : names)
+        title += (title.isEmpty() ? "" : ", ") + name;
+    return title;
+}
+
 bool DarkPalette(const QWidget* w) {
     return w->palette().color(QPalette::Window).lightness() < 128;
 }
@@ -113,8 +148,15 @@ void TimeChart::SetSeries(std::vector<Series> series) {
         const double middle = (first_ + last_) / 2;
         first_ = middle - narrowestMs_ / 2, last_ = middle + narrowestMs_ / 2;
     }
-    rightAxis_->setVisible(
-        std::any_of(series_.begin(), series_.end(), [](const Shown& s) { return s.Right; }));
+    const bool twoAxes = std::any_of(series_.begin(), series_.end(), [](const Shown& s) { return s.Right; });
+    rightAxis_->setVisible(twoAxes);
+    // With two scales each axis names its series; one axis needs no title
+    // beside the legend.
+    std::vector<QString> left, right;
+    for (const Shown& s : series_)
+        (s.Right ? right : left).push_back(s.Line->name());
+    leftAxis_->setTitleText(twoAxes ? AxisTitle(left) : QString());
+    rightAxis_->setTitleText(twoAxes ? AxisTitle(right) : QString());
     ShowAll();
     Redecimate(); // also when the range shown stayed the same
     FitValueAxes();
@@ -215,11 +257,9 @@ void TimeChart::FitValueAxes() {
             for (const auto& p : s.Points)
                 low = std::min(low, p.Y), high = std::max(high, p.Y);
         }
-        if (!(low <= high)) low = 0, high = 1;
-        if (low == high) low -= 1, high += 1;
-        const double pad = (high - low) * 0.05;
-        axis->setRange(low - pad, high + pad);
-        axis->applyNiceNumbers();
+        const AxisRange range = NiceRange(low, high);
+        axis->setRange(range.Min, range.Max);
+        axis->setTickCount(range.Ticks);
     }
 }
 

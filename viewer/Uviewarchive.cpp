@@ -41,6 +41,9 @@ TViewArchive* ViewArchive = nullptr;
 
 namespace {
 
+// What the line under the chart says while the cursor shows no values.
+const char* const ChartHint = "Колесо, +/-: масштаб; Shift или средняя кнопка, стрелки: сдвиг";
+
 // The viewer's size where the main frame has room for it.
 constexpr QSize PreferredSize(980, 700);
 
@@ -168,7 +171,7 @@ TViewArchive::TViewArchive(QWidget* parent)
     auto* under = new QHBoxLayout;
     CursorLabel = new QLabel(content);
     CursorLabel->setObjectName("CursorLabel");
-    CursorLabel->setText(QString::fromUtf8("Колесо, +/-: масштаб; Shift или средняя кнопка, стрелки: сдвиг"));
+    CursorLabel->setText(QString::fromUtf8(ChartHint));
     WholeButton = Button(content, "WholeButton", "&Весь график");
     SaveChartButton = Button(content, "SaveChartButton", "Сохранить &график...");
     CsvButton = Button(content, "CsvButton", "&CSV...");
@@ -263,6 +266,8 @@ void TViewArchive::ShowTable() {
         }
     }
     ColumnsTicked();
+    // Values under the cursor belong to the file shown before.
+    CursorLabel->setText(QString::fromUtf8(ChartHint));
 
     const QString problems = FromUtf8(ProblemsText(*table_)).trimmed();
     ProblemsMemo->setPlainText(problems);
@@ -359,10 +364,14 @@ void TViewArchive::CsvButtonClick() {
     const QString path =
         ChooseFile(QString::fromUtf8("Сохранить CSV"), suggestion, QString::fromUtf8("CSV (*.csv)"), true);
     if (path.isEmpty()) return;
-    if (!WriteArchiveCsv(QFile::encodeName(path).toStdString(), CsvText(CsvShownBox->isChecked())))
-        ShowMessage("Файл " + path.toStdString() + " не записан: " + SystemErrorText(errno) +
-                        ". Выберите другую папку.",
-                    "ОШИБКА ЗАПИСИ", MessageIcon::Warning);
+    const std::string csv = CsvText(CsvShownBox->isChecked());
+    if (!WriteArchiveCsv(QFile::encodeName(path).toStdString(), csv))
+        return ShowMessage("Файл " + path.toStdString() + " не записан: " + SystemErrorText(errno) +
+                               ". Выберите другую папку.",
+                           "ОШИБКА ЗАПИСИ", MessageIcon::Warning);
+    // Every row ends in CR LF; the first is the header.
+    const auto rows = std::count(csv.begin(), csv.end(), '\n') - 1;
+    CursorLabel->setText(QString::fromUtf8("CSV записан в файл %1, строк %2.").arg(path).arg(rows));
 }
 
 bool TViewArchive::SaveChart(const QString& path) {
@@ -387,8 +396,9 @@ void TViewArchive::SaveChartButtonClick() {
                                     QString::fromUtf8("Рисунок PNG (*.png);;Рисунок SVG (*.svg)"), true);
     if (path.isEmpty()) return;
     if (!SaveChart(path))
-        ShowMessage("Файл " + path.toStdString() + " не записан. Выберите другую папку.", "ОШИБКА ЗАПИСИ",
-                    MessageIcon::Warning);
+        return ShowMessage("Файл " + path.toStdString() + " не записан. Выберите другую папку.",
+                           "ОШИБКА ЗАПИСИ", MessageIcon::Warning);
+    CursorLabel->setText(QString::fromUtf8("График сохранён в файл %1.").arg(path));
 }
 
 TViewArchive* ShowArchiveInViewer(QMdiArea* area, const QString& path) {
