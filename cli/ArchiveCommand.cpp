@@ -132,6 +132,7 @@ int RunArchive(CliRun& run) {
     RunLine(driver, {.Running = [&] { return !gatewayFailed && session.Active(); },
                      .Tick = [&](bool gone) { session.CheckAnswerTime(gone); },
                      .MsUntilDue = {}});
+    driver.AwaitNothing();
     if (!session.HasOutcome() && session.Active()) {
         session.Abandon();
         report.CloseRowLine();

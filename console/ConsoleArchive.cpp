@@ -178,6 +178,7 @@ void ConsoleLogic::Ended(const ArchiveOutcome& outcome) {
     const bool quiet = quietStop_;
     // Nothing is awaited any more; the line is free again.
     WaitAnswer = false;
+    line_.AwaitNothing();
     if (identificationPoll_) SetIdentificationPoll(false);
     EndRun();
     if (outcome.kind == ArchiveOutcome::Kind::Finished) {

@@ -184,15 +184,10 @@ void ConsoleLogic::PortReadable() {
 }
 
 void ConsoleLogic::ReceiveByte(std::uint8_t b) {
-    const bool awaited = WaitAnswer;
-    bool refused = false;
     bool answerEnds = false;
-    if (awaited) {
+    if (WaitAnswer) {
         WatchRefusal(b);
-        if (exceptionAnswer_)
-            refused = answerEnds = TakeRefusalByte(b);
-        else
-            answerEnds = TakeAnswerByte(b);
+        answerEnds = exceptionAnswer_ ? TakeRefusalByte(b) : TakeAnswerByte(b);
         ++AnswerPos;
     }
     DumpByte(b);
@@ -202,7 +197,6 @@ void ConsoleLogic::ReceiveByte(std::uint8_t b) {
     }
     // What the answer means for a read or a poll is decided when the line's
     // driver has checked it (LineFrameEnded), after its last byte is dumped.
-    (void)refused;
 }
 
 void ConsoleLogic::LineBytes(const std::uint8_t* bytes, std::size_t count) {

@@ -314,6 +314,10 @@ bool LineScan::SendRecheck() {
     }
     if (recheck_.empty()) return false;
     const int address = recheck_.front();
+    // Asked again only once its first answer can no longer come: one that
+    // came during the second wait would be taken for the second's, with a
+    // wrong answer time. Meanwhile a late answer still counts as late.
+    if (Now() < RecheckDue(address)) return true;
     recheck_.erase(recheck_.begin());
     rechecking_ = true;
     ++rechecked_;
@@ -359,6 +363,10 @@ void LineScan::Finish(ScanEnd end) {
     observer_.Ended(end);
 }
 
+LineScan::TimePoint LineScan::RecheckDue(int address) const {
+    return sentAt_[static_cast<std::size_t>(address)] + std::chrono::milliseconds(recheckOpt_.LongWaitMs);
+}
+
 int LineScan::MsUntilDue() const {
     if (!Running()) return -1;
     const TimePoint now = Now();
@@ -371,6 +379,8 @@ int LineScan::MsUntilDue() const {
         due = sentAt_[static_cast<std::size_t>(current_)] + std::chrono::milliseconds(CurrentWaitMs());
     else if (next_ >= addresses_.size() && recheck_.empty())
         due = tailUntil_;
+    else if (next_ >= addresses_.size())
+        due = RecheckDue(recheck_.front());
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
     return static_cast<int>(std::max<long long>(0, ms + 1));
 }

@@ -167,8 +167,10 @@ private:
     void SendNext();
     // The wait for the current address ran out: its row says "нет ответа".
     void WaitEnded(TimePoint now);
-    // Sends the next queued recheck; false when none is queued.
+    // Sends the next queued recheck when it is due; false when none is queued.
     bool SendRecheck();
+    // When `address` may be asked again: a long wait after it was last asked.
+    TimePoint RecheckDue(int address) const;
     bool Send(int address);
     void Finish(ScanEnd end);
     int CurrentWaitMs() const { return rechecking_ ? recheckOpt_.LongWaitMs : waitMs_; }

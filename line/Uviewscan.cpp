@@ -429,9 +429,9 @@ void TViewScan::Ended(ScanEnd end) {
     int found = 0;
     for (const ScanResult& r : scan_.Results())
         found += r.Kind != ScanResultKind::NoAnswer;
-    ProgressLine->setText(FromUtf8(ScanEndText(end, p.Address) +
-                                   " Ответили адресов: " + std::to_string(found) + " из " +
-                                   std::to_string(p.Done) + ", за " + MinutesSeconds(p.SecondsSpent) + "."));
+    ProgressLine->setText(
+        FromUtf8(ScanEndText(end, p.Address) + " Ответили адресов: " + std::to_string(found) + " из " +
+                 std::to_string(scan_.Results().size()) + ", за " + MinutesSeconds(p.SecondsSpent) + "."));
     if (end == ScanEnd::PortGone || end == ScanEnd::GatewayFailed)
         ShowMessage(ScanEndText(end, p.Address), ViewScanCaption, MessageIcon::Warning);
 }

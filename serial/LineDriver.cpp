@@ -72,6 +72,7 @@ void LineDriver::Attach(LineConversation* conversation) {
 }
 
 bool LineDriver::Request(const std::uint8_t* block, std::int32_t count, const AwaitOptions& options) {
+    if (awaiting_) NoteSilence();
     request_.assign(block, block + std::max(count, 0));
     options_ = options;
     garbled_ = 0;
@@ -86,11 +87,13 @@ bool LineDriver::Send() {
     TraceBytes(">>", request_.data(), request_.size());
     const bool sent = sender_ && sender_(request_.data(), static_cast<std::int32_t>(request_.size()));
     awaiting_ = sent;
+    sentAt_ = Now();
     if (!sent) Note("запрос не ушёл: шлюз не принял его");
     return sent;
 }
 
 void LineDriver::AwaitNothing() {
+    if (awaiting_) NoteSilence();
     awaiting_ = false;
     repeatPending_ = false;
 }
@@ -212,6 +215,13 @@ void LineDriver::Found(const std::uint8_t* bytes, std::size_t count) {
     TraceBytes("<< (в обмене со шлюзом)", bytes, count);
     lastByte_ = Now();
     if (conversation_) conversation_->LineStrayBytes(bytes, count);
+}
+
+void LineDriver::NoteSilence() {
+    if (!trace_) return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - sentAt_).count();
+    Note((rx_.empty() ? "ответа нет за " : "ответ не закончен за ") + std::to_string(ms) +
+         " мс: ожидание окончено");
 }
 
 void LineDriver::Note(const std::string& text) {

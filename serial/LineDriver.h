@@ -148,7 +148,8 @@ public:
     // Sends a request block through the gateway and awaits its answer. False
     // when the block did not go out: then nothing is awaited.
     bool Request(const std::uint8_t* block, std::int32_t count, const AwaitOptions& options);
-    // Awaits nothing any more (a conversation's time-out or stop).
+    // Awaits nothing any more (a conversation's time-out or stop); an answer
+    // still awaited is traced as missing.
     void AwaitNothing();
     bool Awaiting() const { return awaiting_; }
     // Whether a garbled answer's request waits for the quiet line to go again.
@@ -186,6 +187,8 @@ private:
     void EndFrame(bool cutShort);
     int QuietMs() const;
     void TraceBytes(const char* what, const std::uint8_t* bytes, std::size_t count);
+    // The awaited answer did not come (a conversation's time-out, or the next request).
+    void NoteSilence();
 
     PortAccessor port_;
     BlockSender sender_;
@@ -201,6 +204,7 @@ private:
     bool repeatPending_ = false;   // goes out again once the line is quiet
     std::vector<std::uint8_t> rx_; // the frame under way
     TimePoint lastByte_{};
+    TimePoint sentAt_{};
     LineCounts counts_;
 };
 

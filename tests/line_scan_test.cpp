@@ -143,8 +143,9 @@ TEST(LineScan, ASlowMetersAnswerInALaterExchangeIsCreditedToItsOwnAddress) {
     EXPECT_EQ(rig.scan.Results().size(), 8u);
 }
 
-// Noise: a garbled answer is asked again and the meter found; with every
-// silent address asked again, a meter beyond the fast wait is found too.
+// Noise: a garbled answer is asked again and the meter found. With every
+// silent address asked again, a meter whose first answer was lost is found
+// with its answer time beyond the fast wait.
 TEST(LineScan, GarbledAnswersAreAskedAgainAndSilentOnesOnRequest) {
     sim::SimOptions o;
     o.MoreMeters = {Meter(2, [](auto& m) { m.DelayMs = 150; })};
@@ -153,8 +154,11 @@ TEST(LineScan, GarbledAnswersAreAskedAgainAndSilentOnesOnRequest) {
     rig.Run(1, 1, 40);
     EXPECT_EQ(rig.At(1).Kind, ScanResultKind::Identified);
     EXPECT_EQ(rig.driver.Counts().AskedAgain, 1);
-    rig.Run(2, 2, 40, {.LongWaitMs = 600, .EverySilent = true});
+    rig.simulator.AddFault({.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::NoAnswer});
+    rig.Run(2, 2, 40, {.LongWaitMs = 400, .EverySilent = true});
     EXPECT_EQ(rig.At(2).Kind, ScanResultKind::Slow);
+    EXPECT_GE(rig.At(2).AnswerMs, 150);
+    EXPECT_EQ(ScanResultText(rig.At(2)), "медленный ответ: увеличьте ожидание");
 }
 
 TEST(LineScan, AStoppedScanKeepsItsTableAndALostPortEndsIt) {

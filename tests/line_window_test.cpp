@@ -88,6 +88,22 @@ TEST_F(ScanWindow, ScansTheLineThenReadsTheTickedMetersOneFileEach) {
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 
+// A meter far slower than the wait: «Переспросить молчащие» keeps the scan
+// listening for the long wait, and the slow one is found.
+TEST_F(ScanWindow, SilentAddressesAskedAgainWithTheLongWaitFindASlowMeter) {
+    simulator.SetMeterDelay(400);
+    window->LastEdit->setValue(2);
+    window->LongWaitEdit->setValue(600);
+    window->RecheckCheck->setChecked(true);
+    window->StartButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+    EXPECT_EQ(window->ScanTable->item(0, 1)->text().toStdString(), "поздний ответ: увеличьте ожидание");
+    EXPECT_GE(window->ScanTable->item(0, 6)->text().toInt(), 400);
+    EXPECT_EQ(
+        window->ProgressLine->text().toStdString().rfind("Поиск закончен. Ответили адресов: 1 из 2, за ", 0),
+        0u);
+}
+
 TEST_F(ScanWindow, AScanDoesNotStartWhileThePacketMonitorTakesTheAnswers) {
     const int monitor = 0;
     ClaimLine(&monitor, "приём пакетов", LineHold::EveryByte);
