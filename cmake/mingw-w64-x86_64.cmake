@@ -1,6 +1,7 @@
 # Cross-compiling for 64-bit Windows with Debian's mingw-w64 (the POSIX-thread
-# variant, whose C++ runtime has std::thread). The C and C++ runtimes are
-# linked statically, so the .exe needs no DLL beside it.
+# variant, whose C++ runtime has std::thread). Which program links the C and
+# C++ runtimes statically is the project's choice (STATIC_RUNTIME in
+# CMakeLists.txt).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -14,8 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run the .exe files under Wine.
 find_program(WINE_PROGRAM NAMES wine64 wine)

@@ -10,10 +10,12 @@ RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev q
 TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev xvfb xauth imagemagick clang libclang-rt-14-dev clang-format clang-tidy"
 # Building the .deb and checking its files (scripts/package).
 PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream lintian man-db"
-# The Windows build of the core and configurator-cli, and its tests under
-# Wine against the simulator (scripts/windows): the cross compiler, Wine's
-# 64-bit loader, socat for a pseudo-terminal pair, zip for the package.
-WINDOWS_PACKAGES="$TEST_PACKAGES g++-mingw-w64-x86-64-posix wine wine64 socat zip"
+# The Windows build (scripts/windows) and its tests under Wine against the
+# simulator: the cross compiler, Wine's 64-bit loader, socat for a
+# pseudo-terminal pair, zip and unzip for the package and its check in a fresh
+# Wine prefix (xwininfo, from x11-utils, finds its window), xz for the Qt
+# tarball. Qt's host tools and Russian texts come with the test packages.
+WINDOWS_PACKAGES="$TEST_PACKAGES g++-mingw-w64-x86-64-posix wine wine64 socat zip unzip xz-utils x11-utils"
 # The README's screenshots (scripts/screenshots).
 SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
 
