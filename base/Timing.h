@@ -27,6 +27,7 @@ struct TimingConstants {
     int AnswerQuietMs = 200;                // an answer begun and then quiet this long is cut short
     int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
     int InputLookMs = 5;                    // Windows: a wait for input looks at the port's queue this often
+    int InputWatchMs = 1;                   // Windows: a window's port watch looks at the queue this often
 };
 
 // The shortest interval between two requests of the console's polling.

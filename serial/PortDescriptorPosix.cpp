@@ -43,6 +43,16 @@ bool SameDevice(int fd, const DescriptorIdentity& identity) {
     return IdentityOf(fd, now) && now == identity;
 }
 
+InputSource InputSourceOf(int fd) {
+    return {fd};
+}
+
+bool InputWaiting(InputSource source) {
+    pollfd pfd{static_cast<int>(source.Value), POLLIN, 0};
+    const int ready = poll(&pfd, 1, 0);
+    return ready != 0 && (ready < 0 || pfd.revents != 0);
+}
+
 bool DevicePresentAt(const std::string& path, unsigned long long& deviceNumber) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;

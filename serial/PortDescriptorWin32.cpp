@@ -1,6 +1,7 @@
-// On Windows a COM handle signals no readiness to an event loop: nothing to
-// watch, the callers' timers drive the reads. A port is present while the
-// system knows its DOS device name.
+// On Windows a COM handle signals no readiness to an event loop: a window
+// watches the port's own descriptor through an InputWatch, a thread that looks
+// at its input queue. A port is present while the system knows its DOS device
+// name.
 #include "serial/PortDescriptor.h"
 
 #include "base/Timing.h"
@@ -9,17 +10,48 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
+#include <io.h>
 #include <windows.h>
 
-int DuplicateForWatch(int, DescriptorIdentity&) {
-    return -1;
+namespace {
+
+std::intptr_t OsHandle(int fd) {
+    return _get_osfhandle(fd);
+}
+
+} // namespace
+
+// The port's own descriptor, not a duplicate: a second handle would keep the
+// COM port, which opens only once, held after the program has closed it. The
+// device's HANDLE tells it from a descriptor number reused later.
+int DuplicateForWatch(int fd, DescriptorIdentity& identity) {
+    if (fd < 0) return -1;
+    const std::intptr_t handle = OsHandle(fd);
+    if (handle == -1) return -1;
+    identity = {static_cast<unsigned long long>(handle), 0, 0};
+    return fd;
 }
 
 void CloseWatchDuplicate(int) {}
 
-bool SameDevice(int, const DescriptorIdentity&) {
-    return false;
+bool SameDevice(int fd, const DescriptorIdentity& identity) {
+    return fd >= 0 && static_cast<unsigned long long>(OsHandle(fd)) == identity.File;
+}
+
+InputSource InputSourceOf(int fd) {
+    return {static_cast<long long>(OsHandle(fd))};
+}
+
+// A handle closed meanwhile fails the call: reported as input, so that the
+// reader finds the port gone.
+bool InputWaiting(InputSource source) {
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(source.Value)), &errors, &status))
+        return true;
+    return status.cbInQue > 0;
 }
 
 // Asked by opening it for no access at all, which a port in use allows or

@@ -1,6 +1,5 @@
-// Duplicates and identities come from PortDescriptor.h: where the system
-// gives no descriptor to watch (Windows), nothing is ever watched and the
-// callers' timers drive the reads.
+// Duplicates and identities come from PortDescriptor.h (on Windows the port's
+// own descriptor, watched by a thread: InputWatch).
 #include "serial/PortFollower.h"
 
 #include "serial/Rs232.h"

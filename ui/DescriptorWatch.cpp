@@ -2,6 +2,14 @@
 
 #include <QSocketNotifier>
 
+DescriptorWatch::DescriptorWatch(QObject* parent) : QObject(parent) {}
+
+DescriptorWatch::~DescriptorWatch() = default;
+
+bool DescriptorWatch::Armed() const {
+    return notifier_ != nullptr;
+}
+
 void DescriptorWatch::Watch(int fd) {
     if (notifier_) {
         // May run inside the notifier's own signal: disable now, free later.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Windows zip as a user unpacks it: in a Wine prefix made afresh (no DLL
-# from an earlier run, none of the build's folders), configurator-cli.exe and
-# configurator.exe answer --version, and configurator.exe opens its main
-# window (or its message that the default port is missing) on an X display (Xvfb) with the Windows platform plugin and the
-# native style, reporting no DLL that Wine could not find.
+# The Windows zip as a user unpacks it: into a folder named in Cyrillic, in a
+# Wine prefix made afresh (no DLL from an earlier run, none of the build's
+# folders). configurator-cli.exe and configurator.exe answer --version, and
+# configurator.exe opens its main window (or its message that the default
+# port is missing) on an X display (Xvfb) with the Windows platform plugin and
+# the native style, reporting no DLL that Wine could not find.
 # Usage: zip_test.sh configurator-<version>-windows-x64.zip
 set -euo pipefail
 zip="$(readlink -f "$1")"
@@ -20,8 +21,10 @@ fail() {
 }
 
 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i > /dev/null 2>&1
-unzip -q "$zip" -d "$work"
-dir="$(echo "$work"/configurator-*-windows-x64)"
+# A folder named in Cyrillic: Qt finds its plugins and texts through qt.conf there too.
+mkdir "$work/Программы"
+unzip -q "$zip" -d "$work/Программы"
+dir="$(echo "$work"/Программы/configurator-*-windows-x64)"
 for exe in configurator-cli configurator; do
     wine "$dir/$exe.exe" --version > "$work/$exe.out" 2> "$work/$exe.err" || fail "$exe.exe --version: $(cat "$work/$exe.err")"
     grep -q "^configurator" "$work/$exe.out" || fail "$exe.exe --version printed: $(cat "$work/$exe.out")"
