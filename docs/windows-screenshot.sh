@@ -5,6 +5,8 @@
 # (xdotool), the main window taken with it.
 # Usage: docs/windows-screenshot.sh build-windows/configurator-<version>-windows-x64.zip [linux-build-dir]
 set -euo pipefail
+. "$(dirname "$0")/../scripts/deps.sh"
+install_missing_packages $WINDOWS_SCREENSHOT_PACKAGES
 zip="$(readlink -f "$1")"
 linux="$(readlink -f "${2:-build}")"
 out="$(readlink -f "$(dirname "$0")")/windows-console.png"

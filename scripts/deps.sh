@@ -18,6 +18,9 @@ PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream linti
 WINDOWS_PACKAGES="$TEST_PACKAGES g++-mingw-w64-x86-64-posix wine wine64 socat zip unzip xz-utils x11-utils"
 # The README's screenshots (scripts/screenshots).
 SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
+# The Windows picture (docs/windows-screenshot.sh): the zip's program under Wine
+# in Xvfb, its menu opened by xdotool.
+WINDOWS_SCREENSHOT_PACKAGES="$SCREENSHOT_PACKAGES wine wine64 unzip xdotool"
 
 # install_missing_packages PACKAGE...: installs those not installed yet. As
 # root through apt-get; otherwise through sudo only when it needs no password.
