@@ -1,13 +1,15 @@
-// The console window of configurator.exe's code under Wine, offscreen, against
-// the Linux gateway-sim on a COM port with real line timing: the day archive
-// by its button, read as the bytes arrive (the port watch's thread, not the
-// receive timer), then a second read stopped by «Стоп», which keeps the file
-// the first one wrote. Prints the archive's time.
-// Usage: windows_console_test.exe COM-NUMBER ROWS MAX-SECONDS PLUGIN-DIR
+// configurator.exe's windows under Wine, offscreen, against the Linux
+// gateway-sim on a COM port with real line timing (meters at addresses 1 and
+// 5). The console: the day archive by its button, read as the bytes arrive
+// (the port watch's thread, not the receive timer), then a second read
+// stopped by «Стоп», which keeps the file the first one wrote; prints the
+// archive's time. The scan of addresses 1..8: both meters found.
+// Usage: windows_window_test.exe COM-NUMBER ROWS MAX-SECONDS PLUGIN-DIR
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
+#include "line/Uviewscan.h"
 #include "serial/Rs232.h"
 #include "ui/MdiChild.h"
 
@@ -15,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -65,7 +69,7 @@ std::string FileText(const std::filesystem::path& path) {
 
 int main(int argc, char** argv) {
     if (argc != 5) {
-        std::fprintf(stderr, "usage: windows_console_test COM-NUMBER ROWS MAX-SECONDS PLUGIN-DIR\n");
+        std::fprintf(stderr, "usage: windows_window_test COM-NUMBER ROWS MAX-SECONDS PLUGIN-DIR\n");
         return 2;
     }
     const int com = std::atoi(argv[1]);
@@ -79,7 +83,7 @@ int main(int argc, char** argv) {
     PrintingPresenter presenter;
     SetMessagePresenter(&presenter);
 
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "windows_console_test";
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "windows_window_test";
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     SetExecutableDir(dir.string());
@@ -89,7 +93,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{}; }};
+    AdapterLink link{[] { return MainPort; }, [] { return LinkSettings{1}; }}; // I2C, as the simulator
     QMdiArea area;
     area.resize(1200, 900);
     area.show();
@@ -122,6 +126,21 @@ int main(int argc, char** argv) {
 
     window->close();
     QApplication::processEvents();
+
+    TViewScan* scan = CreateOrRaise(&area, ViewScan, PortAccessor([] { return MainPort; }), link);
+    QApplication::processEvents();
+    scan->LastEdit->setValue(8);
+    scan->WaitEdit->setValue(60);
+    scan->StartButton->click();
+    Check(RunUntil([&] { return scan->StartButton->isEnabled(); }, 30000), "the scan did not end");
+    std::vector<int> found;
+    for (int row = 0; row < scan->ScanTable->rowCount(); ++row)
+        if (!scan->ScanTable->isRowHidden(row))
+            found.push_back(scan->ScanTable->item(row, 0)->text().toInt());
+    Check(found == std::vector<int>{1, 5}, "the scan did not find the meters at 1 and 5 alone");
+    scan->close();
+    QApplication::processEvents();
+
     delete MainPort;
     MainPort = nullptr;
     std::filesystem::remove_all(dir);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# windows_console_test.exe under Wine, offscreen, on COM25 against the Linux
+# windows_window_test.exe under Wine, offscreen, on COM25 against the Linux
 # gateway-sim with real line timing (115200 bit/s, speed code 51 on the meter
-# line, the default day archive of 31 rows). The Qt DLLs and the C++ runtime
-# are found through WINEPATH, the platform plugin in Qt's plugin folder.
-# Usage: console_test.sh windows_console_test.exe LINUX-BUILD-DIR QT-PREFIX RUNTIME-DIR...
+# line, the default day archive of 31 rows, a second meter at address 5). The
+# Qt DLLs and the C++ runtime are found through WINEPATH, the platform plugin
+# in Qt's plugin folder.
+# Usage: window_test.sh windows_window_test.exe LINUX-BUILD-DIR QT-PREFIX RUNTIME-DIR...
 set -euo pipefail
 here="$(dirname "$0")"
 . "$here/wine-env.sh"
@@ -18,7 +19,7 @@ for dir in "$@"; do path="$path;Z:$(readlink -f "$dir")"; done
 export WINEPATH="$path"
 
 work="$(mktemp -d)"
-"$linux/gateway-sim" --pace 115200 --speed-code 51 --day-rows 31 --link "$work/sim" > /dev/null &
+"$linux/gateway-sim" --pace 115200 --speed-code 51 --day-rows 31 --meter 5:type=8 --link "$work/sim" > /dev/null &
 sim_pid=$!
 cleanup() {
     kill "$sim_pid" 2> /dev/null || true
