@@ -4,6 +4,7 @@
 
 #include "base/ComNumber.h"
 #include "base/Paths.h"
+#include "base/PortAddress.h"
 #include "base/StrToInt.h"
 #include "gateway/GatewaySettings.h"
 #include "line/ArchiveBatch.h"
@@ -51,8 +52,11 @@ const char* const UsageHead = R"(Использование:
                    ФАЙЛ с расширением .csv рядом; -o - в stdout
 
 Линия (по умолчанию - из OPTIONS.INI, как у окна):
-  --port COMn|n|ПУТЬ   порт: номер COM (ports/COMn в папке настроек, иначе
-                       /dev/ttyS<n-1>) или путь к устройству
+  --port COMn|n|ПУТЬ|АДРЕС
+                       порт: номер COM (ports/COMn в папке настроек, иначе
+                       /dev/ttyS<n-1>), путь к устройству или сетевой порт
+                       сервера: tcp://УЗЕЛ:ПОРТ (байты как есть) или
+                       rfc2217://УЗЕЛ:ПОРТ (с настройкой линии)
   --speed N            скорость порта, бит/с
   --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
   --trace              в stderr - каждый байт линии, кадр, проверка CRC,
@@ -167,6 +171,8 @@ Misfit TakePort(const std::string& value, CliArguments& a) {
     if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
         number = number.substr(3);
     int n = 0;
+    std::string why;
+    if (IsNetworkAddress(value) && !ParsePortAddress(value, &why)) return why;
     if (WholeNumber(number, FirstComNumber, LastComNumber, n)) {
         a.PortNumber = n;
         a.DevicePath.reset();
