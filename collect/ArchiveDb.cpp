@@ -217,16 +217,28 @@ std::vector<PendingRow> ArchiveDb::Unpublished(int address, std::string& error) 
     return rows;
 }
 
-bool ArchiveDb::MarkPublished(const PendingRow& row, std::string& error) {
-    Statement s = Prepare(db_,
-                          std::string("UPDATE ") + TableOf(row.Archive) +
-                              " SET published = 1 WHERE meter = ? AND time = ?",
-                          error);
-    if (!s) return false;
-    sqlite3_bind_int(s.get(), 1, row.Meter);
-    BindText(s.get(), 2, row.Time);
-    if (sqlite3_step(s.get()) == SQLITE_DONE) return true;
-    error = sqlite3_errmsg(db_);
+bool ArchiveDb::MarkPublished(const std::vector<PendingRow>& rows, std::string& error) {
+    if (rows.empty()) return true;
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    bool ok = true;
+    for (const MeterArchive archive : {MeterArchive::Day, MeterArchive::Hour}) {
+        Statement s = Prepare(db_,
+                              std::string("UPDATE ") + TableOf(archive) +
+                                  " SET published = 1 WHERE meter = ? AND time = ?",
+                              error);
+        ok = ok && s != nullptr;
+        for (const PendingRow& row : rows) {
+            if (!ok || row.Archive != archive) continue;
+            sqlite3_reset(s.get());
+            sqlite3_bind_int(s.get(), 1, row.Meter);
+            BindText(s.get(), 2, row.Time);
+            ok = sqlite3_step(s.get()) == SQLITE_DONE;
+            if (!ok) error = sqlite3_errmsg(db_);
+        }
+    }
+    if (ok && Exec("COMMIT", error)) return true;
+    std::string ignored;
+    Exec("ROLLBACK", ignored);
     return false;
 }
 

@@ -69,7 +69,8 @@ public:
                     StoreReport& report, std::string& error);
     // Rows of `address` not yet published, oldest first.
     std::vector<PendingRow> Unpublished(int address, std::string& error);
-    bool MarkPublished(const PendingRow& row, std::string& error);
+    // Marks the rows published, all in one transaction.
+    bool MarkPublished(const std::vector<PendingRow>& rows, std::string& error);
     std::optional<StoredMeter> Meter(int address, std::string& error);
 
     // The table of an archive.

@@ -155,7 +155,7 @@ TEST(CollectDatabase, SameArchiveTwiceAddsNothingAndNewKeywordsAddColumns) {
     const auto pending = db.Unpublished(5, error);
     ASSERT_EQ(pending.size(), 3U);
     EXPECT_EQ(pending[0].Time, "2024-01-25T00:00:00");
-    ASSERT_TRUE(db.MarkPublished(pending[0], error)) << error;
+    ASSERT_TRUE(db.MarkPublished({pending[0]}, error)) << error;
     EXPECT_EQ(db.Unpublished(5, error).size(), 2U);
 }
 
