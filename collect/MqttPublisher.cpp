@@ -122,9 +122,16 @@ int MqttPublisher::Publish(const std::string& topic, const std::string& payload,
 }
 
 std::set<int> MqttPublisher::Flush() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.TimeoutMs);
-    while (connected_ && !pending_.empty() && !Expired(deadline))
+    // The time-out runs from the last acknowledgement: a long run of messages
+    // to a broker that keeps answering is not cut short.
+    const auto timeout = std::chrono::milliseconds(settings_.TimeoutMs);
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t left = pending_.size();
+    while (connected_ && !pending_.empty() && !Expired(deadline)) {
         if (mosquitto_loop(m_, 100, 1) != MOSQ_ERR_SUCCESS) break;
+        if (pending_.size() < left) deadline = std::chrono::steady_clock::now() + timeout;
+        left = pending_.size();
+    }
     std::set<int> acked;
     acked.swap(acked_);
     return acked;
