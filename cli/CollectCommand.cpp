@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -125,6 +126,14 @@ public:
                                                   rows.begin() + static_cast<std::ptrdiff_t>(index) + 1));
     }
 
+    // A line for each meter the batch never came to (it ended on a lost port).
+    void ReportUnread(const std::vector<BatchRow>& rows) {
+        for (const BatchRow& row : rows)
+            if (reported_.insert(row.Job.Address).second)
+                std::fprintf(run_.out, "адрес %d: не прочитан: %s\n", row.Job.Address,
+                             row.Attempts == 0 ? "чтение не начато" : BatchRowText(row).c_str());
+    }
+
     int Status(const std::vector<BatchRow>& rows) const {
         if (dbFailed_) return static_cast<int>(ExitStatus::NotStored);
         for (const BatchRow& row : rows)
@@ -135,6 +144,7 @@ public:
 
 private:
     void MeterEnded(int address, const std::vector<BatchRow>& reads) {
+        reported_.insert(address);
         std::string line = "адрес " + std::to_string(address) + ":";
         std::vector<MeterTable> tables;
         bool complete = true;
@@ -218,6 +228,7 @@ private:
     std::unique_ptr<ArchiveDb> db_;
     std::unique_ptr<MqttPublisher> mqtt_;
     bool dbFailed_ = false, unsent_ = false;
+    std::set<int> reported_;
 };
 
 std::string CommandText(const CliRun& run) {
@@ -283,5 +294,6 @@ int RunCollect(CliRun& run) {
     const std::vector<BatchRow> rows = BatchOnLine(
         run, line, link, BatchJobs(*addresses, archives, folder),
         [&](const std::vector<BatchRow>& all, std::size_t index) { collector.ReadEnded(all, index); });
+    collector.ReportUnread(rows);
     return collector.Status(rows);
 }

@@ -26,6 +26,9 @@ std::string ReadHolder(int fd) {
     std::string holder(text, n > 0 ? static_cast<std::size_t>(n) : 0);
     while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0'))
         holder.pop_back();
+    // Another user's file: nothing in it may steer the terminal.
+    for (char& c : holder)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     return holder.empty() ? "неизвестный процесс" : holder;
 }
 
@@ -61,9 +64,15 @@ LineLock::~LineLock() {
 bool LineLock::Acquire(const std::string& path, const std::string& command, int waitMs, std::string& holder) {
     // Readable and writable by all: another user's collection of the same
     // line must be able to lock it too.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        holder = "файл блокировки " + path + " не открывается: " + std::strerror(errno);
+    // The folder is writable by everyone: a link planted under the lock's
+    // name is never followed, and only a plain file is taken.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        holder = "файл блокировки " + path +
+                 " не открывается: " + (fd < 0 ? std::strerror(errno) : "это не обычный файл") +
+                 ". Удалите его";
+        if (fd >= 0) close(fd);
         return false;
     }
     fchmod(fd, 0666); // the umask may have taken rights away

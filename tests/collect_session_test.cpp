@@ -102,6 +102,14 @@ TEST(CollectLineLock, SecondHolderWaitsThenNamesTheFirst) {
     }
     LineLock again;
     EXPECT_TRUE(again.Acquire(path, "collect b.toml", 0, holder));
+
+    // A link planted under a lock's name is not followed (it would truncate its target).
+    dir.Write("victim", "keep");
+    const std::string planted = LockFileFor("/dev/planted");
+    ASSERT_EQ(symlink(dir.File("victim").c_str(), planted.c_str()), 0);
+    LineLock refused;
+    EXPECT_FALSE(refused.Acquire(planted, "collect", 0, holder));
+    EXPECT_EQ(dir.Read("victim"), "keep");
     unsetenv("CONFIGURATOR_LOCK_DIR");
 }
 
