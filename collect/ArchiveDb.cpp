@@ -86,8 +86,8 @@ bool ArchiveDb::Exec(const std::string& sql, std::string& error) {
 }
 
 bool ArchiveDb::Open(const std::string& path, std::string& error) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         error = "база " + path + " не открывается: " + (db_ ? sqlite3_errmsg(db_) : "нет памяти");
         return false;
     }
