@@ -7,6 +7,7 @@
 #include "cli/Cli.h"
 #include "collect/LineLock.h"
 #include "sim/Simulator.h"
+#include "support/CliRun.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
@@ -27,26 +28,6 @@
 #include <thread>
 
 namespace {
-
-struct CliResult {
-    int status;
-    std::string out, err;
-};
-
-CliResult Cli(const std::vector<std::string>& args) {
-    char *outBuf = nullptr, *errBuf = nullptr;
-    std::size_t outLen = 0, errLen = 0;
-    std::FILE* out = open_memstream(&outBuf, &outLen);
-    std::FILE* err = open_memstream(&errBuf, &errLen);
-    CliResult r{RunCli(args, out, err, ','), {}, {}};
-    std::fclose(out);
-    std::fclose(err);
-    r.out.assign(outBuf, outLen);
-    r.err.assign(errBuf, errLen);
-    std::free(outBuf);
-    std::free(errBuf);
-    return r;
-}
 
 int FreeLoopbackPort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);

@@ -7,6 +7,7 @@
 #include "cli/CommandLine.h"
 #include "serial/Rs232.h"
 #include "sim/Simulator.h"
+#include "support/CliRun.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
@@ -18,26 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct CliResult {
-    int status;
-    std::string out, err;
-};
-
-CliResult Cli(const std::vector<std::string>& args) {
-    char *outBuf = nullptr, *errBuf = nullptr;
-    std::size_t outLen = 0, errLen = 0;
-    std::FILE* out = open_memstream(&outBuf, &outLen);
-    std::FILE* err = open_memstream(&errBuf, &errLen);
-    CliResult r{RunCli(args, out, err, ','), {}, {}};
-    std::fclose(out);
-    std::fclose(err);
-    r.out.assign(outBuf, outLen);
-    r.err.assign(errBuf, errLen);
-    std::free(outBuf);
-    std::free(errBuf);
-    return r;
-}
 
 TEST(CliCommandLine, HelpVersionAndWrongCommandLines) {
     const CliResult help = Cli({"day", "--help"});

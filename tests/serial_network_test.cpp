@@ -4,11 +4,11 @@
 // acknowledge or that drop the connection.
 #include "base/PortAddress.h"
 #include "base/Timing.h"
-#include "cli/Cli.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "serial/Telnet.h"
 #include "sim/Simulator.h"
+#include "support/CliRun.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
@@ -185,17 +185,9 @@ protected:
         return ok;
     }
     int Day(const std::string& port, const std::string& file) {
-        char *out = nullptr, *err = nullptr;
-        std::size_t outLength = 0, errLength = 0;
-        std::FILE* o = open_memstream(&out, &outLength);
-        std::FILE* e = open_memstream(&err, &errLength);
-        const int status = RunCli({"day", "--port", port, "--link", "i2c", "-o", dir.File(file)}, o, e, ',');
-        std::fclose(o);
-        std::fclose(e);
-        lastErr.assign(err, errLength);
-        std::free(out);
-        std::free(err);
-        return status;
+        const CliResult r = Cli({"day", "--port", port, "--link", "i2c", "-o", dir.File(file)});
+        lastErr = r.err;
+        return r.status;
     }
 
     TempDir dir;
