@@ -2,9 +2,12 @@
 // when it goes away and comes back, or appears after a failed opening.
 #include "app/ProgramPort.h"
 
+#include "base/Timing.h"
 #include "serial/PortDescriptor.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
+
+#include <chrono>
 
 namespace {
 
@@ -70,6 +73,17 @@ bool RetryUnopened(const TAppOptions& options) {
     return true;
 }
 
+// A network port that dropped or did not connect is connected again, quietly,
+// every NetReconnectMs: a server has no node to watch for.
+bool RetryNetwork(const TAppOptions& options) {
+    static std::chrono::steady_clock::time_point lastTry{};
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastTry < std::chrono::milliseconds(Timing().NetReconnectMs)) return false;
+    lastTry = now;
+    OpenPort(SameSettings(options));
+    return true;
+}
+
 } // namespace
 
 void ReopenMainPort(const TAppOptions& options) {
@@ -78,6 +92,8 @@ void ReopenMainPort(const TAppOptions& options) {
 
 bool WatchMainPort(const TAppOptions& options) {
     if (!MainPort) return false;
+    if (MainPort->Network() && (MainPort->OpenError != 0 || MainPort->Disconnected))
+        return RetryNetwork(options);
     if (MainPort->OpenError != 0) return RetryUnopened(options);
     if (!MainPort->Disconnected) {
         if (MainPort->Handle < 0) return false; // a stand-in

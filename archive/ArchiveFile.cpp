@@ -331,6 +331,22 @@ std::string CivilTimeText(std::int64_t seconds, bool withHour) {
 
 std::string IsoTimeText(std::int64_t seconds) {
     const Civil c = CivilFromSeconds(seconds);
+    // Digits by hand for the usual years: a collection writes this for every
+    // row it stores, and snprintf was a good part of that.
+    if (c.Year >= 0 && c.Year <= 9999) {
+        std::string text = "0000-00-00T00:00:00";
+        const auto put = [&text](std::size_t at, int value, int width) {
+            for (std::size_t i = at + static_cast<std::size_t>(width); i-- > at; value /= 10)
+                text[i] = static_cast<char>('0' + value % 10);
+        };
+        put(0, c.Year, 4);
+        put(5, c.Month, 2);
+        put(8, c.Day, 2);
+        put(11, c.Hour, 2);
+        put(14, c.Minute, 2);
+        put(17, c.Second, 2);
+        return text;
+    }
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", c.Year, c.Month, c.Day, c.Hour,
                   c.Minute, c.Second);

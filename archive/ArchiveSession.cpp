@@ -64,8 +64,10 @@ StopWords WordsOf(const ArchiveOutcome& o) {
     case ArchiveStopReason::UserStopped:
         return {"нажата кнопка «Стоп»", ""};
     case ArchiveStopReason::Garbled:
-        return {"ответы приходят искажёнными (контрольная сумма не совпала " + std::to_string(o.code) +
-                    " раза подряд)",
+        // A write is asked once only: its one garbled answer ends the read.
+        return {o.code > 1 ? "ответы приходят искажёнными (контрольная сумма не совпала " +
+                                 std::to_string(o.code) + " раза подряд)"
+                           : std::string("ответ пришёл искажённым (контрольная сумма не совпала)"),
                 "Проверьте согласующий резистор на концах линии, экран кабеля, скорость линии и нет ли на "
                 "линии второго мастера, затем прочтите архив заново."};
     case ArchiveStopReason::RowTooLong:

@@ -110,6 +110,12 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
             return RunCsv(run);
         case CliCommand::Scan:
             return RunScan(run);
+        case CliCommand::Collect:
+#ifdef CLI_COLLECT
+            return RunCollect(run);
+#else
+            return run.Fail(ExitStatus::Usage, "команда collect есть только в Linux");
+#endif
         default:
             return 0;
         }

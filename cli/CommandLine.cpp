@@ -4,7 +4,11 @@
 
 #include "base/ComNumber.h"
 #include "base/Paths.h"
+#include "base/PortAddress.h"
 #include "base/StrToInt.h"
+#ifdef CLI_COLLECT
+#include "collect/CollectSession.h"
+#endif
 #include "gateway/GatewaySettings.h"
 #include "line/ArchiveBatch.h"
 #include "line/LineScan.h"
@@ -25,6 +29,11 @@ const char* const UsageHead = R"(Использование:
   configurator-cli [ЛИНИЯ] write-settings [--address N] [--rs485-speed N]
                    [--packet on|off] [--modem on|off] [--init-line ТЕКСТ]
   configurator-cli csv ФАЙЛ [-o ФАЙЛ.csv]
+  configurator-cli collect [СЕАНС.toml] [ЛИНИЯ] [--address СПИСОК] [--scan]
+                   [--archives day|hour|both] [--output ПАПКА] [--csv on|off]
+                   [--db ФАЙЛ] [--mqtt УЗЕЛ[:ПОРТ]] [--mqtt-user ИМЯ]
+                   [--mqtt-password ПАРОЛЬ] [--topic ПРЕФИКС] [--wait МС]
+                   [--rs485-speed N] [--lock-wait С]
   configurator-cli --help | --version
 Команды для сценариев: архивы счётчика за шлюзом RS-232 <-> RS-485 и
 настройки шлюза, как в окнах configurator, без экрана.
@@ -49,10 +58,19 @@ const char* const UsageHead = R"(Использование:
                    десятичная запятая и поля через «;» или точка и поля
                    через «,» - по языковым настройкам. По умолчанию -
                    ФАЙЛ с расширением .csv рядом; -o - в stdout
+  collect          один проход сбора (для таймера): по желанию поиск,
+                   затем архивы каждого счётчика в папку --output (файлы
+                   day-003.txt, hour-003.txt заменяются), новые строки - в
+                   базу SQLite и брокеру MQTT; по строке на счётчик в
+                   stdout. Параметры - из файла сеанса TOML (ключи - имена
+                   параметров без «--»), параметры командной строки важнее
 
 Линия (по умолчанию - из OPTIONS.INI, как у окна):
-  --port COMn|n|ПУТЬ   порт: номер COM (ports/COMn в папке настроек, иначе
-                       /dev/ttyS<n-1>) или путь к устройству
+  --port COMn|n|ПУТЬ|АДРЕС
+                       порт: номер COM (ports/COMn в папке настроек, иначе
+                       /dev/ttyS<n-1>), путь к устройству или сетевой порт
+                       сервера: tcp://УЗЕЛ:ПОРТ (байты как есть) или
+                       rfc2217://УЗЕЛ:ПОРТ (с настройкой линии)
   --speed N            скорость порта, бит/с
   --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
   --trace              в stderr - каждый байт линии, кадр, проверка CRC,
@@ -81,6 +99,23 @@ const char* const UsageHead = R"(Использование:
   --rs485-speed N      скорость линии RS-485 для расчёта ожидания
   -o, --output ФАЙЛ    CSV в файл. По умолчанию - в stdout
 
+Сбор (collect):
+  --address СПИСОК     счётчики, например 1,5,7-9 (со --scan - что искать)
+  --scan               сначала найти приборы, читать ответивших
+  --archives day|hour|both   какие архивы читать (по умолчанию both)
+  --output ПАПКА       папка файлов архивов и базы (по умолчанию - папка
+                       архивов); в файле сеанса - от папки файла
+  --csv on|off         рядом с каждым архивом - CSV (по умолчанию off)
+  --db ФАЙЛ            база SQLite (имя без пути - в папке --output); с
+                       --mqtt без --db - archive.db
+  --mqtt УЗЕЛ[:ПОРТ]   брокер MQTT (порт по умолчанию 1883); сообщения с QoS 1:
+                       ПРЕФИКС/адрес/day, .../hour и .../status (retained)
+  --mqtt-user ИМЯ      пользователь брокера
+  --mqtt-password ПАРОЛЬ  пароль брокера
+  --topic ПРЕФИКС      начало тем (по умолчанию configurator)
+  --lock-wait С        сколько ждать, пока линию держит другой сбор
+                       (по умолчанию 60 с)
+
 Настройки шлюза (write-settings):
   --address N          адрес шлюза на линии RS-485: 0 - мастер, 1..255
   --rs485-speed N      57600, 38400, 19200, 9600 или 4800
@@ -101,6 +136,9 @@ const char* const UsageHead = R"(Использование:
   6  файл архива не создаётся или не записывается
   7  настройки не прошли проверку (ОШИБКА ДАННЫХ); в шлюз ничего не отправлено
   8  список счётчиков: архивы некоторых не прочитаны (какие - в stderr)
+  9  collect: линию держит другой сбор (кто - в сообщении)
+  10 collect: база не записывается
+  11 collect: брокер принял не все сообщения; они уйдут в следующий проход
 При ошибке в stderr - одна строка с её описанием.
 
 Файлы (те же, что у configurator): OPTIONS.INI (порт, скорость, режим связи,
@@ -121,10 +159,19 @@ const std::vector<OptionRule>& Options() {
         {"--port", {}},
         {"--speed", {}},
         {"--link", {}},
-        {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings, C::Scan}},
-        {"--output", {C::DayArchive, C::HourArchive, C::Csv, C::Scan}},
-        {"--rs485-speed", {C::WriteSettings, C::Scan}},
-        {"--wait", {C::Scan}},
+        {"--address", {C::DayArchive, C::HourArchive, C::WriteSettings, C::Scan, C::Collect}},
+        {"--output", {C::DayArchive, C::HourArchive, C::Csv, C::Scan, C::Collect}},
+        {"--rs485-speed", {C::WriteSettings, C::Scan, C::Collect}},
+        {"--wait", {C::Scan, C::Collect}},
+        {"--scan", {C::Collect}, true},
+        {"--archives", {C::Collect}},
+        {"--csv", {C::Collect}},
+        {"--db", {C::Collect}},
+        {"--mqtt", {C::Collect}},
+        {"--mqtt-user", {C::Collect}},
+        {"--mqtt-password", {C::Collect}},
+        {"--topic", {C::Collect}},
+        {"--lock-wait", {C::Collect}},
         {"--long-wait", {C::Scan}},
         {"--recheck-silent", {C::Scan}, true},
         {"--trace", {}, true},
@@ -142,6 +189,7 @@ std::optional<CliCommand> CommandOf(const std::string& word) {
     if (word == "write-settings") return CliCommand::WriteSettings;
     if (word == "csv") return CliCommand::Csv;
     if (word == "scan") return CliCommand::Scan;
+    if (word == "collect") return CliCommand::Collect;
     return std::nullopt;
 }
 
@@ -167,6 +215,8 @@ Misfit TakePort(const std::string& value, CliArguments& a) {
     if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
         number = number.substr(3);
     int n = 0;
+    std::string why;
+    if (IsNetworkAddress(value) && !ParsePortAddress(value, &why)) return why;
     if (WholeNumber(number, FirstComNumber, LastComNumber, n)) {
         a.PortNumber = n;
         a.DevicePath.reset();
@@ -300,7 +350,7 @@ struct Words {
 
 // A word that is not an option: the command, or csv's input file after it.
 bool TakeWord(const std::string& arg, Words& w, std::string& error) {
-    if (w.command == CliCommand::Csv && w.input.empty()) {
+    if ((w.command == CliCommand::Csv || w.command == CliCommand::Collect) && w.input.empty()) {
         w.input = arg; // the file to convert
         return true;
     }
@@ -371,12 +421,45 @@ bool BelongsTo(const std::string& name, CliCommand command) {
     return true;
 }
 
+// collect's options: the session's keys are checked as the session file's
+// values are and kept for the session; the rest as for every command.
+bool TakeCollectOption(const std::string& name, const std::string& value, CliArguments& a,
+                       std::string& error) {
+    if (name == "--lock-wait") {
+        if (!WholeNumber(value, 0, 86400, a.LockWaitSeconds)) {
+            error = "неверное значение --lock-wait '" + value + "': нужно время в секундах, 0..86400";
+            return false;
+        }
+        return true;
+    }
+#ifdef CLI_COLLECT
+    const std::string key = name.substr(2);
+    const auto& keys = SessionKeys();
+    if (std::none_of(keys.begin(), keys.end(), [&](const SessionKey& k) { return key == k.name; }))
+        return TakeOption(name, value, a, error);
+    CollectSession scratch;
+    const std::string text = IsSwitch(name) ? "on" : value;
+    if (const auto misfit = TakeSessionValue(key, text, scratch)) {
+        error = "неверное значение " + name + " '" + value + "': " + *misfit;
+        return false;
+    }
+    a.SessionOptions.emplace_back(key, text);
+    return true;
+#else
+    return TakeOption(name, value, a, error);
+#endif
+}
+
 // The options' values into `a`, whose command is known.
 bool TakeOptions(const Words& w, CliArguments& a, std::string& error) {
     for (const auto& [name, value] : w.options) {
         if (!BelongsTo(name, a.Command)) {
             error = "параметр " + name + " не относится к этой команде";
             return false;
+        }
+        if (a.Command == CliCommand::Collect) {
+            if (!TakeCollectOption(name, value, a, error)) return false;
+            continue;
         }
         if (!TakeOption(name, value, a, error)) return false;
     }
@@ -412,7 +495,8 @@ std::optional<CliArguments> ParseCommandLine(const std::vector<std::string>& arg
     const std::optional<Words> words = SplitWords(args, error);
     if (!words) return std::nullopt;
     if (!words->command) {
-        error = "не указана команда: day, hour, scan, read-settings или write-settings (--help - справка)";
+        error = "не указана команда: day, hour, scan, collect, read-settings или write-settings (--help - "
+                "справка)";
         return std::nullopt;
     }
     CliArguments a;

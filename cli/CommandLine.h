@@ -19,9 +19,22 @@ enum class ExitStatus : int {
     FileNotWritten = 6, // the archive file cannot be created or written
     DataRefused = 7,    // settings refused by the window's checks; nothing was sent
     SomeNotRead = 8,    // several meters: some of their archives were not read (see stderr)
+    LineBusy = 9,       // collect: another collection holds the line
+    NotStored = 10,     // collect: the database cannot be written
+    NotPublished = 11,  // collect: the broker did not take every message; they wait for the next pass
 };
 
-enum class CliCommand { Help, Version, DayArchive, HourArchive, ReadSettings, WriteSettings, Csv, Scan };
+enum class CliCommand {
+    Help,
+    Version,
+    DayArchive,
+    HourArchive,
+    ReadSettings,
+    WriteSettings,
+    Csv,
+    Scan,
+    Collect
+};
 
 struct CliArguments {
     CliCommand Command = CliCommand::Help;
@@ -49,8 +62,15 @@ struct CliArguments {
     // Every byte of the line, frame, check, repeat and time-out on stderr.
     bool Trace = false;
 
-    // csv: the archive file to convert (Output: the CSV, empty: beside it)
+    // csv: the archive file to convert (Output: the CSV, empty: beside it);
+    // collect: the session file (empty: none)
     std::string Input;
+
+    // collect: the session's keys given as options ("address", "1,5"), in
+    // their order, each checked already; they override the session file's.
+    std::vector<std::pair<std::string, std::string>> SessionOptions;
+    // collect: how long to wait for another collection's lock on the line.
+    int LockWaitSeconds = 60;
 
     // write-settings: unset values keep what the gateway holds.
     std::optional<std::string> GatewayAddress; // as typed, checked as the window checks it

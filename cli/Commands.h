@@ -5,10 +5,14 @@
 #include "base/Messages.h"
 #include "base/Options.h"
 #include "cli/CommandLine.h"
+#include "line/ArchiveBatch.h"
+#include "line/LineScan.h"
 #include "serial/LineDriver.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +69,26 @@ public:
 // in its way go to the driver, and with --trace its trace goes to stderr.
 void ConnectLine(CliRun& run, LineDriver& driver, AdapterLink& link);
 
+// A scan as it ended.
+struct ScanOutcome {
+    std::vector<ScanResult> Results;
+    ScanEnd End = ScanEnd::Finished;
+    int LastAddress = 0;
+};
+// The scan of `addresses` on an open line, its wait from the arguments or
+// the gateway's RS-485 speed; nothing when the gateway does not answer (the
+// failure reported, `status` set).
+std::optional<ScanOutcome> ScanOnLine(CliRun& run, Rs232Port* line, CliLink& link,
+                                      const std::vector<int>& addresses, int& status);
+// A scan that ended on a lost port or gateway: reported, and its status; else 0.
+int ScanFailure(CliRun& run, const ScanOutcome& scan);
+
+// Called as each read of a batch has ended (after its line on stderr).
+using BatchReadEnded = std::function<void(const std::vector<BatchRow>& rows, std::size_t index)>;
+// The batch's reads on an open line, each read's end a line on stderr.
+std::vector<BatchRow> BatchOnLine(CliRun& run, Rs232Port* line, CliLink& link, std::vector<ArchiveJob> jobs,
+                                  const BatchReadEnded& readEnded);
+
 int RunArchive(CliRun& run);
 int RunReadSettings(CliRun& run);
 int RunWriteSettings(CliRun& run);
@@ -72,3 +96,5 @@ int RunCsv(CliRun& run);
 int RunScan(CliRun& run);
 // day or hour for several meters, one after another.
 int RunBatch(CliRun& run);
+// One collection pass of a session (Linux).
+int RunCollect(CliRun& run);

@@ -46,7 +46,7 @@ std::string Replace(std::string text, const std::string& field, const std::strin
 // A read of the batch as one line on stderr.
 class BatchReport : public BatchObserver {
 public:
-    explicit BatchReport(CliRun& run) : run_(run) {}
+    BatchReport(CliRun& run, BatchReadEnded readEnded) : run_(run), readEnded_(std::move(readEnded)) {}
     void Watch(const ArchiveBatch& batch) { batch_ = &batch; }
     void ReadStarted(std::size_t index, int attempt) override {
         if (attempt > 1) run_.Progress(Meter(index) + ": ещё одна попытка");
@@ -59,6 +59,7 @@ public:
                       seconds + " с" +
                       (row.AskedAgain > 0 ? ", повторов " + std::to_string(row.AskedAgain) : "") + ", " +
                       (row.LeftFile.empty() ? "файл не записан" : "файл " + row.LeftFile));
+        if (readEnded_) readEnded_(batch_->Rows(), index);
     }
 
 private:
@@ -68,19 +69,29 @@ private:
                (job.Archive == MeterArchive::Hour ? ", часовой архив" : ", суточный архив");
     }
     CliRun& run_;
+    BatchReadEnded readEnded_;
     const ArchiveBatch* batch_ = nullptr;
 };
 
 } // namespace
 
-int RunScan(CliRun& run) {
-    const CliArguments& a = run.args;
-    int status = 0;
-    auto port = OpenLine(run, status);
-    if (!port) return status;
-    Rs232Port* line = port.get();
-    CliLink link(run, line);
+int ScanFailure(CliRun& run, const ScanOutcome& scan) {
+    switch (scan.End) {
+    case ScanEnd::PortGone:
+        return run.Fail(ExitStatus::PortNotOpened, ScanEndText(scan.End, scan.LastAddress));
+    case ScanEnd::GatewayFailed: {
+        const std::string message = run.FirstMessage();
+        return run.Fail(ExitStatus::GatewaySilent,
+                        ScanEndText(scan.End, scan.LastAddress) + (message.empty() ? "" : " " + message));
+    }
+    default:
+        return 0;
+    }
+}
 
+std::optional<ScanOutcome> ScanOnLine(CliRun& run, Rs232Port* line, CliLink& link,
+                                      const std::vector<int>& addresses, int& status) {
+    const CliArguments& a = run.args;
     int waitMs = a.WaitMs.value_or(0);
     if (!a.WaitMs) {
         double speed = 0;
@@ -90,9 +101,10 @@ int RunScan(CliRun& run) {
             const auto code = ReadGatewaySpeedCode(link);
             if (!code) {
                 const std::string message = run.FirstMessage();
-                return run.Fail(ExitStatus::GatewaySilent, "шлюз не отвечает" +
-                                                               (message.empty() ? "" : ": " + message) +
-                                                               " (или укажите --rs485-speed либо --wait)");
+                status = run.Fail(ExitStatus::GatewaySilent, "шлюз не отвечает" +
+                                                                 (message.empty() ? "" : ": " + message) +
+                                                                 " (или укажите --rs485-speed либо --wait)");
+                return std::nullopt;
             }
             speed = Rs485SpeedOfCode(*code);
         }
@@ -109,13 +121,25 @@ int RunScan(CliRun& run) {
     LineScan scan(report, driver);
     driver.Attach(&scan);
     report.Watch(scan);
-    scan.Start(a.Addresses, waitMs,
+    scan.Start(addresses, waitMs,
                {.LongWaitMs = a.LongWaitMs.value_or(DefaultLongWaitMs), .EverySilent = a.RecheckSilent});
     RunLine(driver, {.Running = [&] { return scan.Running(); },
                      .Tick = [&](bool gone) { scan.Tick(gone); },
                      .MsUntilDue = [&] { return scan.MsUntilDue(); }});
+    return ScanOutcome{scan.Results(), scan.End(), scan.Progress().Address};
+}
 
-    const std::string csv = ScanCsv(scan.Results(), run.decimalSeparator);
+int RunScan(CliRun& run) {
+    const CliArguments& a = run.args;
+    int status = 0;
+    auto port = OpenLine(run, status);
+    if (!port) return status;
+    Rs232Port* line = port.get();
+    CliLink link(run, line);
+    const auto scan = ScanOnLine(run, line, link, a.Addresses, status);
+    if (!scan) return status;
+
+    const std::string csv = ScanCsv(scan->Results, run.decimalSeparator);
     if (a.Output.empty()) {
         std::fwrite(csv.data(), 1, csv.size(), run.out);
     } else {
@@ -123,23 +147,36 @@ int RunScan(CliRun& run) {
         if (!file || !WriteAndClose(file, csv))
             return run.Fail(ExitStatus::FileNotWritten, "файл " + a.Output + " не записывается");
     }
-    const ScanProgress p = scan.Progress();
-    switch (scan.End()) {
-    case ScanEnd::PortGone:
-        return run.Fail(ExitStatus::PortNotOpened, ScanEndText(scan.End(), p.Address));
-    case ScanEnd::GatewayFailed: {
-        const std::string message = run.FirstMessage();
-        return run.Fail(ExitStatus::GatewaySilent,
-                        ScanEndText(scan.End(), p.Address) + (message.empty() ? "" : " " + message));
-    }
-    default:
-        break;
-    }
+    const int failed = ScanFailure(run, *scan);
+    if (failed != 0) return failed;
     int found = 0;
-    for (const ScanResult& r : scan.Results())
+    for (const ScanResult& r : scan->Results)
         found += r.Kind != ScanResultKind::NoAnswer;
-    run.Progress(ScanEndText(scan.End(), p.Address) + " Ответили адресов: " + std::to_string(found) + ".");
+    run.Progress(ScanEndText(scan->End, scan->LastAddress) + " Ответили адресов: " + std::to_string(found) +
+                 ".");
     return 0;
+}
+
+std::vector<BatchRow> BatchOnLine(CliRun& run, Rs232Port* line, CliLink& link, std::vector<ArchiveJob> jobs,
+                                  const BatchReadEnded& readEnded) {
+    BatchReport report(run, readEnded);
+    LineDriver driver(
+        [line] { return line; },
+        [&](const std::uint8_t* block, std::int32_t count) { return link.SendPacketExchange(block, count); });
+    ConnectLine(run, driver, link);
+    ArchiveBatch batch(
+        report,
+        [&](const RequestBlock& block) {
+            driver.Request(block.data(), static_cast<std::int32_t>(block.size()), {.Function = block[2]});
+        },
+        run.decimalSeparator);
+    driver.Attach(&batch);
+    report.Watch(batch);
+    batch.Start(std::move(jobs));
+    RunLine(driver, {.Running = [&] { return batch.Running(); },
+                     .Tick = [&](bool gone) { batch.Tick(gone); },
+                     .MsUntilDue = {}});
+    return batch.Rows();
 }
 
 int RunBatch(CliRun& run) {
@@ -172,27 +209,11 @@ int RunBatch(CliRun& run) {
     if (!port) return status;
     Rs232Port* line = port.get();
     CliLink link(run, line);
-    BatchReport report(run);
-    LineDriver driver(
-        [line] { return line; },
-        [&](const std::uint8_t* block, std::int32_t count) { return link.SendPacketExchange(block, count); });
-    ConnectLine(run, driver, link);
-    ArchiveBatch batch(
-        report,
-        [&](const RequestBlock& block) {
-            driver.Request(block.data(), static_cast<std::int32_t>(block.size()), {.Function = block[2]});
-        },
-        run.decimalSeparator);
-    driver.Attach(&batch);
-    report.Watch(batch);
-    batch.Start(std::move(jobs));
-    RunLine(driver, {.Running = [&] { return batch.Running(); },
-                     .Tick = [&](bool gone) { batch.Tick(gone); },
-                     .MsUntilDue = {}});
+    const std::vector<BatchRow> rows = BatchOnLine(run, line, link, std::move(jobs), {});
     int read = 0;
-    for (const BatchRow& row : batch.Rows())
+    for (const BatchRow& row : rows)
         read += row.Complete;
-    const int total = static_cast<int>(batch.Rows().size());
+    const int total = static_cast<int>(rows.size());
     if (read == total) {
         run.Progress("Прочитаны все архивы: " + std::to_string(total) + ".");
         return 0;

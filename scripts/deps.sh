@@ -2,12 +2,13 @@
 # Sourced by the scripts in this folder.
 
 # Building and running the configurator and the simulator (scripts/run).
-RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev qt6-translations-l10n libmodbus-dev fonts-dejavu-core"
+RUN_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev qt6-translations-l10n libmodbus-dev libtomlplusplus-dev libsqlite3-dev libmosquitto-dev fonts-dejavu-core"
 # The test suite and the benchmarks on top of that (scripts/test): tests run
 # headless, the sanitizer build uses clang's runtime, pictures are taken
 # under Xvfb, the format check runs clang-format, CI's static analysis
-# clang-tidy (scripts/check-tidy).
-TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev xvfb xauth imagemagick clang libclang-rt-14-dev clang-format clang-tidy"
+# clang-tidy (scripts/check-tidy), ser2net the network ports' real server,
+# mosquitto the collection's broker.
+TEST_PACKAGES="$RUN_PACKAGES libgtest-dev libbenchmark-dev mosquitto mosquitto-clients xvfb xauth imagemagick clang libclang-rt-14-dev clang-format clang-tidy ser2net"
 # Building the .deb and checking its files (scripts/package).
 PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream lintian man-db"
 # The Windows build (scripts/windows) and its tests under Wine against the

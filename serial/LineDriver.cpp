@@ -1,6 +1,8 @@
 // The line's one holder and one reader.
 #include "serial/LineDriver.h"
 
+#include "base/RequestBlock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -75,6 +77,12 @@ bool LineDriver::Request(const std::uint8_t* block, std::int32_t count, const Aw
     if (awaiting_) NoteSilence();
     request_.assign(block, block + std::max(count, 0));
     options_ = options;
+    // A write is never sent twice: the meter may have done it already (the
+    // archive's "next row" done twice would skip a row). Its garbled answer
+    // ends the conversation's step instead.
+    if (request_.size() > 2 &&
+        (request_[2] == FnWriteSingleRegister || request_[2] == FnWriteMultipleRegisters))
+        options_.AskAgain = 0;
     garbled_ = 0;
     repeatPending_ = false;
     // Whatever began before this request is no part of its answer.

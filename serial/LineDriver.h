@@ -114,7 +114,7 @@ public:
 // How a request's answer is awaited.
 struct AwaitOptions {
     std::uint8_t Function = 0; // whose refusal is recognised (0: none)
-    int AskAgain = 2;          // how often a garbled answer's request goes out again
+    int AskAgain = 2;          // how often a garbled answer's request goes out again (a write: never)
     // A frame begun and then this long without a byte is cut short (-1:
     // Timing().AnswerQuietMs).
     int QuietMs = -1;

@@ -62,6 +62,8 @@ bool DevicePresentAt(const std::string& path, unsigned long long& deviceNumber) 
 
 PortInput WaitForInput(Rs232Port& port, int timeoutMs) {
     if (port.Handle < 0) return PortInput::HungUp;
+    // RFC 2217: data already taken off the socket waits in the port.
+    if (port.Network() && port.InQueue() > 0) return PortInput::Waiting;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =

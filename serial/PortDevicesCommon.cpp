@@ -76,6 +76,16 @@ FailureTexts TextsOf(OpenFailure kind) {
         return {"это не последовательный порт", "не последовательный порт"};
     case OpenFailure::DeviceError:
         return {"ошибка ввода-вывода устройства", nullptr};
+    case OpenFailure::BadAddress:
+        return {"неверный сетевой адрес", "неверный адрес"};
+    case OpenFailure::HostUnknown:
+        return {"узел не найден", "узел не найден"};
+    case OpenFailure::Refused:
+        return {"соединение отвергнуто: на этом порту узла никто не слушает", "соединение отвергнуто"};
+    case OpenFailure::NoAnswer:
+        return {"узел не отвечает", "узел не отвечает"};
+    case OpenFailure::NotBuilt:
+        return {"сетевые порты в этой версии не поддерживаются", "сетевые порты не поддерживаются"};
     case OpenFailure::Other:
         break;
     }
@@ -126,8 +136,17 @@ std::string PortOpenErrorText(int portNumber, const std::string& path, int error
                 "страница «Связь».\n" +
                 PresentList(present) + "\n";
         break;
+    case OpenFailure::BadAddress:
+    case OpenFailure::HostUnknown:
+    case OpenFailure::Refused:
+    case OpenFailure::NoAnswer:
+        text += "Сервер порта недоступен: " + KnownPortError(error) +
+                ". Проверьте адрес в «Настройки», страница «Связь», и что сервер включён; порт подключится "
+                "сам.\n";
+        break;
     case OpenFailure::NotSerial:
     case OpenFailure::DeviceError:
+    case OpenFailure::NotBuilt:
     case OpenFailure::Other:
         break;
     }
@@ -143,6 +162,9 @@ void ShowPortOpenError(const Rs232Port& port) {
 }
 
 std::string PortDisconnectedText(const Rs232Port& port) {
+    if (port.Network())
+        return "Порт " + ComName(port.PortNumber) + "отключён: соединение с " + port.NetAddress +
+               " разорвано. Порт подключится сам, когда сервер снова ответит.";
     return "Порт " + ComName(port.PortNumber) + "отключён: устройство " + port.DevicePath +
            " пропало. Подключите адаптер снова, порт откроется сам.";
 }
@@ -183,8 +205,15 @@ std::string PortNotOpenText(const Rs232Port& port) {
                       "страница «Связь».";
     case OpenFailure::Settings:
         return text + "Выберите другую скорость в «Настройки» и нажмите OK.";
+    case OpenFailure::BadAddress:
+    case OpenFailure::HostUnknown:
+    case OpenFailure::Refused:
+    case OpenFailure::NoAnswer:
+        return text +
+               "Проверьте адрес в «Настройки», страница «Связь», и что сервер включён: порт подключится сам.";
     case OpenFailure::NotSerial:
     case OpenFailure::DeviceError:
+    case OpenFailure::NotBuilt:
     case OpenFailure::Other:
         break;
     }
@@ -193,11 +222,18 @@ std::string PortNotOpenText(const Rs232Port& port) {
 
 std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) {
     std::string text = "COM" + std::to_string(portNumber);
-    if (port && !port->DevicePath.empty())
+    if (port && port->Network())
+        text += ", " + port->NetAddress;
+    else if (port && !port->DevicePath.empty())
         text += ", " + PortDevicesSystem::StatusDeviceName(port->DevicePath);
     text += ", " + std::to_string(baudRate) + " бит/с: ";
     if (!port) return text + "не открыт";
     if (port->Disconnected) return text + "отключён";
+    if (port->Handle >= 0 && port->Network())
+        return text + "подключён, круговая задержка " + std::to_string(port->RoundTripMs) + " мс" +
+               (port->NetAddress.rfind("rfc2217://", 0) == 0 && !port->SettingsAcknowledged
+                    ? ", сервер не подтвердил настройки"
+                    : "");
     if (port->Handle >= 0) return text + "открыт" + PortDevicesSystem::OpenPortStatus(*port);
     // The opening's own cause: reads and writes tried on the unopened port
     // since then leave their errors in LastError, not here.

@@ -119,6 +119,10 @@ PortDevicesSystem::OpenFailure PortDevicesSystem::OpenFailureOf(int error) {
     if (error == EINVAL) return OpenFailure::Settings;
     if (error == ENOTTY) return OpenFailure::NotSerial;
     if (error == EIO) return OpenFailure::DeviceError;
+    if (error == EDESTADDRREQ) return OpenFailure::BadAddress;
+    if (error == EADDRNOTAVAIL) return OpenFailure::HostUnknown;
+    if (error == ECONNREFUSED) return OpenFailure::Refused;
+    if (error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH) return OpenFailure::NoAnswer;
     return OpenFailure::Other;
 }
 

@@ -19,6 +19,12 @@ enum class OpenFailure {
     Settings,    // it refused the line's settings (the speed)
     NotSerial,   // it is no serial port
     DeviceError, // the device failed
+    // A network port:
+    BadAddress,  // the address is not one
+    HostUnknown, // no such host
+    Refused,     // nothing listens on that port
+    NoAnswer,    // the host does not answer
+    NotBuilt,    // network ports are not built on this system
     Other
 };
 OpenFailure OpenFailureOf(int error);

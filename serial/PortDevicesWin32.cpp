@@ -123,6 +123,8 @@ PortDevicesSystem::OpenFailure PortDevicesSystem::OpenFailureOf(int error) {
     case ERROR_GEN_FAILURE:
     case ERROR_IO_DEVICE:
         return OpenFailure::DeviceError;
+    case ERROR_NOT_SUPPORTED:
+        return OpenFailure::NotBuilt;
     default:
         return OpenFailure::Other;
     }

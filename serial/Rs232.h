@@ -4,10 +4,13 @@
 // single-byte writes, a purge, a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
 #include "serial/AdapterLatency.h"
+#include "serial/Telnet.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class Rs232Port {
 public:
@@ -17,6 +20,9 @@ public:
     // tells.
     Rs232Port(int portNumber, int baudRate);
     // Opens a device by its path (the same steps; tests and tools use it).
+    // A network address ("tcp://host:port", "rfc2217://host:port", or a
+    // ports/COMn link that leads to one) connects to a serial device server
+    // instead (POSIX only so far).
     Rs232Port(const std::string& devicePath, int baudRate);
     // Drops DTR and RTS, pauses, closes the device.
     virtual ~Rs232Port();
@@ -79,6 +85,16 @@ public:
     // Unlike LastError, no later read or write on the unopened port changes
     // it, so the status line keeps naming the real cause.
     int OpenError = 0;
+    // A network port: the address it connects to ("tcp://..." or
+    // "rfc2217://..."), empty for a device.
+    std::string NetAddress;
+    bool Network() const { return !NetAddress.empty(); }
+    // A network port's round trip, measured when it connected (ms); every
+    // time-out waits this much longer. 0 for a device.
+    int RoundTripMs = 0;
+    // RFC 2217: whether the server acknowledged the line's settings (some
+    // never do; the port works on regardless).
+    bool SettingsAcknowledged = false;
     bool Gated = false;     // with Connected clear: refuse reads and writes
     bool Connected = false; // lets I/O through; 60000 ms time-out base
 
@@ -89,6 +105,16 @@ protected:
 
 private:
     void Open(const std::string& devicePath, int baudRate);
+    // Connects to a serial device server at `address`; RFC 2217: negotiates
+    // binary mode and the COM port option and sets the line.
+    void OpenNetwork(const std::string& address, int baudRate);
+    // Sends telnet bytes as they are, within the write time-out.
+    bool SendRaw(const std::vector<std::uint8_t>& wire);
+    // Reads what the socket holds now into decoded_ (RFC 2217) without
+    // waiting; false when the connection has closed.
+    bool DrainNetwork();
+    // One read of what is there: from decoded_, the socket or the device.
+    long ReceiveSome(unsigned char* buffer, std::uint32_t count);
     // How a wait for the device ended.
     enum class WaitResult {
         Ready,    // readable or writable, or an error the next call reports
@@ -106,6 +132,9 @@ private:
     // ready for them, Ok already true.
     void ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead);
     void WriteBytes(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten);
+    // POSIX: one byte out within the write time-out; false (Ok and LastError
+    // set) when it could not go.
+    bool WriteOne(unsigned char byte);
     // A read or write failed with `error`: a device that has gone is
     // disconnected, any other error only reported.
     void FailTransfer(int error);
@@ -120,8 +149,10 @@ private:
 
     int readTimeoutBaseMs_ = 0;
     bool locked_ = false;
-    void* osHandle_ = nullptr;   // Windows: the device's HANDLE
-    void* holdHandle_ = nullptr; // Windows: the named mutex that marks the port as held
+    void* osHandle_ = nullptr;                // Windows: the device's HANDLE
+    void* holdHandle_ = nullptr;              // Windows: the named mutex that marks the port as held
+    std::unique_ptr<telnet::Decoder> telnet_; // RFC 2217: the telnet side
+    std::vector<std::uint8_t> decoded_;       // RFC 2217: data received and not yet read
 };
 
 // The global port; empty before the main window creates it.

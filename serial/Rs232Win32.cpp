@@ -3,6 +3,7 @@
 // ReadFile and single-byte WriteFile; codes from GetLastError.
 #include "serial/Rs232.h"
 
+#include "base/PortAddress.h"
 #include "base/Timing.h"
 #include "base/WideText.h"
 #include "serial/Rs232System.h"
@@ -109,6 +110,12 @@ bool Rs232Port::CheckLine() {
 void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     DevicePath = devicePath;
     BaudRate = baudRate;
+    // Network ports are not built for Windows yet: refused with a clear cause.
+    if (IsNetworkAddress(devicePath)) {
+        NetAddress = devicePath;
+        Fail(ERROR_NOT_SUPPORTED);
+        return;
+    }
     // No sharing: exclusive use for as long as the object lives.
     HANDLE device = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);

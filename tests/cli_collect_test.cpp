@@ -1,0 +1,279 @@
+// configurator-cli collect against the simulated gateway and meters, a real
+// broker (mosquitto on a free loopback port) and a subscriber: the files, the
+// database, the messages, a pass that finds the broker down and the next
+// one that sends what was left, the lock between two collections.
+#include "base/Files.h"
+#include "base/Timing.h"
+#include "cli/Cli.h"
+#include "collect/LineLock.h"
+#include "sim/Simulator.h"
+#include "support/CliRun.h"
+#include "support/ConsoleArchives.h"
+#include "support/Pty.h"
+#include "support/ScopedExecutableDir.h"
+
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <sqlite3.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+namespace {
+
+int FreeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool Accepts(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+// mosquitto on 127.0.0.1:port, ended with the object.
+class Broker {
+public:
+    Broker(const TempDir& dir, int port) {
+        const std::string config = dir.File("broker-" + std::to_string(port) + ".conf");
+        dir.Write("broker-" + std::to_string(port) + ".conf",
+                  "listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous true\nlog_dest none\n");
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !Accepts(port); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~Broker() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    Broker(const Broker&) = delete;
+    Broker& operator=(const Broker&) = delete;
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A subscriber to prefix/# that keeps every message by topic.
+class Subscriber {
+public:
+    explicit Subscriber(int port) {
+        mosquitto_lib_init();
+        m_ = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(m_, [](mosquitto*, void* self, const mosquitto_message* m) {
+            static_cast<Subscriber*>(self)->messages.emplace_back(
+                m->topic,
+                std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)));
+        });
+        mosquitto_connect(m_, "127.0.0.1", port, 60);
+        mosquitto_subscribe(m_, nullptr, "t/#", 1);
+        Loop(300);
+    }
+    ~Subscriber() { mosquitto_destroy(m_); }
+    Subscriber(const Subscriber&) = delete;
+    Subscriber& operator=(const Subscriber&) = delete;
+    // Runs the network loop until `count` messages are in or a few seconds pass.
+    void Loop(int ms, std::size_t count = SIZE_MAX) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (messages.size() < count && std::chrono::steady_clock::now() < end)
+            mosquitto_loop(m_, 50, 1);
+    }
+    std::size_t Count(const std::string& topic) const {
+        std::size_t n = 0;
+        for (const auto& [t, payload] : messages)
+            n += t == topic;
+        return n;
+    }
+    std::vector<std::pair<std::string, std::string>> messages;
+
+private:
+    mosquitto* m_ = nullptr;
+};
+
+std::int64_t Query(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
+    const std::int64_t n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return n;
+}
+
+class CliCollect : public ::testing::Test {
+protected:
+    CliCollect() : simulator(FastSim()) {
+        TimingConstants fast;
+        fast.FinishWritePauseMs = 10;
+        fast.ArchiveAnswerTimeoutMs = 150;
+        SetTimingForTests(fast);
+        setenv("CONFIGURATOR_LOCK_DIR", dir.Path().c_str(), 1);
+        simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
+        simulator.SetArchive(sim::ArchiveKind::Hour, SmallHourArchive());
+        sim::MeterSetup five;
+        five.Address = 5;
+        five.Ident = sim::IdentificationForType(8);
+        five.DayRows = 3;
+        five.HourRows = 4;
+        simulator.AddMeter(five);
+        simulator.Start();
+    }
+    ~CliCollect() override {
+        SetTimingForTests(TimingConstants{});
+        unsetenv("CONFIGURATOR_LOCK_DIR");
+    }
+    static sim::SimOptions FastSim() {
+        sim::SimOptions o;
+        o.AnswerGapMs = 3;
+        return o;
+    }
+    // A session file for the simulator's line; `extra` adds keys.
+    std::string Session(const std::string& extra) {
+        dir.Write("line.toml", "port = \"" + simulator.PortPath() +
+                                   "\"\nlink = \"i2c\"\naddress = [1, 5]\noutput = \"out\"\n" + extra);
+        return dir.File("line.toml");
+    }
+    std::string Db() const { return dir.File("out/archive.db"); }
+
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+    sim::Simulator simulator;
+};
+
+} // namespace
+
+TEST_F(CliCollect, FilesDatabaseAndMessagesOnceEach) {
+    const int port = FreeLoopbackPort();
+    Broker broker(dir, port);
+    Subscriber subscriber(port);
+    const std::string session =
+        Session("csv = true\nmqtt = \"127.0.0.1:" + std::to_string(port) + "\"\ntopic = \"t\"\n");
+
+    const CliResult first = Cli({"collect", session});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(dir.Read("out/day-001.txt"), SmallDayFile);
+    EXPECT_EQ(dir.Read("out/hour-001.txt"), SmallHourFile);
+    EXPECT_FALSE(dir.Read("out/day-005.csv").empty());
+    EXPECT_NE(first.out.find("адрес 1: day прочитан"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("адрес 5: day прочитан, строк 3; hour прочитан, строк 4; новых строк в базе 7, "
+                             "отправлено 7 из 7"),
+              std::string::npos)
+        << first.out;
+    const std::int64_t rows =
+        Query(Db(), "SELECT (SELECT count(*) FROM day_rows) + (SELECT count(*) FROM hour_rows)");
+    EXPECT_GT(rows, 7);
+    EXPECT_EQ(Query(Db(), "SELECT count(*) FROM hour_rows WHERE published = 0"), 0);
+
+    subscriber.Loop(3000, static_cast<std::size_t>(rows) + 2);
+    EXPECT_EQ(subscriber.messages.size(), static_cast<std::size_t>(rows) + 2);
+    EXPECT_EQ(subscriber.Count("t/5/day"), 3U);
+    EXPECT_EQ(subscriber.Count("t/5/hour"), 4U);
+    ASSERT_EQ(subscriber.Count("t/5/status"), 1U);
+    const auto status = std::find_if(subscriber.messages.begin(), subscriber.messages.end(),
+                                     [](const auto& m) { return m.first == "t/5/status"; });
+    EXPECT_NE(status->second.find("\"outcome\":\"прочитан\",\"day_rows\":3,\"hour_rows\":4"),
+              std::string::npos)
+        << status->second;
+    const auto row = std::find_if(subscriber.messages.begin(), subscriber.messages.end(),
+                                  [](const auto& m) { return m.first == "t/1/hour"; });
+    ASSERT_NE(row, subscriber.messages.end());
+    EXPECT_EQ(row->second.rfind("{\"meter\":1,\"archive\":\"hour\",\"time\":\"", 0), 0U) << row->second;
+
+    // The same archives again: nothing new in the database, only the statuses sent.
+    subscriber.messages.clear();
+    const CliResult second = Cli({"collect", session, "--address", "5"});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("новых строк в базе 0, отправлено 0 из 0"), std::string::npos) << second.out;
+    subscriber.Loop(500);
+    EXPECT_EQ(subscriber.messages.size(), 1U);
+}
+
+TEST_F(CliCollect, BrokerDownKeepsTheRowsForTheNextPass) {
+    const int port = FreeLoopbackPort();
+    const std::vector<std::string> args = {"collect",
+                                           "--port",
+                                           simulator.PortPath(),
+                                           "--link",
+                                           "i2c",
+                                           "--address",
+                                           "5",
+                                           "--output",
+                                           dir.File("out"),
+                                           "--mqtt",
+                                           "127.0.0.1:" + std::to_string(port),
+                                           "--topic",
+                                           "t"};
+    const CliResult down = Cli(args);
+    EXPECT_EQ(down.status, 11) << down.err;
+    EXPECT_NE(down.err.find("брокер 127.0.0.1:" + std::to_string(port) + " недоступен"), std::string::npos)
+        << down.err;
+    EXPECT_EQ(Query(Db(), "SELECT count(*) FROM day_rows WHERE published = 0"), 3);
+
+    Broker broker(dir, port);
+    Subscriber subscriber(port);
+    const CliResult up = Cli(args);
+    EXPECT_EQ(up.status, 0) << up.err;
+    EXPECT_NE(up.out.find("новых строк в базе 0, отправлено 7 из 7"), std::string::npos) << up.out;
+    subscriber.Loop(3000, 8);
+    EXPECT_EQ(subscriber.Count("t/5/day"), 3U);
+    EXPECT_EQ(Query(Db(), "SELECT count(*) FROM day_rows WHERE published = 0"), 0);
+}
+
+TEST_F(CliCollect, LockSessionErrorsAndFailedMeters) {
+    LineLock other;
+    std::string holder;
+    ASSERT_TRUE(other.Acquire(LockFileFor(simulator.PortPath()), "collect other.toml", 0, holder));
+    const CliResult busy = Cli({"collect", Session(""), "--lock-wait", "0"});
+    EXPECT_EQ(busy.status, 9) << busy.err;
+    EXPECT_NE(busy.err.find("занята: её держит pid " + std::to_string(getpid()) + " (collect other.toml)"),
+              std::string::npos)
+        << busy.err;
+    EXPECT_FALSE(FileExists(dir.File("out/day-001.txt")));
+
+    dir.Write("bad.toml", "port = \"COM3\"\nmeters = [1]\n");
+    const CliResult bad = Cli({"collect", dir.File("bad.toml")});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.toml, строка 2: неизвестный ключ 'meters'"), std::string::npos) << bad.err;
+    EXPECT_EQ(Cli({"collect", "--db"}).status, 2);
+    EXPECT_EQ(Cli({"collect", "--archives", "week"}).status, 2);
+}
+
+TEST_F(CliCollect, OneSilentMeterNeverStopsTheOthers) {
+    const CliResult r = Cli({"collect", Session("archives = \"day\"\ndb = \"a.db\"\n"), "--address", "9,5"});
+    EXPECT_EQ(r.status, 8) << r.err;
+    EXPECT_NE(r.out.find("адрес 9: day не прочитан: прибор не отвечает, строк 0; новых строк в базе 0"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("адрес 5: day прочитан, строк 3; новых строк в базе 3"), std::string::npos) << r.out;
+    EXPECT_EQ(
+        Query(
+            dir.File("out/a.db"),
+            "SELECT count(*) FROM meters WHERE address = 9 AND outcome = 'не прочитан: прибор не отвечает'"),
+        1);
+    EXPECT_EQ(Query(dir.File("out/a.db"), "SELECT count(*) FROM meters"), 2);
+}
