@@ -31,6 +31,7 @@ bool DevicePresentAt(const std::string& path, unsigned long long& deviceNumber);
 // descriptor is open; looking at it after the port closed finds a failure.
 struct InputSource {
     long long Value = -1;
+    bool Socket = false; // Windows: a network port's socket, not a COM handle
 };
 InputSource InputSourceOf(int fd);
 // Whether bytes wait at `source` now, or the device reports a hang-up or an

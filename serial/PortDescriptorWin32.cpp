@@ -1,7 +1,8 @@
 // On Windows a COM handle signals no readiness to an event loop: a window
 // watches the port's own descriptor through an InputWatch, a thread that looks
 // at its input queue. A port is present while the system knows its DOS device
-// name.
+// name. A network port's descriptor stands for its socket, looked at with
+// select.
 #include "serial/PortDescriptor.h"
 
 #include "base/Timing.h"
@@ -14,11 +15,20 @@
 
 #include <io.h>
 #include <windows.h>
+#include <winsock2.h>
 
 namespace {
 
 std::intptr_t OsHandle(int fd) {
     return _get_osfhandle(fd);
+}
+
+// Whether a handle is a socket: only a socket has a socket type.
+bool IsSocket(std::intptr_t handle) {
+    int type = 0;
+    int length = sizeof type;
+    return getsockopt(static_cast<SOCKET>(handle), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type),
+                      &length) == 0;
 }
 
 } // namespace
@@ -41,12 +51,22 @@ bool SameDevice(int fd, const DescriptorIdentity& identity) {
 }
 
 InputSource InputSourceOf(int fd) {
-    return {static_cast<long long>(OsHandle(fd))};
+    const std::intptr_t handle = OsHandle(fd);
+    return {static_cast<long long>(handle), handle != -1 && IsSocket(handle)};
 }
 
 // A handle closed meanwhile fails the call: reported as input, so that the
-// reader finds the port gone.
+// reader finds the port gone. A socket is readable with bytes, at the far
+// end's close and on an error.
 bool InputWaiting(InputSource source) {
+    if (source.Socket) {
+        const SOCKET s = static_cast<SOCKET>(source.Value);
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval now{0, 0};
+        return select(0, &readable, nullptr, nullptr, &now) != 0;
+    }
     COMSTAT status{};
     DWORD errors = 0;
     if (!ClearCommError(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(source.Value)), &errors, &status))
@@ -71,8 +91,10 @@ bool DevicePresentAt(const std::string& path, unsigned long long& deviceNumber) 
 PortInput WaitForInput(Rs232Port& port, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (port.Handle < 0 || port.HungUp()) return PortInput::HungUp;
+        // Bytes already received are read before a hang-up is told.
+        if (port.Handle < 0) return PortInput::HungUp;
         if (port.InQueue() > 0) return PortInput::Waiting;
+        if (port.HungUp()) return PortInput::HungUp;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();

@@ -125,6 +125,17 @@ PortDevicesSystem::OpenFailure PortDevicesSystem::OpenFailureOf(int error) {
         return OpenFailure::DeviceError;
     case ERROR_NOT_SUPPORTED:
         return OpenFailure::NotBuilt;
+    case WSAEDESTADDRREQ:
+        return OpenFailure::BadAddress;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+        return OpenFailure::HostUnknown;
+    case WSAECONNREFUSED:
+        return OpenFailure::Refused;
+    case WSAETIMEDOUT:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+        return OpenFailure::NoAnswer;
     default:
         return OpenFailure::Other;
     }

@@ -1,6 +1,7 @@
 // Rs232Port: the one serial port through which every byte passes, on POSIX
 // termios (Rs232Posix.cpp) or the Win32 communications calls (Rs232Win32.cpp),
-// chosen at build time; the steps alike on both are in Rs232Common.cpp. Blocking reads with a total time-out,
+// chosen at build time; the steps alike on both are in Rs232Common.cpp, a
+// network port's in Rs232Network.cpp. Blocking reads with a total time-out,
 // single-byte writes, a purge, a count of waiting bytes and a pause; results in Ok and LastError.
 #pragma once
 #include "serial/AdapterLatency.h"
@@ -16,13 +17,15 @@ class Rs232Port {
 public:
     // Opens COM<portNumber>: ports/COM<n> in the configuration folder
     // (ConfigDir(), base/Paths.h) when that exists, otherwise /dev/ttyS<n-1>;
-    // on Windows the device \\.\COM<n> itself. Always yields an object; Ok
-    // tells.
+    // on Windows the device \\.\COM<n> itself, or the network address that
+    // ports\COM<n>-address.txt in the configuration folder names on its
+    // first line.
+    // Always yields an object; Ok tells.
     Rs232Port(int portNumber, int baudRate);
     // Opens a device by its path (the same steps; tests and tools use it).
     // A network address ("tcp://host:port", "rfc2217://host:port", or a
-    // ports/COMn link that leads to one) connects to a serial device server
-    // instead (POSIX only so far).
+    // ports/COMn link that leads to one, POSIX only) connects to a serial
+    // device server instead.
     Rs232Port(const std::string& devicePath, int baudRate);
     // Drops DTR and RTS, pauses, closes the device.
     virtual ~Rs232Port();
@@ -108,13 +111,25 @@ private:
     // Connects to a serial device server at `address`; RFC 2217: negotiates
     // binary mode and the COM port option and sets the line.
     void OpenNetwork(const std::string& address, int baudRate);
-    // Sends telnet bytes as they are, within the write time-out.
+    // The system's part of opening a network port: makes socket_ the port's
+    // descriptor in Handle; 0, or the error.
+    int AdoptSocket();
+    // Windows: closes the descriptor in Handle and the socket behind it.
+    void CloseDescriptor();
+    // Sends bytes as they are (telnet bytes too), within the write time-out.
     bool SendRaw(const std::vector<std::uint8_t>& wire);
     // Reads what the socket holds now into decoded_ (RFC 2217) without
     // waiting; false when the connection has closed.
     bool DrainNetwork();
-    // One read of what is there: from decoded_, the socket or the device.
-    long ReceiveSome(unsigned char* buffer, std::uint32_t count);
+    // One read of what is there, from decoded_ or the socket: as
+    // NetSocket::Receive.
+    long ReceiveNetwork(unsigned char* buffer, std::uint32_t count, int& error);
+    // ReadBytes, WriteBytes, DiscardQueues, InQueue and HungUp of a network port.
+    void ReadNetwork(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead);
+    void WriteNetwork(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten);
+    bool DiscardNetwork();
+    int NetworkInQueue();
+    bool NetworkClosed() const;
     // How a wait for the device ended.
     enum class WaitResult {
         Ready,    // readable or writable, or an error the next call reports
@@ -146,6 +161,9 @@ private:
     // Discards both queues of the open device; true on success.
     bool DiscardQueues();
     WaitResult WaitFor(short events, long long deadlineMs);
+    // Waits until the socket can be written (`write`) or read, at most until
+    // the deadline; a failure sets Ok and LastError.
+    WaitResult WaitNetwork(bool write, long long deadlineMs);
 
     int readTimeoutBaseMs_ = 0;
     bool locked_ = false;
@@ -153,6 +171,7 @@ private:
     void* holdHandle_ = nullptr;              // Windows: the named mutex that marks the port as held
     std::unique_ptr<telnet::Decoder> telnet_; // RFC 2217: the telnet side
     std::vector<std::uint8_t> decoded_;       // RFC 2217: data received and not yet read
+    long long socket_ = -1;                   // a network port's socket (NetSocket::Handle)
 };
 
 // The global port; empty before the main window creates it.

@@ -7,6 +7,8 @@
 #include "base/Timing.h"
 #include "serial/Rs232System.h"
 
+#include <chrono>
+
 Rs232Port* MainPort = nullptr;
 
 Rs232Port::Rs232Port(int portNumber, int baudRate) : PortNumber(portNumber) {
@@ -65,4 +67,10 @@ void Rs232Port::FailTransfer(int error) {
     } else {
         Fail(error);
     }
+}
+
+long long Rs232Port::TransferDeadline(int perByteMs, std::uint32_t bytes) const {
+    using namespace std::chrono;
+    const long long now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return now + static_cast<long long>(perByteMs) * bytes + readTimeoutBaseMs_;
 }

@@ -1,11 +1,14 @@
 // Rs232Port on Windows: the device \\.\COMn opened without sharing, the line
 // set through its DCB, the total time-outs in COMMTIMEOUTS, synchronous
-// ReadFile and single-byte WriteFile; codes from GetLastError.
+// ReadFile and single-byte WriteFile; codes from GetLastError. A network
+// port's steps are in Rs232Network.cpp, over Winsock.
 #include "serial/Rs232.h"
 
+#include "base/Paths.h"
 #include "base/PortAddress.h"
 #include "base/Timing.h"
 #include "base/WideText.h"
+#include "serial/NetSocket.h"
 #include "serial/Rs232System.h"
 
 #include <cctype>
@@ -55,6 +58,25 @@ HANDLE HoldPort(const std::string& devicePath, bool& heldElsewhere) {
     return mutex;
 }
 
+// The network address a ports\COMn-address.txt file names on its first
+// line, or empty. A device path (\\.\COMn) is never opened as a file.
+std::string AddressIn(const std::string& path) {
+    if (path.rfind("\\\\.\\", 0) == 0) return {};
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    char text[512];
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, text, sizeof text, &got, nullptr);
+    CloseHandle(file);
+    if (!read) return {};
+    std::string line(text, got);
+    line = line.substr(0, line.find_first_of("\r\n"));
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
+    return IsNetworkAddress(line) ? line : std::string();
+}
+
 void SetModemLines(HANDLE device, bool raise) {
     // Results are ignored in both directions.
     EscapeCommFunction(device, raise ? SETDTR : CLRDTR);
@@ -63,7 +85,14 @@ void SetModemLines(HANDLE device, bool raise) {
 
 } // namespace
 
+// COMn is a serial device server when ports\COMn-address.txt in the
+// configuration folder names its address on its first line (Windows'
+// counterpart of a ports/COMn link to an address on POSIX; a file named COMn
+// would be the device COMn itself, in any folder); else the device \\.\COMn.
 std::string Rs232Port::DevicePathFor(int portNumber) {
+    const std::string dir = ConfigDir();
+    const std::string file = dir + "ports\\COM" + std::to_string(portNumber) + "-address.txt";
+    if (!dir.empty() && !AddressIn(file).empty()) return file;
     return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
@@ -79,18 +108,32 @@ bool Rs232System::DeviceGone(int error) {
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_FILE_NOT_FOUND:
+    // A network port's connection that the far end closed or reset has gone
+    // as an unplugged adapter has.
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+    case WSAENOTCONN:
+    case WSAESHUTDOWN:
         return true;
     default:
         return false;
     }
 }
 
+// The C runtime's descriptor of a socket: closing the socket first (as
+// Winsock wants) leaves the descriptor's own close, which also closes its
+// handle, failing harmlessly on the handle already closed.
+void Rs232Port::CloseDescriptor() {
+    if (socket_ >= 0) NetSocket::Close(socket_);
+    socket_ = -1;
+    if (Handle >= 0) _close(Handle); // a device's descriptor closes its handle too
+    Handle = -1;
+    osHandle_ = nullptr;
+}
+
 void Rs232Port::Disconnect(int error) {
-    if (Handle >= 0) {
-        _close(Handle); // closes the device's handle too
-        Handle = -1;
-        osHandle_ = nullptr;
-    }
+    CloseDescriptor();
     if (holdHandle_) CloseHandle(holdHandle_);
     holdHandle_ = nullptr;
     Disconnected = true;
@@ -100,6 +143,11 @@ void Rs232Port::Disconnect(int error) {
 
 bool Rs232Port::CheckLine() {
     if (Handle < 0) return false;
+    if (Network()) {
+        if (!NetworkClosed()) return true;
+        Disconnect(NetSocket::ConnectionLost);
+        return false;
+    }
     if (DeviceLost(Device(osHandle_))) {
         Disconnect(ERROR_DEVICE_NOT_CONNECTED);
         return false;
@@ -110,12 +158,9 @@ bool Rs232Port::CheckLine() {
 void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     DevicePath = devicePath;
     BaudRate = baudRate;
-    // Network ports are not built for Windows yet: refused with a clear cause.
-    if (IsNetworkAddress(devicePath)) {
-        NetAddress = devicePath;
-        Fail(ERROR_NOT_SUPPORTED);
-        return;
-    }
+    if (IsNetworkAddress(devicePath)) return OpenNetwork(devicePath, baudRate);
+    if (const std::string address = AddressIn(devicePath); !address.empty())
+        return OpenNetwork(address, baudRate);
     // No sharing: exclusive use for as long as the object lives.
     HANDLE device = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
@@ -170,11 +215,23 @@ void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     Gated = false;
 }
 
+// The socket stands in Handle as a descriptor of the C runtime, so that
+// the windows' port watch takes it as it takes a COM port's.
+int Rs232Port::AdoptSocket() {
+    const int fd = _open_osfhandle(static_cast<intptr_t>(socket_), _O_BINARY);
+    if (fd < 0) return ERROR_TOO_MANY_OPEN_FILES;
+    Handle = fd;
+    return 0;
+}
+
 Rs232Port::~Rs232Port() {
-    if (Handle >= 0) SetModemLines(Device(osHandle_), false);
+    if (Handle >= 0 && !Network()) SetModemLines(Device(osHandle_), false);
     Pause(Timing().ClosePauseMs);
     if (Handle >= 0) {
-        Ok = _close(Handle) == 0;
+        if (Network())
+            CloseDescriptor();
+        else
+            Ok = _close(Handle) == 0;
         Handle = -1;
         osHandle_ = nullptr;
     }
@@ -186,12 +243,18 @@ void Rs232Port::SetTimeouts() {
         Fail(ERROR_INVALID_HANDLE);
         return;
     }
+    readTimeoutBaseMs_ = Connected ? Timing().ConnectedReadTimeoutBaseMs : Timing().ReadTimeoutBaseMs;
+    if (Network()) {
+        // Network reads wait against their own deadline, a round trip longer.
+        readTimeoutBaseMs_ += RoundTripMs;
+        Ok = true;
+        return;
+    }
     COMMTIMEOUTS timeouts{};
     if (!GetCommTimeouts(Device(osHandle_), &timeouts)) {
         Fail(LastSystemError());
         return;
     }
-    readTimeoutBaseMs_ = Connected ? Timing().ConnectedReadTimeoutBaseMs : Timing().ReadTimeoutBaseMs;
     // A total limit per call, no limit between bytes.
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = static_cast<DWORD>(Timing().ReadTimeoutPerByteMs);
@@ -206,6 +269,7 @@ void Rs232Port::SetTimeouts() {
 }
 
 void Rs232Port::ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint32_t& bytesRead) {
+    if (Network()) return ReadNetwork(buffer, count, bytesRead);
     // One call: the driver returns when all arrived or the total time-out ran
     // out, which is not a failure.
     DWORD got = 0;
@@ -217,6 +281,7 @@ void Rs232Port::ReadBytes(unsigned char* buffer, std::uint32_t count, std::uint3
 }
 
 void Rs232Port::WriteBytes(const unsigned char* buffer, std::uint32_t count, std::int32_t& bytesWritten) {
+    if (Network()) return WriteNetwork(buffer, count, bytesWritten);
     for (std::uint32_t i = 0; i < count; ++i) {
         DWORD written = 0;
         if (!WriteFile(Device(osHandle_), buffer + i, 1, &written, nullptr)) {
@@ -233,6 +298,7 @@ void Rs232Port::WriteBytes(const unsigned char* buffer, std::uint32_t count, std
 }
 
 bool Rs232Port::DiscardQueues() {
+    if (Network()) return DiscardNetwork();
     HANDLE device = Device(osHandle_);
     PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
     COMSTAT status{};
@@ -241,6 +307,7 @@ bool Rs232Port::DiscardQueues() {
 
 int Rs232Port::InQueue() {
     if (Handle < 0) return 0;
+    if (Network()) return NetworkInQueue();
     COMSTAT status{};
     if (!ClearErrors(Device(osHandle_), status)) return 0;
     return static_cast<int>(status.cbInQue);
@@ -248,6 +315,7 @@ int Rs232Port::InQueue() {
 
 bool Rs232Port::HungUp() const {
     if (Handle < 0) return true;
+    if (Network()) return NetworkClosed();
     return DeviceLost(Device(osHandle_));
 }
 
