@@ -7,6 +7,7 @@
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "serial/Telnet.h"
+#include "sim/NetListen.h"
 #include "sim/Simulator.h"
 #include "support/CliRun.h"
 #include "support/ConsoleArchives.h"
@@ -190,6 +191,23 @@ TEST_F(Ser2net, RowsFullOf0xFFAsOnThePseudoTerminal) {
     EXPECT_EQ(Day(server.RfcAddress(), "rfc.txt"), 0) << lastErr;
     EXPECT_EQ(dir.Read("rfc.txt"), dir.Read("pty.txt"));
     EXPECT_NE(dir.Read("rfc.txt").find(" 256 -1 255 255"), std::string::npos) << dir.Read("rfc.txt");
+}
+
+// The simulator's own listener, holding every run 20 ms each way: late
+// answers cost their lateness and the file is whole; a server that drops an
+// idle client leaves the port disconnected, as a pulled adapter does.
+TEST_F(Ser2net, TheSimulatorsListenerDelayedAndIdleDropped) {
+    simulator.Start();
+    sim::NetListener listener(simulator.PortPath(), {.delayMs = 20, .idleCloseMs = 300});
+    listener.Start();
+    EXPECT_EQ(Day(listener.Address(), "day.txt"), 0) << lastErr;
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    Rs232Port port(listener.Address(), 115200);
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.CheckLine());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(port.CheckLine());
+    EXPECT_TRUE(port.Disconnected);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -56,6 +57,8 @@ Ser2netServer::Ser2netServer(const std::string& device, const TempDir& dir, int 
     const std::string config = dir.File("ser2net.yaml"), pid = dir.File("ser2net.pid");
     server_ = fork();
     if (server_ == 0) {
+        // Its complaints (no mDNS here) go to a log beside its configuration.
+        if (FILE* log = std::freopen(dir.File("ser2net.log").c_str(), "w", stderr)) (void)log;
         execlp("ser2net", "ser2net", "-n", "-u", "-c", config.c_str(), "-P", pid.c_str(),
                static_cast<char*>(nullptr));
         _exit(127);
