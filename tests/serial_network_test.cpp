@@ -202,6 +202,15 @@ TEST_F(Ser2net, TheSimulatorsListenerDelayedAndIdleDropped) {
     listener.Start();
     EXPECT_EQ(Day(listener.Address(), "day.txt"), 0) << lastErr;
     EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    // A scan over the same link finds the meters a local line has.
+    sim::MeterSetup second;
+    second.Address = 5;
+    simulator.AddMeter(second);
+    const CliResult scan = Cli({"scan", "--port", listener.Address(), "--link", "i2c", "--address", "1-6"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_NE(scan.out.find("\n1;опознан;"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("\n5;опознан;"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("\n6;нет ответа"), std::string::npos) << scan.out;
     Rs232Port port(listener.Address(), 115200);
     ASSERT_TRUE(port.IsOpen());
     EXPECT_TRUE(port.CheckLine());
