@@ -1,12 +1,14 @@
 // The main window with its COM number leading to a serial device server
 // (ser2net, RFC 2217) in front of the simulated gateway: the status line
 // names the connection, the gateway window reads and writes the settings,
-// and the console window copies the day archive, as on a local line.
+// the console window copies the day archive, and the packet monitor shows a
+// packet with 0xFF in it, as on a local line.
 #include "app/MainForm.h"
 #include "base/Options.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "monitor/Uviewpacket.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
@@ -17,11 +19,14 @@
 #include "support/WindowChecks.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -67,6 +72,24 @@ TEST(NetworkWindows, SettingsAndDayArchiveThroughRfc2217) {
             [&] { return ViewRS232->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; },
             10000));
         EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+        ViewRS232->close();
+
+        // A packet whose data hold 0xFF, in the packet monitor.
+        QString shown;
+        QTimer driver;
+        QElapsedTimer clock;
+        clock.start();
+        bool sent = false;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (!ViewPacket || !ViewPacket->Looping()) return;
+            if (!sent) gateway.EmitPacket({.Byte0 = 0x01, .Byte1 = 0x02, .Data = {0xFF, 0x10, 0xFF}});
+            sent = true;
+            shown = ViewPacket->RichEdit->toPlainText();
+            if (shown.contains("FF 10 FF") || clock.elapsed() > 10000) ViewPacket->close();
+        });
+        driver.start(5);
+        form.mnuTestPacket->trigger();
+        EXPECT_TRUE(shown.startsWith("OK   : 01 02 03 7D B0 FF 10 FF [0D]")) << shown.toStdString();
     }
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
