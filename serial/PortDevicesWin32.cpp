@@ -5,6 +5,9 @@
 #include "serial/PortDevices.h"
 
 #include "base/ComNumber.h"
+#include "base/Messages.h"
+#include "base/Paths.h"
+#include "base/PortAddress.h"
 #include "base/WideText.h"
 #include "serial/PortDescriptor.h"
 #include "serial/PortDevicesSystem.h"
@@ -178,13 +181,34 @@ std::string PortsDir() {
     return {};
 }
 
-std::string ComLinkTarget(int) {
-    return {};
+// A COM number leads to a network address through its ports\COMn-address.txt.
+std::string ComLinkTarget(int portNumber) {
+    const std::string file = Rs232Port::AddressFileFor(portNumber);
+    return file.empty() ? std::string() : Rs232Port::AddressInFile(file);
 }
 
-std::string BindComPort(int portNumber, const std::string&) {
-    return "В Windows порт COM" + std::to_string(portNumber) +
-           " — это само устройство; номер порта меняют в диспетчере устройств.";
+// A device cannot be bound (a COM port is the device itself), a network
+// address can: ports\COMn-address.txt names it, written afresh.
+std::string BindComPort(int portNumber, const std::string& device) {
+    const std::string com = "COM" + std::to_string(portNumber);
+    if (!IsNetworkAddress(device))
+        return "В Windows порт " + com + " — это само устройство; номер порта меняют в диспетчере устройств.";
+    const std::string file = Rs232Port::AddressFileFor(portNumber);
+    if (file.empty()) return "Не найдена папка настроек: файл ports\\" + com + "-address.txt создать негде.";
+    const std::string dir = file.substr(0, file.find_last_of('\\') + 1);
+    if (!MakeFolder(dir))
+        return "Не удалось создать папку " + dir + ": " + SystemErrorText(static_cast<int>(GetLastError()));
+    HANDLE out = CreateFileW(Widen(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string line = device + "\r\n";
+    DWORD written = 0;
+    const bool ok = out != INVALID_HANDLE_VALUE &&
+                    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                    written == line.size();
+    const int error = static_cast<int>(GetLastError());
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (!ok) return "Не удалось записать файл " + file + ": " + SystemErrorText(error);
+    return {};
 }
 
 // The same COM port under either spelling ("COM3", "\\.\com3"), present now.

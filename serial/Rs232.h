@@ -59,17 +59,29 @@ public:
 
     // Device path that COM<portNumber> maps to.
     static std::string DevicePathFor(int portNumber);
+#ifdef _WIN32
+    // Windows: ports\COM<n>-address.txt in the configuration folder, the
+    // file that makes COM<n> a network port (empty when the folder is not
+    // known), and the network address a file names on its first line (empty
+    // when it names none).
+    static std::string AddressFileFor(int portNumber);
+    static std::string AddressInFile(const std::string& path);
+#endif
 
     // A look at the open port between operations: a hang-up, an error or the
     // node gone from its path marks it disconnected. False when it is not
     // usable (not open or disconnected).
     bool CheckLine();
     // True once the port is open and its device has not gone away.
-    bool IsOpen() const { return Handle >= 0 && !Disconnected; }
+    bool IsOpen() const {
+        return Handle >= 0 && !Disconnected;
+    }
     // Whether this port was meant to be open and is not: its opening failed,
     // or its device went away. False for an open port and for stand-ins that
     // play the line themselves.
-    bool NotOpen() const { return OpenError != 0 || Disconnected; }
+    bool NotOpen() const {
+        return OpenError != 0 || Disconnected;
+    }
 
     std::string DevicePath; // the path it was opened on (ports/COMn or a device)
     int PortNumber = 0;     // the COM number, 0 when opened by path
@@ -91,7 +103,9 @@ public:
     // A network port: the address it connects to ("tcp://..." or
     // "rfc2217://..."), empty for a device.
     std::string NetAddress;
-    bool Network() const { return !NetAddress.empty(); }
+    bool Network() const {
+        return !NetAddress.empty();
+    }
     // A network port's round trip, measured when it connected (ms); every
     // time-out waits this much longer. 0 for a device.
     int RoundTripMs = 0;

@@ -58,9 +58,16 @@ HANDLE HoldPort(const std::string& devicePath, bool& heldElsewhere) {
     return mutex;
 }
 
-// The network address a ports\COMn-address.txt file names on its first
-// line, or empty. A device path (\\.\COMn) is never opened as a file.
-std::string AddressIn(const std::string& path) {
+void SetModemLines(HANDLE device, bool raise) {
+    // Results are ignored in both directions.
+    EscapeCommFunction(device, raise ? SETDTR : CLRDTR);
+    EscapeCommFunction(device, raise ? SETRTS : CLRRTS);
+}
+
+} // namespace
+
+// A device path (\\.\COMn) is never opened as a file.
+std::string Rs232Port::AddressInFile(const std::string& path) {
     if (path.rfind("\\\\.\\", 0) == 0) return {};
     HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -77,22 +84,18 @@ std::string AddressIn(const std::string& path) {
     return IsNetworkAddress(line) ? line : std::string();
 }
 
-void SetModemLines(HANDLE device, bool raise) {
-    // Results are ignored in both directions.
-    EscapeCommFunction(device, raise ? SETDTR : CLRDTR);
-    EscapeCommFunction(device, raise ? SETRTS : CLRRTS);
+std::string Rs232Port::AddressFileFor(int portNumber) {
+    const std::string dir = ConfigDir();
+    return dir.empty() ? std::string() : dir + "ports\\COM" + std::to_string(portNumber) + "-address.txt";
 }
-
-} // namespace
 
 // COMn is a serial device server when ports\COMn-address.txt in the
 // configuration folder names its address on its first line (Windows'
 // counterpart of a ports/COMn link to an address on POSIX; a file named COMn
 // would be the device COMn itself, in any folder); else the device \\.\COMn.
 std::string Rs232Port::DevicePathFor(int portNumber) {
-    const std::string dir = ConfigDir();
-    const std::string file = dir + "ports\\COM" + std::to_string(portNumber) + "-address.txt";
-    if (!dir.empty() && !AddressIn(file).empty()) return file;
+    const std::string file = AddressFileFor(portNumber);
+    if (!file.empty() && !AddressInFile(file).empty()) return file;
     return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
@@ -159,7 +162,7 @@ void Rs232Port::Open(const std::string& devicePath, int baudRate) {
     DevicePath = devicePath;
     BaudRate = baudRate;
     if (IsNetworkAddress(devicePath)) return OpenNetwork(devicePath, baudRate);
-    if (const std::string address = AddressIn(devicePath); !address.empty())
+    if (const std::string address = AddressInFile(devicePath); !address.empty())
         return OpenNetwork(address, baudRate);
     // No sharing: exclusive use for as long as the object lives.
     HANDLE device = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # windows_main_window_test.exe under Wine, offscreen: the Linux gateway-sim
-# (gateway address 9, real line timing) on COM26 and a second one streaming
-# packets on COM27. The Qt DLLs and the C++ runtime are found through
-# WINEPATH, the platform plugin in Qt's plugin folder.
+# (gateway address 9, the PC line's real timing) on COM26, a second one
+# streaming packets on COM27 and a third one (gateway address 13) on a TCP
+# port. The Qt DLLs and the C++ runtime are found through WINEPATH, the
+# platform plugin in Qt's plugin folder.
 # Usage: main_window_test.sh windows_main_window_test.exe LINUX-BUILD-DIR QT-PREFIX RUNTIME-DIR...
 set -euo pipefail
 here="$(dirname "$0")"
@@ -32,8 +33,18 @@ pids+=($!)
 "$linux/gateway-sim" --pace 115200 --no-pace-rs485 --packets --packet-interval 200 --packet-count 100000 \
     --link "$work/packets" > /dev/null &
 pids+=($!)
+# A third gateway (address 13) offered on a TCP port, as a device server
+# offers its line.
+net=$(free_port)
+"$linux/gateway-sim" --pace 115200 --no-pace-rs485 --address 13 --listen "127.0.0.1:$net" \
+    --link "$work/net" > /dev/null &
+pids+=($!)
 wait_for "$work/gateway"
 wait_for "$work/packets"
+for _ in $(seq 1 500); do
+    listening "$net" && break
+    sleep 0.01
+done
 wine_prefix_ready
 link_com 26 "$(readlink -f "$work/gateway")"
 link_com 27 "$(readlink -f "$work/packets")"
@@ -41,4 +52,4 @@ link_com 27 "$(readlink -f "$work/packets")"
 # it installs and the settings dialog's list finds them (Wine enters only
 # the ports it found at its start).
 wine reg add "$serialcomm" /v TestPort26 /t REG_SZ /d COM26 /f > /dev/null 2>&1
-wine "$exe" 26 27 "Z:$qt/plugins"
+wine "$exe" 26 27 "tcp://127.0.0.1:$net" "Z:$qt/plugins"

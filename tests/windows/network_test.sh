@@ -27,17 +27,6 @@ fail() {
     exit 1
 }
 
-listening() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2> /dev/null; }
-# A port in 20000..59999 that nothing listens on now.
-free_port() {
-    local p
-    while :; do
-        p=$((20000 + RANDOM % 40000))
-        listening "$p" || break
-    done
-    echo "$p"
-}
-
 "$linux/gateway-sim" --no-pace --day-rows 40 --link "$work/sim" > /dev/null &
 pids+=($!)
 wait_for "$work/sim"

@@ -3,10 +3,11 @@
 // timing: the caption and the port on the status line; the settings dialog's
 // "Связь" page listing the COM port as the system lists it; the gateway
 // window reading the settings, writing a new address and reading it back;
-// the archive viewer showing a day file; and the packet monitor showing the
+// the archive viewer showing a day file; the packet monitor showing the
 // packets of a second simulator (a packet source on another COM port) once
-// the port is switched to it.
-// Usage: windows_main_window_test.exe GATEWAY-COM PACKETS-COM PLUGIN-DIR
+// the port is switched to it; and a COM number bound on the «Связь» page to
+// a third simulator's network address, through which the gateway window reads.
+// Usage: windows_main_window_test.exe GATEWAY-COM PACKETS-COM ADDRESS PLUGIN-DIR
 #include "app/MainForm.h"
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
@@ -75,13 +76,14 @@ constexpr const char* DayFile = "DATE HOUR TNORM Q1 M1\r\n"
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: windows_main_window_test GATEWAY-COM PACKETS-COM PLUGIN-DIR\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: windows_main_window_test GATEWAY-COM PACKETS-COM ADDRESS PLUGIN-DIR\n");
         return 2;
     }
     const int gatewayCom = std::atoi(argv[1]);
     const int packetsCom = std::atoi(argv[2]);
-    QCoreApplication::addLibraryPath(QString::fromLocal8Bit(argv[3]));
+    const QString address = QString::fromLocal8Bit(argv[3]);
+    QCoreApplication::addLibraryPath(QString::fromLocal8Bit(argv[4]));
     std::vector<char*> args{argv[0], const_cast<char*>("-platform"), const_cast<char*>("offscreen")};
     int count = static_cast<int>(args.size());
     QApplication app(count, args.data());
@@ -174,6 +176,34 @@ int main(int argc, char** argv) {
     form->mnuTestPacket->trigger();
     driver.stop();
     Check(shown, "the monitor showed no packet");
+
+    // COM28 bound to the network address on the «Связь» page: OK opens it,
+    // and the gateway window reads the third gateway through it.
+    form->Options1->trigger();
+    QApplication::processEvents();
+    if (OptionsDlg) {
+        OptionsDlg->Edit2->setText("28");
+        OptionsDlg->EditAddress->setText(address);
+        OptionsDlg->Button1->click(); // OK
+        QApplication::processEvents();
+    }
+    Check(MainPort && MainPort->Network() && MainPort->IsOpen(), "COM28 is not the network port");
+    // The status line follows on the main window's next look at the port.
+    QElapsedTimer look;
+    look.start();
+    while (!form->PortState->text().contains(QString::fromUtf8("подключён")) && look.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    Check(form->PortState->text().contains(QString::fromUtf8("подключён")),
+          "the status line does not say the network port is connected");
+    std::printf("status line: %s\n", Utf8(form->PortState->text()).c_str());
+    form->mnuConfig->trigger();
+    QApplication::processEvents();
+    if (frmConfig) {
+        frmConfig->Read->click();
+        Check(frmConfig->EditAddress->text() == "13", "the gateway behind the network address was not read");
+        frmConfig->Quit->click();
+        QApplication::processEvents();
+    }
 
     delete form;
     QApplication::processEvents();

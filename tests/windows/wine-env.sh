@@ -31,3 +31,16 @@ wait_for() {
     echo "no $1 after 10 s" >&2
     return 1
 }
+
+# listening PORT: whether something takes connections on 127.0.0.1:PORT.
+listening() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2> /dev/null; }
+
+# free_port: a port in 20000..59999 that nothing listens on now.
+free_port() {
+    local p
+    while :; do
+        p=$((20000 + RANDOM % 40000))
+        listening "$p" || break
+    done
+    echo "$p"
+}
