@@ -28,9 +28,9 @@ struct TimingConstants {
     int PollAnswerTimeoutMs = 1000;         // polling counts a request unanswered after this and goes on
     int NetConnectTimeoutMs = 3000;         // a network port's connection must be made within this
     int NetSettingsWaitMs = 500;            // RFC 2217: the server's acknowledgements are awaited this long
-    int NetReconnectMs = 5000;              // a network port that dropped or did not connect is tried again this often
-    int InputLookMs = 5;                    // Windows: a wait for input looks at the port's queue this often
-    int InputWatchMs = 1;                   // Windows: a window's port watch looks at the queue this often
+    int NetReconnectMs = 5000; // a network port that dropped or did not connect is tried again this often
+    int InputLookMs = 5;       // Windows: a wait for input looks at the port's queue this often
+    int InputWatchMs = 1;      // Windows: a window's port watch looks at the queue this often
 };
 
 // The shortest interval between two requests of the console's polling.
