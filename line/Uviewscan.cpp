@@ -33,13 +33,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QVBoxLayout>
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdio>
@@ -271,10 +271,10 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     connect(ScanTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ConsoleButtonClick(); }));
     connect(BatchTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ViewerButtonClick(); }));
 
-    SetTabOrder({FirstEdit,    LastEdit,    SpeedCombo,    ReadSpeedButton,  WaitEdit,
-                 LongWaitEdit, StartButton, StopButton,    SilentCheck,      RecheckCheck,
-                 SaveButton,   CopyButton,  ConsoleButton, ScanTable,        DayCheck,
-                 HourCheck,    BatchButton, BatchTable,    OpenFolderButton, ViewerButton,
+    SetTabOrder({FirstEdit,    LastEdit,          SpeedCombo,       ReadSpeedButton,  WaitEdit,
+                 LongWaitEdit, StartButton,       StopButton,       SilentCheck,      RecheckCheck,
+                 SaveButton,   CopyButton,        ConsoleButton,    ScanTable,        DayCheck,
+                 HourCheck,    BatchButton,       BatchTable,       OpenFolderButton, ViewerButton,
                  OutputEdit,   SaveSessionButton, OpenSessionButton});
     ComputeWait();
     Running(false);
@@ -644,10 +644,12 @@ CollectSession TViewScan::WindowSession() const {
     CollectSession s = session_;
     if (!sessionOpened_) {
         // A new session names the program's port and link, so that a timer
-        // run under another user (another OPTIONS.INI) reads the same line.
+        // run under another user (another OPTIONS.INI) reads the same line,
+        // and keeps what it reads in a database in the output folder.
         s.Port = "COM" + std::to_string(AppOptions.PortNumber);
         s.Speed = AppOptions.BaudRate;
         if (AppOptions.LinkMode == 1 || AppOptions.LinkMode == 2) s.LinkMode = AppOptions.LinkMode;
+        s.Database = "archive.db";
     }
     s.Rs485SpeedItem = std::max(0, SpeedCombo->currentIndex());
     // A wait longer than the edit takes is kept while the edit shows it cut.
@@ -719,9 +721,9 @@ bool TViewScan::OpenSession(const QString& path) {
 }
 
 void TViewScan::SaveSessionButtonClick() {
-    const QString path = ChooseFile(QString::fromUtf8("Сохранить сеанс сбора"),
-                                    FromUtf8(ArchiveDir() + "сеанс.toml"),
-                                    QString::fromUtf8("Сеанс сбора (*.toml)"), true);
+    const QString path =
+        ChooseFile(QString::fromUtf8("Сохранить сеанс сбора"), FromUtf8(ArchiveDir() + "сеанс.toml"),
+                   QString::fromUtf8("Сеанс сбора (*.toml)"), true);
     if (!path.isEmpty()) SaveSession(path);
 }
 
