@@ -242,6 +242,38 @@ TEST(CollectDatabase, SameArchiveTwiceAddsNothingAndNewKeywordsAddColumns) {
     EXPECT_EQ(db.Unpublished(5, error).size(), 2U);
 }
 
+// Rows go in by groups: every row once, a row without a time skipped, the
+// values on their own rows, whatever group a row falls in.
+TEST(CollectDatabase, ManyRowsAreStoredOnceEachAcrossTheGroups) {
+    std::string text = "DATE HOUR Q1\r\n";
+    for (int h = 0; h < 150; ++h) {
+        char row[40];
+        std::snprintf(row, sizeof row, "%02d-01-2024 %2d %d \r\n", h / 24 + 10, h % 24, h);
+        text += row;
+    }
+    text.replace(text.find("12-01-2024 22"), 10, "?"); // a row without its date
+    ArchiveTable all = ReadArchiveText(text);
+    ArchiveTable first = all;
+    first.Rows.resize(100);
+    TempDir dir;
+    const std::string path = dir.File("a.db");
+    ArchiveDb db;
+    std::string error;
+    ASSERT_TRUE(db.Open(path, error)) << error;
+    StoreReport report;
+    ASSERT_TRUE(db.StoreMeter(3, {{MeterArchive::Hour, first}}, {}, report, error)) << error;
+    EXPECT_EQ(report.Added, 99);
+    EXPECT_EQ(report.Skipped, 1);
+    ASSERT_TRUE(db.StoreMeter(3, {{MeterArchive::Hour, all}}, {}, report, error)) << error;
+    EXPECT_EQ(report.Added, 50);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM hour_rows WHERE meter = 3"), 149);
+    EXPECT_EQ(Count(path, "SELECT Q1 FROM hour_rows WHERE time = '2024-01-16T05:00:00'"), 149);
+    EXPECT_EQ(Count(path,
+                    "SELECT count(*) FROM hour_rows WHERE Q1 = (CAST(substr(time, 9, 2) AS INTEGER) - 10) "
+                    "* 24 + CAST(substr(time, 12, 2) AS INTEGER)"),
+              149);
+}
+
 TEST(CollectDatabase, KilledPassLeavesTheMeterAsBefore) {
     TempDir dir;
     const std::string path = dir.File("a.db");
