@@ -5,6 +5,7 @@
 #include "base/DecimalSeparator.h"
 #include "base/Messages.h"
 #include "base/Options.h"
+#include "base/PortAddress.h"
 #include "base/Paths.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
@@ -644,9 +645,14 @@ CollectSession TViewScan::WindowSession() const {
     CollectSession s = session_;
     if (!sessionOpened_) {
         // A new session names the program's port and link, so that a timer
-        // run under another user (another OPTIONS.INI) reads the same line,
-        // and keeps what it reads in a database in the output folder.
-        s.Port = "COM" + std::to_string(AppOptions.PortNumber);
+        // run under another user (another OPTIONS.INI, no ports/ links of
+        // its own) reads the same line: the device or address the COM
+        // number leads to. What it reads goes into a database in the output
+        // folder.
+        const std::string target = ComLinkTarget(AppOptions.PortNumber);
+        s.Port = !target.empty() && (target[0] == '/' || IsNetworkAddress(target))
+                     ? target
+                     : "COM" + std::to_string(AppOptions.PortNumber);
         s.Speed = AppOptions.BaudRate;
         if (AppOptions.LinkMode == 1 || AppOptions.LinkMode == 2) s.LinkMode = AppOptions.LinkMode;
         s.Database = "archive.db";

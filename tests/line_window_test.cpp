@@ -295,15 +295,18 @@ TEST_F(ScanWindow, ASessionSavedHereIsCollectedByTheCommandLine) {
     ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
     window->ScanTable->item(0, 0)->setCheckState(Qt::Unchecked); // meter 1 is left out
     window->OutputEdit->setText(QString::fromStdString(dir.File("site")));
+    // The program's COM number leads to the line: the session names the device.
+    dir.LinkCom(AppOptions.PortNumber, simulator.PortPath());
     Choose(dir.File("site.toml"));
     window->SaveSessionButton->click();
     ASSERT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
-    // The timer's run: the window and its port are gone, COMn is the line.
+    EXPECT_EQ(Read("site.toml").Port, simulator.PortPath());
+    // The timer's run: the window and its port are gone; no ports/ links either.
     window->close();
     QApplication::processEvents();
     delete MainPort;
     MainPort = nullptr;
-    dir.LinkCom(AppOptions.PortNumber, simulator.PortPath());
+    std::filesystem::remove_all(dir.File("ports"));
     setenv("CONFIGURATOR_LOCK_DIR", dir.Path().c_str(), 1);
 
     std::vector<std::string> args = {"collect", dir.File("site.toml")};
