@@ -145,24 +145,50 @@ std::string Places(std::size_t rows, std::size_t columns) {
 
 } // namespace
 
-bool ArchiveDb::StoreTable(int address, const MeterTable& t, StoreReport& report, std::string& error) {
-    const std::string table = TableOf(t.Archive);
-    const auto columns = KeywordColumns(t.Table);
+namespace {
+
+// Binds one row's meter, time and values from place `at` on and returns the
+// next place; `time` keeps the time's text until the statement has run.
+int BindRow(sqlite3_stmt* s, int at, int address, const ArchiveRow& row,
+            const std::vector<std::pair<std::size_t, std::string>>& columns, std::string& time) {
+    sqlite3_bind_int(s, at++, address);
+    time = IsoTimeText(*row.Time);
+    sqlite3_bind_text(s, at++, time.c_str(), static_cast<int>(time.size()), SQLITE_STATIC);
+    for (const auto& [index, name] : columns) {
+        const double v = index < row.Values.size() ? row.Values[index] : NAN;
+        if (std::isfinite(v))
+            sqlite3_bind_double(s, at, v);
+        else
+            sqlite3_bind_null(s, at);
+        ++at;
+    }
+    return at;
+}
+
+} // namespace
+
+std::optional<std::string>
+ArchiveDb::InsertSql(const std::string& table,
+                     const std::vector<std::pair<std::size_t, std::string>>& columns, StoreReport& report,
+                     std::string& error) {
     const std::vector<std::string> present = Columns(table, error);
-    if (present.empty()) return false;
+    if (present.empty()) return std::nullopt;
     std::string insert = "INSERT OR IGNORE INTO " + table + "(meter, time";
     for (const auto& [index, name] : columns) {
         if (std::find(present.begin(), present.end(), Lower(name)) == present.end()) {
-            if (!Exec("ALTER TABLE " + table + " ADD COLUMN " + Quoted(name) + " REAL", error)) return false;
+            if (!Exec("ALTER TABLE " + table + " ADD COLUMN " + Quoted(name) + " REAL", error))
+                return std::nullopt;
             report.NewColumns.push_back(table + "." + name);
         }
         insert += ", " + Quoted(name);
     }
-    insert += ") VALUES ";
-    const std::size_t width = columns.size() + 2;
+    return insert + ") VALUES ";
+}
 
-    // The rows to store, in groups of RowsPerInsert; the last group has a
-    // statement of its own size.
+bool ArchiveDb::StoreTable(int address, const MeterTable& t, StoreReport& report, std::string& error) {
+    const auto columns = KeywordColumns(t.Table);
+    const std::optional<std::string> insert = InsertSql(TableOf(t.Archive), columns, report, error);
+    if (!insert) return false;
     std::vector<const ArchiveRow*> rows;
     rows.reserve(t.Table.Rows.size());
     for (const ArchiveRow& row : t.Table.Rows) {
@@ -171,32 +197,22 @@ bool ArchiveDb::StoreTable(int address, const MeterTable& t, StoreReport& report
         else
             rows.push_back(&row);
     }
+    // Groups of RowsPerInsert through one statement; the last, shorter group
+    // through one of its own size.
+    const std::size_t width = columns.size() + 2;
     Statement full;
     std::vector<std::string> times(RowsPerInsert);
     for (std::size_t first = 0; first < rows.size(); first += RowsPerInsert) {
         const std::size_t count = std::min(RowsPerInsert, rows.size() - first);
         Statement part;
-        if (count == RowsPerInsert && !full) full = Prepare(db_, insert + Places(count, width), error);
-        if (count < RowsPerInsert) part = Prepare(db_, insert + Places(count, width), error);
-        sqlite3_stmt* s = count == RowsPerInsert ? full.get() : part.get();
-        if (!s) return false;
-        sqlite3_reset(s);
+        Statement& statement = count == RowsPerInsert ? full : part;
+        if (!statement) statement = Prepare(db_, *insert + Places(count, width), error);
+        if (!statement) return false;
+        sqlite3_reset(statement.get());
         int at = 1;
-        for (std::size_t r = 0; r < count; ++r) {
-            const ArchiveRow& row = *rows[first + r];
-            sqlite3_bind_int(s, at++, address);
-            times[r] = IsoTimeText(*row.Time); // kept until the step: bound without a copy
-            sqlite3_bind_text(s, at++, times[r].c_str(), static_cast<int>(times[r].size()), SQLITE_STATIC);
-            for (const auto& [index, name] : columns) {
-                const double v = index < row.Values.size() ? row.Values[index] : NAN;
-                if (std::isfinite(v))
-                    sqlite3_bind_double(s, at, v);
-                else
-                    sqlite3_bind_null(s, at);
-                ++at;
-            }
-        }
-        if (sqlite3_step(s) != SQLITE_DONE) {
+        for (std::size_t r = 0; r < count; ++r)
+            at = BindRow(statement.get(), at, address, *rows[first + r], columns, times[r]);
+        if (sqlite3_step(statement.get()) != SQLITE_DONE) {
             error = sqlite3_errmsg(db_);
             return false;
         }

@@ -664,9 +664,16 @@ CollectSession TViewScan::WindowSession() const {
     const std::vector<int> chosen = ChosenAddresses();
     s.Scan = chosen.empty();
     s.Addresses = chosen;
-    if (s.Scan)
-        for (int a = FirstEdit->value(); a <= LastEdit->value(); ++a)
+    if (s.Scan) {
+        // An opened session's addresses to scan are kept while the range
+        // shows them from the first to the last.
+        const auto [low, high] = std::minmax_element(session_.Addresses.begin(), session_.Addresses.end());
+        const bool same = session_.Scan && low != session_.Addresses.end() && *low == FirstEdit->value() &&
+                          *high == LastEdit->value();
+        if (same) s.Addresses = session_.Addresses;
+        for (int a = FirstEdit->value(); !same && a <= LastEdit->value(); ++a)
             s.Addresses.push_back(a);
+    }
     s.Archives = !HourCheck->isChecked()  ? SessionArchives::Day
                  : !DayCheck->isChecked() ? SessionArchives::Hour
                                           : SessionArchives::Both;
@@ -709,14 +716,15 @@ bool TViewScan::OpenSession(const QString& path) {
         FirstEdit->setValue(*low);
         LastEdit->setValue(*high);
     }
+    // The table shows the session's meters ticked; a session that scans its
+    // range names none.
     sessionTicks_ = s.Scan ? std::vector<int>() : s.Addresses;
-    if (!sessionTicks_.empty())
-        for (int row = 0; row < ScanTable->rowCount(); ++row)
-            if (QTableWidgetItem* item = ScanTable->item(row, 0)) {
-                const bool ticked = std::find(sessionTicks_.begin(), sessionTicks_.end(),
-                                              item->data(Qt::UserRole).toInt()) != sessionTicks_.end();
-                item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-            }
+    for (int row = 0; row < ScanTable->rowCount(); ++row)
+        if (QTableWidgetItem* item = ScanTable->item(row, 0)) {
+            const bool ticked = std::find(sessionTicks_.begin(), sessionTicks_.end(),
+                                          item->data(Qt::UserRole).toInt()) != sessionTicks_.end();
+            item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+        }
     DayCheck->setChecked(s.Archives != SessionArchives::Hour);
     HourCheck->setChecked(s.Archives != SessionArchives::Day);
     OutputEdit->setText(FromUtf8(s.Output));

@@ -266,6 +266,15 @@ TEST_F(ScanWindow, AnOpenedSessionTicksItsMetersAndKeepsWhatTheWindowDoesNotShow
     EXPECT_EQ(s.MqttPort, 1884);
     EXPECT_EQ(s.Topic, "plant");
     EXPECT_TRUE(s.Csv);
+
+    // A session that scans: no row stays ticked, and its addresses go back as written.
+    dir.Write("scan.toml", "address = [5, \"7-9\"]\nscan = true\n");
+    Choose(dir.File("scan.toml"));
+    window->OpenSessionButton->click();
+    EXPECT_TRUE(window->ChosenAddresses().empty());
+    window->SaveSessionButton->click();
+    EXPECT_EQ(Read("scan.toml").Addresses, (std::vector<int>{5, 7, 8, 9}));
+    EXPECT_TRUE(Read("scan.toml").Scan);
 }
 
 TEST_F(ScanWindow, ABadSessionOrAFailedSaveIsSaidAndChangesNothing) {
