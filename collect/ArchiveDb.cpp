@@ -100,9 +100,12 @@ bool ArchiveDb::Open(const std::string& path, std::string& error) {
     // the file, and the next pass stores those rows again from the meters.
     // A new database gets 16 KiB pages: a year of hour rows fills a quarter
     // as many pages, written and checkpointed in fewer, larger steps (an
-    // existing one keeps its pages).
+    // existing one keeps its pages). The log is copied into the database
+    // every 4096 pages rather than 1000: each copy waits for the disk twice,
+    // and committed meters are as safe in the log as in the database.
     const bool ok =
-        Exec("PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+        Exec("PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+             "PRAGMA wal_autocheckpoint=4096;"
              "CREATE TABLE IF NOT EXISTS meters(address INTEGER PRIMARY KEY, last_read TEXT, "
              "outcome TEXT, day_rows INTEGER NOT NULL DEFAULT 0, hour_rows INTEGER NOT NULL DEFAULT 0);"
              "CREATE TABLE IF NOT EXISTS day_rows(meter INTEGER NOT NULL, time TEXT NOT NULL, "
