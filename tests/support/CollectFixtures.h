@@ -4,13 +4,12 @@
 // database by SQL.
 #pragma once
 #include "support/Pty.h"
+#include "support/Ser2net.h"
 
 #include <mosquitto.h>
 #include <sqlite3.h>
 
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,29 +24,6 @@ inline bool BrokerInstalled() {
     return access("/usr/sbin/mosquitto", X_OK) == 0;
 }
 
-inline int FreeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-inline bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
 // mosquitto on 127.0.0.1:port, ended with the object.
 class Broker {
 public:
@@ -60,7 +36,7 @@ public:
             execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 100 && !Accepts(port); ++i)
+        for (int i = 0; i < 100 && !LoopbackListening(port); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~Broker() {
