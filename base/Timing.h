@@ -32,8 +32,10 @@ struct TimingConstants {
     int InputLookMs = 5;       // Windows: a wait for input looks at the port's queue this often
 };
 
-// The shortest interval between two requests of the console's polling.
+// The shortest and the longest interval between two requests of the
+// console's polling.
 inline constexpr int MinPollIntervalMs = 100;
+inline constexpr int MaxPollIntervalMs = 3600000;
 
 // The constants in force.
 const TimingConstants& Timing();
