@@ -14,6 +14,7 @@
 #include "support/ScopedExecutableDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <map>
@@ -156,6 +157,16 @@ TEST_F(CliCollect, LockSessionErrorsAndFailedMeters) {
     EXPECT_NE(bad.err.find("bad.toml, строка 2: неизвестный ключ 'meters'"), std::string::npos) << bad.err;
     EXPECT_EQ(Cli({"collect", "--db"}).status, 2);
     EXPECT_EQ(Cli({"collect", "--archives", "week"}).status, 2);
+
+    // A broker password in a file others may read is named with the fix.
+    dir.Write("open.toml", "port = \"/nonexistent/tty\"\nmqtt-password = \"secret\"\n");
+    chmod(dir.File("open.toml").c_str(), 0644);
+    EXPECT_NE(Cli({"collect", dir.File("open.toml")})
+                  .err.find("с паролем брокера могут читать другие "
+                            "пользователи; закройте его: chmod 600"),
+              std::string::npos);
+    chmod(dir.File("open.toml").c_str(), 0600);
+    EXPECT_EQ(Cli({"collect", dir.File("open.toml")}).err.find("chmod 600"), std::string::npos);
 }
 
 TEST_F(CliCollect, OneSilentMeterNeverStopsTheOthers) {
