@@ -33,8 +33,10 @@ struct TimingConstants {
     int InputWatchMs = 1;      // Windows: a window's port watch looks at the queue this often
 };
 
-// The shortest interval between two requests of the console's polling.
+// The shortest and the longest interval between two requests of the
+// console's polling.
 inline constexpr int MinPollIntervalMs = 100;
+inline constexpr int MaxPollIntervalMs = 3600000;
 
 // The constants in force.
 const TimingConstants& Timing();
