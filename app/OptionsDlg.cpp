@@ -2,6 +2,8 @@
 // OptionsEntry.
 #include "app/OptionsDlg.h"
 
+#include "base/PortAddress.h"
+
 #include "base/ComNumber.h"
 #include "base/Messages.h"
 #include "base/Phone.h"
@@ -131,6 +133,22 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     LabelDevices->setObjectName("LabelDevices");
     LabelDevices->setBuddy(ComboDevices);
     form2->addRow(LabelDevices, ComboDevices);
+    // Or a serial device server on the network, for the same COM number.
+    auto* addressRow = new QHBoxLayout;
+    EditAddress = new QLineEdit(GroupBox2);
+    EditAddress->setObjectName("EditAddress");
+    EditAddress->setPlaceholderText(QString::fromUtf8("tcp://узел:порт или rfc2217://узел:порт"));
+    EditAddress->setToolTip(
+        QString::fromUtf8("Сервер последовательных портов в сети: порт COM с номером из поля "
+                          "«Порт:» будет подключаться к нему"));
+    ButtonAddress = new QPushButton(QString::fromUtf8("Св&язать"), GroupBox2);
+    ButtonAddress->setObjectName("ButtonAddress");
+    addressRow->addWidget(EditAddress, 1);
+    addressRow->addWidget(ButtonAddress);
+    LabelAddress = new QLabel(QString::fromUtf8("Сетевой адрес:"), GroupBox2);
+    LabelAddress->setObjectName("LabelAddress");
+    LabelAddress->setBuddy(EditAddress);
+    form2->addRow(LabelAddress, addressRow);
     LabelDevice = new QLabel(GroupBox2);
     LabelDevice->setObjectName("LabelDevice");
     form2->addRow(LabelDevice);
@@ -198,6 +216,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     connect(ComboDevices, &QComboBox::activated, this,
             [this](int index) { RunHandler([this, index] { DeviceChosen(index); }); });
     connect(Edit2, &QLineEdit::textChanged, this, Guard([this] { ShowBinding(); }));
+    connect(ButtonAddress, &QPushButton::clicked, this, [this] { RunHandler([this] { AddressChosen(); }); });
+    connect(EditAddress, &QLineEdit::returnPressed, ButtonAddress, &QPushButton::click);
     // Enter in any edit presses OK, as in a dialog.
     for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, EditPhone})
         connect(edit, &QLineEdit::returnPressed, Button1, &QPushButton::click);
@@ -246,8 +266,11 @@ void TOptionsDlg::ShowBinding() {
     if (!numeric || !ValidComNumber(number)) {
         LabelDevice->clear();
         ComboDevices->setCurrentIndex(0);
+        EditAddress->clear();
         return;
     }
+    const std::string target = ComLinkTarget(number);
+    EditAddress->setText(IsNetworkAddress(target) ? QString::fromStdString(target) : QString());
     const std::string path = Rs232Port::DevicePathFor(number);
     // The list starts on the device the number leads to, if it is present.
     int bound = 0;
@@ -277,6 +300,25 @@ void TOptionsDlg::DeviceChosen(int index) {
     ShowBinding();
 }
 
+bool TOptionsDlg::AddressChosen() {
+    const std::string address = EditAddress->text().trimmed().toStdString();
+    if (address.empty()) return true;
+    bool numeric = false;
+    const int number = Edit2->text().trimmed().toInt(&numeric);
+    if (!numeric || !ValidComNumber(number)) {
+        ShowMessage(PortNumberRefusedText(), OptionsCaption, MessageIcon::Error);
+        return false;
+    }
+    const std::string refused = BindComAddress(number, address);
+    if (!refused.empty()) {
+        ShowMessage(refused, OptionsCaption, MessageIcon::Error);
+        EditAddress->setFocus();
+        return false;
+    }
+    ShowBinding();
+    return true;
+}
+
 OptionsFields TOptionsDlg::Fields() const {
     OptionsFields f;
     f.Edit1 = Edit1->text().toStdString();
@@ -292,6 +334,13 @@ OptionsFields TOptionsDlg::Fields() const {
 }
 
 void TOptionsDlg::Button1Click() {
+    // An address typed and not yet bound is bound first: OK then opens it.
+    bool numeric = false;
+    const int number = Edit2->text().trimmed().toInt(&numeric);
+    const std::string typed = EditAddress->text().trimmed().toStdString();
+    if (!typed.empty() && numeric && ValidComNumber(number) && typed != ComLinkTarget(number) &&
+        !AddressChosen())
+        return;
     AcceptOptions(Fields(), AppOptions, OptionsFilePath(), *this);
 }
 

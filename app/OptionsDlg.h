@@ -46,6 +46,9 @@ public:
     void DeviceChosen(int index);
     // LabelDevice: where the COM number in Порт: leads now.
     void ShowBinding();
+    // The network address in EditAddress: ports/COM<Порт:> leads to it from
+    // now on. False (after a message) when it was refused.
+    bool AddressChosen();
 
     // The controls' contents as the checks read them.
     OptionsFields Fields() const;
@@ -64,6 +67,9 @@ public:
     QLabel* LabelDevices = nullptr;
     QComboBox* ComboDevices = nullptr; // the serial devices present; choosing one binds it to Порт:
     QLabel* LabelDevice = nullptr;     // where the COM number leads now
+    QLabel* LabelAddress = nullptr;
+    QLineEdit* EditAddress = nullptr;     // tcp://host:port or rfc2217://host:port for the COM number
+    QPushButton* ButtonAddress = nullptr; // binds the COM number to EditAddress
     QGroupBox* GroupBox3 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;

@@ -10,6 +10,7 @@
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
+#include "sim/NetListen.h"
 #include "sim/Simulator.h"
 #include "ui/AppIcon.h"
 #include "viewer/Uviewarchive.h"
@@ -168,6 +169,19 @@ int main(int argc, char** argv) {
 
     form->Options1->trigger();
     Save(form, OptionsDlg, out + "settings.png");
+
+    // COM2 through a serial device server on the network: the simulator's own
+    // listener, its address typed on the «Связь» page and taken by OK; the
+    // status line then names it with its round trip.
+    sim::NetListener server(gateway.PortPath(), {});
+    server.Start();
+    OptionsDlg->EditAddress->setText(QString::fromStdString(server.Address()));
+    OptionsDlg->Button1->click();
+    form->Options1->trigger();
+    form->WatchPort();
+    QApplication::processEvents();
+    if (!form->grab().save(out + "network.png")) failed = true;
+    OptionsDlg->close();
 
     delete form;
     if (presenter.Count > 0) failed = true;

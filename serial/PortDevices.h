@@ -40,6 +40,11 @@ std::string ComLinkTarget(int portNumber);
 // folder of that name is never replaced).
 std::string BindComPort(int portNumber, const std::string& device);
 
+// Makes ports/COM<n> lead to the network address `address` (tcp://host:port
+// or rfc2217://host:port), so that OPTIONS.INI keeps its COM number. Returns
+// an empty string, or the reason in Russian (a malformed address among them).
+std::string BindComAddress(int portNumber, const std::string& address);
+
 // Whether both paths lead, through their links, to the same existing node.
 bool SameDevice(const std::string& a, const std::string& b);
 

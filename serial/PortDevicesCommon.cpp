@@ -4,6 +4,7 @@
 #include "serial/PortDevices.h"
 
 #include "base/Messages.h"
+#include "base/PortAddress.h"
 #include "serial/PortDevicesSystem.h"
 #include "serial/Rs232.h"
 
@@ -238,4 +239,11 @@ std::string PortStatusText(const Rs232Port* port, int portNumber, int baudRate) 
     // The opening's own cause: reads and writes tried on the unopened port
     // since then leave their errors in LastError, not here.
     return text + "не открыт: " + PortFailureReason(OpenFailureCode(*port));
+}
+
+std::string BindComAddress(int portNumber, const std::string& address) {
+    std::string why;
+    const std::optional<PortAddress> a = ParsePortAddress(address, &why);
+    if (!a) return "Адрес «" + address + "» не подходит: " + why + ". Например: tcp://192.168.0.7:4001.";
+    return BindComPort(portNumber, PortAddressText(*a));
 }

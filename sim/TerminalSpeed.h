@@ -8,3 +8,11 @@ namespace sim {
 double TerminalSpeed(int fd);
 
 } // namespace sim
+
+namespace sim {
+
+// Sets the terminal's speed both ways to `baud` (any value, not only the
+// B-constants), keeping its other settings; false when it is not a terminal.
+bool SetTerminalSpeed(int fd, int baud);
+
+} // namespace sim

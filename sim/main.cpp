@@ -1,6 +1,7 @@
 // gateway-sim: the simulated gateway and its line of meters as a command. Creates the
 // pseudo-terminal, optionally links it as ports/COMn, runs until SIGINT or
 // SIGTERM and removes its link.
+#include "sim/NetListen.h"
 #include "sim/Simulator.h"
 
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
 namespace {
@@ -39,6 +41,18 @@ Line
                           pseudo-terminal is the adapter's port, and follow
                           its latency_timer file while running, as a driver
                           its attribute (echo 1 > ... lowers it). Default: none
+  --listen [HOST:]PORT    also offer the line on a TCP port, as a serial
+                          device server's raw mode does: the bytes as they
+                          are, one client at a time (a new one takes the line
+                          over); PORT 0 takes a free port. HOST is a numeric
+                          address, [::1] for IPv6. Prints tcp://HOST:PORT.
+                          Default: off; HOST 127.0.0.1
+  --listen-speed BAUD     the PC line's speed under --listen (a raw client
+                          cannot set it). Default: 115200
+  --net-delay MS          under --listen, hold every run of bytes MS each way,
+                          as a slow network does. Default: 0
+  --net-idle-close MS     under --listen, drop a client after MS without a
+                          byte either way, as some servers do. Default: 0, never
 
 Gateway
   --zeplan N              own ZEP-LAN address (0 in a header is accepted too).
@@ -157,6 +171,8 @@ int Number(const std::string& option, const char* text) {
 struct Command {
     sim::SimOptions opt;
     std::string link;
+    bool listen = false;
+    sim::NetListenOptions net;
     bool trace = false, packets = false, silent = false;
     int deviceType = -1, dayRows = 31, hourRows = 168, longTemplate = 0;
     bool haveIdent = false;
@@ -178,6 +194,8 @@ struct Args {
     }
     int NumberValue() { return Number(option, Value()); }
 };
+
+bool NetOption(Args& a, Command& c);
 
 bool LineOption(Args& a, Command& c) {
     const std::string& o = a.option;
@@ -201,6 +219,36 @@ bool LineOption(Args& a, Command& c) {
         if (c.opt.AdapterLatencyMs < 0 || c.opt.AdapterLatencyMs > 255) Die("--adapter-latency needs 0..255");
     } else if (o == "--adapter-sysfs") {
         c.opt.AdapterSysfs = a.Value();
+    } else {
+        return NetOption(a, c);
+    }
+    return true;
+}
+
+bool NetOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    if (o == "--listen") {
+        std::string v = a.Value();
+        const std::size_t colon = v.rfind(':');
+        if (colon != std::string::npos) {
+            std::string host = v.substr(0, colon);
+            if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+                host = host.substr(1, host.size() - 2);
+            c.net.host = host;
+            v = v.substr(colon + 1);
+        }
+        c.net.port = Number(o, v.c_str());
+        if (c.net.port < 0 || c.net.port > 65535) Die("--listen needs a port 0..65535");
+        c.listen = true;
+    } else if (o == "--listen-speed") {
+        c.net.speed = a.NumberValue();
+        if (c.net.speed <= 0) Die("--listen-speed needs a speed");
+    } else if (o == "--net-delay") {
+        c.net.delayMs = a.NumberValue();
+        if (c.net.delayMs < 0) Die("--net-delay needs 0 or more");
+    } else if (o == "--net-idle-close") {
+        c.net.idleCloseMs = a.NumberValue();
+        if (c.net.idleCloseMs < 0) Die("--net-idle-close needs 0 or more");
     } else {
         return false;
     }
@@ -380,9 +428,16 @@ int main(int argc, char** argv) {
         s.Start();
         if (c.packets) s.StartPacketStream(c.stream);
         std::printf("%s\n", c.link.empty() ? s.PortPath().c_str() : (c.link + " -> " + s.PortPath()).c_str());
+        std::unique_ptr<sim::NetListener> listener;
+        if (c.listen) {
+            listener = std::make_unique<sim::NetListener>(s.PortPath(), c.net);
+            listener->Start();
+            std::printf("%s\n", listener->Address().c_str());
+        }
         std::fflush(stdout);
         int sig = 0;
         sigwait(&signals, &sig);
+        listener.reset();
         s.Stop();
         s.Unlink();
     } catch (const std::exception& e) {

@@ -6,6 +6,8 @@
 #include "base/Timing.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
+#include "sim/NetListen.h"
+#include "sim/Simulator.h"
 #include "support/InstalledCopy.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
@@ -388,6 +390,40 @@ TEST(OptionsDevices, ChoosingADeviceLinksTheComNumberToIt) {
     dlg->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     SetSerialDeviceLister(nullptr);
+}
+
+// A network address for the COM number: a malformed one is refused with the
+// reason, a good one typed and confirmed by OK links ports/COM2 to it and opens
+// it, while OPTIONS.INI keeps its ten lines and its COM number.
+TEST_F(OptionsDialog, ANetworkAddressForTheComNumberIsOpenedByOk) {
+    sim::Simulator simulator;
+    simulator.Start();
+    sim::NetListener server(simulator.PortPath(), {});
+    server.Start();
+    EXPECT_EQ(Plain(dlg->LabelAddress->text()), U("Сетевой адрес:"));
+    dlg->EditAddress->setText("tcp://127.0.0.1");
+    dlg->ButtonAddress->click();
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages[0].text,
+              "Адрес «tcp://127.0.0.1» не подходит: не указан порт: нужен адрес "
+              "вида узел:порт. Например: tcp://192.168.0.7:4001.");
+    EXPECT_EQ(ComLinkTarget(2), com2.SlavePath());
+    TheRecorder().Clear();
+
+    dlg->EditAddress->setText(QString::fromStdString(server.Address()));
+    dlg->Button1->click();
+    Settle();
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_EQ(ComLinkTarget(2), server.Address());
+    EXPECT_EQ(dir.Read("OPTIONS.INI"), "2\r\n115200\r\n0\r\n12\r\n1\r\n1\r\n1\r\nATZ\r\n1\r\n60\r\n");
+    ASSERT_TRUE(MainPort->IsOpen());
+    EXPECT_TRUE(MainPort->Network());
+    EXPECT_EQ(MainPort->NetAddress, server.Address());
+
+    // A fresh dialog shows where COM2 leads.
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    EXPECT_EQ(dlg->EditAddress->text().toStdString(), server.Address());
+    EXPECT_EQ(dlg->LabelDevice->toolTip().toStdString(), "COM2 ведёт к " + server.Address());
 }
 
 } // namespace

@@ -7,11 +7,13 @@
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "serial/Telnet.h"
+#include "sim/NetListen.h"
 #include "sim/Simulator.h"
 #include "support/CliRun.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
+#include "support/Ser2net.h"
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -93,19 +95,13 @@ struct Listener {
     int port = 0;
 };
 
-// A free loopback port: bound once, then let go for a server to take.
-int FreePort() {
-    Listener l;
-    return l.port;
-}
-
 TEST(NetworkPort, RefusedAndNeverAcknowledgedAndDropped) {
     TimingConstants fast;
     fast.NetSettingsWaitMs = 100;
     fast.ReadTimeoutBaseMs = 300;
     SetTimingForTests(fast);
     {
-        const std::string address = "tcp://127.0.0.1:" + std::to_string(FreePort());
+        const std::string address = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
         Rs232Port refused(address, 115200);
         EXPECT_FALSE(refused.IsOpen());
         EXPECT_EQ(PortNotOpenText(refused).find("Порт не открыт: соединение отвергнуто (" + address), 0u)
@@ -137,53 +133,10 @@ TEST(NetworkPort, RefusedAndNeverAcknowledgedAndDropped) {
     SetTimingForTests(TimingConstants{});
 }
 
-// ser2net between the simulated gateway's pseudo-terminal and the program,
-// one raw and one RFC 2217 port; character delays off so that it forwards at once.
+// ser2net between the simulated gateway's pseudo-terminal and the program.
 class Ser2net : public ::testing::Test {
 protected:
-    Ser2net() {
-        simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
-        simulator.Start();
-        raw = FreePort();
-        rfc = FreePort();
-        char device[512];
-        const ssize_t n = readlink(simulator.PortPath().c_str(), device, sizeof device - 1);
-        const std::string path =
-            n > 0 ? std::string(device, static_cast<std::size_t>(n)) : simulator.PortPath();
-        auto connection = [&](const char* name, const std::string& accepter) {
-            return std::string("connection: &") + name + "\n  accepter: " + accepter +
-                   "\n  connector: serialdev," + path +
-                   ",115200n81,local\n  options:\n    kickolduser: true\n    chardelay: false\n";
-        };
-        dir.Write("ser2net.yaml",
-                  connection("raw", "tcp,127.0.0.1," + std::to_string(raw)) +
-                      connection("rfc", "telnet(rfc2217),tcp,127.0.0.1," + std::to_string(rfc)));
-        server = fork();
-        if (server == 0) {
-            execlp("ser2net", "ser2net", "-n", "-u", "-c", dir.File("ser2net.yaml").c_str(), "-P",
-                   dir.File("ser2net.pid").c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Listening once a connection is taken.
-        for (int i = 0; i < 300 && !Listening(raw); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~Ser2net() override {
-        if (server > 0) {
-            kill(server, SIGTERM);
-            waitpid(server, nullptr, 0);
-        }
-    }
-    static bool Listening(int port) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(fd);
-        return ok;
-    }
+    Ser2net() { simulator.SetArchive(sim::ArchiveKind::Day, SmallDayArchive()); }
     int Day(const std::string& port, const std::string& file) {
         const CliResult r = Cli({"day", "--port", port, "--link", "i2c", "-o", dir.File(file)});
         lastErr = r.err;
@@ -193,24 +146,77 @@ protected:
     TempDir dir;
     ScopedExecutableDir exeDir{dir.Path()};
     sim::Simulator simulator;
-    int raw = 0, rfc = 0;
-    pid_t server = -1;
     std::string lastErr;
 };
 
 TEST_F(Ser2net, TheDayArchiveByteForByteOverRawTcpAndRfc2217) {
-    ASSERT_TRUE(Listening(raw)) << "ser2net did not start (is it installed?)";
-    EXPECT_EQ(Day("tcp://127.0.0.1:" + std::to_string(raw), "raw.txt"), 0) << lastErr;
+    simulator.Start();
+    Ser2netServer server(simulator.PortPath(), dir);
+    ASSERT_TRUE(server.Started()) << "ser2net did not start (is it installed?)";
+    EXPECT_EQ(Day(server.RawAddress(), "raw.txt"), 0) << lastErr;
     EXPECT_EQ(dir.Read("raw.txt"), SmallDayFile);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // ser2net lets the device go
-    const std::string address = "rfc2217://127.0.0.1:" + std::to_string(rfc);
-    EXPECT_EQ(Day(address, "rfc.txt"), 0) << lastErr;
+    Ser2netServer::LetGo();
+    EXPECT_EQ(Day(server.RfcAddress(), "rfc.txt"), 0) << lastErr;
     EXPECT_EQ(dir.Read("rfc.txt"), SmallDayFile);
     // ser2net acknowledges every setting.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    Rs232Port port(address, 115200);
+    Ser2netServer::LetGo();
+    Rs232Port port(server.RfcAddress(), 115200);
     ASSERT_TRUE(port.IsOpen());
     EXPECT_TRUE(port.SettingsAcknowledged);
+}
+
+// Rows whose bytes are mostly 0xFF (full counters, byte codes of 255, floats
+// just under 256) come through RFC 2217, where 0xFF is telnet's escape, as
+// they come through the pseudo-terminal.
+TEST_F(Ser2net, RowsFullOf0xFFAsOnThePseudoTerminal) {
+    sim::ArchiveData data;
+    data.Template = "DATE TIME Q1 M1 ERRORCODE MODES";
+    for (int d = 1; d <= 6; ++d) {
+        sim::ArchiveRecord r;
+        r.Day = d;
+        r.Values = {
+            {"TIME", 65535}, {"Q1", 255.99998474121094}, {"M1", -1.0}, {"ERRORCODE", 255}, {"MODES", 255}};
+        data.Records.push_back(r);
+    }
+    simulator.SetArchive(sim::ArchiveKind::Day, data);
+    int ff = 0;
+    for (const auto& row : sim::ArchiveRowBytes(data, sim::ArchiveKind::Day))
+        for (std::uint8_t b : row)
+            ff += b == 0xFF;
+    ASSERT_GE(ff, 4 * 6);
+    simulator.Start();
+    EXPECT_EQ(Day(simulator.PortPath(), "pty.txt"), 0) << lastErr;
+    Ser2netServer server(simulator.PortPath(), dir);
+    ASSERT_TRUE(server.Started()) << "ser2net did not start (is it installed?)";
+    EXPECT_EQ(Day(server.RfcAddress(), "rfc.txt"), 0) << lastErr;
+    EXPECT_EQ(dir.Read("rfc.txt"), dir.Read("pty.txt"));
+    EXPECT_NE(dir.Read("rfc.txt").find(" 256 -1 255 255"), std::string::npos) << dir.Read("rfc.txt");
+}
+
+// The simulator's own listener, holding every run 20 ms each way: late
+// answers cost their lateness and the file is whole; a server that drops an
+// idle client leaves the port disconnected, as a pulled adapter does.
+TEST_F(Ser2net, TheSimulatorsListenerDelayedAndIdleDropped) {
+    simulator.Start();
+    sim::NetListener listener(simulator.PortPath(), {.delayMs = 20, .idleCloseMs = 300});
+    listener.Start();
+    EXPECT_EQ(Day(listener.Address(), "day.txt"), 0) << lastErr;
+    EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    // A scan over the same link finds the meters a local line has.
+    sim::MeterSetup second;
+    second.Address = 5;
+    simulator.AddMeter(second);
+    const CliResult scan = Cli({"scan", "--port", listener.Address(), "--link", "i2c", "--address", "1-6"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_NE(scan.out.find("\n1;опознан;"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("\n5;опознан;"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("\n6;нет ответа"), std::string::npos) << scan.out;
+    Rs232Port port(listener.Address(), 115200);
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.CheckLine());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(port.CheckLine());
+    EXPECT_TRUE(port.Disconnected);
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+// The main window with its COM number leading to a serial device server
+// (ser2net, RFC 2217) in front of the simulated gateway: the status line
+// names the connection, the gateway window reads and writes the settings,
+// the console window copies the day archive, and the packet monitor shows a
+// packet with 0xFF in it, as on a local line.
+#include "app/MainForm.h"
+#include "base/Options.h"
+#include "base/Timing.h"
+#include "console/Uviewrs232.h"
+#include "gateway/Config.h"
+#include "monitor/Uviewpacket.h"
+#include "sim/Simulator.h"
+#include "support/ConsoleArchives.h"
+#include "support/Pty.h"
+#include "support/Recorder.h"
+#include "support/ScopedExecutableDir.h"
+#include "support/ScopedProgramState.h"
+#include "support/Ser2net.h"
+#include "support/WindowChecks.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Msgs = std::vector<RecordedMessage>;
+
+TEST(NetworkWindows, SettingsAndDayArchiveThroughRfc2217) {
+    ScopedProgramState world;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); // the file's decimal commas
+    TempDir dir;
+    sim::Simulator gateway;
+    gateway.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
+    gateway.Start();
+    Ser2netServer server(gateway.PortPath(), dir);
+    ASSERT_TRUE(server.Started()) << "ser2net did not start (is it installed?)";
+    dir.LinkCom(4, server.RfcAddress());
+    ScopedExecutableDir exeDir{dir.Path()};
+    AppOptions.PortNumber = 4;
+    {
+        TMainForm form;
+        ASSERT_TRUE(MainPort->IsOpen());
+        EXPECT_TRUE(form.PortState->text().startsWith(QString::fromStdString(
+            "COM4, " + server.RfcAddress() + ", 115200 бит/с: подключён, круговая задержка ")))
+            << form.PortState->text().toStdString();
+
+        form.mnuConfig->trigger();
+        ASSERT_NE(frmConfig, nullptr);
+        frmConfig->ReadClick();
+        EXPECT_EQ(frmConfig->EditAddress->text(), "1");
+        frmConfig->EditAddress->setText("7");
+        TimingConstants fast;
+        fast.FinishWritePauseMs = 10;
+        SetTimingForTests(fast);
+        frmConfig->WriteClick();
+        SetTimingForTests(TimingConstants{});
+        EXPECT_EQ(gateway.AppliedSettings().Address, 7);
+        frmConfig->close();
+
+        form.RS2321->trigger();
+        ASSERT_NE(ViewRS232, nullptr);
+        ViewRS232->Button3->click();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return ViewRS232->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; },
+            10000));
+        EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+        ViewRS232->close();
+
+        // A packet whose data hold 0xFF, in the packet monitor.
+        QString shown;
+        QTimer driver;
+        QElapsedTimer clock;
+        clock.start();
+        bool sent = false;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (!ViewPacket || !ViewPacket->Looping()) return;
+            if (!sent) gateway.EmitPacket({.Byte0 = 0x01, .Byte1 = 0x02, .Data = {0xFF, 0x10, 0xFF}});
+            sent = true;
+            shown = ViewPacket->RichEdit->toPlainText();
+            if (shown.contains("FF 10 FF") || clock.elapsed() > 10000) ViewPacket->close();
+        });
+        driver.start(5);
+        form.mnuTestPacket->trigger();
+        EXPECT_TRUE(shown.startsWith("OK   : 01 02 03 7D B0 FF 10 FF [0D]")) << shown.toStdString();
+    }
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
+}
+
+} // namespace
