@@ -252,7 +252,9 @@ void TMainForm::mnuDialClick() {
     const DialOutcome outcome = dialer.Outcome();
     if (outcome == DialOutcome::LineBusy)
         ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
-    else if (const std::string text = DialOutcomeText(outcome, AppOptions.ConnectWaitSeconds); !text.empty())
+    else if (const std::string text =
+                 DialOutcomeText(outcome, AppOptions.ConnectWaitSeconds, dialer.ConnectLine());
+             !text.empty())
         ShowMessage(text, ModemCaption, MessageIcon::Error);
 }
 

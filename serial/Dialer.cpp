@@ -71,7 +71,7 @@ std::vector<std::string> ModemLineSplitter::Take(const std::uint8_t* bytes, std:
     return lines;
 }
 
-std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds) {
+std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds, const std::string& connection) {
     switch (outcome) {
     case DialOutcome::Busy:
         return "Модем: занято (BUSY). Наберите номер позже.";
@@ -94,6 +94,8 @@ std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds) {
         return "Порт не открыт: набрать номер нельзя. Проверьте порт в настройках.";
     case DialOutcome::LineBusy:
         return LineBusyText();
+    case DialOutcome::Online:
+        return "Модем уже на связи (" + connection + "). Чтобы набрать заново, положите трубку.";
     case DialOutcome::Connected:
     case DialOutcome::Cancelled:
         break;
@@ -157,7 +159,12 @@ void ModemDialer::Dial(const DialSettings& settings) {
     }
     Rs232Port* port = port_ ? port_() : nullptr;
     if (!port || !port->IsOpen()) return EndDial(DialOutcome::PortFailed);
-    port->ModemConnection.clear();
+    if (!port->ModemConnection.empty()) {
+        // Commands now would go to the gateway as data.
+        connectLine_ = port->ModemConnection;
+        outcome_ = DialOutcome::Online;
+        return ReleaseLine(this);
+    }
     port->SetDtr(true); // a pseudo-terminal has no DTR: nothing to raise
     port->Discard();    // what an earlier call left in the queues is no answer
     if (settings.InitString.empty()) return SendDial();

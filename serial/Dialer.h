@@ -67,11 +67,12 @@ enum class DialOutcome {
     NoNumber,   // nothing to dial
     PortFailed, // the port is not open, or a write failed
     LineBusy,   // another holds the line
+    Online,     // a dial on this port holds its connection already: nothing is sent
     Cancelled
 };
 // The message for a dial that did not connect (UTF-8; empty for Connected
-// and Cancelled).
-std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds);
+// and Cancelled). `connection`: the CONNECT line an Online refusal names.
+std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds, const std::string& connection = {});
 inline constexpr const char* ModemCaption = "МОДЕМ";
 
 enum class HangUpOutcome {

@@ -129,6 +129,10 @@ TEST_F(DialUp, ConnectsReachesTheGatewayAsWithoutModemAndHangsUp) {
     EXPECT_EQ(line.port.ModemConnection, "CONNECT 9600");
     EXPECT_EQ(line.simulator.ModemDialled(), "T84951234567"); // tone, without the blanks and dashes
     EXPECT_EQ(line.simulator.Modem(), sim::ModemState::Online);
+    // Dialling again would send commands to the gateway as data: refused.
+    EXPECT_EQ(line.Dial(Settings()), DialOutcome::Online);
+    EXPECT_EQ(DialOutcomeText(DialOutcome::Online, 60, line.dialer.ConnectLine()),
+              "Модем уже на связи (CONNECT 9600). Чтобы набрать заново, положите трубку.");
 
     // The gateway behind the modem: the same bytes as on a direct line.
     std::vector<std::uint8_t> cells;
