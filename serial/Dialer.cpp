@@ -87,7 +87,8 @@ std::string DialOutcomeText(DialOutcome outcome, int connectWaitSeconds, const s
         return "Модем не сообщил о соединении за " + std::to_string(connectWaitSeconds) +
                " с. Проверьте номер или увеличьте время ожидания в настройках.";
     case DialOutcome::NoModem:
-        return "Модем не отвечает. Проверьте, что он включён и подключён к порту.";
+        return "Модем не отвечает. Проверьте, что он включён и подключён к порту, или положите трубку и "
+               "наберите снова.";
     case DialOutcome::NoNumber:
         return "Номер телефона не задан. Укажите его в настройках на странице «Модем».";
     case DialOutcome::PortFailed:

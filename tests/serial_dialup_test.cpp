@@ -183,7 +183,8 @@ TEST_F(DialUp, EachRefusalGivesItsMessage) {
     SimLine noModem(Direct());
     EXPECT_EQ(noModem.Dial(Settings()), DialOutcome::NoModem);
     EXPECT_EQ(DialOutcomeText(DialOutcome::NoModem, 60),
-              "Модем не отвечает. Проверьте, что он включён и подключён к порту.");
+              "Модем не отвечает. Проверьте, что он включён и подключён к порту, или положите трубку и "
+              "наберите снова.");
 
     // Nothing to dial, and a line another holds: nothing is sent.
     DialSettings blank = Settings();
