@@ -37,8 +37,10 @@ struct TimingConstants {
     int ModemAbortMs = 300;    // a dial interrupted by a key: the modem's answer is let go this long
 };
 
-// The shortest interval between two requests of the console's polling.
+// The shortest and the longest interval between two requests of the
+// console's polling.
 inline constexpr int MinPollIntervalMs = 100;
+inline constexpr int MaxPollIntervalMs = 3600000;
 
 // The constants in force.
 const TimingConstants& Timing();

@@ -15,6 +15,7 @@
 #include "collect/MqttPublisher.h"
 #include "serial/Rs232.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -22,6 +23,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// The broker's password when neither the session nor an option gives one.
+constexpr const char* MqttPasswordVariable = "CONFIGURATOR_MQTT_PASSWORD";
 
 fs::path PathOf(const std::string& utf8) {
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
@@ -38,6 +42,13 @@ std::string Under(const fs::path& base, const std::string& name) {
     return Utf8Of(path.is_absolute() ? path : base / path);
 }
 
+// A file that users other than its owner may read (group or others).
+bool ReadableByOthers(const std::string& name) {
+    std::error_code ec;
+    const fs::perms p = fs::status(PathOf(name), ec).permissions();
+    return !ec && (p & (fs::perms::group_read | fs::perms::others_read)) != fs::perms::none;
+}
+
 // The session file's keys, its relative names from the file's folder, then
 // the options' keys, their relative names from the current folder.
 std::optional<CollectSession> LoadSession(CliRun& run, int& status) {
@@ -50,6 +61,11 @@ std::optional<CollectSession> LoadSession(CliRun& run, int& status) {
             return std::nullopt;
         }
         s = *read;
+        if (!s.MqttPassword.empty() && ReadableByOthers(run.args.Input))
+            std::fprintf(run.err,
+                         "configurator-cli: файл сеанса %s с паролем брокера могут читать другие "
+                         "пользователи; закройте его: chmod 600 %s\n",
+                         run.args.Input.c_str(), run.args.Input.c_str());
         const fs::path folder = fs::absolute(PathOf(run.args.Input)).parent_path();
         if (!s.Output.empty()) s.Output = Under(folder, s.Output);
     }
@@ -57,6 +73,9 @@ std::optional<CollectSession> LoadSession(CliRun& run, int& status) {
     for (const auto& [key, value] : run.args.SessionOptions)
         TakeSessionValue(key, value, s); // checked while parsing
     if (s.Output != fileOutput) s.Output = AbsoluteUtf8(s.Output);
+    // A password kept out of the session file and the process list.
+    if (s.MqttPassword.empty())
+        if (const char* password = std::getenv(MqttPasswordVariable)) s.MqttPassword = password;
     if (s.Output.empty()) s.Output = ArchiveDir();
     if (!s.Database.empty() || !s.MqttHost.empty())
         s.Database = Under(PathOf(s.Output), s.Database.empty() ? "archive.db" : s.Database);

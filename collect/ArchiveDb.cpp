@@ -1,6 +1,7 @@
 // SQLite through its C interface: statements prepared once per table and
-// meter, every value bound, never written into the SQL text; only the column
-// names (the template's keywords) are, quoted as identifiers.
+// meter, storing 64 rows each, every value bound, never written into the SQL
+// text; only the column names (the template's keywords) are, quoted as
+// identifiers.
 #include "collect/ArchiveDb.h"
 
 #include "base/Cp1251.h"
@@ -97,8 +98,14 @@ bool ArchiveDb::Open(const std::string& path, std::string& error) {
     // WAL with NORMAL synchronisation: a commit does not wait for the disk;
     // a power cut may lose the last meters' transactions but never corrupts
     // the file, and the next pass stores those rows again from the meters.
+    // A new database gets 16 KiB pages: a year of hour rows fills a quarter
+    // as many pages, written and checkpointed in fewer, larger steps (an
+    // existing one keeps its pages). The log is copied into the database
+    // every 4096 pages rather than 1000: each copy waits for the disk twice,
+    // and committed meters are as safe in the log as in the database.
     const bool ok =
-        Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+        Exec("PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+             "PRAGMA wal_autocheckpoint=4096;"
              "CREATE TABLE IF NOT EXISTS meters(address INTEGER PRIMARY KEY, last_read TEXT, "
              "outcome TEXT, day_rows INTEGER NOT NULL DEFAULT 0, hour_rows INTEGER NOT NULL DEFAULT 0);"
              "CREATE TABLE IF NOT EXISTS day_rows(meter INTEGER NOT NULL, time TEXT NOT NULL, "
@@ -119,41 +126,96 @@ std::vector<std::string> ArchiveDb::Columns(const std::string& table, std::strin
     return names;
 }
 
-bool ArchiveDb::StoreTable(int address, const MeterTable& t, StoreReport& report, std::string& error) {
-    const std::string table = TableOf(t.Archive);
-    const auto columns = KeywordColumns(t.Table);
+namespace {
+
+// Rows stored by one INSERT: a statement per row spends much of its time
+// starting and ending itself; 64 rows of a dozen columns stay far below
+// SQLite's limit of bound values.
+constexpr std::size_t RowsPerInsert = 64;
+
+// "(?, ?, ...), (?, ?, ...)": `rows` groups of `columns` places.
+std::string Places(std::size_t rows, std::size_t columns) {
+    std::string group = "(?";
+    for (std::size_t c = 1; c < columns; ++c)
+        group += ", ?";
+    group += ")";
+    std::string out;
+    out.reserve(rows * (group.size() + 2));
+    for (std::size_t r = 0; r < rows; ++r)
+        out += (r ? ", " : "") + group;
+    return out;
+}
+
+} // namespace
+
+namespace {
+
+// Binds one row's meter, time and values from place `at` on and returns the
+// next place; `time` keeps the time's text until the statement has run.
+int BindRow(sqlite3_stmt* s, int at, int address, const ArchiveRow& row,
+            const std::vector<std::pair<std::size_t, std::string>>& columns, std::string& time) {
+    sqlite3_bind_int(s, at++, address);
+    time = IsoTimeText(*row.Time);
+    sqlite3_bind_text(s, at++, time.c_str(), static_cast<int>(time.size()), SQLITE_STATIC);
+    for (const auto& [index, name] : columns) {
+        const double v = index < row.Values.size() ? row.Values[index] : NAN;
+        if (std::isfinite(v))
+            sqlite3_bind_double(s, at, v);
+        else
+            sqlite3_bind_null(s, at);
+        ++at;
+    }
+    return at;
+}
+
+} // namespace
+
+std::optional<std::string>
+ArchiveDb::InsertSql(const std::string& table,
+                     const std::vector<std::pair<std::size_t, std::string>>& columns, StoreReport& report,
+                     std::string& error) {
     const std::vector<std::string> present = Columns(table, error);
-    if (present.empty()) return false;
+    if (present.empty()) return std::nullopt;
     std::string insert = "INSERT OR IGNORE INTO " + table + "(meter, time";
-    std::string places = "?, ?";
     for (const auto& [index, name] : columns) {
         if (std::find(present.begin(), present.end(), Lower(name)) == present.end()) {
-            if (!Exec("ALTER TABLE " + table + " ADD COLUMN " + Quoted(name) + " REAL", error)) return false;
+            if (!Exec("ALTER TABLE " + table + " ADD COLUMN " + Quoted(name) + " REAL", error))
+                return std::nullopt;
             report.NewColumns.push_back(table + "." + name);
         }
         insert += ", " + Quoted(name);
-        places += ", ?";
     }
-    Statement s = Prepare(db_, insert + ") VALUES(" + places + ")", error);
-    if (!s) return false;
+    return insert + ") VALUES ";
+}
+
+bool ArchiveDb::StoreTable(int address, const MeterTable& t, StoreReport& report, std::string& error) {
+    const auto columns = KeywordColumns(t.Table);
+    const std::optional<std::string> insert = InsertSql(TableOf(t.Archive), columns, report, error);
+    if (!insert) return false;
+    std::vector<const ArchiveRow*> rows;
+    rows.reserve(t.Table.Rows.size());
     for (const ArchiveRow& row : t.Table.Rows) {
-        if (!row.Time || row.Incomplete) {
+        if (!row.Time || row.Incomplete)
             ++report.Skipped;
-            continue;
-        }
-        sqlite3_reset(s.get());
-        sqlite3_bind_int(s.get(), 1, address);
-        BindText(s.get(), 2, IsoTimeText(*row.Time));
-        int at = 3;
-        for (const auto& [index, name] : columns) {
-            const double v = index < row.Values.size() ? row.Values[index] : NAN;
-            if (std::isfinite(v))
-                sqlite3_bind_double(s.get(), at, v);
-            else
-                sqlite3_bind_null(s.get(), at);
-            ++at;
-        }
-        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+        else
+            rows.push_back(&row);
+    }
+    // Groups of RowsPerInsert through one statement; the last, shorter group
+    // through one of its own size.
+    const std::size_t width = columns.size() + 2;
+    Statement full;
+    std::vector<std::string> times(RowsPerInsert);
+    for (std::size_t first = 0; first < rows.size(); first += RowsPerInsert) {
+        const std::size_t count = std::min(RowsPerInsert, rows.size() - first);
+        Statement part;
+        Statement& statement = count == RowsPerInsert ? full : part;
+        if (!statement) statement = Prepare(db_, *insert + Places(count, width), error);
+        if (!statement) return false;
+        sqlite3_reset(statement.get());
+        int at = 1;
+        for (std::size_t r = 0; r < count; ++r)
+            at = BindRow(statement.get(), at, address, *rows[first + r], columns, times[r]);
+        if (sqlite3_step(statement.get()) != SQLITE_DONE) {
             error = sqlite3_errmsg(db_);
             return false;
         }

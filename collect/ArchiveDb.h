@@ -80,6 +80,11 @@ private:
     bool Exec(const std::string& sql, std::string& error);
     std::vector<std::string> Columns(const std::string& table, std::string& error);
     bool StoreTable(int address, const MeterTable& t, StoreReport& report, std::string& error);
+    // "INSERT OR IGNORE INTO table(meter, time, columns...) VALUES ", the
+    // columns the table lacks added first.
+    std::optional<std::string> InsertSql(const std::string& table,
+                                         const std::vector<std::pair<std::size_t, std::string>>& columns,
+                                         StoreReport& report, std::string& error);
 
     sqlite3* db_ = nullptr;
 };

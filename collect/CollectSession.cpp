@@ -3,16 +3,25 @@
 // accept exactly the same things.
 #include "collect/CollectSession.h"
 
+#include "base/AddressList.h"
 #include "base/ComNumber.h"
+#include "base/Files.h"
+#include "base/TextFile.h"
 #include "gateway/GatewaySettings.h"
-#include "line/ArchiveBatch.h"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -205,4 +214,113 @@ std::optional<CollectSession> ReadSessionFile(const std::string& path, std::stri
         return std::nullopt;
     }
     return ParseSessionText(text.str(), path, error);
+}
+
+namespace {
+
+// A TOML basic string: quotes, backslashes and control characters escaped.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// [1, 5, "7-9"]: a run of three or more following addresses as a range.
+std::string AddressArray(const std::vector<int>& addresses) {
+    std::string out;
+    for (std::size_t i = 0; i < addresses.size();) {
+        std::size_t end = i + 1;
+        while (end < addresses.size() && addresses[end] == addresses[end - 1] + 1)
+            ++end;
+        out += out.empty() ? "" : ", ";
+        if (end - i >= 3) {
+            out += "\"" + std::to_string(addresses[i]) + "-" + std::to_string(addresses[end - 1]) + "\"";
+            i = end;
+        } else {
+            out += std::to_string(addresses[i]);
+            ++i;
+        }
+    }
+    return "[" + out + "]";
+}
+
+const char* ArchivesWord(SessionArchives archives) {
+    switch (archives) {
+    case SessionArchives::Day:
+        return "day";
+    case SessionArchives::Hour:
+        return "hour";
+    case SessionArchives::Both:
+        break;
+    }
+    return "both";
+}
+
+} // namespace
+
+std::string SessionText(const CollectSession& s) {
+    std::string out = "# Сеанс сбора архивов: configurator-cli collect ФАЙЛ\n";
+    const auto line = [&out](const char* key, const std::string& value) {
+        out += std::string(key) + " = " + value + "\n";
+    };
+    if (s.Port) line("port", Quoted(*s.Port));
+    if (s.Speed) line("speed", std::to_string(*s.Speed));
+    if (s.LinkMode == 1 || s.LinkMode == 2) line("link", Quoted(*s.LinkMode == 1 ? "i2c" : "zep-lan"));
+    if (s.Rs485SpeedItem && *s.Rs485SpeedItem >= 0 && *s.Rs485SpeedItem < SpeedCount)
+        line("rs485-speed", Quoted(SpeedCaptions[*s.Rs485SpeedItem]));
+    if (s.WaitMs) line("wait", std::to_string(*s.WaitMs));
+    if (!s.Addresses.empty()) line("address", AddressArray(s.Addresses));
+    line("scan", s.Scan ? "true" : "false");
+    line("archives", Quoted(ArchivesWord(s.Archives)));
+    if (!s.Output.empty()) line("output", Quoted(s.Output));
+    if (s.Csv) line("csv", "true");
+    if (!s.Database.empty()) line("db", Quoted(s.Database));
+    if (!s.MqttHost.empty())
+        line("mqtt", Quoted(s.MqttPort == 1883 ? s.MqttHost : s.MqttHost + ":" + std::to_string(s.MqttPort)));
+    if (!s.MqttUser.empty()) line("mqtt-user", Quoted(s.MqttUser));
+    if (!s.MqttPassword.empty()) line("mqtt-password", Quoted(s.MqttPassword));
+    if (s.Topic != CollectSession().Topic) line("topic", Quoted(s.Topic));
+    return out;
+}
+
+bool WriteSessionFile(const std::string& path, const CollectSession& s, std::string& error) {
+    const std::string partial = path + ".partial";
+    const std::string text = SessionText(s);
+    // The new file keeps the old one's permissions: a file closed to others
+    // because it holds a broker's password stays closed. A new file with a
+    // password is made readable by its owner alone.
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    const mode_t mode = existed ? (old.st_mode & 07777) : s.MqttPassword.empty() ? 0666 : 0600;
+    int code = 0;
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    bool ok = fd >= 0 && (!existed || ::fchmod(fd, mode) == 0);
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    if (!ok) code = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    ok = ok && ReplaceFile(partial, path, code);
+    if (ok) return true;
+    if (fd >= 0) RemoveFile(partial);
+    error = "Сеанс не сохранён в " + path + ": " + std::strerror(code) + ". Выберите другую папку.";
+    return false;
 }

@@ -64,3 +64,12 @@ std::optional<CollectSession> ParseSessionText(const std::string& text, const st
                                                std::string& error);
 // Reads the file; a file that cannot be read is an error too.
 std::optional<CollectSession> ReadSessionFile(const std::string& path, std::string& error);
+
+// The session as TOML text that ParseSessionText reads back to the same
+// session: one "key = value" line for every key it sets, in the order of
+// SessionKeys(). Runs of three or more addresses are written as "7-9".
+std::string SessionText(const CollectSession& s);
+// Writes the session's text into `path` in one step: into a file beside it
+// first, renamed over it once written and flushed, so that a failed write
+// leaves the old file as it was. False with `error` (UTF-8) saying why.
+bool WriteSessionFile(const std::string& path, const CollectSession& s, std::string& error);

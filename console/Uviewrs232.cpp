@@ -2,9 +2,11 @@
 // operations its logic uses.
 #include "console/Uviewrs232.h"
 
+#include "console/RequestMemory.h"
 #include "console/Uviewlive.h"
 
 #include "base/DecimalSeparator.h"
+#include "base/Paths.h"
 #include "base/Timing.h"
 
 #include "adapter/Dataio.h"
@@ -34,6 +36,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -247,7 +250,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     PollCheckBox = Named(new QCheckBox(QString::fromUtf8("Оп&рос, интервал")), "PollCheckBox");
     PollCheckBox->setToolTip(QString::fromUtf8("Повторять запрос; значения — в окне «Опрос значений»"));
     PollInterval = Named(new QSpinBox, "PollInterval");
-    PollInterval->setRange(MinPollIntervalMs, 3600000);
+    PollInterval->setRange(MinPollIntervalMs, MaxPollIntervalMs);
     PollInterval->setSingleStep(100);
     PollInterval->setValue(1000);
     PollInterval->setSuffix(QString::fromUtf8(" мс"));
@@ -278,7 +281,10 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     TimerQueryConf = MakeTimer(this, "TimerQueryConf", Timing().IdentificationPollMs);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button2Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] {
+        Run([this] { logic_.Button2Click(); });
+        StoreRequest();
+    });
     connect(Button3, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button3Click(); }); });
     connect(Button4, &QPushButton::clicked, this, [this] { Run([this] { logic_.Button4Click(); }); });
     connect(Timer1, &QTimer::timeout, this, [this] {
@@ -307,6 +313,7 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
 
     Memo1->clear();
     Memo2->clear();
+    RestoreRequest();
     // Polishing the sub-window drops the focus set above: a window of its own
     // size starts on the tab chain's first control when it is activated; one
     // whose controls scroll is given it again.
@@ -317,8 +324,59 @@ TViewRS232::TViewRS232(QMdiArea* parent, PortAccessor port, AdapterLink& link)
 }
 
 TViewRS232::~TViewRS232() {
+    // Also when the main window ends and deletes its windows unclosed; a
+    // closed one has stored its fields, and a console opened since may have
+    // stored newer ones.
+    if (!requestStored_) StoreRequest();
     delete Log; // before the log it switches
     delete live_;
+}
+
+namespace {
+
+// The console's own settings file beside OPTIONS.INI, which keeps its
+// original bytes and knows nothing of the console.
+QString RequestFile() {
+    const std::string dir = ConfigDir();
+    return dir.empty() ? QString() : QString::fromStdString(dir + ConsoleSettingsFile);
+}
+
+} // namespace
+
+void TViewRS232::RestoreRequest() {
+    const QString file = RequestFile();
+    if (file.isEmpty()) return;
+    QSettings settings(file, QSettings::IniFormat);
+    settings.beginGroup("request");
+    std::map<std::string, std::string> stored;
+    for (const QString& key : settings.childKeys())
+        stored[key.toStdString()] = settings.value(key).toString().toStdString();
+    const RequestFields f = RestoredRequestFields(stored);
+    Edit3->setText(QString::fromStdString(f.Address));
+    Edit4->setText(QString::fromStdString(f.Function));
+    Edit1->setText(QString::fromStdString(f.Register));
+    Edit2->setText(QString::fromStdString(f.Count));
+    ComboBox1->setEditText(QString::fromStdString(f.DeviceType));
+    PollInterval->setValue(f.PollIntervalMs);
+}
+
+void TViewRS232::StoreRequest() {
+    const QString file = RequestFile();
+    if (file.isEmpty()) return;
+    const RequestFields f{Edit3->text().toStdString(),
+                          Edit4->text().toStdString(),
+                          Edit1->text().toStdString(),
+                          Edit2->text().toStdString(),
+                          ComboBox1->currentText().toStdString(),
+                          PollInterval->value()};
+    // Remembering is a convenience: a folder that cannot be written is not
+    // worth a message on every send.
+    QSettings settings(file, QSettings::IniFormat);
+    settings.beginGroup("request");
+    for (const auto& [key, value] : StoredRequestFields(f))
+        settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    settings.endGroup();
+    settings.sync();
 }
 
 void TViewRS232::PollCheckBoxClick(bool on) {
@@ -432,6 +490,8 @@ void TViewRS232::closeEvent(QCloseEvent* event) {
         return;
     }
     ReleaseInstance(ViewRS232, this);
+    StoreRequest();
+    requestStored_ = true;
     // A closed window is freed later, from the event loop: until then it
     // must not take the port's bytes from whoever reads the line next.
     for (QTimer* timer : {Timer1, TimerQueryConf, PollTimer})

@@ -137,6 +137,10 @@ private:
     void UpdateWatch();
     // The request's controls are locked while a poll repeats it.
     void LockRequest(bool locked);
+    // The request's fields as the last run left them (console/RequestMemory.h),
+    // in ConsoleSettingsFile of the configuration folder.
+    void RestoreRequest();
+    void StoreRequest();
 
     PortAccessor port_;
     PortWatch* watch_ = nullptr;
@@ -149,8 +153,12 @@ private:
     bool closePending_ = false;
     // Closed during a read: the window closes once the read has stopped.
     bool closeAfterRun_ = false;
+    bool requestStored_ = false; // by closing
     QString offeredArchive_;
 };
 
 // The one console window; empty while it does not exist.
 extern TViewRS232* ViewRS232;
+
+// The console's remembered request fields, beside OPTIONS.INI.
+inline constexpr const char* ConsoleSettingsFile = "console.ini";

@@ -9,6 +9,7 @@
 #include "base/Paths.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "line/Uviewscan.h"
 #include "monitor/Uviewpacket.h"
 #include "sim/NetListen.h"
 #include "sim/Simulator.h"
@@ -24,6 +25,7 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -107,7 +109,15 @@ int main(int argc, char** argv) {
     SetExecutableDir(folder);
     std::ofstream(folder + "OPTIONS.INI") << "2\r\n115200\r\n1\r\n12\r\n1\r\n1\r\n1\r\nATZ\r\n1\r\n60\r\n";
     LoadOptions(folder + "OPTIONS.INI", AppOptions);
-    sim::Simulator gateway;
+    // Meters at 1, 5, 17 and 30, as scripts/run starts the simulator.
+    sim::SimOptions line;
+    for (const auto& [address, type] : {std::pair{5, 8}, {17, 10}, {30, 6}}) {
+        sim::MeterSetup m;
+        m.Address = address;
+        m.Ident = sim::IdentificationForType(type);
+        line.MoreMeters.push_back(m);
+    }
+    sim::Simulator gateway(line);
     gateway.LinkCom(folder, 2);
     gateway.Start();
 
@@ -166,6 +176,21 @@ int main(int argc, char** argv) {
     });
     form->mnuTestPacket->trigger();
     gateway.StopPacketStream();
+
+    // The line scanned for meters (1..40), with the session box below: the
+    // window is taller than the others.
+    form->resize(1000, 800);
+    form->mnuScan->trigger();
+    ViewScan->FirstEdit->setValue(1);
+    ViewScan->LastEdit->setValue(40);
+    ViewScan->StartButton->click();
+    if (!WaitUntil([] { return ViewScan->Scan().End() == ScanEnd::Finished; }, 60000)) {
+        std::fprintf(stderr, "the scan did not end\n");
+        failed = true;
+    }
+    Save(form, ViewScan, out + "scan.png");
+    ViewScan->close();
+    form->resize(1000, 720);
 
     form->Options1->trigger();
     Save(form, OptionsDlg, out + "settings.png");

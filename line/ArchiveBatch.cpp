@@ -3,12 +3,10 @@
 
 #include "base/LineLog.h"
 #include "base/Paths.h"
-#include "base/StrToInt.h"
 #include "line/LineScan.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 std::string BatchFolderName(const std::tm& t) {
     char text[64];
@@ -39,29 +37,6 @@ std::vector<ArchiveJob> BatchJobs(const std::vector<int>& addresses, BatchArchiv
                 {address, MeterArchive::Hour, folder + BatchFileName(MeterArchive::Hour, address)});
     }
     return jobs;
-}
-
-std::vector<int> ParseAddressList(const std::string& text, std::string& error) {
-    std::vector<int> out;
-    std::set<int> seen;
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const std::size_t dash = item.find('-', 1);
-        int low = 0, high = 0;
-        const bool ok = dash == std::string::npos ? TryStrToInt(item, low) && (high = low, true)
-                                                  : TryStrToInt(item.substr(0, dash), low) &&
-                                                        TryStrToInt(item.substr(dash + 1), high);
-        if (!ok || low < 0 || high > 255 || low > high) {
-            error = "неверный адрес или диапазон '" + item + "': нужны адреса 0..255, например 1,5,7-9";
-            return {};
-        }
-        for (int a = low; a <= high; ++a)
-            if (seen.insert(a).second) out.push_back(a);
-        at = comma + 1;
-    }
-    return out;
 }
 
 std::string BatchRowText(const BatchRow& row) {

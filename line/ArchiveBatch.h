@@ -5,6 +5,7 @@
 // conversation of the line's driver; its owner pumps the line and ticks it.
 #pragma once
 #include "archive/ArchiveSession.h"
+#include "base/AddressList.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,9 +27,6 @@ std::string BatchFileName(MeterArchive archive, std::uint8_t address);
 // archive, its hour archive or both, into `folder` (ending in '/').
 std::vector<ArchiveJob> BatchJobs(const std::vector<int>& addresses, BatchArchives archives,
                                   const std::string& folder);
-// Addresses from text such as "1,5,7-9" (0..255, each once, in the order
-// given); empty with `error` set when the text does not fit.
-std::vector<int> ParseAddressList(const std::string& text, std::string& error);
 
 // One read of the batch as it ended (or stands).
 struct BatchRow {

@@ -4,7 +4,9 @@
 
 #include "base/DecimalSeparator.h"
 #include "base/Messages.h"
+#include "base/Options.h"
 #include "base/Paths.h"
+#include "base/PortAddress.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/GatewaySettings.h"
@@ -38,7 +40,9 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -220,9 +224,30 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     batch->addWidget(BatchProgress, 2, 0, 1, 2);
     batch->addWidget(FolderLabel, 3, 0, 1, 2);
     grid->addWidget(batchBox, 4, 0, 1, 2);
+
+    // The session file for collecting from a timer: what this window is set to.
+    auto* sessionBox = Named(new QGroupBox(QString::fromUtf8("Сеанс сбора")), "SessionBox");
+    auto* session = new QHBoxLayout(sessionBox);
+    OutputEdit = Named(new QLineEdit, "OutputEdit");
+    OutputEdit->setPlaceholderText(QString::fromUtf8("папка архивов"));
+    OutputEdit->setToolTip(QString::fromUtf8("Куда сеанс сбора пишет файлы архивов и базу"));
+    auto* output = new QLabel(QString::fromUtf8("Папка &вывода"));
+    output->setBuddy(OutputEdit);
+    SaveSessionButton = Button("SaveSessionButton", "Сохранить с&еанс…");
+    OpenSessionButton = Button("OpenSessionButton", "Откр&ыть сеанс…");
+    session->addWidget(output);
+    session->addWidget(OutputEdit, 1);
+    session->addWidget(SaveSessionButton);
+    session->addWidget(OpenSessionButton);
+    grid->addWidget(sessionBox, 5, 0, 1, 2);
     grid->setRowStretch(2, 3);
     grid->setRowStretch(4, 2);
     setWidget(content);
+
+    ChooseFile = [this](const QString& caption, const QString& where, const QString& filter, bool save) {
+        return save ? QFileDialog::getSaveFileName(this, caption, where, filter)
+                    : QFileDialog::getOpenFileName(this, caption, where, filter);
+    };
 
     TickTimer = Named(new QTimer(this), "TickTimer");
     TickTimer->setSingleShot(true);
@@ -240,20 +265,23 @@ TViewScan::TViewScan(QMdiArea* parent, PortAccessor port, AdapterLink& link)
     connect(BatchButton, &QPushButton::clicked, this, Guard([this] { BatchButtonClick(); }));
     connect(OpenFolderButton, &QPushButton::clicked, this, Guard([this] { OpenFolderButtonClick(); }));
     connect(ViewerButton, &QPushButton::clicked, this, Guard([this] { ViewerButtonClick(); }));
+    connect(SaveSessionButton, &QPushButton::clicked, this, Guard([this] { SaveSessionButtonClick(); }));
+    connect(OpenSessionButton, &QPushButton::clicked, this, Guard([this] { OpenSessionButtonClick(); }));
     connect(SpeedCombo, &QComboBox::currentIndexChanged, this, Guard([this] { ComputeWait(); }));
     connect(SilentCheck, &QCheckBox::toggled, this, Guard([this] { ApplySilentFilter(); }));
     connect(ScanTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ConsoleButtonClick(); }));
     connect(BatchTable, &QTableWidget::cellDoubleClicked, this, Guard([this] { ViewerButtonClick(); }));
 
-    SetTabOrder({FirstEdit,    LastEdit,    SpeedCombo,    ReadSpeedButton,  WaitEdit,
-                 LongWaitEdit, StartButton, StopButton,    SilentCheck,      RecheckCheck,
-                 SaveButton,   CopyButton,  ConsoleButton, ScanTable,        DayCheck,
-                 HourCheck,    BatchButton, BatchTable,    OpenFolderButton, ViewerButton});
+    SetTabOrder({FirstEdit,    LastEdit,          SpeedCombo,       ReadSpeedButton,  WaitEdit,
+                 LongWaitEdit, StartButton,       StopButton,       SilentCheck,      RecheckCheck,
+                 SaveButton,   CopyButton,        ConsoleButton,    ScanTable,        DayCheck,
+                 HourCheck,    BatchButton,       BatchTable,       OpenFolderButton, ViewerButton,
+                 OutputEdit,   SaveSessionButton, OpenSessionButton});
     ComputeWait();
     Running(false);
     FirstEdit->setFocus();
     // The tables take the room of a larger or maximised window.
-    FitToScreen(this, QSize(900, 660), WindowSizing::Growing);
+    FitToScreen(this, QSize(900, 700), WindowSizing::Growing);
 }
 
 TViewScan::~TViewScan() {
@@ -348,7 +376,7 @@ void TViewScan::StopButtonClick() {
 void TViewScan::Running(bool running) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{StartButton, BatchButton, ReadSpeedButton, FirstEdit, LastEdit,
-                                         SpeedCombo, WaitEdit, LongWaitEdit, RecheckCheck})
+                                         SpeedCombo, WaitEdit, LongWaitEdit, RecheckCheck, OpenSessionButton})
         w->setEnabled(!running);
     StopButton->setEnabled(running);
     // Bytes an exchange with the gateway finds in its way belong to the run.
@@ -404,7 +432,11 @@ void TViewScan::ShowScanRow(int row, const ScanResult& r) {
     auto* address = Cell(std::to_string(r.Address));
     address->setData(Qt::UserRole, r.Address);
     address->setFlags(address->flags() | Qt::ItemIsUserCheckable);
-    address->setCheckState(r.HasIdentity ? Qt::Checked : Qt::Unchecked);
+    // A session that names its meters ticks them, answering or not.
+    const bool ticked = sessionTicks_.empty() ? r.HasIdentity
+                                              : std::find(sessionTicks_.begin(), sessionTicks_.end(),
+                                                          r.Address) != sessionTicks_.end();
+    address->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
     ScanTable->setItem(row, 0, address);
     ScanTable->setItem(row, 1, Cell(ScanResultText(r)));
     const bool id = r.HasIdentity;
@@ -445,11 +477,18 @@ void TViewScan::ApplySilentFilter() {
 }
 
 std::vector<int> TViewScan::ChosenAddresses() const {
-    std::vector<int> out;
+    std::vector<int> out, shown;
     for (int row = 0; row < ScanTable->rowCount(); ++row) {
         const QTableWidgetItem* item = ScanTable->item(row, 0);
-        if (item && item->checkState() == Qt::Checked) out.push_back(item->data(Qt::UserRole).toInt());
+        if (!item) continue;
+        shown.push_back(item->data(Qt::UserRole).toInt());
+        if (item->checkState() == Qt::Checked) out.push_back(shown.back());
     }
+    // The table's tick decides for a row it shows; a session's meter that it
+    // does not show stays chosen.
+    for (const int a : sessionTicks_)
+        if (std::find(shown.begin(), shown.end(), a) == shown.end()) out.push_back(a);
+    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -600,4 +639,111 @@ void TViewScan::ViewerButtonClick() {
         return ShowMessage("Файла " + path.toStdString() + " нет: архив этого прибора не прочитан.",
                            ViewScanCaption, MessageIcon::Information);
     ShowArchiveInViewer(mdiArea(), path);
+}
+
+CollectSession TViewScan::WindowSession() const {
+    CollectSession s = session_;
+    if (!sessionOpened_) {
+        // A new session names the program's port and link, so that a timer
+        // run under another user (another OPTIONS.INI, no ports/ links of
+        // its own) reads the same line: the device or address the COM
+        // number leads to. What it reads goes into a database in the output
+        // folder.
+        const std::string target = ComLinkTarget(AppOptions.PortNumber);
+        s.Port = !target.empty() && (target[0] == '/' || IsNetworkAddress(target))
+                     ? target
+                     : "COM" + std::to_string(AppOptions.PortNumber);
+        s.Speed = AppOptions.BaudRate;
+        if (AppOptions.LinkMode == 1 || AppOptions.LinkMode == 2) s.LinkMode = AppOptions.LinkMode;
+        s.Database = "archive.db";
+    }
+    s.Rs485SpeedItem = std::max(0, SpeedCombo->currentIndex());
+    // A wait longer than the edit takes is kept while the edit shows it cut.
+    if (!session_.WaitMs || std::min(*session_.WaitMs, WaitEdit->maximum()) != WaitEdit->value())
+        s.WaitMs = WaitEdit->value();
+    const std::vector<int> chosen = ChosenAddresses();
+    s.Scan = chosen.empty();
+    s.Addresses = chosen;
+    if (s.Scan) {
+        // An opened session's addresses to scan are kept while the range
+        // shows them from the first to the last.
+        const auto [low, high] = std::minmax_element(session_.Addresses.begin(), session_.Addresses.end());
+        const bool same = session_.Scan && low != session_.Addresses.end() && *low == FirstEdit->value() &&
+                          *high == LastEdit->value();
+        if (same) s.Addresses = session_.Addresses;
+        for (int a = FirstEdit->value(); !same && a <= LastEdit->value(); ++a)
+            s.Addresses.push_back(a);
+    }
+    s.Archives = !HourCheck->isChecked()  ? SessionArchives::Day
+                 : !DayCheck->isChecked() ? SessionArchives::Hour
+                                          : SessionArchives::Both;
+    s.Output = OutputEdit->text().trimmed().toStdString();
+    return s;
+}
+
+bool TViewScan::SaveSession(const QString& path) {
+    if (!DayCheck->isChecked() && !HourCheck->isChecked()) {
+        ShowMessage("Выберите архивы: суточные, часовые или оба.", ViewScanCaption, MessageIcon::Information);
+        return false;
+    }
+    if (ChosenAddresses().empty() && LastEdit->value() < FirstEdit->value()) {
+        ShowMessage("Последний адрес меньше первого. Исправьте диапазон.", ViewScanCaption,
+                    MessageIcon::Information);
+        return false;
+    }
+    std::string error;
+    if (!WriteSessionFile(path.toStdString(), WindowSession(), error)) {
+        ShowMessage(error, ViewScanCaption, MessageIcon::Warning);
+        return false;
+    }
+    ProgressLine->setText(FromUtf8("Сеанс записан в файл " + path.toStdString() + "."));
+    return true;
+}
+
+bool TViewScan::OpenSession(const QString& path) {
+    std::string error;
+    const std::optional<CollectSession> read = ReadSessionFile(path.toStdString(), error);
+    if (!read) {
+        ShowMessage(error, ViewScanCaption, MessageIcon::Warning);
+        return false;
+    }
+    const CollectSession& s = *read;
+    // The speed first: choosing it computes the wait, which the session's may replace.
+    if (s.Rs485SpeedItem) SpeedCombo->setCurrentIndex(*s.Rs485SpeedItem);
+    if (s.WaitMs) WaitEdit->setValue(*s.WaitMs);
+    if (!s.Addresses.empty()) {
+        const auto [low, high] = std::minmax_element(s.Addresses.begin(), s.Addresses.end());
+        FirstEdit->setValue(*low);
+        LastEdit->setValue(*high);
+    }
+    // The table shows the session's meters ticked; a session that scans its
+    // range names none.
+    sessionTicks_ = s.Scan ? std::vector<int>() : s.Addresses;
+    for (int row = 0; row < ScanTable->rowCount(); ++row)
+        if (QTableWidgetItem* item = ScanTable->item(row, 0)) {
+            const bool ticked = std::find(sessionTicks_.begin(), sessionTicks_.end(),
+                                          item->data(Qt::UserRole).toInt()) != sessionTicks_.end();
+            item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+        }
+    DayCheck->setChecked(s.Archives != SessionArchives::Hour);
+    HourCheck->setChecked(s.Archives != SessionArchives::Day);
+    OutputEdit->setText(FromUtf8(s.Output));
+    session_ = s;
+    sessionOpened_ = true;
+    ProgressLine->setText(FromUtf8("Сеанс открыт из файла " + path.toStdString() + "."));
+    return true;
+}
+
+void TViewScan::SaveSessionButtonClick() {
+    const QString path =
+        ChooseFile(QString::fromUtf8("Сохранить сеанс сбора"), FromUtf8(ArchiveDir() + "сеанс.toml"),
+                   QString::fromUtf8("Сеанс сбора (*.toml)"), true);
+    if (!path.isEmpty()) SaveSession(path);
+}
+
+void TViewScan::OpenSessionButtonClick() {
+    if (scan_.Running() || batch_.Running()) return;
+    const QString path = ChooseFile(QString::fromUtf8("Открыть сеанс сбора"), FromUtf8(ArchiveDir()),
+                                    QString::fromUtf8("Сеанс сбора (*.toml)"), false);
+    if (!path.isEmpty()) OpenSession(path);
 }

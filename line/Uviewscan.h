@@ -5,16 +5,19 @@
 // their run, and shows their table, progress and summary.
 #pragma once
 #include "adapter/Dataio.h"
+#include "collect/CollectSession.h"
 #include "line/ArchiveBatch.h"
 #include "line/LineScan.h"
 #include "serial/Rs232.h"
 
 #include <QMdiSubWindow>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMdiArea;
 class QPushButton;
 class QSpinBox;
@@ -38,9 +41,26 @@ public:
     void BatchButtonClick();
     void OpenFolderButtonClick();
     void ViewerButtonClick();
+    void SaveSessionButtonClick(); // asks for a file; SaveSession writes it
+    void OpenSessionButtonClick(); // asks for a file; OpenSession reads it
 
     // Writes the table as CSV; false (and a message) when it cannot.
     bool SaveCsv(const QString& path);
+    // Writes the window's session (range or ticked meters, speed, wait,
+    // archives, output folder, and whatever else the opened session held)
+    // into a file that `configurator-cli collect` runs; false (and a
+    // message) when it cannot.
+    bool SaveSession(const QString& path);
+    // Shows a session file's values in the controls and keeps the keys the
+    // window does not show for the next save; false (and the parser's
+    // message, naming the line) when the file does not fit.
+    bool OpenSession(const QString& path);
+    // The session as the controls set it.
+    CollectSession WindowSession() const;
+    // Asks for a file name (tests replace it): caption, folder or file,
+    // filter, whether it is for saving.
+    std::function<QString(const QString&, const QString&, const QString&, bool)> ChooseFile;
+
     // The wait for the chosen speed goes into WaitEdit.
     void ComputeWait();
     // The addresses whose rows are ticked for a batch read.
@@ -73,6 +93,9 @@ public:
     QLabel* FolderLabel = nullptr;
     QPushButton* OpenFolderButton = nullptr;
     QPushButton* ViewerButton = nullptr;
+    QLineEdit* OutputEdit = nullptr; // the session's output folder; empty: the archives' folder
+    QPushButton* SaveSessionButton = nullptr;
+    QPushButton* OpenSessionButton = nullptr;
     QTimer* TickTimer = nullptr;
 
 protected:
@@ -108,6 +131,13 @@ private:
     LineScan scan_;
     ArchiveBatch batch_;
     std::string folder_;
+    // The last session opened or saved: its keys the window does not show
+    // go into the next save unchanged.
+    CollectSession session_;
+    bool sessionOpened_ = false;
+    // Meters a session names that the scan table does not show (yet): they
+    // stay chosen, and a scan ticks their rows.
+    std::vector<int> sessionTicks_;
 };
 
 // The one scan window; empty while it does not exist.

@@ -126,6 +126,10 @@ void NetListener::Run() {
     int client = -1, line = -1;
     std::deque<Held> toLine, toClient;
     Clock::time_point lastTraffic{};
+    // The byte of an earlier Stop() is not this run's.
+    char stale[8];
+    while (read(wake_[0], stale, sizeof stale) > 0) {
+    }
     auto drop = [&] {
         if (client >= 0) close(client);
         if (line >= 0) close(line);

@@ -9,6 +9,7 @@
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "monitor/Uviewpacket.h"
+#include "sim/NetListen.h"
 #include "sim/Simulator.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
@@ -93,6 +94,55 @@ TEST(NetworkWindows, SettingsAndDayArchiveThroughRfc2217) {
     }
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(TheRecorder().messages, Msgs{}) << Describe(TheRecorder().messages);
+}
+
+// The server goes away in the middle of the console's archive read: the read
+// ends as for an unplugged adapter, day.txt keeps the last good archive, and
+// the port connects again by itself, so that the next read succeeds.
+TEST(NetworkWindows, AConnectionDroppedMidReadKeepsTheFileAndConnectsAgain) {
+    ScopedProgramState world;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    TempDir dir;
+    sim::Simulator gateway;
+    gateway.SetArchive(sim::ArchiveKind::Day, SmallDayArchive());
+    gateway.Start();
+    sim::NetListener server(gateway.PortPath(), {});
+    server.Start();
+    dir.LinkCom(4, server.Address());
+    dir.Write("day.txt", "the last good archive\r\n");
+    ScopedExecutableDir exeDir{dir.Path()};
+    AppOptions.PortNumber = 4;
+    {
+        TMainForm form;
+        ASSERT_TRUE(MainPort->IsOpen());
+        form.RS2321->trigger();
+        // The third answer is held back; meanwhile the server drops the client.
+        gateway.AddFault(
+            {.step = sim::Step::MeterAnswer, .kind = sim::FaultKind::Delay, .value = 300, .after = 2});
+        ViewRS232->Button3->click();
+        ASSERT_TRUE(WaitUntil([&] { return gateway.PendingFaults() == 0; }, 5000));
+        server.Stop();
+        server.Start();
+        ASSERT_TRUE(WaitUntil([&] { return !ViewRS232->Logic().Session.Active(); }, 5000));
+        EXPECT_EQ(dir.Read("day.txt"), "the last good archive\r\n");
+        EXPECT_EQ(
+            TheRecorder().messages,
+            (Msgs{{"Чтение суточного архива остановлено: порт отключён. Последняя записанная строка: нет. "
+                   "Проверьте порт в настройках и прочтите архив заново.",
+                   "ОШИБКА СВЯЗИ", MessageIcon::Information}}));
+        // The main window's watch finds the connection gone and makes it again.
+        ASSERT_TRUE(WaitUntil([&] { return MainPort->IsOpen() && !MainPort->Disconnected; }, 10000));
+        // The answer held back reaches the new connection (the console shows
+        // it), and the gateway gives up the broken exchange after a second
+        // of silence, as a real one does.
+        WaitUntil([] { return false; }, 1500);
+        ViewRS232->Button3->click();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return ViewRS232->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; }, 10000))
+            << ViewRS232->Memo1->toPlainText().toStdString() << Describe(TheRecorder().messages);
+        EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+    }
+    QLocale::setDefault(QLocale::c());
 }
 
 } // namespace

@@ -8,122 +8,18 @@
 #include "collect/LineLock.h"
 #include "sim/Simulator.h"
 #include "support/CliRun.h"
+#include "support/CollectFixtures.h"
 #include "support/ConsoleArchives.h"
 #include "support/Pty.h"
 #include "support/ScopedExecutableDir.h"
 
 #include <gtest/gtest.h>
-#include <mosquitto.h>
-#include <sqlite3.h>
+#include <sys/stat.h>
 
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdlib>
 #include <map>
-#include <thread>
 
 namespace {
-
-int FreeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-// mosquitto on 127.0.0.1:port, ended with the object.
-class Broker {
-public:
-    Broker(const TempDir& dir, int port) {
-        const std::string config = dir.File("broker-" + std::to_string(port) + ".conf");
-        dir.Write("broker-" + std::to_string(port) + ".conf",
-                  "listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous true\nlog_dest none\n");
-        pid_ = fork();
-        if (pid_ == 0) {
-            execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !Accepts(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~Broker() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    Broker(const Broker&) = delete;
-    Broker& operator=(const Broker&) = delete;
-
-private:
-    pid_t pid_ = -1;
-};
-
-// A subscriber to prefix/# that keeps every message by topic.
-class Subscriber {
-public:
-    explicit Subscriber(int port) {
-        mosquitto_lib_init();
-        m_ = mosquitto_new(nullptr, true, this);
-        mosquitto_message_callback_set(m_, [](mosquitto*, void* self, const mosquitto_message* m) {
-            static_cast<Subscriber*>(self)->messages.emplace_back(
-                m->topic,
-                std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)));
-        });
-        mosquitto_connect(m_, "127.0.0.1", port, 60);
-        mosquitto_subscribe(m_, nullptr, "t/#", 1);
-        Loop(300);
-    }
-    ~Subscriber() { mosquitto_destroy(m_); }
-    Subscriber(const Subscriber&) = delete;
-    Subscriber& operator=(const Subscriber&) = delete;
-    // Runs the network loop until `count` messages are in or a few seconds pass.
-    void Loop(int ms, std::size_t count = SIZE_MAX) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (messages.size() < count && std::chrono::steady_clock::now() < end)
-            mosquitto_loop(m_, 50, 1);
-    }
-    std::size_t Count(const std::string& topic) const {
-        std::size_t n = 0;
-        for (const auto& [t, payload] : messages)
-            n += t == topic;
-        return n;
-    }
-    std::vector<std::pair<std::string, std::string>> messages;
-
-private:
-    mosquitto* m_ = nullptr;
-};
-
-std::int64_t Query(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
-    const std::int64_t n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return n;
-}
 
 class CliCollect : public ::testing::Test {
 protected:
@@ -261,6 +157,16 @@ TEST_F(CliCollect, LockSessionErrorsAndFailedMeters) {
     EXPECT_NE(bad.err.find("bad.toml, строка 2: неизвестный ключ 'meters'"), std::string::npos) << bad.err;
     EXPECT_EQ(Cli({"collect", "--db"}).status, 2);
     EXPECT_EQ(Cli({"collect", "--archives", "week"}).status, 2);
+
+    // A broker password in a file others may read is named with the fix.
+    dir.Write("open.toml", "port = \"/nonexistent/tty\"\nmqtt-password = \"secret\"\n");
+    chmod(dir.File("open.toml").c_str(), 0644);
+    EXPECT_NE(Cli({"collect", dir.File("open.toml")})
+                  .err.find("с паролем брокера могут читать другие "
+                            "пользователи; закройте его: chmod 600"),
+              std::string::npos);
+    chmod(dir.File("open.toml").c_str(), 0600);
+    EXPECT_EQ(Cli({"collect", dir.File("open.toml")}).err.find("chmod 600"), std::string::npos);
 }
 
 TEST_F(CliCollect, OneSilentMeterNeverStopsTheOthers) {

@@ -1,6 +1,7 @@
 // The session file and its keys, the line's lock between processes, and the
 // database of collected rows.
 #include "archive/ArchiveFile.h"
+#include "base/Files.h"
 #include "collect/ArchiveDb.h"
 #include "collect/CollectSession.h"
 #include "collect/LineLock.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +85,79 @@ TEST(CollectSessionFile, MissingFileIsAnError) {
     EXPECT_NE(error.find("не читается"), std::string::npos);
     dir.Write("empty.toml", "");
     EXPECT_TRUE(ReadSessionFile(dir.File("empty.toml"), error)) << error;
+}
+
+TEST(CollectSessionFile, WrittenTextReadsBackAsTheSameSession) {
+    CollectSession s;
+    s.Port = "tcp://10.0.0.5:4001";
+    s.Speed = 57600;
+    s.LinkMode = 2;
+    s.Rs485SpeedItem = 4;
+    s.WaitMs = 250;
+    s.Addresses = {1, 2, 5, 7, 8, 9, 10, 200};
+    s.Archives = SessionArchives::Day;
+    s.Output = "C:\\архивы \"цех\"\nвторой";
+    s.Csv = true;
+    s.Database = "m.db";
+    s.MqttHost = "broker.local";
+    s.MqttPort = 1884;
+    s.MqttUser = "u";
+    s.MqttPassword = "p\tw\\";
+    s.Topic = "plant/line2";
+    const std::string text = SessionText(s);
+    EXPECT_NE(text.find("address = [1, 2, 5, \"7-10\", 200]\n"), std::string::npos) << text;
+    std::string error;
+    const auto back = Parse(text, error);
+    ASSERT_TRUE(back) << error << "\n" << text;
+    EXPECT_EQ(back->Port, s.Port);
+    EXPECT_EQ(back->Speed, s.Speed);
+    EXPECT_EQ(back->LinkMode, s.LinkMode);
+    EXPECT_EQ(back->Rs485SpeedItem, s.Rs485SpeedItem);
+    EXPECT_EQ(back->WaitMs, s.WaitMs);
+    EXPECT_EQ(back->Addresses, s.Addresses);
+    EXPECT_FALSE(back->Scan);
+    EXPECT_EQ(back->Archives, s.Archives);
+    EXPECT_EQ(back->Output, s.Output);
+    EXPECT_TRUE(back->Csv);
+    EXPECT_EQ(back->Database, s.Database);
+    EXPECT_EQ(back->MqttHost, s.MqttHost);
+    EXPECT_EQ(back->MqttPort, s.MqttPort);
+    EXPECT_EQ(back->MqttUser, s.MqttUser);
+    EXPECT_EQ(back->MqttPassword, s.MqttPassword);
+    EXPECT_EQ(back->Topic, s.Topic);
+    EXPECT_EQ(SessionText(*back), text);
+    // An empty session is a valid file too.
+    EXPECT_TRUE(Parse(SessionText(CollectSession()), error)) << error;
+}
+
+TEST(CollectSessionFile, AFailedWriteLeavesTheOldFile) {
+    TempDir dir;
+    dir.Write("line.toml", "scan = true\n");
+    // Where the new text would go first, a folder is in the way.
+    ASSERT_EQ(mkdir(dir.File("line.toml.partial").c_str(), 0700), 0);
+    std::string error;
+    EXPECT_FALSE(WriteSessionFile(dir.File("line.toml"), CollectSession(), error));
+    EXPECT_EQ(error.rfind("Сеанс не сохранён в " + dir.File("line.toml") + ": ", 0), 0U) << error;
+    EXPECT_NE(error.find(". Выберите другую папку."), std::string::npos) << error;
+    EXPECT_EQ(dir.Read("line.toml"), "scan = true\n");
+}
+
+TEST(CollectSessionFile, AFileClosedToOthersStaysClosed) {
+    TempDir dir;
+    dir.Write("line.toml", "");
+    ASSERT_EQ(chmod(dir.File("line.toml").c_str(), 0600), 0);
+    CollectSession s;
+    std::string error;
+    ASSERT_TRUE(WriteSessionFile(dir.File("line.toml"), s, error)) << error;
+    struct stat st {};
+    ASSERT_EQ(stat(dir.File("line.toml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600U);
+    // A new file with a broker's password is its owner's alone.
+    s.MqttPassword = "secret";
+    ASSERT_TRUE(WriteSessionFile(dir.File("new.toml"), s, error)) << error;
+    ASSERT_EQ(stat(dir.File("new.toml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600U);
+    EXPECT_FALSE(FileExists(dir.File("new.toml.partial")));
 }
 
 TEST(CollectLineLock, SecondHolderWaitsThenNamesTheFirst) {
@@ -165,6 +240,38 @@ TEST(CollectDatabase, SameArchiveTwiceAddsNothingAndNewKeywordsAddColumns) {
     EXPECT_EQ(pending[0].Time, "2024-01-25T00:00:00");
     ASSERT_TRUE(db.MarkPublished({pending[0]}, error)) << error;
     EXPECT_EQ(db.Unpublished(5, error).size(), 2U);
+}
+
+// Rows go in by groups: every row once, a row without a time skipped, the
+// values on their own rows, whatever group a row falls in.
+TEST(CollectDatabase, ManyRowsAreStoredOnceEachAcrossTheGroups) {
+    std::string text = "DATE HOUR Q1\r\n";
+    for (int h = 0; h < 150; ++h) {
+        char row[40];
+        std::snprintf(row, sizeof row, "%02d-01-2024 %2d %d \r\n", h / 24 + 10, h % 24, h);
+        text += row;
+    }
+    text.replace(text.find("12-01-2024 22"), 10, "?"); // a row without its date
+    ArchiveTable all = ReadArchiveText(text);
+    ArchiveTable first = all;
+    first.Rows.resize(100);
+    TempDir dir;
+    const std::string path = dir.File("a.db");
+    ArchiveDb db;
+    std::string error;
+    ASSERT_TRUE(db.Open(path, error)) << error;
+    StoreReport report;
+    ASSERT_TRUE(db.StoreMeter(3, {{MeterArchive::Hour, first}}, {}, report, error)) << error;
+    EXPECT_EQ(report.Added, 99);
+    EXPECT_EQ(report.Skipped, 1);
+    ASSERT_TRUE(db.StoreMeter(3, {{MeterArchive::Hour, all}}, {}, report, error)) << error;
+    EXPECT_EQ(report.Added, 50);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM hour_rows WHERE meter = 3"), 149);
+    EXPECT_EQ(Count(path, "SELECT Q1 FROM hour_rows WHERE time = '2024-01-16T05:00:00'"), 149);
+    EXPECT_EQ(Count(path,
+                    "SELECT count(*) FROM hour_rows WHERE Q1 = (CAST(substr(time, 9, 2) AS INTEGER) - 10) "
+                    "* 24 + CAST(substr(time, 12, 2) AS INTEGER)"),
+              149);
 }
 
 TEST(CollectDatabase, KilledPassLeavesTheMeterAsBefore) {

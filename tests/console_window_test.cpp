@@ -2,11 +2,13 @@
 // state, a request and its answer through the gateway's handshake on a
 // pseudo-terminal, the conversion error, the menu command that opens it.
 #include "app/MainForm.h"
+#include "base/Files.h"
 #include "base/Options.h"
 #include "base/Paths.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "support/FakeConsoleScreen.h"
+#include "support/Pty.h"
 #include "support/Recorder.h"
 #include "support/ScopedExecutableDir.h"
 #include "support/ScopedProgramState.h"
@@ -29,6 +31,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -61,6 +64,9 @@ protected:
     QString Caption(const char* label) { return Find<QLabel>(label)->text(); }
 
     ScopedProgramState world;
+    // The remembered request fields go to the test's folder.
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
     ScopedScreen screen{QSize(1920, 1080)}; // the window keeps its own size
     QMdiArea area;
     TViewRS232* window = nullptr;
@@ -220,7 +226,6 @@ TEST_F(ConsoleWindow, UncheckedBoxKeepsTheMemosEmpty) {
 // way when it is switched off.
 TEST_F(ConsoleWindow, TimeSwitchAndLogOfTheHexadecimalDump) {
     ConsolePort port;
-    TempDir dir;
     auto* time = Find<QCheckBox>("TimeCheckBox");
     auto* log = Find<QCheckBox>("LogCheckBox");
     EXPECT_FALSE(time->isChecked());
@@ -313,6 +318,44 @@ TEST_F(ConsoleWindow, AnswersAreReadOnArrivalFromWhateverPortIsCurrent) {
     MainPort = kept;
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
     SetTimingForTests(TimingConstants{});
+}
+
+TEST_F(ConsoleWindow, TheRequestFieldsComeBackInTheNextRun) {
+    window->Edit3->setText("17");
+    window->Edit4->setText("16");
+    window->Edit1->setText("256");
+    window->Edit2->setText(QString::fromUtf8("Щит 3; a=b \"x\""));
+    window->ComboBox1->setEditText(QString::fromUtf8("Модель Б-11"));
+    window->PollInterval->setValue(2500);
+    window->close();
+    QApplication::processEvents();
+    ASSERT_EQ(ViewRS232, nullptr);
+    EXPECT_TRUE(FileExists(dir.File(ConsoleSettingsFile)));
+
+    CreateOrRaiseConsole();
+    EXPECT_EQ(Text("Edit3"), "17");
+    EXPECT_EQ(Text("Edit4"), "16");
+    EXPECT_EQ(Text("Edit1"), "256");
+    EXPECT_EQ(Text("Edit2"), QString::fromUtf8("Щит 3; a=b \"x\""));
+    EXPECT_EQ(window->ComboBox1->currentText(), QString::fromUtf8("Модель Б-11"));
+    EXPECT_EQ(window->PollInterval->value(), 2500);
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+}
+
+TEST_F(ConsoleWindow, StoredFieldsThatDoNotFitFallBackToTheDefaults) {
+    window->close();
+    QApplication::processEvents();
+    dir.Write(ConsoleSettingsFile, "[request]\naddress=abc\nfunction=3\nregister=70000\ncount=x\n"
+                                   "poll-interval=5\ndevice=\"" +
+                                       std::string(100, 'W') + "\"\n");
+    CreateOrRaiseConsole();
+    EXPECT_EQ(Text("Edit3"), "1");
+    EXPECT_EQ(Text("Edit4"), "3");
+    EXPECT_EQ(Text("Edit1"), "0");
+    EXPECT_EQ(Text("Edit2"), "4");
+    EXPECT_EQ(window->ComboBox1->currentText(), "");
+    EXPECT_EQ(window->PollInterval->value(), 1000);
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 }
 
 TEST(ConsoleMenu, TheMenuCommandCreatesTheConsoleOnceAndRaisesItAfter) {
