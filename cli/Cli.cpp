@@ -55,7 +55,8 @@ void ConnectLine(CliRun& run, LineDriver& driver, AdapterLink& link) {
 std::string CliRun::FirstMessage() const {
     if (collector.messages.empty()) return {};
     const auto& m = collector.messages.front();
-    return m.caption + ": " + m.text;
+    // A box with no text (the adapter's answer had no known code) is its caption.
+    return m.text.empty() ? m.caption : m.caption + ": " + m.text;
 }
 
 namespace {
