@@ -4,22 +4,31 @@
 #include "adapter/Dataio.h"
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
+#include "base/Messages.h"
 #include "base/Options.h"
 #include "base/Paths.h"
+#include "base/Phone.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "gateway/Uwait.h"
 #include "line/Uviewscan.h"
 #include "monitor/Uviewpacket.h"
+#include "serial/Dialer.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "ui/Handlers.h"
+#include "ui/LineTraceLog.h"
 #include "ui/MdiChild.h"
+#include "ui/PortWatch.h"
 #include "ui/SerialList.h"
 #include "ui/TextCodec.h"
 #include "viewer/Uviewarchive.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -60,6 +69,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     PortState = new QLabel(StatusLine);
     PortState->setObjectName("PortState");
     StatusLine->addWidget(PortState, 1);
+    ModemState = new QLabel(StatusLine);
+    ModemState->setObjectName("ModemState");
+    StatusLine->addWidget(ModemState);
 
     ViewMenu = menuBar()->addMenu(QString::fromUtf8("&View"));
     ViewMenu->setObjectName("ViewMenu");
@@ -77,6 +89,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     mnuScan->setObjectName("mnuScan");
     mnuViewArchive = ViewMenu->addAction(QString::fromUtf8("Просмотр &архива"));
     mnuViewArchive->setObjectName("mnuViewArchive");
+    mnuModem = menuBar()->addMenu(QString::fromUtf8("&Модем"));
+    mnuModem->setObjectName("mnuModem");
+    mnuDial = mnuModem->addAction(QString::fromUtf8("&Набрать номер"));
+    mnuDial->setObjectName("mnuDial");
+    mnuHangUp = mnuModem->addAction(QString::fromUtf8("&Положить трубку"));
+    mnuHangUp->setObjectName("mnuHangUp");
     mnuHelp = menuBar()->addMenu(QString::fromUtf8("&Справка"));
     mnuHelp->setObjectName("mnuHelp");
     mnuAbout = mnuHelp->addAction(QString::fromUtf8("&О программе"));
@@ -88,6 +106,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), link_(CurrentPort, 
     connect(mnuTestPacket, &QAction::triggered, this, Guard([this] { mnuTestPacketClick(); }));
     connect(mnuScan, &QAction::triggered, this, Guard([this] { mnuScanClick(); }));
     connect(mnuViewArchive, &QAction::triggered, this, Guard([this] { mnuViewArchiveClick(); }));
+    connect(mnuDial, &QAction::triggered, this, Guard([this] { mnuDialClick(); }));
+    connect(mnuHangUp, &QAction::triggered, this, Guard([this] { mnuHangUpClick(); }));
     connect(mnuAbout, &QAction::triggered, this, Guard([this] { mnuAboutClick(); }));
 
     // FormCreate: open the configured port; a failure is reported once and
@@ -129,10 +149,16 @@ void TMainForm::ShowPortState() {
     // How to lower an adapter's latency where the program could not.
     const QString hint = QString::fromStdString(PortStatusHint(MainPort));
     if (PortState->toolTip() != hint) PortState->setToolTip(hint);
+    const bool online = MainPort && MainPort->IsOpen() && !MainPort->ModemConnection.empty();
+    const QString modem = online ? FromUtf8("модем: " + MainPort->ModemConnection) : QString();
+    if (ModemState->text() != modem) ModemState->setText(modem);
 }
 
 void TMainForm::WatchPort() {
     WatchMainPort(AppOptions);
+    // A modem that reports its carrier gone has lost the connection.
+    if (MainPort && !MainPort->ModemConnection.empty() && MainPort->CarrierDetect() == false)
+        MainPort->ModemConnection.clear();
     // Also after the dialog's OK or a failed read found the device gone.
     ShowPortState();
 }
@@ -170,6 +196,81 @@ void TMainForm::mnuScanClick() {
 
 void TMainForm::mnuViewArchiveClick() {
     CreateOrRaise(MdiArea(), ViewArchive);
+}
+
+void TMainForm::RunModem(ModemDialer& dialer, bool wait) {
+    if (!dialer.Running()) return;
+    TDelayForm* form = wait ? new TDelayForm(this) : nullptr;
+    const QPointer<TDelayForm> waitForm(form);
+    QEventLoop loop;
+    auto ended = [&] {
+        if (dialer.Running()) return false;
+        if (waitForm && waitForm->isVisible()) waitForm->done(QDialog::Accepted);
+        loop.quit();
+        return true;
+    };
+    // The modem's answers as they arrive, and its time-outs when due; the
+    // port is fetched afresh every time, since a handler may replace it.
+    ::PortWatch watch; // the class, not the window's timer of that name
+    watch.Follow(MainPort);
+    connect(&watch, &PortWatch::Readable, &loop, [&] {
+        RunHandler([&] {
+            dialer.Driver().Pump(0);
+            ended();
+        });
+    });
+    QTimer tick;
+    tick.setSingleShot(true);
+    connect(&tick, &QTimer::timeout, &loop, [&] {
+        RunHandler([&] {
+            Rs232Port* port = MainPort;
+            const bool gone = !port || !port->IsOpen();
+            if (!gone) dialer.Driver().Pump(0);
+            dialer.Tick(gone || port->HungUp());
+            if (!ended()) tick.start(std::clamp(dialer.MsUntilDue(), 0, Timing().ConsoleTickMs));
+        });
+    });
+    tick.start(0);
+    if (form) {
+        form->setWindowModality(Qt::ApplicationModal);
+        // Cancel: the dial is interrupted and its end awaited briefly below.
+        if (form->exec() == QDialog::Rejected) dialer.Cancel();
+        delete form;
+    }
+    if (dialer.Running()) loop.exec();
+}
+
+void TMainForm::mnuDialClick() {
+    const std::string number = LoadPhoneNumber(PhoneFilePathBeside(OptionsFilePath()));
+    ModemDialer dialer{PortAccessor(CurrentPort)};
+    TraceToLog(dialer.Driver());
+    StatusLine->showMessage(FromUtf8("модем: набор номера " + number));
+    dialer.Dial(DialSettingsFrom(AppOptions, number));
+    RunModem(dialer, true);
+    StatusLine->clearMessage();
+    ShowPortState();
+    const DialOutcome outcome = dialer.Outcome();
+    if (outcome == DialOutcome::LineBusy)
+        ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
+    else if (const std::string text =
+                 DialOutcomeText(outcome, AppOptions.ConnectWaitSeconds, dialer.ConnectLine());
+             !text.empty())
+        ShowMessage(text, ModemCaption, MessageIcon::Error);
+}
+
+void TMainForm::mnuHangUpClick() {
+    ModemDialer dialer{PortAccessor(CurrentPort)};
+    TraceToLog(dialer.Driver());
+    StatusLine->showMessage(FromUtf8("модем: отбой"));
+    dialer.HangUp();
+    RunModem(dialer, false);
+    StatusLine->clearMessage();
+    ShowPortState();
+    const HangUpOutcome outcome = dialer.HangUpResult();
+    if (outcome == HangUpOutcome::LineBusy)
+        ShowMessage(LineBusyText(), LineBusyCaption, MessageIcon::Information);
+    else if (const std::string text = HangUpOutcomeText(outcome); !text.empty())
+        ShowMessage(text, ModemCaption, MessageIcon::Error);
 }
 
 std::string AboutText() {

@@ -30,6 +30,11 @@ public:
     void mnuTestPacketClick();
     void mnuScanClick();
     void mnuViewArchiveClick();
+    // Dials the stored number through the modem on the port; a wait window
+    // with Cancel stands meanwhile, and a dial that fails says why.
+    void mnuDialClick();
+    // Hangs the modem up.
+    void mnuHangUpClick();
     // Shows the About box (not modal, so that nothing waits on it).
     void mnuAboutClick();
     // Shows the port's state in StatusLine.
@@ -45,12 +50,18 @@ public:
     QAction* mnuTestPacket = nullptr;
     QAction* mnuScan = nullptr;
     QAction* mnuViewArchive = nullptr;
+    QMenu* mnuModem = nullptr;
+    QAction* mnuDial = nullptr;
+    QAction* mnuHangUp = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuAbout = nullptr;
     QStatusBar* StatusLine = nullptr;
     // In StatusLine: COM number, device, speed and whether the port is open;
     // its tooltip tells how to lower an adapter latency that stays high.
     QLabel* PortState = nullptr;
+    // In StatusLine: the modem's connection ("модем: CONNECT 9600") while a
+    // dial holds one on the port; empty otherwise.
+    QLabel* ModemState = nullptr;
     // Watches the port about twice a second: a device that went away is
     // noticed and, when it is back, opened again.
     QTimer* PortWatch = nullptr;
@@ -59,6 +70,9 @@ protected:
     void closeEvent(QCloseEvent* event) override; // FormClose
 
 private:
+    // Drives a dial or hang-up started on `dialer` to its end in a nested
+    // loop, under the wait window (whose Cancel stops a dial) when `wait`.
+    void RunModem(class ModemDialer& dialer, bool wait);
     QMdiArea* mdiArea_ = nullptr;
     AdapterLink link_;
 };

@@ -6,6 +6,7 @@
 
 #include "base/ComNumber.h"
 #include "base/Messages.h"
+#include "base/Phone.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 #include "ui/Handlers.h"
@@ -176,11 +177,16 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     auto* group4 = new QVBoxLayout(GroupBox4);
     Edit5 = NewEdit("Edit5", nullptr, GroupBox4);
     Edit6 = NewEdit("Edit6", nullptr, GroupBox4);
+    EditPhone = NewEdit("EditPhone", nullptr, GroupBox4);
+    EditPhone->setMaxLength(MaxPhoneLength);
+    LabelPhone = NewLabel("LabelPhone", "Телефон:", EditPhone, GroupBox4);
     Label5 = NewLabel("Label5", "Строка инициализации:", Edit5, GroupBox4);
     Label6 = NewLabel("Label6", "Время ожидания соединения, сек:", Edit6, GroupBox4);
     RadioGroup2 = new TRadioGroup(QString::fromUtf8("Тип набора:"),
                                   {QString::fromUtf8("Импульс"), QString::fromUtf8("Тон")}, GroupBox4);
     RadioGroup2->setObjectName("RadioGroup2");
+    group4->addWidget(LabelPhone);
+    group4->addWidget(EditPhone);
     group4->addWidget(Label5);
     group4->addWidget(Edit5);
     group4->addWidget(RadioGroup2);
@@ -213,11 +219,11 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
     connect(ButtonAddress, &QPushButton::clicked, this, [this] { RunHandler([this] { AddressChosen(); }); });
     connect(EditAddress, &QLineEdit::returnPressed, ButtonAddress, &QPushButton::click);
     // Enter in any edit presses OK, as in a dialog.
-    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6})
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, EditPhone})
         connect(edit, &QLineEdit::returnPressed, Button1, &QPushButton::click);
     Button1->setDefault(true);
 
-    Fill(AppOptions);
+    Fill(AppOptions, LoadPhoneNumber(PhoneFilePathBeside(OptionsFilePath())));
     FillDevices();
     const QSize size = sizeHint().expandedTo(QSize(460, 0));
     FitToScreen(this, size, WindowSizing::Fixed, buttonRow);
@@ -226,8 +232,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QMdiSubWindow(parent) {
 
 TOptionsDlg::~TOptionsDlg() = default;
 
-void TOptionsDlg::Fill(const TAppOptions& options) {
-    const OptionsFields f = FillOptions(options);
+void TOptionsDlg::Fill(const TAppOptions& options, const std::string& phone) {
+    const OptionsFields f = FillOptions(options, phone);
     PageControl1->setCurrentWidget(TabSheet1);
     Edit1->setText(QString::fromStdString(f.Edit1));
     Edit2->setText(QString::fromStdString(f.Edit2));
@@ -237,6 +243,7 @@ void TOptionsDlg::Fill(const TAppOptions& options) {
     Edit3->setText(QString::fromStdString(f.Edit3));
     Edit4->setText(QString::fromStdString(f.Edit4));
     Edit6->setText(QString::fromStdString(f.Edit6));
+    EditPhone->setText(FromCp1251(f.EditPhone));
 }
 
 void TOptionsDlg::FillDevices() {
@@ -320,6 +327,7 @@ OptionsFields TOptionsDlg::Fields() const {
     f.Edit4 = Edit4->text().toStdString();
     f.Edit5 = ToCp1251(Edit5->text());
     f.Edit6 = Edit6->text().toStdString();
+    f.EditPhone = ToCp1251(EditPhone->text());
     f.RadioGroup1 = RadioGroup1->ItemIndex();
     f.RadioGroup2 = RadioGroup2->ItemIndex();
     return f;

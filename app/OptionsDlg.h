@@ -82,12 +82,14 @@ public:
     QLineEdit* Edit5 = nullptr;
     TRadioGroup* RadioGroup2 = nullptr;
     QLineEdit* Edit6 = nullptr;
+    QLabel* LabelPhone = nullptr;
+    QLineEdit* EditPhone = nullptr; // the modem's telephone number (PHONE.TXT)
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Fill(const TAppOptions& options);
+    void Fill(const TAppOptions& options, const std::string& phone);
 };
 
 extern TOptionsDlg* OptionsDlg;

@@ -5,6 +5,7 @@
 #include "base/ComNumber.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
+#include "base/Phone.h"
 #include "base/StrToInt.h"
 
 #include <cstdio>
@@ -28,8 +29,9 @@ std::string PortNumberRefusedText() {
     return "Port must be from " + std::to_string(FirstComNumber) + " to " + std::to_string(LastComNumber);
 }
 
-OptionsFields FillOptions(const TAppOptions& o) {
+OptionsFields FillOptions(const TAppOptions& o, const std::string& phone) {
     OptionsFields f;
+    f.EditPhone = phone;
     f.Edit1 = std::to_string(o.BaudRate);
     f.Edit2 = std::to_string(o.PortNumber);
     // The stored string carries its own line end; a string read from a file
@@ -83,6 +85,10 @@ std::optional<OptionsRejection> CheckOptions(const OptionsFields& f, TAppOptions
                           " символов",
                       OptionsPage::TabSheet2, "Edit5");
     o.ModemInitString = f.Edit5 + "\n";
+
+    // Kept in PHONE.TXT, not in the settings record; checked with them.
+    if (const auto refusal = PhoneNumberRefusal(f.EditPhone))
+        return Reject(*refusal, OptionsPage::TabSheet2, "EditPhone");
     return std::nullopt;
 }
 
@@ -97,6 +103,11 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
     }
     // An installed copy's configuration folder appears with its first save.
     const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (!path.empty() && (folder.empty() || MakeFolder(folder)) &&
+        !SavePhoneNumber(PhoneFilePathBeside(path), fields.EditPhone)) {
+        ShowMessage(CantCreatePhoneText, OptionsCaption, MessageIcon::Error);
+        return;
+    }
     if (path.empty() || (!folder.empty() && !MakeFolder(folder)) || !SaveOptions(path, accepted)) {
         ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
         return;

@@ -7,16 +7,17 @@
 #include <optional>
 #include <string>
 
-// What the dialog's controls hold. Edit5 is CP1251 bytes; a radio group holds
-// the index of its selected item, -1 when none is selected.
+// What the dialog's controls hold. Edit5 and EditPhone are CP1251 bytes; a
+// radio group holds the index of its selected item, -1 when none is selected.
 struct OptionsFields {
     std::string Edit1, Edit2, Edit3, Edit4, Edit5, Edit6;
+    std::string EditPhone; // the modem's telephone number (PHONE.TXT, base/Phone.h)
     int RadioGroup1 = -1;
     int RadioGroup2 = -1;
 };
 
-// The controls' contents for the given settings.
-OptionsFields FillOptions(const TAppOptions& options);
+// The controls' contents for the given settings and telephone number.
+OptionsFields FillOptions(const TAppOptions& options, const std::string& phone = {});
 
 enum class OptionsPage { TabSheet1 = 0, TabSheet2 = 1 };
 
@@ -46,7 +47,9 @@ public:
 };
 
 // OK: checks the fields on a copy of `options`; a refused entry is shown
-// (caption "OPTIONS") and changes nothing. Then the copy is written to `path`
+// (caption "OPTIONS") and changes nothing. The telephone number is written to
+// PHONE.TXT beside `path` (CantCreatePhoneText when that fails, changing
+// nothing else). Then the copy is written to `path`
 // (OPTIONS.INI; "Can't create OPTIONS.INI" when that fails, again changing
 // nothing), put in force in `options`, the port is reopened with it, also
 // when number and speed are unchanged, and the dialog closes. A text that is
@@ -58,3 +61,5 @@ inline constexpr const char* OptionsCaption = "OPTIONS";
 // The refusal of a port number that is no COM number (base/ComNumber.h).
 std::string PortNumberRefusedText();
 inline constexpr const char* CantCreateOptionsText = "Can't create OPTIONS.INI";
+inline constexpr const char* CantCreatePhoneText =
+    "Номер телефона не сохранён: PHONE.TXT не записывается. Проверьте права на папку настроек.";

@@ -31,6 +31,11 @@ struct TimingConstants {
     int NetReconnectMs = 5000; // a network port that dropped or did not connect is tried again this often
     int InputLookMs = 5;       // Windows: a wait for input looks at the port's queue this often
     int InputWatchMs = 1;      // Windows: a window's port watch looks at the queue this often
+    int ModemAnswerMs = 3000;  // a modem's answer to an AT command is awaited this long
+    int ModemGuardMs = 1200;   // the silence before and after "+++" (modems' guard time is 1 s)
+    int DtrDropMs = 500;       // DTR is held down this long to hang up
+    int ModemSettleMs = 100;   // after CONNECT the rest of its line is let go by this long
+    int ModemAbortMs = 300;    // a dial interrupted by a key: the modem's answer is let go this long
 };
 
 // The shortest and the longest interval between two requests of the

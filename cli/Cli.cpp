@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "base/StrToInt.h"
 #include "cli/Commands.h"
+#include "serial/Dialer.h"
 #include "serial/PortDevices.h"
 #include "serial/Rs232.h"
 
@@ -54,15 +55,37 @@ void ConnectLine(CliRun& run, LineDriver& driver, AdapterLink& link) {
 std::string CliRun::FirstMessage() const {
     if (collector.messages.empty()) return {};
     const auto& m = collector.messages.front();
-    return m.caption + ": " + m.text;
+    // A box with no text (the adapter's answer had no known code) is its caption.
+    return m.text.empty() ? m.caption : m.caption + ": " + m.text;
 }
 
-std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status) {
+namespace {
+
+void TraceDialer(CliRun& run, ModemDialer& dialer) {
+    if (run.args.Trace)
+        dialer.Driver().SetTrace([&run](const std::string& line) { run.Progress("линия: " + line); });
+}
+
+} // namespace
+
+void LineCloser::operator()(Rs232Port* port) const {
+    if (port && dialled && run) {
+        ModemDialer dialer([port] { return port; });
+        TraceDialer(*run, dialer);
+        dialer.HangUp();
+        RunDialer(dialer);
+        const std::string refused = HangUpOutcomeText(dialer.HangUpResult());
+        run->Progress(refused.empty() ? "модем: трубка положена" : "модем: " + refused);
+    }
+    delete port;
+}
+
+LinePort OpenLine(CliRun& run, int& status) {
     const CliArguments& a = run.args;
     const int speed = a.Speed.value_or(run.options.BaudRate);
-    auto port = a.DevicePath
-                    ? std::make_unique<Rs232Port>(*a.DevicePath, speed)
-                    : std::make_unique<Rs232Port>(a.PortNumber.value_or(run.options.PortNumber), speed);
+    LinePort port(a.DevicePath ? new Rs232Port(*a.DevicePath, speed)
+                               : new Rs232Port(a.PortNumber.value_or(run.options.PortNumber), speed),
+                  LineCloser{&run, false});
     if (!port->Ok) {
         // The window's words for the cause, with the programs that hold a busy port.
         const int error = port->OpenError != 0 ? port->OpenError : port->LastError;
@@ -72,6 +95,22 @@ std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status) {
         status = run.Fail(ExitStatus::PortNotOpened, text);
         return nullptr;
     }
+    if (!a.DialNumber) return port;
+    // Through the modem: the stored initialisation string, dialling mode
+    // and connection wait, as the window dials.
+    run.Progress("модем: набор номера " + *a.DialNumber);
+    ModemDialer dialer([p = port.get()] { return p; });
+    TraceDialer(run, dialer);
+    const DialSettings settings = DialSettingsFrom(run.options, *a.DialNumber);
+    dialer.Dial(settings);
+    RunDialer(dialer);
+    if (dialer.Outcome() != DialOutcome::Connected) {
+        status = run.Fail(ExitStatus::NotDialled,
+                          DialOutcomeText(dialer.Outcome(), run.options.ConnectWaitSeconds));
+        return nullptr;
+    }
+    run.Progress("модем: " + dialer.ConnectLine());
+    port.get_deleter().dialled = true;
     return port;
 }
 

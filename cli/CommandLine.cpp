@@ -4,6 +4,7 @@
 
 #include "base/ComNumber.h"
 #include "base/Paths.h"
+#include "base/Phone.h"
 #include "base/PortAddress.h"
 #include "base/StrToInt.h"
 #ifdef CLI_COLLECT
@@ -75,6 +76,10 @@ const char* const UsageHead = R"(Использование:
   --link i2c|zep-lan   режим связи со шлюзом (для настроек шлюза)
   --trace              в stderr - каждый байт линии, кадр, проверка CRC,
                        повтор и тайм-аут со временем (для разбора сбоев)
+  --dial НОМЕР         до команды набрать НОМЕР через модем на порту
+                       (строка инициализации, тип набора и время ожидания
+                       соединения - из OPTIONS.INI), после неё положить
+                       трубку, даже если команда не удалась
 
 Архив:
   --address N          адрес счётчика (0..255, можно $hex или 0xhex).
@@ -142,6 +147,7 @@ const char* const UsageHead = R"(Использование:
   9  collect: линию держит другой сбор (кто - в сообщении)
   10 collect: база не записывается
   11 collect: брокер принял не все сообщения; они уйдут в следующий проход
+  12 --dial: модем не соединился (причина - в сообщении); команда не выполнялась
 При ошибке в stderr - одна строка с её описанием.
 
 Файлы (те же, что у configurator): OPTIONS.INI (порт, скорость, режим связи,
@@ -178,6 +184,7 @@ const std::vector<OptionRule>& Options() {
         {"--long-wait", {C::Scan}},
         {"--recheck-silent", {C::Scan}, true},
         {"--trace", {}, true},
+        {"--dial", {C::DayArchive, C::HourArchive, C::ReadSettings, C::WriteSettings, C::Scan, C::Collect}},
         {"--packet", {C::WriteSettings}},
         {"--modem", {C::WriteSettings}},
         {"--init-line", {C::WriteSettings}},
@@ -286,6 +293,13 @@ Misfit TakeLongWait(const std::string& value, CliArguments& a) {
     return std::nullopt;
 }
 
+Misfit TakeDial(const std::string& value, CliArguments& a) {
+    if (DialString(value).empty()) return "нужен номер телефона";
+    if (const auto refusal = PhoneNumberRefusal(value)) return *refusal;
+    a.DialNumber = value;
+    return std::nullopt;
+}
+
 Misfit TakeOutput(const std::string& value, CliArguments& a) {
     if (value.empty()) return "нужно имя файла";
     a.Output = value;
@@ -315,6 +329,7 @@ Misfit TakeValue(const std::string& name, const std::string& value, CliArguments
     if (name == "--long-wait") return TakeLongWait(value, a);
     if (name == "--recheck-silent") a.RecheckSilent = true;
     if (name == "--trace") a.Trace = true;
+    if (name == "--dial") return TakeDial(value, a);
     if (name == "--output") return TakeOutput(value, a);
     if (name == "--rs485-speed") return TakeRs485Speed(value, a);
     if (name == "--packet") return TakeSwitch(value, a.Packet);

@@ -22,6 +22,7 @@ enum class ExitStatus : int {
     LineBusy = 9,       // collect: another collection holds the line
     NotStored = 10,     // collect: the database cannot be written
     NotPublished = 11,  // collect: the broker did not take every message; they wait for the next pass
+    NotDialled = 12,    // --dial: the modem did not connect; the command did not run
 };
 
 enum class CliCommand {
@@ -61,6 +62,8 @@ struct CliArguments {
 
     // Every byte of the line, frame, check, repeat and time-out on stderr.
     bool Trace = false;
+    // Dial this number through the modem before the command, hang up after.
+    std::optional<std::string> DialNumber;
 
     // csv: the archive file to convert (Output: the CSV, empty: beside it);
     // collect: the session file (empty: none)

@@ -46,9 +46,19 @@ struct CliRun {
     std::string FirstMessage() const;
 };
 
+// Closes the run's port; one that --dial connected hangs up first (a failed
+// hang-up is a warning on stderr: the command's own result stands).
+struct LineCloser {
+    CliRun* run = nullptr;
+    bool dialled = false;
+    void operator()(Rs232Port* port) const;
+};
+using LinePort = std::unique_ptr<Rs232Port, LineCloser>;
+
 // The port the arguments (or OPTIONS.INI) name, opened as the window opens
-// it. Null after the failure has been reported.
-std::unique_ptr<Rs232Port> OpenLine(CliRun& run, int& status);
+// it, and with --dial connected through the modem. Null after the failure
+// has been reported.
+LinePort OpenLine(CliRun& run, int& status);
 
 // The absolute form of a UTF-8 file name, as UTF-8 (Windows takes the name
 // through its wide-character form, not the ANSI code page).

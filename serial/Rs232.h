@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,13 @@ public:
     // Whether the device reports that the line has gone (the far end hung
     // up, an adapter was pulled) or the port is not open. Never blocks.
     virtual bool HungUp() const;
+    // Raises or drops DTR alone (a modem hangs up when it drops). False when
+    // the device has no modem lines (a pseudo-terminal, a network port) or
+    // the port is not open; Ok and LastError are left alone.
+    bool SetDtr(bool raise);
+    // Whether the modem reports a carrier (DCD); nothing when the device
+    // cannot tell.
+    std::optional<bool> CarrierDetect() const;
     // Blocks the calling thread for the given time; returns 0.
     static int Pause(int milliseconds);
 
@@ -106,6 +114,9 @@ public:
     bool Network() const {
         return !NetAddress.empty();
     }
+    // The modem's CONNECT line (e.g. "CONNECT 9600") while a dial made on this
+    // port holds its connection; empty otherwise (a new port starts without).
+    std::string ModemConnection;
     // A network port's round trip, measured when it connected (ms); every
     // time-out waits this much longer. 0 for a device.
     int RoundTripMs = 0;

@@ -292,6 +292,18 @@ bool Rs232Port::HungUp() const {
     return (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+bool Rs232Port::SetDtr(bool raise) {
+    if (Handle < 0 || Network()) return false;
+    int bits = TIOCM_DTR;
+    return ioctl(Handle, raise ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+std::optional<bool> Rs232Port::CarrierDetect() const {
+    int bits = 0;
+    if (Handle < 0 || Network() || ioctl(Handle, TIOCMGET, &bits) != 0) return std::nullopt;
+    return (bits & TIOCM_CAR) != 0;
+}
+
 int Rs232Port::Pause(int milliseconds) {
     if (milliseconds <= 0) return 0;
     struct timespec until {};

@@ -322,6 +322,17 @@ bool Rs232Port::HungUp() const {
     return DeviceLost(Device(osHandle_));
 }
 
+bool Rs232Port::SetDtr(bool raise) {
+    if (Handle < 0 || Network()) return false;
+    return EscapeCommFunction(Device(osHandle_), raise ? SETDTR : CLRDTR) != 0;
+}
+
+std::optional<bool> Rs232Port::CarrierDetect() const {
+    DWORD status = 0;
+    if (Handle < 0 || Network() || !GetCommModemStatus(Device(osHandle_), &status)) return std::nullopt;
+    return (status & MS_RLSD_ON) != 0;
+}
+
 int Rs232Port::Pause(int milliseconds) {
     if (milliseconds <= 0) return 0;
     // An event that is never signalled: the wait always lasts the full time.

@@ -14,12 +14,24 @@ namespace {
 constexpr auto ReadSlice = std::chrono::milliseconds(20); // Stop() noticed within this
 }
 
+PcLine::PcLine(Shared& shared, PtyEnds& pc) : shared_(shared), pc_(pc) {
+    if (shared.opt.Modem.Present) modem_ = std::make_unique<HayesModem>(shared.opt.Modem);
+}
+
 double PcLine::Speed() const {
     if (shared_.opt.PaceBaud == PacePortSpeed) return TerminalSpeed(pc_.master);
     return shared_.opt.PaceBaud > 0 ? shared_.opt.PaceBaud : 0;
 }
 
 void PcLine::Send(const std::vector<std::uint8_t>& bytes) {
+    if (modem_) {
+        std::lock_guard lock(modemMutex_);
+        if (!modem_->Online()) return; // no connection: nothing reaches the PC
+    }
+    SendToPc(bytes);
+}
+
+void PcLine::SendToPc(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return;
     std::lock_guard lock(writeMutex_);
     if (pc_.master < 0) return;
@@ -71,11 +83,40 @@ bool PcLine::Drain() {
 }
 
 void PcLine::Arrive() {
-    auto run = line_.Take(Clock::now());
-    for (const Arriving& a : run)
-        in_.push_back(a.byte);
+    const auto now = Clock::now();
+    auto run = line_.Take(now);
+    Hand(run, now);
     shared_.Record(Direction::FromPc, run);
     arriving_ = !line_.Empty();
+}
+
+void PcLine::Hand(const std::vector<Arriving>& run, Clock::time_point now) {
+    if (!modem_) {
+        for (const Arriving& a : run)
+            in_.push_back(a.byte);
+        return;
+    }
+    std::vector<std::uint8_t> toGateway, toPc;
+    {
+        std::lock_guard lock(modemMutex_);
+        for (const Arriving& a : run)
+            modem_->FromPc(a.byte, a.at, toGateway, toPc);
+        modem_->Tick(now, toGateway, toPc);
+    }
+    in_.insert(in_.end(), toGateway.begin(), toGateway.end());
+    SendToPc(toPc);
+}
+
+ModemState PcLine::ModemNow() const {
+    if (!modem_) return ModemState::Command;
+    std::lock_guard lock(modemMutex_);
+    return modem_->State();
+}
+
+std::string PcLine::ModemDialled() const {
+    if (!modem_) return {};
+    std::lock_guard lock(modemMutex_);
+    return modem_->Dialled();
 }
 
 std::optional<std::uint8_t> PcLine::Take() {
@@ -102,6 +143,10 @@ std::optional<std::uint8_t> PcLine::Read(int timeoutMs) {
 }
 
 Clock::time_point PcLine::NextWake(Clock::time_point wake) const {
+    if (modem_) {
+        std::lock_guard lock(modemMutex_);
+        if (const auto due = modem_->Due()) wake = std::min(wake, *due);
+    }
     return line_.Empty() ? wake : std::min(wake, line_.NextAt());
 }
 

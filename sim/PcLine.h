@@ -1,6 +1,7 @@
 // The gateway's end of the PC line: the PC's bytes arrive paced at the line's
 // speed and are taken one by one; the gateway's bytes go out paced the same way.
 #pragma once
+#include "sim/Modem.h"
 #include "sim/Shared.h"
 #include "sim/UsbAdapter.h"
 
@@ -11,14 +12,15 @@ namespace sim {
 
 class PcLine {
 public:
-    PcLine(Shared& shared, PtyEnds& pc) : shared_(shared), pc_(pc) {}
+    PcLine(Shared& shared, PtyEnds& pc);
 
     // The speed the line is paced at; 0 when it is not.
     double Speed() const;
     int Descriptor() const { return pc_.master; }
     int SlaveKeep() const { return pc_.slaveKeep; }
 
-    // Sends the bytes to the PC (from any thread).
+    // Sends the gateway's bytes to the PC (from any thread); behind a modem
+    // only while it is online.
     void Send(const std::vector<std::uint8_t>& bytes);
     // Puts whatever the PC sent on the line and moves what is through into
     // the input; false when the line is gone.
@@ -36,6 +38,10 @@ public:
     void Close();
     // Bytes are still on their way from the PC.
     bool OnTheWay() const { return arriving_; }
+
+    // The modem's state (Command when there is none) and the number it last dialled.
+    ModemState ModemNow() const;
+    std::string ModemDialled() const;
 
     // A USB adapter between the gateway and the PC where the options ask for
     // one (SimOptions::AdapterLatencyMs, AdapterSysfs): started once the
@@ -56,6 +62,13 @@ private:
     std::deque<std::uint8_t> in_; // arrived from the PC, not yet taken
     std::atomic<bool> arriving_{false};
     std::mutex writeMutex_; // writes from the gateway thread and from EmitBytes
+
+    // The bytes to the PC, paced, whoever sends them.
+    void SendToPc(const std::vector<std::uint8_t>& bytes);
+    // The PC's bytes that have arrived, through the modem where there is one.
+    void Hand(const std::vector<Arriving>& run, Clock::time_point now);
+    mutable std::mutex modemMutex_; // the gateway thread feeds it, any sender asks whether it is online
+    std::unique_ptr<HayesModem> modem_;
 
     // Bytes through the line: to the PC, through the adapter where there is one.
     bool Deliver(const std::uint8_t* bytes, std::size_t count);

@@ -3,6 +3,7 @@
 #pragma once
 #include "sim/GatewayCells.h"
 #include "sim/Meter.h"
+#include "sim/Modem.h"
 
 #include <cstdio>
 #include <string>
@@ -55,6 +56,10 @@ struct SimOptions {
     // pseudo-terminal is the adapter's port; its latency_timer attribute
     // starts at AdapterLatencyMs and the adapter follows what is written there.
     std::string AdapterSysfs;
+
+    // A Hayes modem in front of the gateway on the PC line (sim/Modem.h):
+    // the gateway is reached only after ATD has connected.
+    ModemSetup Modem;
 
     // Each recorded run of bytes is also printed here as FormatTrace lines.
     std::FILE* TraceStream = nullptr;

@@ -404,4 +404,12 @@ const std::string& Simulator::AdapterTimerPath() const {
     return impl_->gateway.Pc().AdapterTimer();
 }
 
+ModemState Simulator::Modem() const {
+    return impl_->gateway.Pc().ModemNow();
+}
+
+std::string Simulator::ModemDialled() const {
+    return impl_->gateway.Pc().ModemDialled();
+}
+
 } // namespace sim

@@ -118,6 +118,11 @@ public:
     // The fake latency_timer attribute; empty without AdapterSysfs.
     const std::string& AdapterTimerPath() const;
 
+    // Modem (SimOptions::Modem) ------------------------------------------------
+    // Its state (Command without a modem) and the number it last dialled.
+    ModemState Modem() const;
+    std::string ModemDialled() const;
+
     // Transcript ------------------------------------------------------------
     std::vector<TraceEntry> Transcript() const;
     std::string PcTranscript() const;    // FormatPcLine of the transcript

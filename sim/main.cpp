@@ -121,6 +121,20 @@ Packet source
                           Default: ok,ok,crc,ok,nofinal,ok,cut,garbage
   --packet-count N        items to send, -1 = endless. Default: -1
 
+Modem
+  --modem                 a Hayes modem in front of the gateway: AT commands
+                          answered with OK (echoed; ATE0 turns the echo off),
+                          ATD<number> answers CONNECT 9600 after the dial
+                          delay, then the bytes pass to the gateway; "+++"
+                          between guard times gives command mode (OK), ATO
+                          goes back online, ATH hangs up. Default: off
+  --modem-fault KIND      what every dial ends in: busy, no-answer,
+                          no-carrier, no-dialtone, or silent (no result at
+                          all). Implies --modem. Default: none, CONNECT
+  --modem-delay MS        from ATD to its result. Default: 2000
+  --modem-guard MS        the escape's guard time before and after "+++".
+                          Default: 1000
+
 Faults (repeatable)
   --fault STEP:KIND[=VALUE][:times=N][:after=N][:index=I][:trail01]
       STEP  ready, command, header, data, final, packet-ready, packet-status,
@@ -310,6 +324,28 @@ bool MeterOption(Args& a, Command& c) {
     return true;
 }
 
+bool ModemOption(Args& a, Command& c) {
+    const std::string& o = a.option;
+    sim::ModemSetup& m = c.opt.Modem;
+    if (o == "--modem") {
+        m.Present = true;
+    } else if (o == "--modem-fault") {
+        const auto fault = sim::ParseModemFault(a.Value());
+        if (!fault) Die("--modem-fault needs busy, no-answer, no-carrier, no-dialtone or silent");
+        m.Fault = *fault;
+        m.Present = true;
+    } else if (o == "--modem-delay") {
+        m.ConnectDelayMs = a.NumberValue();
+        if (m.ConnectDelayMs < 0) Die("--modem-delay needs 0 or more");
+    } else if (o == "--modem-guard") {
+        m.GuardMs = a.NumberValue();
+        if (m.GuardMs < 1) Die("--modem-guard needs 1 or more");
+    } else {
+        return false;
+    }
+    return true;
+}
+
 bool PacketOrFaultOption(Args& a, Command& c) {
     const std::string& o = a.option;
     if (o == "--packets") {
@@ -336,6 +372,7 @@ Command ParseCommandLine(int argc, char** argv) {
     // As a command the simulator times its lines as real ones.
     c.opt.PaceBaud = sim::PacePortSpeed;
     c.opt.PaceRs485 = true;
+    c.opt.Modem.ConnectDelayMs = 2000; // a dial takes its time
     for (Args a{argc, argv, 1, {}}; a.i < argc; ++a.i) {
         a.option = argv[a.i];
         if (a.option == "--help" || a.option == "-h") {
@@ -346,7 +383,8 @@ Command ParseCommandLine(int argc, char** argv) {
             std::printf("gateway-sim %s\n", PROGRAM_VERSION);
             std::exit(0);
         }
-        if (!LineOption(a, c) && !GatewayOption(a, c) && !MeterOption(a, c) && !PacketOrFaultOption(a, c))
+        if (!LineOption(a, c) && !GatewayOption(a, c) && !MeterOption(a, c) && !ModemOption(a, c) &&
+            !PacketOrFaultOption(a, c))
             Die("unknown option " + a.option + " (see --help)");
     }
     if (c.trace) c.opt.TraceStream = stdout;

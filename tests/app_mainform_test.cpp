@@ -4,12 +4,14 @@
 #include "app/OptionsDlg.h"
 #include "base/Options.h"
 #include "base/Paths.h"
+#include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
 #include "gateway/Uwait.h"
 #include "monitor/Uviewpacket.h"
 #include "serial/AdapterLatency.h"
 #include "serial/Rs232.h"
+#include "sim/Simulator.h"
 #include "sim/UsbAdapter.h"
 #include "support/Pty.h"
 #include "support/Recorder.h"
@@ -69,7 +71,7 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     EXPECT_EQ(form.windowTitle(), Text("Конфигуратор для для шлюзов RS485modbus<->RS232 v1.2"));
     EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
 
-    ASSERT_EQ(form.menuBar()->actions().size(), 3);
+    ASSERT_EQ(form.menuBar()->actions().size(), 4);
     EXPECT_EQ(form.menuBar()->actions()[0]->text(), Text("&View"));
     EXPECT_EQ(Plain(form.menuBar()->actions()[1]->text()), Text("Конфигурирование"));
     EXPECT_EQ(form.ViewMenu->objectName(), "ViewMenu");
@@ -80,7 +82,11 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     EXPECT_EQ(options->text(), Text("&Настройки"));
     EXPECT_EQ(form.ViewMenu->actions(), (QList<QAction*>{options, form.mnuViewArchive}));
     EXPECT_EQ(Plain(form.mnuViewArchive->text()), Text("Просмотр архива"));
-    EXPECT_EQ(Plain(form.menuBar()->actions()[2]->text()), Text("Справка"));
+    EXPECT_EQ(Plain(form.menuBar()->actions()[2]->text()), Text("Модем"));
+    EXPECT_EQ(form.mnuModem->actions(), (QList<QAction*>{form.mnuDial, form.mnuHangUp}));
+    EXPECT_EQ(Plain(form.mnuDial->text()), Text("Набрать номер"));
+    EXPECT_EQ(Plain(form.mnuHangUp->text()), Text("Положить трубку"));
+    EXPECT_EQ(Plain(form.menuBar()->actions()[3]->text()), Text("Справка"));
     EXPECT_EQ(form.mnuHelp->actions(), QList<QAction*>{form.mnuAbout});
     EXPECT_EQ(Plain(form.mnuAbout->text()), Text("О программе"));
 
@@ -94,6 +100,46 @@ TEST_F(MainWindow, CaptionMenusAndThePortInTheStatusLine) {
     ASSERT_NE(form.findChild<QStatusBar*>("StatusLine"), nullptr);
     EXPECT_EQ(form.PortState->text(),
               Text("COM5, ") + QString::fromStdString(pty.SlavePath()) + Text(", 115200 бит/с: открыт"));
+}
+
+// Модем > Набрать номер dials the stored number under the wait window; the
+// status line shows the connection until Положить трубку.
+TEST_F(MainWindow, TheMenuDialsTheStoredNumberAndTheStatusLineShowsTheConnection) {
+    TimingConstants fast;
+    fast.ModemAnswerMs = 1000;
+    fast.ModemGuardMs = 150;
+    fast.DtrDropMs = 20;
+    fast.ModemSettleMs = 30;
+    SetTimingForTests(fast);
+    sim::SimOptions o;
+    o.AnswerGapMs = 3;
+    o.Modem = {.Present = true, .ConnectDelayMs = 20, .GuardMs = 100};
+    sim::Simulator simulator(o);
+    simulator.Start();
+    dir.LinkCom(5, simulator.PortPath());
+    dir.Write("PHONE.TXT", "555-12-34\r\n");
+    AppOptions.DialMode = 2;
+    {
+        TMainForm form;
+        form.mnuDial->trigger();
+        EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+        EXPECT_EQ(simulator.ModemDialled(), "T5551234");
+        EXPECT_EQ(form.ModemState->text(), Text("модем: CONNECT 9600"));
+        EXPECT_TRUE(form.ModemState->isVisibleTo(form.StatusLine));
+
+        form.mnuHangUp->trigger();
+        EXPECT_EQ(form.ModemState->text(), "");
+        EXPECT_EQ(simulator.Modem(), sim::ModemState::Command);
+
+        // Without a number the menu says where to enter one.
+        std::filesystem::remove(dir.File("PHONE.TXT"));
+        form.mnuDial->trigger();
+        EXPECT_EQ(TheRecorder().messages,
+                  (std::vector<RecordedMessage>{
+                      {"Номер телефона не задан. Укажите его в настройках на странице «Модем».", "МОДЕМ",
+                       MessageIcon::Error}}));
+    }
+    SetTimingForTests(TimingConstants{});
 }
 
 TEST_F(MainWindow, AnAdapterLatencyThatStaysHighShowsItsFixAsTheStatusLineTooltip) {

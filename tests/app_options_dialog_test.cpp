@@ -292,6 +292,45 @@ TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
     EXPECT_EQ(OptionsDlg, dlg);
 }
 
+// The modem's number lives in PHONE.TXT beside OPTIONS.INI: shown when the
+// dialog opens, written on OK only, checked with the other entries, and
+// OPTIONS.INI keeps its bytes.
+TEST_F(OptionsDialog, ThePhoneNumberIsKeptBesideTheSettingsFileOnOkOnly) {
+    dlg->Button1->click();
+    Settle();
+    const std::string ini = dir.Read("OPTIONS.INI");
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    EXPECT_EQ(dlg->LabelPhone->text(), U("Телефон:"));
+    EXPECT_EQ(dlg->LabelPhone->buddy(), dlg->EditPhone);
+    EXPECT_EQ(dlg->EditPhone->text(), "");
+    dlg->EditPhone->setText("8 (495) 123-45-67");
+    dlg->Button2->click();
+    Settle();
+    EXPECT_FALSE(std::filesystem::exists(dir.File("PHONE.TXT")));
+
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    dlg->EditPhone->setText("8 (495) 123-45-67");
+    dlg->Button1->click();
+    Settle();
+    EXPECT_TRUE(TheRecorder().messages.empty()) << Describe(TheRecorder().messages);
+    EXPECT_EQ(dir.Read("PHONE.TXT"), "8 (495) 123-45-67\r\n");
+    EXPECT_EQ(dir.Read("OPTIONS.INI"), ini);
+
+    dlg = CreateOrRaise(&area, OptionsDlg);
+    EXPECT_EQ(dlg->EditPhone->text(), "8 (495) 123-45-67");
+    // A number that would carry a command of its own is refused.
+    dlg->EditPhone->setText("123;H0");
+    dlg->Button1->click();
+    EXPECT_EQ(
+        TheRecorder().messages,
+        (std::vector<RecordedMessage>{
+            {"В номере телефона допустимы цифры, пробел и знаки - ( ) , * # ! @ W P T. Исправьте номер.",
+             "OPTIONS", MessageIcon::Error}}));
+    EXPECT_EQ(dlg->PageControl1->currentWidget(), dlg->TabSheet2);
+    EXPECT_EQ(dir.Read("PHONE.TXT"), "8 (495) 123-45-67\r\n");
+    EXPECT_EQ(dir.Read("OPTIONS.INI"), ini);
+}
+
 TEST(OptionsMenu, CommandCreatesOneDialogAndBringsItForward) {
     TempDir dir;
     PtyPair com2;

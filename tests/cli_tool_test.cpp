@@ -223,6 +223,67 @@ TEST_F(CliTool, APortAnotherProgramHoldsNamesIt) {
     EXPECT_NE(r.err.find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.err;
 }
 
+// --dial: the modem on the line connects before the command and hangs up
+// after it, also after a command that failed; a dial that fails runs no command.
+struct ModemSimLine {
+    explicit ModemSimLine(sim::ModemFault fault) : simulator(Options(fault)) { simulator.Start(); }
+    static sim::SimOptions Options(sim::ModemFault fault) {
+        sim::SimOptions o;
+        o.AnswerGapMs = 3;
+        o.Modem = {.Present = true, .Fault = fault, .ConnectDelayMs = 20, .GuardMs = 100};
+        return o;
+    }
+    CliResult Run(std::vector<std::string> args) {
+        args.insert(args.end(), {"--port", simulator.PortPath(), "--link", "i2c", "--dial", "555-12-34"});
+        return Cli(args);
+    }
+    sim::Simulator simulator;
+};
+
+class CliDial : public ::testing::Test {
+protected:
+    CliDial() {
+        TimingConstants fast;
+        fast.ModemAnswerMs = 1000;
+        fast.ModemGuardMs = 150;
+        fast.DtrDropMs = 20;
+        fast.ModemSettleMs = 30;
+        fast.ArchiveAnswerTimeoutMs = 300;
+        SetTimingForTests(fast);
+    }
+    ~CliDial() override { SetTimingForTests(TimingConstants{}); }
+    TempDir dir;
+    ScopedExecutableDir exeDir{dir.Path()};
+};
+
+TEST_F(CliDial, ACommandThroughTheModemAndTheHangUpAfterIt) {
+    ModemSimLine line(sim::ModemFault::None);
+    const CliResult read = line.Run({"read-settings"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "address=1\nrs485-speed=57600\npacket=on\nmodem=off\ninit-line=ATZ\n");
+    EXPECT_EQ(read.err, "модем: набор номера 555-12-34\nмодем: CONNECT 9600\nмодем: трубка положена\n");
+    EXPECT_EQ(line.simulator.ModemDialled(), "P5551234"); // OPTIONS.INI's default: pulse
+    EXPECT_EQ(line.simulator.Modem(), sim::ModemState::Command);
+
+    // A command that fails still hangs up.
+    const CliResult silent = line.Run({"day", "--address", "9", "--output", dir.File("day.txt")});
+    EXPECT_EQ(silent.status, 5) << silent.err;
+    EXPECT_NE(silent.err.find("модем: трубка положена\n"), std::string::npos) << silent.err;
+    EXPECT_EQ(line.simulator.Modem(), sim::ModemState::Command);
+}
+
+TEST_F(CliDial, ABusyNumberEndsWithItsStatusAndRunsNoCommand) {
+    ModemSimLine line(sim::ModemFault::Busy);
+    const CliResult r = line.Run({"read-settings"});
+    EXPECT_EQ(r.status, 12);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "модем: набор номера 555-12-34\n"
+                     "configurator-cli: Модем: занято (BUSY). Наберите номер позже.\n");
+    EXPECT_EQ(line.simulator.Exchanges(), 0);
+    EXPECT_EQ(Cli({"csv", "x.txt", "--dial", "1"}).status, 2); // no line, nothing to dial for
+    EXPECT_EQ(Cli({"scan", "--dial", "12;ATH"}).status, 2);    // no commands in the number
+}
+
 } // namespace
 
 // A line of meters: the scan's table on stdout, a batch's files equal to
