@@ -1,13 +1,15 @@
 // The main window with its COM number leading to a serial device server
 // (ser2net, RFC 2217) in front of the simulated gateway: the status line
 // names the connection, the gateway window reads and writes the settings,
-// the console window copies the day archive, and the packet monitor shows a
-// packet with 0xFF in it, as on a local line.
+// the console window copies the day archive and answers a request, the scan
+// window finds the meter, and the packet monitor shows a packet with 0xFF in
+// it, as on a local line.
 #include "app/MainForm.h"
 #include "base/Options.h"
 #include "base/Timing.h"
 #include "console/Uviewrs232.h"
 #include "gateway/Config.h"
+#include "line/Uviewscan.h"
 #include "monitor/Uviewpacket.h"
 #include "sim/NetListen.h"
 #include "sim/Simulator.h"
@@ -26,7 +28,9 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -73,7 +77,26 @@ TEST(NetworkWindows, SettingsAndDayArchiveThroughRfc2217) {
             [&] { return ViewRS232->Logic().Session.Transfer().ArhivStep == ArchiveState::Finished; },
             10000));
         EXPECT_EQ(dir.Read("day.txt"), SmallDayFile);
+        // A request by hand and its decoded values.
+        gateway.SetFloat(100, 12.5f);
+        ViewRS232->Edit1->setText("100");
+        ViewRS232->Edit2->setText("2");
+        ViewRS232->Button2->click();
+        ASSERT_TRUE(WaitUntil([] { return !ViewRS232->Logic().WaitAnswer; }, 5000));
+        EXPECT_EQ(ViewRS232->Memo3->toPlainText(), QString::fromUtf8("G1  (100): 12,5\n"));
         ViewRS232->close();
+
+        // The scan window finds the meter at 1 and nothing at 2.
+        form.mnuScan->trigger();
+        ViewScan->FirstEdit->setValue(1);
+        ViewScan->LastEdit->setValue(2);
+        ViewScan->StartButton->click();
+        ASSERT_TRUE(WaitUntil([] { return ViewScan->Scan().End() == ScanEnd::Finished; }, 10000));
+        const auto& results = ViewScan->Scan().Results();
+        ASSERT_EQ(results.size(), 2u);
+        EXPECT_TRUE(results[0].HasIdentity);
+        EXPECT_EQ(results[1].Kind, ScanResultKind::NoAnswer);
+        ViewScan->close();
 
         // A packet whose data hold 0xFF, in the packet monitor.
         QString shown;
