@@ -103,12 +103,23 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
     }
     // An installed copy's configuration folder appears with its first save.
     const std::string folder = path.substr(0, path.rfind('/') + 1);
+    const std::string phonePath = path.empty() ? std::string() : PhoneFilePathBeside(path);
+    // What PHONE.TXT held, put back when OPTIONS.INI then cannot be written:
+    // a refused OK leaves both files as they were.
+    std::FILE* before = phonePath.empty() ? nullptr : std::fopen(phonePath.c_str(), "rb");
+    const bool hadPhone = before != nullptr;
+    if (before) std::fclose(before);
+    const std::string oldPhone = hadPhone ? LoadPhoneNumber(phonePath) : std::string();
     if (!path.empty() && (folder.empty() || MakeFolder(folder)) &&
-        !SavePhoneNumber(PhoneFilePathBeside(path), fields.EditPhone)) {
+        !SavePhoneNumber(phonePath, fields.EditPhone)) {
         ShowMessage(CantCreatePhoneText, OptionsCaption, MessageIcon::Error);
         return;
     }
     if (path.empty() || (!folder.empty() && !MakeFolder(folder)) || !SaveOptions(path, accepted)) {
+        if (hadPhone)
+            SavePhoneNumber(phonePath, oldPhone);
+        else if (!phonePath.empty())
+            std::remove(phonePath.c_str());
         ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
         return;
     }

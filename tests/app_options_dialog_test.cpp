@@ -292,6 +292,19 @@ TEST_F(OptionsDialog, FileThatCannotBeCreatedStoresNothingAndKeepsThePort) {
     EXPECT_EQ(OptionsDlg, dlg);
 }
 
+// OPTIONS.INI that cannot be written (a folder of that name) leaves PHONE.TXT
+// as it was too.
+TEST_F(OptionsDialog, ARefusedOkKeepsTheOldPhoneNumber) {
+    dir.Write("PHONE.TXT", "111\r\n");
+    std::filesystem::create_directory(dir.File("OPTIONS.INI"));
+    dlg->EditPhone->setText("222");
+    dlg->Button1->click();
+    Settle();
+    ASSERT_EQ(TheRecorder().messages.size(), 1u);
+    EXPECT_EQ(TheRecorder().messages[0].text, "Can't create OPTIONS.INI");
+    EXPECT_EQ(dir.Read("PHONE.TXT"), "111\r\n");
+}
+
 // The modem's number lives in PHONE.TXT beside OPTIONS.INI: shown when the
 // dialog opens, written on OK only, checked with the other entries, and
 // OPTIONS.INI keeps its bytes.
