@@ -8,6 +8,7 @@
 // the port is switched to it; and a COM number bound on the «Связь» page to
 // a third simulator's network address, through which the gateway window reads.
 // Usage: windows_main_window_test.exe GATEWAY-COM PACKETS-COM ADDRESS PLUGIN-DIR
+#include "WineChecks.h"
 #include "app/MainForm.h"
 #include "app/OptionsDlg.h"
 #include "app/ProgramPort.h"
@@ -42,25 +43,6 @@
 #include <vector>
 
 namespace {
-
-int failures = 0;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "FAILED: %s\n", what);
-        ++failures;
-    }
-}
-
-// Message boxes would wait for a click nobody gives: each is printed instead.
-class PrintingPresenter : public MessagePresenter {
-public:
-    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
-        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
-        ++shown;
-    }
-    int shown = 0;
-};
 
 std::string Utf8(const QString& text) {
     return text.toUtf8().toStdString();

@@ -5,6 +5,7 @@
 // stopped by «Стоп», which keeps the file the first one wrote; prints the
 // archive's time. The scan of addresses 1..8: both meters found.
 // Usage: windows_window_test.exe COM-NUMBER ROWS MAX-SECONDS PLUGIN-DIR
+#include "WineChecks.h"
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
@@ -29,25 +30,6 @@
 #include <vector>
 
 namespace {
-
-int failures = 0;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "FAILED: %s\n", what);
-        ++failures;
-    }
-}
-
-// Message boxes would wait for a click nobody gives: each is printed instead.
-class PrintingPresenter : public MessagePresenter {
-public:
-    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
-        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
-        ++shown;
-    }
-    int shown = 0;
-};
 
 // Runs the event loop until `done` holds; false after `ms`.
 bool RunUntil(const std::function<bool()>& done, qint64 ms) {
