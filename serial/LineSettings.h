@@ -1,5 +1,6 @@
 // Line settings through the Linux termios2 interface, which accepts any
-// speed (BOTHER), not only the standard table. Kept apart from <termios.h>,
+// speed (BOTHER), not only the standard table; a standard speed is set by its
+// table code all the same. Kept apart from <termios.h>,
 // whose definitions clash with the kernel's.
 #pragma once
 

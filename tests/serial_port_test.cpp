@@ -9,8 +9,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -97,6 +100,19 @@ TEST_F(SerialPort, SpeedsOffTheStandardTableAreSet) {
     Rs232Port odd(pty.SlavePath(), 16800);
     ASSERT_TRUE(odd.Ok);
     EXPECT_EQ(ReadLineSpeed(odd.Handle), 16800);
+}
+
+// A program that knows only the speed table (Wine's COM ports among them)
+// must read the speed back after this one has closed the port.
+TEST_F(SerialPort, AStandardSpeedIsLeftAsItsTableCode) {
+    { Rs232Port port(pty.SlavePath(), 115200); }
+    termios tio{};
+    const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B115200);
+    EXPECT_EQ(cfgetispeed(&tio), B115200);
+    close(fd);
 }
 
 TEST_F(SerialPort, RefusedSettingsLeaveAnUnusablePortThatHoldsNothing) {
