@@ -17,6 +17,10 @@ PACKAGE_PACKAGES="$RUN_PACKAGES dpkg-dev file desktop-file-utils appstream linti
 # Wine prefix (xwininfo, from x11-utils, finds its window), xz for the Qt
 # tarball. Qt's host tools and Russian texts come with the test packages.
 WINDOWS_PACKAGES="$TEST_PACKAGES g++-mingw-w64-x86-64-posix wine wine64 socat zip unzip xz-utils x11-utils"
+# Building Qt for Windows (scripts/windows-qt): the cross compiler, the host
+# Qt's tools of the same version, perl for Qt's header generator, patch and xz
+# for the sources.
+WINDOWS_QT_PACKAGES="g++-mingw-w64-x86-64-posix cmake ninja-build qt6-base-dev qt6-base-dev-tools perl patch xz-utils"
 # The README's screenshots (scripts/screenshots).
 SCREENSHOT_PACKAGES="$RUN_PACKAGES xvfb xauth imagemagick"
 # The Windows picture (docs/windows-screenshot.sh): the zip's program under Wine
