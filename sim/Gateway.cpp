@@ -32,7 +32,9 @@ Clock::duration Gateway::AnswerGap() const {
 
 void Gateway::SendMeter(const std::vector<std::uint8_t>& frame) {
     if (!frame.empty()) lastAsked_ = frame[0];
-    SendPaced(line_.master, frame, Rs485Pace(), shared_.stop, shared_.Recorder(Direction::ToMeter));
+    // In one piece: under load a pause of this thread inside the frame was
+    // taken by the meter for the frame's end, and the meter stayed silent.
+    SendFramePaced(line_.master, frame, Rs485Pace(), shared_.stop, shared_.Recorder(Direction::ToMeter));
 }
 
 // Puts what the meter sent on the RS-485 line (see ArriveMeter).

@@ -151,4 +151,11 @@ bool SendPaced(const std::vector<std::uint8_t>& bytes, double speed, const std::
     return true;
 }
 
+bool SendFramePaced(int fd, const std::vector<std::uint8_t>& frame, double speed,
+                    const std::atomic<bool>& stop, const RecordRun& record) {
+    const bool through =
+        SendPaced(frame, speed, stop, record, [](const std::uint8_t*, std::size_t) { return true; });
+    return through && WriteAll(fd, frame.data(), frame.size(), stop);
+}
+
 } // namespace sim

@@ -74,5 +74,12 @@ using WriteRun = std::function<bool(const std::uint8_t* bytes, std::size_t count
 // The same, handing each run to `write` instead of a descriptor.
 bool SendPaced(const std::vector<std::uint8_t>& bytes, double speed, const std::atomic<bool>& stop,
                const RecordRun& record, const WriteRun& write);
+// A frame for a receiver that acts only on whole frames (the meters): each
+// byte is recorded at its time on the line as SendPaced does, and the frame
+// is written in one piece when its last byte is through. A pause of this
+// thread then cannot leave a gap inside the frame that the receiver would
+// take for its end.
+bool SendFramePaced(int fd, const std::vector<std::uint8_t>& frame, double speed,
+                    const std::atomic<bool>& stop, const RecordRun& record);
 
 } // namespace sim

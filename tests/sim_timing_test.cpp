@@ -1,18 +1,22 @@
 // The simulator's timing model: line time and end-of-frame silence as pure
 // functions, and paced lines measured from the receiving side.
 #include "sim/LineTiming.h"
+#include "sim/PtyLine.h"
 #include "sim/Simulator.h"
 #include "support/LineClient.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -72,6 +76,40 @@ Span ReceiveSpan(int fd, std::size_t count) {
         s.time = Clock::now() - first;
     }
     return s;
+}
+
+// The meters' side hears a forwarded request whole, after its line time,
+// while the record still has each byte at its own time on the line.
+TEST(LinePacing, AFrameForTheMetersArrivesInOnePieceAfterItsLineTime) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    const std::vector<std::uint8_t> frame{0x05, 0x04, 0x00, 0x04, 0x00, 0x01, 0x71, 0x8F};
+    std::atomic<bool> stop{false};
+    std::vector<Clock::time_point> recorded;
+    const auto start = Clock::now();
+    std::thread sender([&] {
+        sim::SendFramePaced(master, frame, 4800, stop, [&](const std::uint8_t*, std::size_t count) {
+            recorded.insert(recorded.end(), count, Clock::now());
+        });
+    });
+    std::uint8_t got[16] = {};
+    const ssize_t first = read(slave, got, sizeof got);
+    const auto arrived = Clock::now();
+    sender.join();
+    EXPECT_EQ(first, 8);
+    EXPECT_GE(arrived - start, sim::LineTime(8, 4800));
+    ASSERT_EQ(recorded.size(), 8u);
+    EXPECT_GE(recorded.back() - recorded.front(), sim::LineTime(6, 4800));
+    close(slave);
+    close(master);
 }
 
 TEST(LinePacing, BlockToThePcTakesItsLineTimeAtThePortsSpeed) {

@@ -19,10 +19,8 @@ for dir in "$@"; do path="$path;Z:$(readlink -f "$dir")"; done
 export WINEPATH="$path"
 
 work="$(mktemp -d)"
-# The meter line unpaced: on a loaded machine the simulator's own RS-485
-# timing now and then splits a request it forwards, and the meter stays
-# silent to it (seen in the simulator's trace).
-"$linux/gateway-sim" --pace 115200 --no-pace-rs485 --day-rows 31 --meter 5:type=8 --link "$work/sim" > /dev/null &
+# Both lines paced, the meter line at speed code 51 (19231 bit/s).
+"$linux/gateway-sim" --pace 115200 --pace-rs485 --speed-code 51 --day-rows 31 --meter 5:type=8 --link "$work/sim" > /dev/null &
 sim_pid=$!
 cleanup() {
     kill "$sim_pid" 2> /dev/null || true
