@@ -3,6 +3,7 @@
 
 #include "app/ProgramPort.h"
 #include "base/ComNumber.h"
+#include "base/Files.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
 #include "base/Phone.h"
@@ -106,9 +107,7 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
     const std::string phonePath = path.empty() ? std::string() : PhoneFilePathBeside(path);
     // What PHONE.TXT held, put back when OPTIONS.INI then cannot be written:
     // a refused OK leaves both files as they were.
-    std::FILE* before = phonePath.empty() ? nullptr : std::fopen(phonePath.c_str(), "rb");
-    const bool hadPhone = before != nullptr;
-    if (before) std::fclose(before);
+    const bool hadPhone = !phonePath.empty() && FileExists(phonePath);
     const std::string oldPhone = hadPhone ? LoadPhoneNumber(phonePath) : std::string();
     if (!path.empty() && (folder.empty() || MakeFolder(folder)) &&
         !SavePhoneNumber(phonePath, fields.EditPhone)) {
@@ -119,7 +118,7 @@ void AcceptOptions(const OptionsFields& fields, TAppOptions& options, const std:
         if (hadPhone)
             SavePhoneNumber(phonePath, oldPhone);
         else if (!phonePath.empty())
-            std::remove(phonePath.c_str());
+            RemoveFile(phonePath);
         ShowMessage(CantCreateOptionsText, OptionsCaption, MessageIcon::Error);
         return;
     }

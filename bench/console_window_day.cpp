@@ -5,6 +5,7 @@
 // window under Wine beside the Linux one on the same simulated line.
 // PORT is a COM number (Windows: Wine's COMn) or a device path (Linux).
 // Usage: console_window_day PORT READS [PLUGIN-DIR]
+#include "WineChecks.h"
 #include "adapter/Dataio.h"
 #include "base/Messages.h"
 #include "base/Paths.h"
@@ -19,20 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
-
-namespace {
-
-class PrintingPresenter : public MessagePresenter {
-public:
-    void Show(const std::string& text, const std::string& caption, MessageIcon) override {
-        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
-    }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) {

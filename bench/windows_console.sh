@@ -15,11 +15,7 @@ exe="$(readlink -f "$1")"
 qt="$(readlink -f "$2")"
 linux="$(readlink -f "$3")"
 wine_prefix_ready
-path="Z:$qt/bin"
-for dll in libstdc++-6.dll libwinpthread-1.dll; do
-    path="$path;Z:$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")"
-done
-export WINEPATH="$path"
+export_wine_path "$qt"
 
 work="$(mktemp -d)"
 "$linux/gateway-sim" --pace 115200 --pace-rs485 --speed-code 51 --day-rows 31 --link "$work/sim" > /dev/null &

@@ -4,12 +4,12 @@
 #include "sim/PtyLine.h"
 #include "sim/Simulator.h"
 #include "support/LineClient.h"
+#include "support/Pty.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -81,11 +81,8 @@ Span ReceiveSpan(int fd, std::size_t count) {
 // The meters' side hears a forwarded request whole, after its line time,
 // while the record still has each byte at its own time on the line.
 TEST(LinePacing, AFrameForTheMetersArrivesInOnePieceAfterItsLineTime) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    PtyPair pty;
+    const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
     termios raw{};
     tcgetattr(slave, &raw);
@@ -96,7 +93,7 @@ TEST(LinePacing, AFrameForTheMetersArrivesInOnePieceAfterItsLineTime) {
     std::vector<Clock::time_point> recorded;
     const auto start = Clock::now();
     std::thread sender([&] {
-        sim::SendFramePaced(master, frame, 4800, stop, [&](const std::uint8_t*, std::size_t count) {
+        sim::SendFramePaced(pty.Master(), frame, 4800, stop, [&](const std::uint8_t*, std::size_t count) {
             recorded.insert(recorded.end(), count, Clock::now());
         });
     });
@@ -109,7 +106,6 @@ TEST(LinePacing, AFrameForTheMetersArrivesInOnePieceAfterItsLineTime) {
     ASSERT_EQ(recorded.size(), 8u);
     EXPECT_GE(recorded.back() - recorded.front(), sim::LineTime(6, 4800));
     close(slave);
-    close(master);
 }
 
 TEST(LinePacing, BlockToThePcTakesItsLineTimeAtThePortsSpeed) {

@@ -13,9 +13,7 @@ linux="$(readlink -f "$2")"
 qt="$(readlink -f "$3")"
 shift 3
 
-path="Z:$qt/bin"
-for dir in "$@"; do path="$path;Z:$(readlink -f "$dir")"; done
-export WINEPATH="$path"
+export_wine_path "$qt" "$@"
 
 work="$(mktemp -d)"
 pids=()

@@ -14,9 +14,7 @@ qt="$(readlink -f "$3")"
 shift 3
 wine_prefix_ready
 
-path="Z:$qt/bin"
-for dir in "$@"; do path="$path;Z:$(readlink -f "$dir")"; done
-export WINEPATH="$path"
+export_wine_path "$qt" "$@"
 
 work="$(mktemp -d)"
 # Both lines paced, the meter line at speed code 51 (19231 bit/s).

@@ -17,6 +17,20 @@ wine_prefix_ready() {
     wineboot < /dev/null > /dev/null 2>&1 || true
 }
 
+# export_wine_path QT-PREFIX [RUNTIME-DIR...]: WINEPATH to Qt's DLLs and the
+# C++ runtime's (the cross compiler's, when no folder is given).
+export_wine_path() {
+    local path="Z:$(readlink -f "$1")/bin" dir dll
+    shift
+    if [ $# -eq 0 ]; then
+        for dll in libstdc++-6.dll libwinpthread-1.dll; do
+            set -- "$@" "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")"
+        done
+    fi
+    for dir in "$@"; do path="$path;Z:$(readlink -f "$dir")"; done
+    export WINEPATH="$path"
+}
+
 # link_com N DEVICE: makes COMN the device (a pseudo-terminal).
 link_com() {
     ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
